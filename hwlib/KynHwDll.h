@@ -1,0 +1,112 @@
+/* KynHwDll.h - the C interface of the KYN boards' hardware library, the only way the tool reaches it. */
+#ifndef KYNHWDLL_H
+#define KYNHWDLL_H
+
+#include <stdarg.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32) && defined(KYNHW_SHARED)
+#  ifdef KYNHW_BUILDING
+#    define KYNHW_API __declspec(dllexport)
+#  else
+#    define KYNHW_API __declspec(dllimport)
+#  endif
+#elif defined(KYNHW_SHARED) && defined(__GNUC__)
+#  define KYNHW_API __attribute__((visibility("default")))
+#else
+#  define KYNHW_API
+#endif
+
+/* Result of every KynDrv operation: negative is failure.  Bit 31 failure flag,
+   bits 23-30 upper field, bits 8-22 middle field, bits 0-7 code number. */
+typedef int32_t KYN_RESULT;
+
+/* A library object: -2 is the library itself, 0 the driver. */
+typedef int32_t KYN_HANDLE;
+
+#define KYN_HANDLE_LIBRARY ((KYN_HANDLE)-2)
+#define KYN_HANDLE_DRIVER  ((KYN_HANDLE)0)
+
+/* Attribute ids the tool reads. */
+#define KYN_ATTR_DEVICE_TYPE    2u
+#define KYN_ATTR_DEVICE_NUMBER  3u
+#define KYN_ATTR_VERSION        9u  /* library and driver */
+#define KYN_ATTR_SERIAL_NUMBER  9u  /* board */
+#define KYN_ATTR_BUILD_NUMBER  10u  /* board */
+#define KYN_ATTR_FILE_NAME     11u  /* library */
+#define KYN_ATTR_STATIC_LINKED 12u  /* library */
+#define KYN_ATTR_CPLD_BUILD    12u  /* board */
+
+/* Attribute value kinds reported by KynDrvGetAttributeType. */
+#define KYN_ATTR_KIND_BOOL   1u
+#define KYN_ATTR_KIND_UINT32 2u
+#define KYN_ATTR_KIND_SZ     3u
+
+/* Device type of a board's PCI bridge, opened under the board handle. */
+#define KYN_DEVICE_TYPE_PCI_BRIDGE 24u
+
+KYNHW_API KYN_RESULT KynDrvConnectLib(void);
+KYNHW_API KYN_RESULT KynDrvReleaseLib(void);
+
+KYNHW_API KYN_RESULT KynDrvGetAttributeType(KYN_HANDLE hObject, uint32_t nId, uint32_t *pnKind,
+                                            uint32_t *pnSize, uint32_t *pnFlags);
+KYNHW_API KYN_RESULT KynDrvGetAttributeValueSz(KYN_HANDLE hObject, uint32_t nId, char *pszBuffer,
+                                               uint32_t nBufferSize);
+KYNHW_API KYN_RESULT KynDrvGetAttributeValueBool(KYN_HANDLE hObject, uint32_t nId, uint32_t *pbValue);
+KYNHW_API KYN_RESULT KynDrvGetAttributeValueUint32(KYN_HANDLE hObject, uint32_t nId, uint32_t *pnValue);
+
+KYNHW_API KYN_RESULT KynDrvGetDeviceHandle(KYN_HANDLE hParent, uint32_t nDeviceType, uint32_t nDeviceNumber,
+                                           KYN_HANDLE *phDevice);
+
+KYNHW_API KYN_RESULT KynDrvReadReg8(KYN_HANDLE hDevice, uint32_t nAddress, uint8_t *pnValue);
+KYNHW_API KYN_RESULT KynDrvReadReg16(KYN_HANDLE hDevice, uint32_t nAddress, uint16_t *pnValue);
+KYNHW_API KYN_RESULT KynDrvReadReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t *pnValue);
+/* Writes take the whole 32-bit value; the 8- and 16-bit writes store its low bits. */
+KYNHW_API KYN_RESULT KynDrvWriteReg8(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue);
+KYNHW_API KYN_RESULT KynDrvWriteReg16(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue);
+KYNHW_API KYN_RESULT KynDrvWriteReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue);
+
+KYNHW_API KYN_RESULT KynDrvDbgDump(KYN_HANDLE hDevice, int32_t nCommand);
+
+/* Text for a result; negative when the library has none.  hObject is 0. */
+KYNHW_API KYN_RESULT KynDrvResultCode2String(KYN_HANDLE hObject, KYN_RESULT nResult, uint32_t nBufferSize,
+                                             char *pszBuffer);
+
+/* 100-ns intervals since 1601-01-01 00:00 UTC. */
+KYNHW_API KYN_RESULT KynDrvGetCurrentTime(uint64_t *pnTime);
+
+/* Console, sleep and host helpers. */
+KYNHW_API void OsaConsoleInit(void);
+KYNHW_API void OsaConsoleExit(void);
+KYNHW_API int32_t OsaConsolePrintF(const char *pszFormat, va_list args);
+/* Later key and line reads take their characters from pszText first; it stays valid for the run. */
+KYNHW_API void OsaConsoleInput(const char *pszText);
+/* One key; negative once the command string is used up and standard input is at its end. */
+KYNHW_API int32_t OsaConsoleGetCh(void);
+/* One line without its end into a 64-byte buffer, at most 63 characters; empty on Enter or at end of input. */
+KYNHW_API char *OsaConsoleGetStr(char *pszBuffer);
+/* Zero or negative does not sleep. */
+KYNHW_API void OsaThreadSleep(int32_t nMilliseconds);
+KYNHW_API char *OsaStdStrUpr(char *pszText);
+
+/* Local time of a count of seconds since 1970-01-01 00:00 UTC. */
+typedef struct OSA_LOCAL_TIME {
+    int32_t nSecond;
+    int32_t nMinute;
+    int32_t nHour;
+    int32_t nDayOfMonth;
+    int32_t nMonth; /* 0 to 11 */
+} OSA_LOCAL_TIME;
+
+/* NULL when the host cannot convert the count, and for counts of 1,833,029,933,770 and more. */
+KYNHW_API const OSA_LOCAL_TIME *OsaStdLocalTime(const uint64_t *pnSeconds);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KYNHWDLL_H */

@@ -1,0 +1,102 @@
+// sim_internal.h - what the simulated library's parts share: result codes, settings, host helpers.
+#ifndef KYNSIM_INTERNAL_H
+#define KYNSIM_INTERNAL_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#include "KynHwDll.h"
+
+// Result codes: failure bit, upper field 1 (this library), middle field naming the area, code number.
+#define SIM_FAILURE(nMiddle, nCode) \
+    ((KYN_RESULT)(0x80000000u | (1u << 23) | ((uint32_t)(nMiddle) << 8) | (uint32_t)(nCode)))
+
+enum : int32_t {
+    SIM_OK = 0,
+    SIM_ERR_INVALID_PARAMETER = SIM_FAILURE(1, 0x06),
+    SIM_ERR_NOT_CONNECTED = SIM_FAILURE(1, 0x0C),
+    SIM_ERR_BUFFER_TOO_SMALL = SIM_FAILURE(2, 0x05),
+    SIM_ERR_NO_SUCH_ATTRIBUTE = SIM_FAILURE(2, 0x23),
+    SIM_ERR_ATTRIBUTE_KIND = SIM_FAILURE(2, 0x24),
+    SIM_ERR_INVALID_HANDLE = SIM_FAILURE(3, 0x21),
+    SIM_ERR_NO_SUCH_DEVICE = SIM_FAILURE(3, 0x22),
+    SIM_ERR_OUT_OF_MEMORY = SIM_FAILURE(4, 0x07),
+    SIM_ERR_MISALIGNED = SIM_FAILURE(4, 0x31),
+    SIM_ERR_OUT_OF_WINDOW = SIM_FAILURE(4, 0x32),
+    SIM_ERR_ACCESS_WIDTH = SIM_FAILURE(4, 0x33),
+    SIM_ERR_UNKNOWN_DEBUG_COMMAND = SIM_FAILURE(5, 0x40),
+};
+
+// Operations that can be made to fail from the settings, by name.
+enum SimOp {
+    SIM_OP_CONNECT_LIB,
+    SIM_OP_RELEASE_LIB,
+    SIM_OP_GET_ATTRIBUTE_TYPE,
+    SIM_OP_GET_ATTRIBUTE_VALUE_SZ,
+    SIM_OP_GET_ATTRIBUTE_VALUE_BOOL,
+    SIM_OP_GET_ATTRIBUTE_VALUE_UINT32,
+    SIM_OP_GET_DEVICE_HANDLE,
+    SIM_OP_READ_REG8,
+    SIM_OP_READ_REG16,
+    SIM_OP_READ_REG32,
+    SIM_OP_WRITE_REG8,
+    SIM_OP_WRITE_REG16,
+    SIM_OP_WRITE_REG32,
+    SIM_OP_DBG_DUMP,
+    SIM_OP_RESULT_CODE_2_STRING,
+    SIM_OP_GET_CURRENT_TIME,
+    SIM_OP_COUNT
+};
+
+// One injected failure: the operation fails with nResult always, when its
+// second argument (address, attribute id, device type or command) equals nMatch,
+// or on its nCall-th call.
+enum SimFailWhen { SIM_FAIL_ALWAYS, SIM_FAIL_AT, SIM_FAIL_ON_CALL };
+struct SimFailRule {
+    SimOp eOp;
+    KYN_RESULT nResult;
+    SimFailWhen eWhen;
+    uint32_t nMatch;
+};
+
+// Object kinds whose attributes can be made absent.
+enum SimObjectKind { SIM_OBJ_LIBRARY, SIM_OBJ_DRIVER, SIM_OBJ_BOARD, SIM_OBJ_BRIDGE, SIM_OBJ_COUNT };
+
+struct SimSettings {
+    KYN_RESULT nConnectResult = 0;
+    std::vector<SimFailRule> aFailRules;
+    bool abOpHasRule[SIM_OP_COUNT] = {};
+    std::vector<uint32_t> anAbsentAttrs[SIM_OBJ_COUNT];
+    bool bNoTextForAll = false;
+    std::vector<KYN_RESULT> anNoText;
+    bool bMemoryReadsZero = false;
+    uint32_t nStuckHigh = 0; // bits that always read 1
+    uint32_t nStuckLow = 0;  // bits that always read 0
+    bool bFixedTime = false;
+    uint64_t nFixedTime = 0;
+    uint32_t nDefaultBoardCount = 1;
+    std::vector<std::pair<uint32_t, uint32_t>> aBoardCounts; // board type code, count
+    std::string strTracePath;
+};
+
+// Settings, read once from the environment on first use.
+const SimSettings &SimGetSettings();
+
+// Parses all settings from name=value pairs; on a malformed one returns false and
+// puts a message naming it in strError.  Exposed for the unit tests.
+bool SimParseSettings(const std::vector<std::pair<std::string, std::string>> &aEnv, SimSettings &settings,
+                      std::string &strError);
+
+const char *SimOpName(SimOp eOp);
+
+// Host part (console-*.cpp).
+uint64_t SimHostTime100ns();                                             // since 1601-01-01 UTC
+std::vector<std::pair<std::string, std::string>> SimHostEnvironment();   // KYNSIM_* variables only
+[[noreturn]] void SimHostFatal(const std::string &strMessage);           // message and exit status 2
+
+// Library text output (debug commands) goes to the console like everything else.
+void SimConsolePrint(const char *pszFormat, ...);
+
+#endif

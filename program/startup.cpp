@@ -1,0 +1,135 @@
+// startup.cpp - the run: start-up in its fixed order, board opening, board identity and the main loop.
+#include <stdlib.h>
+#include <string.h>
+
+#include "commands.h"
+#include "options.h"
+#include "output.h"
+
+#define DUZE_VERSION "1.0.0"
+
+// The options and device handles live for the whole run.
+ToolOptions g_toolOptions;
+KYN_HANDLE g_hBoard = 0;
+KYN_HANDLE g_hPlx = 0;
+
+void OpenBoard()
+{
+    const BoardType *pType = FindBoardType(g_toolOptions.nBoardType);
+    if (pType == nullptr) {
+        LogPrintF("Board Type (%d) not supported by this demo program\n", (int)g_toolOptions.nBoardType);
+        OsaConsoleExit();
+        exit(1);
+    }
+    LogPrintF("%s", pType->pszOpening);
+    KYN_RESULT nResult = KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, (uint32_t)g_toolOptions.nBoardType,
+                                               g_toolOptions.nBoardNumber, &g_hBoard);
+    CheckResult(-1, nResult);
+    LogPrintF("Board Device Handle = 0x%.8X\n", (unsigned)g_hBoard);
+    if (pType->bBridge) {
+        // A board without a working bridge keeps handle 0, which the bridge commands test.
+        KynDrvGetDeviceHandle(g_hBoard, KYN_DEVICE_TYPE_PCI_BRIDGE, 0, &g_hPlx);
+        LogPrintF("Plx Device Handle = 0x%.8X\n", (unsigned)g_hPlx);
+    }
+}
+
+void ReportBoardText(uint32_t nId, const char *pszFormat)
+{
+    uint32_t nKind = 0, nSize = 0, nFlags = 0;
+    KYN_RESULT nResult = KynDrvGetAttributeType(g_hBoard, nId, &nKind, &nSize, &nFlags);
+    CheckResult(g_hBoard, nResult);
+    if (nResult < 0)
+        nSize = 0;
+    // A size of 0 or a failed allocation prints an empty text rather than nothing at all.
+    char *pszText = nSize > 0 ? (char *)malloc(nSize) : nullptr;
+    if (pszText != nullptr) {
+        pszText[0] = '\0';
+        nResult = KynDrvGetAttributeValueSz(g_hBoard, nId, pszText, nSize);
+        CheckResult(g_hBoard, nResult);
+        if (nResult < 0)
+            pszText[0] = '\0';
+        pszText[nSize - 1] = '\0';
+    }
+    LogPrintF(pszFormat, pszText != nullptr ? pszText : "");
+    free(pszText);
+}
+
+// Identity queries leave an empty text when they fail and the user goes on.
+static void QueryText(KYN_HANDLE hObject, uint32_t nId, char *pszBuffer, uint32_t nQuerySize)
+{
+    pszBuffer[0] = '\0';
+    KYN_RESULT nResult = KynDrvGetAttributeValueSz(hObject, nId, pszBuffer, nQuerySize);
+    CheckResult(-1, nResult);
+    if (nResult < 0)
+        pszBuffer[0] = '\0';
+    pszBuffer[nQuerySize] = '\0';
+}
+
+// Connect codes 11 and 17 mean the driver is missing or of another revision: nothing can work.
+static void ConnectLibrary()
+{
+    LogPrintF("Connecting lib...\n");
+    KYN_RESULT nResult = KynDrvConnectLib();
+    uint32_t nReported = ReportedCode(nResult);
+    if (nReported == 11 || nReported == 17) {
+        if (nReported == 11)
+            LogPrintF("Error: Could not connect to the KYN library.\nPossible cause: KYN Driver not loaded\n");
+        else
+            LogPrintF("Error: Mismatch between KYN Driver revision and KYN Library revision.\n"
+                      "Revisions must match.\n");
+        OsaConsoleExit();
+        KynDrvReleaseLib();
+        exit(1);
+    }
+    CheckResult(-1, nResult);
+}
+
+int RunTool(int argc, char **argv)
+{
+    OsaConsoleInit();
+    LogPrintF("DuzeDevazu %s - register test tool for KYN interface boards\n", DUZE_VERSION);
+    ParseCommandLine(argc, argv, &g_toolOptions);
+    if (g_toolOptions.pszCommandString != nullptr)
+        OsaConsoleInput(g_toolOptions.pszCommandString);
+    OpenLogFile(g_toolOptions.szLogFileName);
+    LogPrintF("Log file is  %s\n", g_toolOptions.szLogFileName);
+    LogPrintF("Board number %d\n", (int)g_toolOptions.nBoardNumber);
+
+    char szVersion[256];
+    char szFileName[64];
+    uint32_t bStatic = 0;
+    QueryText(KYN_HANDLE_LIBRARY, KYN_ATTR_VERSION, szVersion, 255);
+    KYN_RESULT nResult = KynDrvGetAttributeValueBool(KYN_HANDLE_LIBRARY, KYN_ATTR_STATIC_LINKED, &bStatic);
+    CheckResult(-1, nResult);
+    if (nResult < 0)
+        bStatic = 0;
+    QueryText(KYN_HANDLE_LIBRARY, KYN_ATTR_FILE_NAME, szFileName, 63);
+    LogPrintF("Library version %s (filename %s, %s linked)\n", szVersion, szFileName,
+              bStatic != 0 ? "static" : "dynamic");
+
+    ConnectLibrary();
+
+    QueryText(KYN_HANDLE_DRIVER, KYN_ATTR_VERSION, szVersion, 255);
+    LogPrintF("Driver version %s\n", szVersion);
+
+    LogPrintF("Get Handle to the board device...\n");
+    OpenBoard();
+    LogPrintF("Read Serial Number to the board device...\n");
+    ReportBoardText(KYN_ATTR_SERIAL_NUMBER, "Board Serial Number: %s\n");
+    ReportBoardText(KYN_ATTR_BUILD_NUMBER, "Board Build Number: %s\n");
+    if (g_toolOptions.nBoardType != 7)
+        ReportBoardText(KYN_ATTR_CPLD_BUILD, "CPLD Build:\n%s");
+    LogPrintF("\nPress 'h' for help\n");
+
+    for (;;) {
+        int32_t nKey = OsaConsoleGetCh();
+        // Nobody is left to type once input ends: that ends the run like a quit.
+        if (nKey < 0)
+            break;
+        if (ExecuteCommand((signed char)(nKey & 0xFF)) != 0)
+            break;
+    }
+    KynDrvReleaseLib();
+    OsaConsoleExit();
+    return 0;
+}

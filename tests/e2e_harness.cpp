@@ -1,0 +1,123 @@
+// e2e_harness.cpp - runs the built tool in a fresh directory with given input and settings.
+#include "e2e_harness.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+extern char **environ;
+
+const char *const kBanner = "DuzeDevazu 1.0.0 - register test tool for KYN interface boards\n";
+
+std::string ReadFile(const std::string &strPath, bool *pbExists)
+{
+    std::ifstream file(strPath, std::ios::binary);
+    if (pbExists != nullptr)
+        *pbExists = file.good();
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string &strPath, const std::string &strText)
+{
+    std::ofstream file(strPath, std::ios::binary);
+    file << strText;
+}
+
+static std::string ToolPath()
+{
+    const char *pszTool = getenv("DUZE_TOOL");
+    return pszTool != nullptr ? pszTool : DUZE_TOOL_PATH;
+}
+
+ToolRun RunDuze(const ToolCase &toolCase)
+{
+    ToolRun run;
+    char szDir[] = "/tmp/duze-e2e-XXXXXX";
+    if (mkdtemp(szDir) == nullptr)
+        return run;
+    run.strDir = szDir;
+    std::string strIn = run.strDir + "/.stdin", strOut = run.strDir + "/.stdout", strErr = run.strDir + "/.stderr";
+    WriteFile(strIn, toolCase.strInput);
+    for (const std::string &strSub : toolCase.aMakeDirs)
+        mkdir((run.strDir + "/" + strSub).c_str(), 0755);
+
+    std::vector<std::string> aEnv;
+    for (char **ppsz = environ; *ppsz != nullptr; ++ppsz)
+        if (strncmp(*ppsz, "KYNSIM_", 7) != 0 && strncmp(*ppsz, "TZ=", 3) != 0)
+            aEnv.push_back(*ppsz);
+    if (toolCase.env.count("TZ") == 0)
+        aEnv.push_back("TZ=UTC");
+    for (const auto &item : toolCase.env)
+        aEnv.push_back(item.first + "=" + item.second);
+
+    std::string strTool = ToolPath();
+    std::vector<char *> apszArgs{const_cast<char *>(strTool.c_str())};
+    for (const std::string &strArg : toolCase.aArgs)
+        apszArgs.push_back(const_cast<char *>(strArg.c_str()));
+    apszArgs.push_back(nullptr);
+    std::vector<char *> apszEnv;
+    for (std::string &strItem : aEnv)
+        apszEnv.push_back(&strItem[0]);
+    apszEnv.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(szDir) != 0)
+            _exit(120);
+        int fdIn = open(strIn.c_str(), O_RDONLY);
+        int fdOut = open(strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int fdErr = open(strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fdIn < 0 || fdOut < 0 || fdErr < 0)
+            _exit(121);
+        dup2(fdIn, 0);
+        dup2(fdOut, 1);
+        dup2(fdErr, 2);
+        close(fdIn);
+        close(fdOut);
+        close(fdErr);
+        if (toolCase.bCloseStdin)
+            close(0);
+        execve(apszArgs[0], apszArgs.data(), apszEnv.data());
+        _exit(127);
+    }
+    int nWait = 0;
+    waitpid(pid, &nWait, 0);
+    run.nStatus = WIFEXITED(nWait) ? WEXITSTATUS(nWait) : 128 + WTERMSIG(nWait);
+    run.strConsole = ReadFile(strOut);
+    run.strError = ReadFile(strErr);
+    run.strLog = ReadFile(run.strDir + "/" + toolCase.strLogName, &run.bLogExists);
+    if (getenv("DUZE_KEEP_TMP") == nullptr)
+        std::filesystem::remove_all(run.strDir);
+    return run;
+}
+
+std::string StartupLog(const std::string &strLogName)
+{
+    return "Log file is  " + strLogName +
+           "\n"
+           "Board number 0\n"
+           "Library version 4.12.0 (simulated) (filename libkynhwsim.a, static linked)\n"
+           "Connecting lib...\n"
+           "Driver version 4.12.0 (simulated driver)\n"
+           "Get Handle to the board device...\n"
+           "Opening Vesk-2-PCI board\n"
+           "Board Device Handle = 0x00000020\n"
+           "Plx Device Handle = 0x00000021\n"
+           "Read Serial Number to the board device...\n"
+           "Board Serial Number: KS-006-04711\n"
+           "Board Build Number: 2.6.1207\n"
+           "CPLD Build:\n"
+           "  Main CPLD: rev 3.6 (2026-02-11)\n"
+           "  I/O CPLD:  rev 1.8 (2025-09-30)\n"
+           "\n"
+           "Press 'h' for help\n";
+}

@@ -1,0 +1,36 @@
+// e2e_harness.h - runs the built tool as a user would and captures console, log and exit status.
+#ifndef DUZE_E2E_HARNESS_H
+#define DUZE_E2E_HARNESS_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct ToolCase {
+    std::vector<std::string> aArgs;
+    std::map<std::string, std::string> env; // KYNSIM_* settings, TZ (UTC unless given)
+    std::string strInput;                   // standard input, a file read to its end
+    std::string strLogName = "DuzeDevazu.log";
+    bool bCloseStdin = false;               // start with standard input closed
+    std::vector<std::string> aMakeDirs;     // created in the run's directory first
+};
+
+struct ToolRun {
+    int nStatus = -1000;     // exit status 0..255, or 128 + signal
+    std::string strConsole;  // standard output
+    std::string strError;    // standard error
+    bool bLogExists = false;
+    std::string strLog;
+    std::string strDir;      // the run's working directory
+};
+
+ToolRun RunDuze(const ToolCase &toolCase);
+
+std::string ReadFile(const std::string &strPath, bool *pbExists = nullptr);
+void WriteFile(const std::string &strPath, const std::string &strText);
+
+// The tool's start-up lines for the default board (type 6, number 0), without the banner.
+std::string StartupLog(const std::string &strLogName = "DuzeDevazu.log");
+extern const char *const kBanner;
+
+#endif

@@ -1,0 +1,257 @@
+// e2e_startup_test.cpp - start-up, connect results, failed calls and the exit question, end of input, the log file.
+#include <gtest/gtest.h>
+
+#include "e2e_harness.h"
+
+namespace {
+
+const std::string kLibraryLines = "Log file is  DuzeDevazu.log\n"
+                                  "Board number 0\n"
+                                  "Library version 4.12.0 (simulated) (filename libkynhwsim.a, static linked)\n"
+                                  "Connecting lib...\n";
+
+void ExpectRun(const ToolRun &run, int nStatus, const std::string &strLog)
+{
+    EXPECT_EQ(run.nStatus, nStatus);
+    EXPECT_EQ(run.strConsole, kBanner + strLog);
+    EXPECT_TRUE(run.bLogExists);
+    EXPECT_EQ(run.strLog, strLog);
+    EXPECT_EQ(run.strError, "");
+}
+
+TEST(Startup, DefaultBoardThenQuit)
+{
+    for (const char *pszKey : {"q", "Q"}) {
+        ToolCase toolCase;
+        toolCase.strInput = pszKey;
+        ExpectRun(RunDuze(toolCase), 0, StartupLog());
+    }
+}
+
+TEST(Startup, EndOfInputAtTheKeyPromptEndsLikeQuit)
+{
+    ExpectRun(RunDuze(ToolCase{}), 0, StartupLog());
+}
+
+TEST(Startup, ConnectCodesForMissingOrMismatchedDriverEndTheRun)
+{
+    struct {
+        const char *pszConnect;
+        const char *pszMessage;
+    } aCases[] = {
+        {"11", "Error: Could not connect to the KYN library.\nPossible cause: KYN Driver not loaded\n"},
+        {"0x0000120B", "Error: Could not connect to the KYN library.\nPossible cause: KYN Driver not loaded\n"},
+        {"17", "Error: Mismatch between KYN Driver revision and KYN Library revision.\nRevisions must match.\n"},
+    };
+    for (const auto &c : aCases) {
+        ToolCase toolCase;
+        toolCase.env["KYNSIM_CONNECT"] = c.pszConnect;
+        toolCase.strInput = "q";
+        ToolRun run = RunDuze(toolCase);
+        SCOPED_TRACE(c.pszConnect);
+        ExpectRun(run, 1, kLibraryLines + c.pszMessage);
+    }
+}
+
+TEST(Startup, ConnectSuccessCodesOtherThan11And17GoOn)
+{
+    ToolCase toolCase;
+    toolCase.env["KYNSIM_CONNECT"] = "0x0000000C";
+    toolCase.strInput = "q";
+    ExpectRun(RunDuze(toolCase), 0, StartupLog());
+}
+
+TEST(Startup, ReportedCodeFormsOfFailedConnect)
+{
+    struct {
+        const char *pszConnect;
+        const char *pszError;
+    } aCases[] = {
+        {"0x8000000B", "ERROR(0X8000000B [0.0]) \n"},
+        {"0x8000120B", "ERROR(0X8000000B [0.18]) \n"},
+        {"0x8180C82F", "ERROR(0X2F [3.200]) \n"},
+        {"-1", "ERROR(0XFF [255.32767]) \n"},
+        {"0x8000001D", "ERROR(0X8000001D [0.0]) \n"},
+        {"0x8000001E", "ERROR(0X1E [0.0]) \n"},
+    };
+    for (const auto &c : aCases) {
+        ToolCase toolCase;
+        toolCase.env["KYNSIM_CONNECT"] = c.pszConnect;
+        toolCase.strInput = "y";
+        SCOPED_TRACE(c.pszConnect);
+        ExpectRun(RunDuze(toolCase), 1, kLibraryLines + c.pszError + "Do you want to exit (Y/N) ");
+    }
+}
+
+// Without a connection every later call fails; answering no each time reaches the key loop.
+TEST(Startup, FailedConnectAnsweredNoGoesOn)
+{
+    ToolCase toolCase;
+    toolCase.env["KYNSIM_CONNECT"] = "0x8000000B";
+    toolCase.strInput = "nN\r \nxq";
+    const std::string strNotConnected =
+        "ERROR(0X8000000C [1.1]) Dev(0,999,999): The library is not connected to the KYN driver. \n"
+        "Do you want to exit (Y/N) ";
+    ExpectRun(RunDuze(toolCase), 0,
+              kLibraryLines +
+                  "ERROR(0X8000000B [0.0]) \nDo you want to exit (Y/N) "
+                  "ERROR(0X8000000C [1.1]) \nDo you want to exit (Y/N) Driver version \n"
+                  "Get Handle to the board device...\n"
+                  "Opening Vesk-2-PCI board\n"
+                  "ERROR(0X8000000C [1.1]) \nDo you want to exit (Y/N) "
+                  "Board Device Handle = 0x00000000\n"
+                  "Plx Device Handle = 0x00000000\n"
+                  "Read Serial Number to the board device...\n" +
+                  strNotConnected + "Board Serial Number: \n" + strNotConnected + "Board Build Number: \n" +
+                  strNotConnected + "CPLD Build:\n\nPress 'h' for help\n");
+}
+
+TEST(Startup, FailedCallAnsweredYesEndsWithStatus1)
+{
+    for (const char *pszAnswer : {"y", "Y"}) {
+        ToolCase toolCase;
+        toolCase.env["KYNSIM_FAIL"] = "GetAttributeValueSz:0x80800223@10";
+        toolCase.strInput = pszAnswer;
+        std::string strStartup = StartupLog();
+        std::string strHead = strStartup.substr(0, strStartup.find("Board Build Number"));
+        ExpectRun(RunDuze(toolCase), 1,
+                  strHead + "ERROR(0X23 [1.2]) Dev(20,6,0): The object has no such attribute. \n"
+                            "Do you want to exit (Y/N) ");
+    }
+}
+
+TEST(Startup, FailedBoardTextAnsweredNoShowsEmptyText)
+{
+    ToolCase toolCase;
+    toolCase.env["KYNSIM_FAIL"] = "GetAttributeValueSz:0x80800223@10";
+    toolCase.strInput = "nq";
+    std::string strLog = StartupLog();
+    strLog.replace(strLog.find("Board Build Number: 2.6.1207\n"), 29,
+                   "ERROR(0X23 [1.2]) Dev(20,6,0): The object has no such attribute. \n"
+                   "Do you want to exit (Y/N) Board Build Number: \n");
+    ExpectRun(RunDuze(toolCase), 0, strLog);
+}
+
+TEST(Startup, DeviceWithoutTypeAndNumberAttributesShows999)
+{
+    ToolCase toolCase;
+    toolCase.env["KYNSIM_NO_ATTR"] = "board:2,board:3,board:9";
+    toolCase.strInput = "nq";
+    std::string strLog = StartupLog();
+    strLog.replace(strLog.find("Board Serial Number: KS-006-04711\n"), 34,
+                   "ERROR(0X23 [1.2]) Dev(20,999,999): The object has no such attribute. \n"
+                   "Do you want to exit (Y/N) Board Serial Number: \n");
+    ExpectRun(RunDuze(toolCase), 0, strLog);
+}
+
+TEST(Startup, ResultCodesWithoutText)
+{
+    struct {
+        const char *pszFail;
+        const char *pszNoText;
+        const char *pszError;
+    } aCases[] = {
+        {"GetAttributeType:0x8ABCDE55@9", nullptr, "ERROR(0X55 [21.15582]) Dev(20,6,0)"},
+        {"GetAttributeType:0x80800223@9", "all", "ERROR(0X23 [1.2]) Dev(20,6,0)"},
+        {"GetAttributeType:0x80800223@9", "0x80800223", "ERROR(0X23 [1.2]) Dev(20,6,0)"},
+    };
+    for (const auto &c : aCases) {
+        ToolCase toolCase;
+        toolCase.env["KYNSIM_FAIL"] = c.pszFail;
+        if (c.pszNoText != nullptr)
+            toolCase.env["KYNSIM_NO_TEXT"] = c.pszNoText;
+        toolCase.strInput = "nq";
+        std::string strLog = StartupLog();
+        strLog.replace(strLog.find("Board Serial Number: KS-006-04711\n"), 34,
+                       std::string(c.pszError) +
+                           ": Cannot translate this result code. \n"
+                           "Do you want to exit (Y/N) Board Serial Number: \n");
+        SCOPED_TRACE(c.pszFail);
+        ExpectRun(RunDuze(toolCase), 0, strLog);
+    }
+}
+
+TEST(Startup, EndOfInputAtTheQuestionEndsWithStatus1)
+{
+    ToolCase toolCase;
+    toolCase.env["KYNSIM_CONNECT"] = "0x8000000B";
+    ExpectRun(RunDuze(toolCase), 1, kLibraryLines + "ERROR(0X8000000B [0.0]) \nDo you want to exit (Y/N) ");
+}
+
+TEST(Startup, LibraryIdentityFailuresShowEmptyTexts)
+{
+    ToolCase toolCase;
+    toolCase.env["KYNSIM_NO_ATTR"] = "library:9,library:11,library:12,driver:9";
+    toolCase.strInput = "nnnnq";
+    const std::string strMissing = "ERROR(0X23 [1.2]) \nDo you want to exit (Y/N) ";
+    std::string strLog = StartupLog();
+    strLog.replace(strLog.find("Library version"), strLog.find("Get Handle") - strLog.find("Library version"),
+                   strMissing + strMissing + strMissing + "Library version  (filename , dynamic linked)\n" +
+                       "Connecting lib...\n" + strMissing + "Driver version \n");
+    ExpectRun(RunDuze(toolCase), 0, strLog);
+}
+
+TEST(Startup, UnopenableLogFileEndsWithStatusMinus1)
+{
+    ToolCase toolCase;
+    toolCase.aMakeDirs = {"DuzeDevazu.log"};
+    toolCase.strInput = "q";
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 255);
+    EXPECT_EQ(run.strConsole, std::string(kBanner) + "Couldn't open logfile DuzeDevazu.log\n");
+}
+
+TEST(Startup, MalformedSimulatorSettingStopsTheRunNamingIt)
+{
+    struct {
+        const char *pszName;
+        const char *pszValue;
+        const char *pszWhy;
+    } aCases[] = {
+        {"KYNSIM_CONNECT", "eleven", "'eleven' is not a 32-bit result code"},
+        {"KYNSIM_FAIL", "ReadReg32", "'ReadReg32' is not OPERATION:RESULT[@MATCH|#CALL]"},
+        {"KYNSIM_FAIL", "ReadReg64:-1", "unknown operation 'ReadReg64'"},
+        {"KYNSIM_FAIL", "ReadReg32:5", "'5' is not a negative 32-bit result code"},
+        {"KYNSIM_FAIL", "ReadReg32:-1#0", "'0' is not a call number from 1"},
+        {"KYNSIM_NO_ATTR", "card:2", "'card:2' is not OBJECT:ID with OBJECT library, driver, board or bridge"},
+        {"KYNSIM_MEMORY", "stuck-high=0xZZ", "'stuck-high=0xZZ' is not ok, zero, stuck-high=MASK or stuck-low=MASK"},
+        {"KYNSIM_BOARDS", "6:17", "'6:17' is not COUNT or TYPE:COUNT with COUNT from 0 to 16"},
+        {"KYNSIM_TIME", "now", "'now' is not a 64-bit count of 100-ns intervals"},
+        {"KYNSIM_TYPO", "1", "unknown setting"},
+    };
+    for (const auto &c : aCases) {
+        ToolCase toolCase;
+        toolCase.env[c.pszName] = c.pszValue;
+        toolCase.strInput = "q";
+        ToolRun run = RunDuze(toolCase);
+        SCOPED_TRACE(c.pszName);
+        EXPECT_EQ(run.nStatus, 2);
+        EXPECT_EQ(run.strConsole, "");
+        EXPECT_EQ(run.strError,
+                  std::string("kynsim: bad setting ") + c.pszName + "=" + c.pszValue + ": " + c.pszWhy + "\n");
+        EXPECT_FALSE(run.bLogExists);
+    }
+}
+
+TEST(Startup, MissingBoardFailsTheOpenAndTheLaterQueries)
+{
+    ToolCase toolCase;
+    toolCase.env["KYNSIM_BOARDS"] = "6:0";
+    toolCase.strInput = "nnnnq";
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0);
+    // The board handle stays 0, which names the driver: its attribute 9 is the driver's version.
+    std::string strLog = StartupLog();
+    const std::string strNoAttr = "ERROR(0X23 [1.2]) Dev(0,999,999): The object has no such attribute. \n"
+                                  "Do you want to exit (Y/N) ";
+    strLog.replace(strLog.find("Board Device Handle"), std::string::npos,
+                   "ERROR(0X22 [1.3]) \n"
+                   "Do you want to exit (Y/N) Board Device Handle = 0x00000000\n"
+                   "Plx Device Handle = 0x00000000\n"
+                   "Read Serial Number to the board device...\n"
+                   "Board Serial Number: 4.12.0 (simulated driver)\n" +
+                       strNoAttr + "Board Build Number: \n" + strNoAttr + "CPLD Build:\n\nPress 'h' for help\n");
+    EXPECT_EQ(run.strLog, strLog);
+}
+
+} // namespace

@@ -1,0 +1,290 @@
+// unit_sim_test.cpp - the simulated library: register model, bridge, devices, result texts, settings, host helpers.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "KynHwDll.h"
+#include "sim_internal.h"
+
+namespace {
+
+class SimBoard : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(KynDrvConnectLib(), 0);
+        ASSERT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 6, 0, &m_hBoard), 0);
+        ASSERT_EQ(KynDrvGetDeviceHandle(m_hBoard, KYN_DEVICE_TYPE_PCI_BRIDGE, 0, &m_hBridge), 0);
+    }
+    void TearDown() override { KynDrvReleaseLib(); }
+    KYN_HANDLE m_hBoard = 0;
+    KYN_HANDLE m_hBridge = 0;
+};
+
+TEST(SimConnection, DeviceAndRegisterCallsFailBeforeConnect)
+{
+    KynDrvReleaseLib();
+    KYN_HANDLE hBoard = 0;
+    uint32_t nValue = 0;
+    EXPECT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 6, 0, &hBoard), SIM_ERR_NOT_CONNECTED);
+    EXPECT_EQ(KynDrvReadReg32(0x20, 0, &nValue), SIM_ERR_NOT_CONNECTED);
+    EXPECT_EQ(KynDrvWriteReg32(0x20, 0, 1), SIM_ERR_NOT_CONNECTED);
+    EXPECT_EQ(KynDrvGetAttributeValueSz(KYN_HANDLE_DRIVER, 9, nullptr, 0), SIM_ERR_NOT_CONNECTED);
+    // The library's own attributes answer before a connect.
+    char szText[64];
+    EXPECT_EQ(KynDrvGetAttributeValueSz(KYN_HANDLE_LIBRARY, KYN_ATTR_FILE_NAME, szText, sizeof szText), 0);
+    EXPECT_STREQ(szText, "libkynhwsim.a");
+    uint32_t bStatic = 0;
+    EXPECT_EQ(KynDrvGetAttributeValueBool(KYN_HANDLE_LIBRARY, KYN_ATTR_STATIC_LINKED, &bStatic), 0);
+    EXPECT_EQ(bStatic, 1u);
+}
+
+TEST_F(SimBoard, SameDeviceAnswersWithSameHandle)
+{
+    KYN_HANDLE hAgain = 0;
+    ASSERT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 6, 0, &hAgain), 0);
+    EXPECT_EQ(hAgain, m_hBoard);
+    EXPECT_NE(m_hBridge, m_hBoard);
+    EXPECT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 6, 1, &hAgain), SIM_ERR_NO_SUCH_DEVICE);
+    EXPECT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 5, 0, &hAgain), SIM_ERR_NO_SUCH_DEVICE);
+}
+
+TEST_F(SimBoard, WidthsAndLittleEndianOrder)
+{
+    ASSERT_EQ(KynDrvWriteReg32(m_hBoard, 0x100, 0x11223344), 0);
+    const uint8_t anBytes[] = {0x44, 0x33, 0x22, 0x11};
+    for (uint32_t i = 0; i < 4; ++i) {
+        uint8_t nByte = 0;
+        ASSERT_EQ(KynDrvReadReg8(m_hBoard, 0x100 + i, &nByte), 0);
+        EXPECT_EQ(nByte, anBytes[i]);
+    }
+    uint16_t nHalf = 0;
+    ASSERT_EQ(KynDrvReadReg16(m_hBoard, 0x100, &nHalf), 0);
+    EXPECT_EQ(nHalf, 0x3344);
+    ASSERT_EQ(KynDrvReadReg16(m_hBoard, 0x102, &nHalf), 0);
+    EXPECT_EQ(nHalf, 0x1122);
+
+    // 8- and 16-bit writes keep the low bits of the value and leave the neighbours alone.
+    ASSERT_EQ(KynDrvWriteReg8(m_hBoard, 0x101, 0x1FF), 0);
+    ASSERT_EQ(KynDrvWriteReg16(m_hBoard, 0x102, 0xABCDE), 0);
+    uint32_t nWord = 0;
+    ASSERT_EQ(KynDrvReadReg32(m_hBoard, 0x100, &nWord), 0);
+    EXPECT_EQ(nWord, 0xBCDEFF44u);
+}
+
+TEST_F(SimBoard, AlignmentAndWindowEnd)
+{
+    struct {
+        int nWidth;
+        uint32_t nAddress;
+        KYN_RESULT nResult;
+    } aCases[] = {
+        {1, 0x3, 0},
+        {2, 0x1, SIM_ERR_MISALIGNED},
+        {2, 0x2, 0},
+        {4, 0x2, SIM_ERR_MISALIGNED},
+        {4, 0x1, SIM_ERR_MISALIGNED},
+        {4, 0x03FFFFFC, 0},
+        {1, 0x03FFFFFF, 0},
+        {4, 0x04000000, SIM_ERR_OUT_OF_WINDOW},
+        {1, 0x04000000, SIM_ERR_OUT_OF_WINDOW},
+        {4, 0xFFFFFFFC, SIM_ERR_OUT_OF_WINDOW},
+        {2, 0xFFFFFFFE, SIM_ERR_OUT_OF_WINDOW},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.nAddress);
+        uint8_t n8 = 0;
+        uint16_t n16 = 0;
+        uint32_t n32 = 0;
+        KYN_RESULT nRead = c.nWidth == 1   ? KynDrvReadReg8(m_hBoard, c.nAddress, &n8)
+                           : c.nWidth == 2 ? KynDrvReadReg16(m_hBoard, c.nAddress, &n16)
+                                           : KynDrvReadReg32(m_hBoard, c.nAddress, &n32);
+        KYN_RESULT nWrite = c.nWidth == 1   ? KynDrvWriteReg8(m_hBoard, c.nAddress, 0)
+                            : c.nWidth == 2 ? KynDrvWriteReg16(m_hBoard, c.nAddress, 0)
+                                            : KynDrvWriteReg32(m_hBoard, c.nAddress, 0);
+        EXPECT_EQ(nRead, c.nResult);
+        EXPECT_EQ(nWrite, c.nResult);
+    }
+}
+
+TEST_F(SimBoard, MemoryIsTakenOnlyOnFirstWrite)
+{
+    KynDrvDbgDump(m_hBoard, 2);
+    uint32_t nValue = 1;
+    ASSERT_EQ(KynDrvReadReg32(m_hBoard, 0x02000000, &nValue), 0);
+    EXPECT_EQ(nValue, 0u);
+    testing::internal::CaptureStdout();
+    KynDrvDbgDump(m_hBoard, 1);
+    KynDrvWriteReg32(m_hBoard, 0x02000000, 5);
+    KynDrvWriteReg32(m_hBoard, 0x0200FFFC, 5);
+    KynDrvDbgDump(m_hBoard, 1);
+    KynDrvWriteReg8(m_hBoard, 0x00010000, 5);
+    KynDrvDbgDump(m_hBoard, 1);
+    std::string strOut = testing::internal::GetCapturedStdout();
+    char szExpected[512];
+    snprintf(szExpected, sizeof szExpected,
+             "KynSim: device 0x%X: 0 of 65536 KiB of board memory in use\n"
+             "KynSim: device 0x%X: 64 of 65536 KiB of board memory in use\n"
+             "KynSim: device 0x%X: 128 of 65536 KiB of board memory in use\n",
+             (unsigned)m_hBoard, (unsigned)m_hBoard, (unsigned)m_hBoard);
+    EXPECT_EQ(strOut, szExpected);
+}
+
+TEST_F(SimBoard, BridgeRegisters)
+{
+    uint32_t nValue = 0;
+    ASSERT_EQ(KynDrvReadReg32(m_hBridge, 0x000, &nValue), 0);
+    EXPECT_EQ(nValue, 0x91541D8Eu);
+    // Read-only bits keep their value; writable ones take the write.
+    ASSERT_EQ(KynDrvWriteReg32(m_hBridge, 0x000, 0xFFFFFFFF), 0);
+    ASSERT_EQ(KynDrvReadReg32(m_hBridge, 0x000, &nValue), 0);
+    EXPECT_EQ(nValue, 0x91541D8Eu);
+    ASSERT_EQ(KynDrvWriteReg32(m_hBridge, 0x1FC, 0xCAFEF00D), 0);
+    ASSERT_EQ(KynDrvReadReg32(m_hBridge, 0x1FC, &nValue), 0);
+    EXPECT_EQ(nValue, 0xCAFEF00Du);
+    EXPECT_EQ(KynDrvReadReg32(m_hBridge, 0x200, &nValue), SIM_ERR_OUT_OF_WINDOW);
+    EXPECT_EQ(KynDrvReadReg32(m_hBridge, 0x002, &nValue), SIM_ERR_MISALIGNED);
+    uint8_t nByte = 0;
+    EXPECT_EQ(KynDrvReadReg8(m_hBridge, 0x000, &nByte), SIM_ERR_ACCESS_WIDTH);
+    for (uint32_t nAddress = 0; nAddress < 0x200; nAddress += 4)
+        EXPECT_EQ(KynDrvReadReg32(m_hBridge, nAddress, &nValue), 0);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(KynDrvDbgDump(m_hBoard, 3), 0);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(KynDrvReadReg32(m_hBridge, 0x1FC, &nValue), 0);
+    EXPECT_EQ(nValue, 0u);
+}
+
+TEST_F(SimBoard, BoardsWithoutBridgeHaveNone)
+{
+    for (uint32_t nType : {67u, 69u, 70u, 71u, 72u}) {
+        KYN_HANDLE hBoard = 0, hBridge = 0;
+        ASSERT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, nType, 0, &hBoard), 0);
+        EXPECT_EQ(KynDrvGetDeviceHandle(hBoard, KYN_DEVICE_TYPE_PCI_BRIDGE, 0, &hBridge), SIM_ERR_NO_SUCH_DEVICE);
+        EXPECT_EQ(hBridge, 0);
+    }
+}
+
+TEST_F(SimBoard, AttributesAndTheirSizes)
+{
+    uint32_t nKind = 0, nSize = 0, nFlags = 0;
+    ASSERT_EQ(KynDrvGetAttributeType(m_hBoard, KYN_ATTR_SERIAL_NUMBER, &nKind, &nSize, &nFlags), 0);
+    EXPECT_EQ(nKind, KYN_ATTR_KIND_SZ);
+    EXPECT_EQ(nSize, 13u); // "KS-006-04711" and its terminator
+    ASSERT_EQ(KynDrvGetAttributeType(m_hBoard, KYN_ATTR_DEVICE_TYPE, &nKind, &nSize, &nFlags), 0);
+    EXPECT_EQ(nKind, KYN_ATTR_KIND_UINT32);
+    EXPECT_EQ(nSize, 4u);
+    uint32_t nValue = 0;
+    ASSERT_EQ(KynDrvGetAttributeValueUint32(m_hBridge, KYN_ATTR_DEVICE_TYPE, &nValue), 0);
+    EXPECT_EQ(nValue, 24u);
+    char szText[8];
+    EXPECT_EQ(KynDrvGetAttributeValueSz(m_hBoard, KYN_ATTR_SERIAL_NUMBER, szText, sizeof szText),
+              SIM_ERR_BUFFER_TOO_SMALL);
+    EXPECT_STREQ(szText, "KS-006-");
+    EXPECT_EQ(KynDrvGetAttributeValueSz(m_hBoard, KYN_ATTR_DEVICE_TYPE, szText, sizeof szText),
+              SIM_ERR_ATTRIBUTE_KIND);
+    KYN_HANDLE hPcmcia = 0;
+    ASSERT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 7, 0, &hPcmcia), 0);
+    EXPECT_EQ(KynDrvGetAttributeType(hPcmcia, KYN_ATTR_CPLD_BUILD, &nKind, &nSize, &nFlags),
+              SIM_ERR_NO_SUCH_ATTRIBUTE);
+}
+
+TEST_F(SimBoard, DebugCommands)
+{
+    EXPECT_EQ(KynDrvDbgDump(m_hBoard, 4), SIM_ERR_UNKNOWN_DEBUG_COMMAND);
+    EXPECT_EQ(KynDrvDbgDump(m_hBoard, -1), SIM_ERR_UNKNOWN_DEBUG_COMMAND);
+    EXPECT_EQ(KynDrvDbgDump(0x7777, 0), SIM_ERR_INVALID_HANDLE);
+}
+
+TEST(SimResults, EveryFailureHasATextAndUnknownCodesHaveNone)
+{
+    const KYN_RESULT anKnown[] = {SIM_ERR_INVALID_PARAMETER, SIM_ERR_NOT_CONNECTED,     SIM_ERR_BUFFER_TOO_SMALL,
+                                  SIM_ERR_NO_SUCH_ATTRIBUTE, SIM_ERR_ATTRIBUTE_KIND,    SIM_ERR_INVALID_HANDLE,
+                                  SIM_ERR_NO_SUCH_DEVICE,    SIM_ERR_OUT_OF_MEMORY,     SIM_ERR_MISALIGNED,
+                                  SIM_ERR_OUT_OF_WINDOW,     SIM_ERR_ACCESS_WIDTH,      SIM_ERR_UNKNOWN_DEBUG_COMMAND};
+    char szText[256];
+    for (KYN_RESULT nResult : anKnown) {
+        EXPECT_LT(nResult, 0);
+        EXPECT_GE(KynDrvResultCode2String(0, nResult, sizeof szText, szText), 0);
+        EXPECT_GT(strlen(szText), 0u);
+    }
+    EXPECT_LT(KynDrvResultCode2String(0, (KYN_RESULT)0x8ABCDE55u, sizeof szText, szText), 0);
+    EXPECT_LT(KynDrvResultCode2String(0, 0, sizeof szText, szText), 0);
+}
+
+TEST(SimSettingsParser, AcceptsWellFormedSettings)
+{
+    SimSettings settings;
+    std::string strError;
+    ASSERT_TRUE(SimParseSettings({{"KYNSIM_CONNECT", "-2147483637"},
+                                  {"KYNSIM_FAIL", "ReadReg32:0x80800A25@0x10,KynDrvWriteReg8:-1#3,DbgDump:-5"},
+                                  {"KYNSIM_NO_ATTR", "board:2,bridge:3"},
+                                  {"KYNSIM_NO_TEXT", "-1,0x80000001"},
+                                  {"KYNSIM_MEMORY", "stuck-high=0x100,stuck-low=0x1"},
+                                  {"KYNSIM_TIME", "0xFFFFFFFFFFFFFFFF"},
+                                  {"KYNSIM_BOARDS", "2,6:0,*:3"}},
+                                 settings, strError))
+        << strError;
+    EXPECT_EQ(settings.nConnectResult, (KYN_RESULT)0x8000000Bu);
+    ASSERT_EQ(settings.aFailRules.size(), 3u);
+    EXPECT_EQ(settings.aFailRules[0].eOp, SIM_OP_READ_REG32);
+    EXPECT_EQ(settings.aFailRules[0].eWhen, SIM_FAIL_AT);
+    EXPECT_EQ(settings.aFailRules[0].nMatch, 0x10u);
+    EXPECT_EQ(settings.aFailRules[1].eOp, SIM_OP_WRITE_REG8);
+    EXPECT_EQ(settings.aFailRules[1].eWhen, SIM_FAIL_ON_CALL);
+    EXPECT_EQ(settings.aFailRules[1].nMatch, 3u);
+    EXPECT_EQ(settings.aFailRules[2].eWhen, SIM_FAIL_ALWAYS);
+    EXPECT_TRUE(settings.abOpHasRule[SIM_OP_DBG_DUMP]);
+    EXPECT_FALSE(settings.abOpHasRule[SIM_OP_READ_REG8]);
+    EXPECT_EQ(settings.anAbsentAttrs[SIM_OBJ_BRIDGE].size(), 1u);
+    EXPECT_EQ(settings.nStuckHigh, 0x100u);
+    EXPECT_EQ(settings.nStuckLow, 0x1u);
+    EXPECT_EQ(settings.nFixedTime, UINT64_MAX);
+    EXPECT_EQ(settings.nDefaultBoardCount, 3u);
+    EXPECT_EQ(settings.aBoardCounts.size(), 1u);
+}
+
+TEST(SimSettingsParser, RefusesMalformedSettings)
+{
+    const std::pair<const char *, const char *> aBad[] = {
+        {"KYNSIM_CONNECT", ""},          {"KYNSIM_CONNECT", "0x100000000"}, {"KYNSIM_CONNECT", "-2147483649"},
+        {"KYNSIM_CONNECT", "11 "},       {"KYNSIM_FAIL", ""},               {"KYNSIM_FAIL", "ReadReg32:-1@"},
+        {"KYNSIM_FAIL", "ReadReg32:0"},  {"KYNSIM_FAIL", "ReadReg32:-1,"},  {"KYNSIM_NO_ATTR", "board:"},
+        {"KYNSIM_NO_TEXT", "some"},      {"KYNSIM_MEMORY", "zeros"},        {"KYNSIM_TIME", "-1"},
+        {"KYNSIM_TIME", "0x1FFFFFFFFFFFFFFFF"}, {"KYNSIM_BOARDS", "x:1"},   {"KYNSIM_TRACE", ""},
+        {"KYNSIM_", "1"},
+    };
+    for (const auto &bad : aBad) {
+        SimSettings settings;
+        std::string strError;
+        EXPECT_FALSE(SimParseSettings({{bad.first, bad.second}}, settings, strError)) << bad.first << bad.second;
+        EXPECT_EQ(strError.rfind(std::string("kynsim: bad setting ") + bad.first + "=" + bad.second + ": ", 0), 0u)
+            << strError;
+    }
+}
+
+TEST(SimHost, LocalTimeRefusesCountsFromTheBound)
+{
+    setenv("TZ", "UTC", 1);
+    tzset();
+    uint64_t nSeconds = 1833029933770ull;
+    EXPECT_EQ(OsaStdLocalTime(&nSeconds), nullptr);
+    nSeconds = UINT64_MAX;
+    EXPECT_EQ(OsaStdLocalTime(&nSeconds), nullptr);
+    nSeconds = 1833029933769ull;
+    EXPECT_NE(OsaStdLocalTime(&nSeconds), nullptr);
+    nSeconds = 0;
+    const OSA_LOCAL_TIME *pTime = OsaStdLocalTime(&nSeconds);
+    ASSERT_NE(pTime, nullptr);
+    EXPECT_EQ(pTime->nMonth * 100 + pTime->nDayOfMonth, 1) << "TZ=UTC expected for the unit tests";
+}
+
+TEST(SimHost, StrUprChangesOnlyAsciiLetters)
+{
+    char szText[] = "/lmy-log_1.txt\xe4";
+    EXPECT_STREQ(OsaStdStrUpr(szText), "/LMY-LOG_1.TXT\xe4");
+}
+
+} // namespace
