@@ -1,8 +1,35 @@
-// commands.h - the single-key command interpreter.
+// commands.h - the single-key command interpreter, its remembered values and number entry.
 #ifndef DUZE_COMMANDS_H
 #define DUZE_COMMANDS_H
 
+#include <stdint.h>
+
+// One remembered value per command and field, never shared, 0 at the start of the run.
+struct CommandDefaults {
+    uint32_t nRead8Address;
+    uint32_t nWrite8Address, nWrite8Value;
+    uint32_t nRead16Address;
+    uint32_t nWrite16Address, nWrite16Value;
+    uint32_t nRead32Address;
+    uint32_t nWrite32Address, nWrite32Value;
+    uint32_t nPlxReadAddress;
+    uint32_t nPlxWriteAddress, nPlxWriteValue;
+    int32_t nDebugCommand;
+    uint32_t nMemStart, nMemRange;
+    uint32_t nTimeHigh, nTimeLow;
+};
+
+extern CommandDefaults g_commandDefaults;
+
 // Runs the command of one key (its low 8 bits as a signed character); 1 when the run is to end.
 int ExecuteCommand(signed char cKey);
+
+// Prints the prompt with the remembered value, reads a line, and remembers a non-empty one.
+void PromptValue(const char *pszPrompt, uint32_t *pnRemembered);
+
+void MemoryTest();
+void PrintTimestamp(uint32_t nLow, uint32_t nHigh);
+void PrintCurrentTime();
+void PromptTimestamp();
 
 #endif

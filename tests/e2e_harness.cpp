@@ -1,6 +1,8 @@
 // e2e_harness.cpp - runs the built tool in a fresh directory with given input and settings.
 #include "e2e_harness.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
@@ -95,6 +97,8 @@ ToolRun RunDuze(const ToolCase &toolCase)
     run.strConsole = ReadFile(strOut);
     run.strError = ReadFile(strErr);
     run.strLog = ReadFile(run.strDir + "/" + toolCase.strLogName, &run.bLogExists);
+    for (const std::string &strName : toolCase.aReadFiles)
+        run.files[strName] = ReadFile(run.strDir + "/" + strName);
     if (getenv("DUZE_KEEP_TMP") == nullptr)
         std::filesystem::remove_all(run.strDir);
     return run;
@@ -120,4 +124,12 @@ std::string StartupLog(const std::string &strLogName)
            "  I/O CPLD:  rev 1.8 (2025-09-30)\n"
            "\n"
            "Press 'h' for help\n";
+}
+
+void ExpectSession(const ToolRun &run, int nStatus, const std::string &strAfterStartup)
+{
+    EXPECT_EQ(run.nStatus, nStatus);
+    EXPECT_EQ(run.strConsole, kBanner + StartupLog() + strAfterStartup);
+    EXPECT_EQ(run.strLog, StartupLog() + strAfterStartup);
+    EXPECT_EQ(run.strError, "");
 }

@@ -13,6 +13,7 @@ struct ToolCase {
     std::string strLogName = "DuzeDevazu.log";
     bool bCloseStdin = false;               // start with standard input closed
     std::vector<std::string> aMakeDirs;     // created in the run's directory first
+    std::vector<std::string> aReadFiles;    // read back from the run's directory afterwards
 };
 
 struct ToolRun {
@@ -22,6 +23,7 @@ struct ToolRun {
     bool bLogExists = false;
     std::string strLog;
     std::string strDir;      // the run's working directory
+    std::map<std::string, std::string> files; // the aReadFiles
 };
 
 ToolRun RunDuze(const ToolCase &toolCase);
@@ -31,6 +33,10 @@ void WriteFile(const std::string &strPath, const std::string &strText);
 
 // The tool's start-up lines for the default board (type 6, number 0), without the banner.
 std::string StartupLog(const std::string &strLogName = "DuzeDevazu.log");
+
+// A default-board session: start-up, then what the keys printed; console and log alike
+// (the console also has the banner).
+void ExpectSession(const ToolRun &run, int nStatus, const std::string &strAfterStartup);
 extern const char *const kBanner;
 
 #endif

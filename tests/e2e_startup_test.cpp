@@ -214,7 +214,7 @@ TEST(Startup, MalformedSimulatorSettingStopsTheRunNamingIt)
         {"KYNSIM_FAIL", "ReadReg32:5", "'5' is not a negative 32-bit result code"},
         {"KYNSIM_FAIL", "ReadReg32:-1#0", "'0' is not a call number from 1"},
         {"KYNSIM_NO_ATTR", "card:2", "'card:2' is not OBJECT:ID with OBJECT library, driver, board or bridge"},
-        {"KYNSIM_MEMORY", "stuck-high=0xZZ", "'stuck-high=0xZZ' is not ok, zero, stuck-high=MASK or stuck-low=MASK"},
+        {"KYNSIM_MEMORY", "stuck-high=0xZZ", "'stuck-high=0xZZ' is not ok, zero, address, stuck-high=MASK or stuck-low=MASK"},
         {"KYNSIM_BOARDS", "6:17", "'6:17' is not COUNT or TYPE:COUNT with COUNT from 0 to 16"},
         {"KYNSIM_TIME", "now", "'now' is not a 64-bit count of 100-ns intervals"},
         {"KYNSIM_TYPO", "1", "unknown setting"},
@@ -237,7 +237,7 @@ TEST(Startup, MissingBoardFailsTheOpenAndTheLaterQueries)
 {
     ToolCase toolCase;
     toolCase.env["KYNSIM_BOARDS"] = "6:0";
-    toolCase.strInput = "nnnnq";
+    toolCase.strInput = "nnnq";
     ToolRun run = RunDuze(toolCase);
     EXPECT_EQ(run.nStatus, 0);
     // The board handle stays 0, which names the driver: its attribute 9 is the driver's version.

@@ -230,6 +230,10 @@ void OsaConsoleInput(const char *pszText)
 
 int32_t OsaConsoleGetCh(void)
 {
+    static size_t s_nKeysUsed = 0; // of the KYNSIM_KEYS codes
+    const std::vector<int32_t> &anKeys = SimGetSettings().anKeys;
+    if (s_nKeysUsed < anKeys.size())
+        return anKeys[s_nKeysUsed++];
     int c = NextInputChar();
     if (c >= 0)
         return c;

@@ -175,6 +175,10 @@ bool ParseMemory(const std::string &strValue, SimSettings &settings, std::string
             settings.bMemoryReadsZero = true;
             continue;
         }
+        if (strItem == "address") {
+            settings.bMemoryEchoesAddress = true;
+            continue;
+        }
         size_t nEq = strItem.find('=');
         std::string strKey = strItem.substr(0, nEq);
         uint32_t nMask = 0;
@@ -183,7 +187,7 @@ bool ParseMemory(const std::string &strValue, SimSettings &settings, std::string
             (strKey == "stuck-high" ? settings.nStuckHigh : settings.nStuckLow) |= nMask;
             continue;
         }
-        strWhy = "'" + strItem + "' is not ok, zero, stuck-high=MASK or stuck-low=MASK";
+        strWhy = "'" + strItem + "' is not ok, zero, address, stuck-high=MASK or stuck-low=MASK";
         return false;
     }
     return true;
@@ -257,6 +261,16 @@ bool SimParseSettings(const std::vector<std::pair<std::string, std::string>> &aE
             }
         } else if (strName == "KYNSIM_BOARDS") {
             bOk = ParseBoards(strValue, settings, strWhy);
+        } else if (strName == "KYNSIM_KEYS") {
+            for (const std::string &strItem : Split(strValue, ',')) {
+                uint32_t nKey = 0;
+                if (!ParseU32(strItem, nKey) || nKey > 0x7FFFFFFFu) {
+                    bOk = false;
+                    strWhy = "'" + strItem + "' is not a key code from 0 to 0x7FFFFFFF";
+                    break;
+                }
+                settings.anKeys.push_back((int32_t)nKey);
+            }
         } else if (strName == "KYNSIM_TRACE") {
             bOk = !strValue.empty();
             settings.strTracePath = strValue;

@@ -262,7 +262,7 @@ inline KYN_RESULT CheckAccess(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nW
             return SIM_ERR_ACCESS_WIDTH;
         if (nAddress >= kBridgeRegCount * 4)
             return SIM_ERR_OUT_OF_WINDOW;
-    } else if (nAddress >= kWindowSize) {
+    } else if (nAddress >= kWindowSize && !SimGetSettings().bMemoryEchoesAddress) {
         return SIM_ERR_OUT_OF_WINDOW;
     }
     *ppDevice = pDevice;
@@ -275,6 +275,8 @@ inline uint32_t ReadWord(const SimDevice *pDevice, uint32_t nAddress)
     const SimSettings &settings = SimGetSettings();
     if (settings.bMemoryReadsZero)
         return 0;
+    if (settings.bMemoryEchoesAddress)
+        return ((nAddress & ~3u) | settings.nStuckHigh) & ~settings.nStuckLow;
     uint32_t nWord = 0;
     const uint8_t *pPage = pDevice->apPages[nAddress >> kPageShift];
     if (pPage != nullptr) {
@@ -312,6 +314,8 @@ KYN_RESULT WriteBoard(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, ui
         pDevice->anRegs[nIndex] = (pDevice->anRegs[nIndex] & ~nMask) | (nValue & nMask);
         return SIM_OK;
     }
+    if (SimGetSettings().bMemoryEchoesAddress)
+        return SIM_OK;
     uint8_t *&pPage = pDevice->apPages[nAddress >> kPageShift];
     if (pPage == nullptr) {
         pPage = (uint8_t *)calloc(1, kPageSize);

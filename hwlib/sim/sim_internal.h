@@ -72,6 +72,7 @@ struct SimSettings {
     bool bNoTextForAll = false;
     std::vector<KYN_RESULT> anNoText;
     bool bMemoryReadsZero = false;
+    bool bMemoryEchoesAddress = false; // whole 32-bit space, every word reads its own address
     uint32_t nStuckHigh = 0; // bits that always read 1
     uint32_t nStuckLow = 0;  // bits that always read 0
     bool bFixedTime = false;
@@ -79,6 +80,7 @@ struct SimSettings {
     uint32_t nDefaultBoardCount = 1;
     std::vector<std::pair<uint32_t, uint32_t>> aBoardCounts; // board type code, count
     std::string strTracePath;
+    std::vector<int32_t> anKeys; // key codes the console returns before any other input
 };
 
 // Settings, read once from the environment on first use.

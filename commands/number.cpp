@@ -1,0 +1,74 @@
+// number.cpp - base-0 number conversion with 32-bit results, the same on hosts where long is 32 or 64 bits.
+#include "number.h"
+
+namespace {
+
+inline bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+inline int DigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'z')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'Z')
+        return c - 'A' + 10;
+    return 99;
+}
+
+// Magnitude of the digits after blanks and one sign; bOverflow when it passes nLimit.
+uint64_t ParseMagnitude(const char *pszText, bool &bNegative, bool &bOverflow, uint64_t nLimit)
+{
+    const char *p = pszText;
+    while (IsSpace(*p))
+        ++p;
+    bNegative = false;
+    if (*p == '+' || *p == '-') {
+        bNegative = *p == '-';
+        ++p;
+    }
+    int nBase = 10;
+    if (p[0] == '0') {
+        // "0x" counts as a prefix only when a hex digit follows; else the 0 alone is the number.
+        if ((p[1] == 'x' || p[1] == 'X') && DigitValue(p[2]) < 16) {
+            nBase = 16;
+            p += 2;
+        } else {
+            nBase = 8;
+        }
+    }
+    uint64_t nValue = 0;
+    bOverflow = false;
+    for (; DigitValue(*p) < nBase; ++p) {
+        if (!bOverflow) {
+            nValue = nValue * (uint64_t)nBase + (uint64_t)DigitValue(*p);
+            if (nValue > nLimit)
+                bOverflow = true;
+        }
+    }
+    return nValue;
+}
+
+} // namespace
+
+uint32_t ConvertUnsigned32(const char *pszText)
+{
+    bool bNegative = false, bOverflow = false;
+    uint64_t nValue = ParseMagnitude(pszText, bNegative, bOverflow, 0xFFFFFFFFull);
+    if (bOverflow)
+        return 0xFFFFFFFFu;
+    uint32_t nResult = (uint32_t)nValue;
+    return bNegative ? 0u - nResult : nResult;
+}
+
+int32_t ConvertSigned32(const char *pszText)
+{
+    bool bNegative = false, bOverflow = false;
+    uint64_t nValue = ParseMagnitude(pszText, bNegative, bOverflow, 0x80000000ull);
+    if (bNegative)
+        return bOverflow || nValue >= 0x80000000ull ? INT32_MIN : -(int32_t)nValue;
+    return bOverflow || nValue > 0x7FFFFFFFull ? INT32_MAX : (int32_t)nValue;
+}

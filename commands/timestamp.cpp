@@ -1,0 +1,39 @@
+// timestamp.cpp - the t and T commands: library timestamps shown as local month, day and time.
+#include "commands.h"
+#include "output.h"
+
+// 100-ns intervals between 1601-01-01 and 1970-01-01.
+static const uint64_t kEpochDifference = 116444736000000000ull;
+
+void PrintTimestamp(uint32_t nLow, uint32_t nHigh)
+{
+    // A value before 1970 wraps to a count the local-time conversion refuses.
+    uint64_t nSince1970 = (((uint64_t)nHigh << 32) | nLow) - kEpochDifference;
+    uint64_t nSeconds = nSince1970 / 10000000u;
+    const OSA_LOCAL_TIME *pTime = OsaStdLocalTime(&nSeconds);
+    if (pTime == nullptr) {
+        LogPrintF("Error: Invalid timestamp (before Jan 1, 1970)\n");
+        return;
+    }
+    uint32_t nMilliseconds = (uint32_t)(nSince1970 / 10000u - nSeconds * 1000u);
+    LogPrintF("%.2d-%.2d %.2d:%.2d:%.2d.%.3d ", (int)(pTime->nMonth + 1), (int)pTime->nDayOfMonth,
+              (int)pTime->nHour, (int)pTime->nMinute, (int)pTime->nSecond, (int)nMilliseconds);
+}
+
+void PrintCurrentTime()
+{
+    uint64_t nTime = 0;
+    // A failed query leaves no time to show: 0 prints the invalid-timestamp line, never a made-up time.
+    if (KynDrvGetCurrentTime(&nTime) < 0)
+        nTime = 0;
+    PrintTimestamp((uint32_t)nTime, (uint32_t)(nTime >> 32));
+    LogPrintF("\n");
+}
+
+void PromptTimestamp()
+{
+    PromptValue("Enter High 32-bit value of timestamp (0x%.8X): ", &g_commandDefaults.nTimeHigh);
+    PromptValue("Enter Low 32-bit value of timestamp (0x%.8X): ", &g_commandDefaults.nTimeLow);
+    PrintTimestamp(g_commandDefaults.nTimeLow, g_commandDefaults.nTimeHigh);
+    LogPrintF("\n");
+}

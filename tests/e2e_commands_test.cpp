@@ -1,0 +1,464 @@
+// e2e_commands_test.cpp - every command key through keys on standard input, compared with whole transcripts.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e_harness.h"
+
+namespace {
+
+ToolRun Keys(const std::string &strInput, std::map<std::string, std::string> env = {})
+{
+    ToolCase toolCase;
+    toolCase.strInput = strInput;
+    toolCase.env = std::move(env);
+    return RunDuze(toolCase);
+}
+
+ToolRun KeysWithTrace(const std::string &strInput, std::map<std::string, std::string> env = {})
+{
+    ToolCase toolCase;
+    toolCase.strInput = strInput;
+    toolCase.env = std::move(env);
+    toolCase.env["KYNSIM_TRACE"] = "trace.txt";
+    toolCase.aReadFiles = {"trace.txt"};
+    return RunDuze(toolCase);
+}
+
+// The register-access lines of a trace, without the start-up's attribute and handle calls.
+std::string RegisterCalls(const ToolRun &run)
+{
+    std::string strTrace = run.files.at("trace.txt"), strCalls;
+    size_t nPos = 0;
+    while (nPos < strTrace.size()) {
+        size_t nEnd = strTrace.find('\n', nPos);
+        std::string strLine = strTrace.substr(nPos, nEnd - nPos + 1);
+        if (strLine.rfind("ReadReg", 0) == 0 || strLine.rfind("WriteReg", 0) == 0)
+            strCalls += strLine;
+        nPos = nEnd + 1;
+    }
+    return strCalls;
+}
+
+const std::string kR32 = "Read from a 32-bit register in the KYN Board device.\nWhich Address (0x%X): ";
+
+std::string Fill(const char *pszFormat, unsigned nValue)
+{
+    char szText[256];
+    snprintf(szText, sizeof szText, pszFormat, nValue);
+    return szText;
+}
+
+TEST(Commands, RegistersRememberTheirOwnAddressesAndValues)
+{
+    ExpectSession(Keys("R\n"
+                       "W0x10\n0x11223344\n"
+                       "W\n\n"
+                       "R16\n"
+                       "r0x10\nr020\nr0x13\n"
+                       "i0x12\ni\n"
+                       "R\nr\nw\n\n"
+                       "q"),
+                  0,
+                  "Read from a 32-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): Brd Address 0x0 = 0x00000000 (0 decimal)\n"
+                  "Write to a 32-bit register in the KYN board device.\n"
+                  "Which Address (0x0): Which Value (0x0): Wrote 11223344 to Brd Address 0x10\n"
+                  "Write to a 32-bit register in the KYN board device.\n"
+                  "Which Address (0x10): Which Value (0x11223344): Wrote 11223344 to Brd Address 0x10\n"
+                  "Read from a 32-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): Brd Address 0x10 = 0x11223344 (287454020 decimal)\n"
+                  "Read from a 8-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): Brd Address 0x10 = 0x44 (68 decimal)\n"
+                  "Read from a 8-bit register in the KYN Board device.\n"
+                  "Which Address (0x10): Brd Address 0x10 = 0x44 (68 decimal)\n"
+                  "Read from a 8-bit register in the KYN Board device.\n"
+                  "Which Address (0x10): Brd Address 0x13 = 0x11 (17 decimal)\n"
+                  "Read from a 16-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): Brd Address 0x12 = 0x1122 (4386 decimal)\n"
+                  "Read from a 16-bit register in the KYN Board device.\n"
+                  "Which Address (0x12): Brd Address 0x12 = 0x1122 (4386 decimal)\n"
+                  "Read from a 32-bit register in the KYN Board device.\n"
+                  "Which Address (0x10): Brd Address 0x10 = 0x11223344 (287454020 decimal)\n"
+                  "Read from a 8-bit register in the KYN Board device.\n"
+                  "Which Address (0x13): Brd Address 0x13 = 0x11 (17 decimal)\n"
+                  "Write to a 8-bit register in the KYN board device.\n"
+                  "Which Address (0x0): Which Value (0x0): Wrote 00 to Brd Address 0x0\n");
+}
+
+TEST(Commands, NarrowWritesPrintMaskedValuesAndPassTheWholeValue)
+{
+    ToolRun run = KeysWithTrace("w0\n0x1FF\n"
+                                "o4\n0x12345\n"
+                                "R0\nR4\n"
+                                "W8\n-1\nR8\n"
+                                "W0xC\n0x80\nr0xC\ni0xC\n"
+                                "q");
+    ExpectSession(run, 0,
+                  "Write to a 8-bit register in the KYN board device.\n"
+                  "Which Address (0x0): Which Value (0x0): Wrote FF to Brd Address 0x0\n"
+                  "Write to a 16-bit register in the KYN board device.\n"
+                  "Which Address (0x0): Which Value (0x0): Wrote 2345 to Brd Address 0x4\n"
+                  "Read from a 32-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): Brd Address 0x0 = 0x000000FF (255 decimal)\n"
+                  "Read from a 32-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): Brd Address 0x4 = 0x00002345 (9029 decimal)\n"
+                  "Write to a 32-bit register in the KYN board device.\n"
+                  "Which Address (0x0): Which Value (0x0): Wrote FFFFFFFF to Brd Address 0x8\n"
+                  "Read from a 32-bit register in the KYN Board device.\n"
+                  "Which Address (0x4): Brd Address 0x8 = 0xFFFFFFFF (-1 decimal)\n"
+                  "Write to a 32-bit register in the KYN board device.\n"
+                  "Which Address (0x8): Which Value (0xFFFFFFFF): Wrote 00000080 to Brd Address 0xC\n"
+                  "Read from a 8-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): Brd Address 0xC = 0x80 (128 decimal)\n"
+                  "Read from a 16-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): Brd Address 0xC = 0x0080 (128 decimal)\n");
+    EXPECT_EQ(RegisterCalls(run), "WriteReg8(0x20, 0, 0x1ff) = 0\n"
+                                  "WriteReg16(0x20, 0x4, 0x12345) = 0\n"
+                                  "ReadReg32(0x20, 0) = 0 -> 0xff\n"
+                                  "ReadReg32(0x20, 0x4) = 0 -> 0x2345\n"
+                                  "WriteReg32(0x20, 0x8, 0xffffffff) = 0\n"
+                                  "ReadReg32(0x20, 0x8) = 0 -> 0xffffffff\n"
+                                  "WriteReg32(0x20, 0xc, 0x80) = 0\n"
+                                  "ReadReg8(0x20, 0xc) = 0 -> 0x80\n"
+                                  "ReadReg16(0x20, 0xc) = 0 -> 0x80\n");
+}
+
+TEST(Commands, BridgeReadWriteAndDump)
+{
+    ToolRun run = Keys("p\nS0x1FC\n0xFFFFFFFF\nS0\n0xFFFFFFFF\np0x1FC\np0x8\nPp\nq");
+    std::string strDump = "Complete register dump from the PCI Bridge device.\n";
+    std::string strExpected = "Read from a 32-bit register in the PCI Bridge device.\n"
+                              "Which Address (0x0): Plx Address 0x0 = 0x91541D8E (-1856758386 decimal)\n"
+                              "Write to a 32-bit register in the PCI Bridge device.\n"
+                              "Which Address (0x0): Which Value (0x0): Wrote FFFFFFFF to PCI Bridge Address 0x1FC\n"
+                              "Write to a 32-bit register in the PCI Bridge device.\n"
+                              "Which Address (0x1FC): Which Value (0xFFFFFFFF): "
+                              "Wrote FFFFFFFF to PCI Bridge Address 0x0\n"
+                              "Read from a 32-bit register in the PCI Bridge device.\n"
+                              "Which Address (0x0): Plx Address 0x1FC = 0xFFFFFFFF (-1 decimal)\n"
+                              "Read from a 32-bit register in the PCI Bridge device.\n"
+                              "Which Address (0x1FC): Plx Address 0x8 = 0x06800003 (109051907 decimal)\n";
+    ASSERT_EQ(run.strLog.substr(0, StartupLog().size() + strExpected.size()), StartupLog() + strExpected);
+    std::string strRest = run.strLog.substr(StartupLog().size() + strExpected.size());
+    ASSERT_EQ(strRest.rfind(strDump, 0), 0u);
+    strRest = strRest.substr(strDump.size());
+    int nLines = 0;
+    size_t nPos = 0;
+    unsigned nAddress = 0;
+    for (; nLines < 128; ++nLines, nAddress += 4) {
+        std::string strHead = Fill("Plx Address 0x%X = 0x", nAddress);
+        ASSERT_EQ(strRest.compare(nPos, strHead.size(), strHead), 0) << strRest.substr(nPos, 60);
+        nPos = strRest.find('\n', nPos) + 1;
+    }
+    EXPECT_NE(strRest.find("Plx Address 0x0 = 0x91541D8E (-1856758386 decimal)\n"), std::string::npos);
+    EXPECT_NE(strRest.find("Plx Address 0x1FC = 0xFFFFFFFF (-1 decimal)\n"), std::string::npos);
+    // The dump keeps its own address: p still offers the one it was given last.
+    EXPECT_EQ(strRest.substr(nPos), "Read from a 32-bit register in the PCI Bridge device.\n"
+                                    "Which Address (0x8): Plx Address 0x8 = 0x06800003 (109051907 decimal)\n");
+    EXPECT_EQ(run.strConsole, kBanner + run.strLog);
+    EXPECT_EQ(run.nStatus, 0);
+}
+
+TEST(Commands, BridgeCommandsWithoutBridge)
+{
+    ToolCase toolCase;
+    toolCase.env["KYNSIM_FAIL"] = "GetDeviceHandle:0x80800322@24";
+    toolCase.strInput = "pSPq";
+    ToolRun run = RunDuze(toolCase);
+    std::string strStartup = StartupLog();
+    strStartup.replace(strStartup.find("0x00000021"), 10, "0x00000000");
+    EXPECT_EQ(run.strLog, strStartup + "No Plx device on this board\n"
+                                       "No Plx device on this board\n"
+                                       "No Plx device on this board\n");
+    EXPECT_EQ(run.nStatus, 0);
+}
+
+TEST(Commands, FailedCallsInsideCommandsFinishTheirPrinting)
+{
+    ToolRun run = Keys("R0x4000000\nnR2\nnw0x4000000\n0x1FF\nNi1\n\xffp0x200\nnS0x200\n5\nnd7\nnq");
+    ExpectSession(run, 0,
+                  "Read from a 32-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): "
+                  "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n"
+                  "Do you want to exit (Y/N) Brd Address 0x4000000 = 0x00000000 (0 decimal)\n"
+                  "Read from a 32-bit register in the KYN Board device.\n"
+                  "Which Address (0x4000000): "
+                  "ERROR(0X31 [1.4]) Dev(20,6,0): Register address is not aligned to the access width. \n"
+                  "Do you want to exit (Y/N) Brd Address 0x2 = 0x00000000 (0 decimal)\n"
+                  "Write to a 8-bit register in the KYN board device.\n"
+                  "Which Address (0x0): Which Value (0x0): "
+                  "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n"
+                  "Do you want to exit (Y/N) Wrote FF to Brd Address 0x4000000\n"
+                  "Read from a 16-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): "
+                  "ERROR(0X31 [1.4]) Dev(20,6,0): Register address is not aligned to the access width. \n"
+                  "Do you want to exit (Y/N) Brd Address 0x1 = 0x0000 (0 decimal)\n"
+                  "Read from a 32-bit register in the PCI Bridge device.\n"
+                  "Which Address (0x0): "
+                  "ERROR(0X32 [1.4]) Dev(21,24,0): Register address is outside the device window. \n"
+                  "Do you want to exit (Y/N) Plx Address 0x200 = 0x00000000 (0 decimal)\n"
+                  "Write to a 32-bit register in the PCI Bridge device.\n"
+                  "Which Address (0x0): Which Value (0x0): "
+                  "ERROR(0X32 [1.4]) Dev(21,24,0): Register address is outside the device window. \n"
+                  "Do you want to exit (Y/N) Wrote 00000005 to PCI Bridge Address 0x200\n"
+                  "Driver Debug Command. Which Cmd? [0x00000000] Issuing Driver Debug Command 0x00000007\n"
+                  "ERROR(0X40 [1.5]) Dev(20,6,0): Unknown debug command. \n"
+                  "Do you want to exit (Y/N) ");
+}
+
+TEST(Commands, FailedDumpReadsGoOnToTheNextRegister)
+{
+    ToolCase toolCase;
+    toolCase.env["KYNSIM_FAIL"] = "ReadReg32:0x80800433@0x1F8";
+    toolCase.strInput = "Pnq";
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_NE(run.strLog.find("Plx Address 0x1F4 = 0x00000000 (0 decimal)\n"
+                              "ERROR(0X33 [1.4]) Dev(21,24,0): The device does not support this access width. \n"
+                              "Do you want to exit (Y/N) Plx Address 0x1F8 = 0x00000000 (0 decimal)\n"
+                              "Plx Address 0x1FC = 0x00000000 (0 decimal)\n"),
+              std::string::npos)
+        << run.strLog;
+}
+
+TEST(Commands, AnsweringYesInsideACommandEndsTheRun)
+{
+    ExpectSession(Keys("R3\nyq"), 1,
+                  "Read from a 32-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): "
+                  "ERROR(0X31 [1.4]) Dev(20,6,0): Register address is not aligned to the access width. \n"
+                  "Do you want to exit (Y/N) ");
+}
+
+TEST(Commands, DebugCommandEntryIsSigned)
+{
+    ToolRun run = Keys("d1\nd0x80000000\nnd\nnd-0x80000001\nnd-1\nnq");
+    const std::string strUnknown = "ERROR(0X40 [1.5]) Dev(20,6,0): Unknown debug command. \n"
+                                   "Do you want to exit (Y/N) ";
+    std::string strLog = "Driver Debug Command. Which Cmd? [0x00000000] Issuing Driver Debug Command 0x00000001\n"
+                         "Driver Debug Command. Which Cmd? [0x00000001] Issuing Driver Debug Command 0x7FFFFFFF\n" +
+                         strUnknown +
+                         "Driver Debug Command. Which Cmd? [0x7FFFFFFF] Issuing Driver Debug Command 0x7FFFFFFF\n" +
+                         strUnknown +
+                         "Driver Debug Command. Which Cmd? [0x7FFFFFFF] Issuing Driver Debug Command 0x80000000\n" +
+                         strUnknown +
+                         "Driver Debug Command. Which Cmd? [0x80000000] Issuing Driver Debug Command 0xFFFFFFFF\n" +
+                         strUnknown;
+    EXPECT_EQ(run.strLog, StartupLog() + strLog);
+    // The library's own debug output reaches the console only.
+    std::string strConsole = strLog;
+    strConsole.insert(strConsole.find('\n') + 1, "KynSim: device 0x20: 0 of 65536 KiB of board memory in use\n");
+    EXPECT_EQ(run.strConsole, kBanner + StartupLog() + strConsole);
+    EXPECT_EQ(run.nStatus, 0);
+}
+
+TEST(Commands, SleepTalksToTheConsoleOnly)
+{
+    ToolRun run = Keys("~\n~5\n~-3\n~abc\nq");
+    EXPECT_EQ(run.strLog, StartupLog());
+    EXPECT_EQ(run.strConsole, kBanner + StartupLog() +
+                                  "Enter milliseconds to sleep :"
+                                  "Enter milliseconds to sleep :Sleeping 5 milliseconds\n"
+                                  "Enter milliseconds to sleep :Sleeping -3 milliseconds\n"
+                                  "Enter milliseconds to sleep :Sleeping 0 milliseconds\n");
+}
+
+TEST(Commands, HelpKeys)
+{
+    const std::string strHelp = "Cmd  Synopsis\n"
+                                "===  ========\n"
+                                " ?   Display Help text\n"
+                                " h   Ditto\n"
+                                " q   Quit\n"
+                                " r   KynDrvRead8 from board\n"
+                                " w   KynDrvWriteReg8 to board\n"
+                                " i   KynDrvRead16 from board\n"
+                                " o   KynDrvWriteReg16 to board\n"
+                                " R   KynDrvRead32 from board\n"
+                                " W   KynDrvWriteReg32 to board\n"
+                                " p   KynDrvRead32 from Pci bridge device\n"
+                                " d   Issue Debug Command KynDrvDbgDump() to board\n"
+                                " t   Print current time\n"
+                                " T   Prompt for timestamp in hex. Print it in readable format.\n"
+                                " M   Memory Read/Write Test.\n";
+    ExpectSession(Keys("?hHQ"), 0, strHelp + strHelp + strHelp);
+}
+
+TEST(Commands, UnknownKeys)
+{
+    const std::string strUnknown = "Unknown command. Press '?' for help, 'q' to quit\n";
+    std::string strKeys = std::string("\x7f\x80\xff>\x01 \n;AzZ0", 13) + std::string(1, '\0') + "q";
+    std::string strExpected;
+    for (size_t i = 0; i + 1 < strKeys.size(); ++i)
+        strExpected += strUnknown;
+    ExpectSession(Keys(strKeys), 0, strExpected);
+}
+
+TEST(Commands, OnlyTheLow8BitsOfAKeyCount)
+{
+    ToolCase toolCase;
+    toolCase.env["KYNSIM_KEYS"] = "0x172,0x13F,0x7FFFFF51";
+    toolCase.strInput = "4\n";
+    ExpectSession(RunDuze(toolCase), 0,
+                  "Read from a 8-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): Brd Address 0x4 = 0x00 (0 decimal)\n"
+                  "Cmd  Synopsis\n===  ========\n ?   Display Help text\n h   Ditto\n q   Quit\n"
+                  " r   KynDrvRead8 from board\n w   KynDrvWriteReg8 to board\n i   KynDrvRead16 from board\n"
+                  " o   KynDrvWriteReg16 to board\n R   KynDrvRead32 from board\n"
+                  " W   KynDrvWriteReg32 to board\n p   KynDrvRead32 from Pci bridge device\n"
+                  " d   Issue Debug Command KynDrvDbgDump() to board\n t   Print current time\n"
+                  " T   Prompt for timestamp in hex. Print it in readable format.\n"
+                  " M   Memory Read/Write Test.\n");
+}
+
+TEST(Commands, PromptLinesKeepAtMost63Characters)
+{
+    // Past 63 characters the rest of the line is dropped: 63 zeros and more digits read as 0.
+    ExpectSession(Keys("R8\nR" + std::string(63, '0') + "4444\nR" + std::string(62, '0') + "4\nq"), 0,
+                  "Read from a 32-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): Brd Address 0x8 = 0x00000000 (0 decimal)\n"
+                  "Read from a 32-bit register in the KYN Board device.\n"
+                  "Which Address (0x8): Brd Address 0x0 = 0x00000000 (0 decimal)\n"
+                  "Read from a 32-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): Brd Address 0x4 = 0x00000000 (0 decimal)\n");
+}
+
+// Memory test ------------------------------------------------------------------------------
+
+const std::string kMemHead = "Memory Read/Write test.\n";
+
+TEST(MemoryTest, RangeZeroMakesNoCall)
+{
+    ToolRun run = KeysWithTrace("M\n\nq");
+    ExpectSession(run, 0,
+                  kMemHead + "Which Start Address (0x0): Which Range (in bytes) (0x0): "
+                             "Memory test finished. ErrorCount=0\n");
+    EXPECT_EQ(RegisterCalls(run), "");
+}
+
+TEST(MemoryTest, RangeFiveCoversTwoWords)
+{
+    ToolRun run = KeysWithTrace("M0x100\n5\nq");
+    ExpectSession(run, 0,
+                  kMemHead + "Which Start Address (0x0): Which Range (in bytes) (0x0): "
+                             "Memory test finished. ErrorCount=0\n");
+    EXPECT_EQ(RegisterCalls(run), "WriteReg32(0x20, 0x100, 0x100) = 0\n"
+                                  "WriteReg32(0x20, 0x104, 0x104) = 0\n"
+                                  "ReadReg32(0x20, 0x100) = 0 -> 0x100\n"
+                                  "ReadReg32(0x20, 0x104) = 0 -> 0x104\n");
+}
+
+TEST(MemoryTest, AllWritesBeforeTheFirstReadThenRemembered)
+{
+    ToolRun run = KeysWithTrace("M0x100\n0x10\nM\n\nq");
+    ExpectSession(run, 0,
+                  kMemHead + "Which Start Address (0x0): Which Range (in bytes) (0x0): "
+                             "Memory test finished. ErrorCount=0\n" +
+                      kMemHead + "Which Start Address (0x100): Which Range (in bytes) (0x10): "
+                                 "Memory test finished. ErrorCount=0\n");
+    std::string strOnce = "WriteReg32(0x20, 0x100, 0x100) = 0\n"
+                          "WriteReg32(0x20, 0x104, 0x104) = 0\n"
+                          "WriteReg32(0x20, 0x108, 0x108) = 0\n"
+                          "WriteReg32(0x20, 0x10c, 0x10c) = 0\n"
+                          "ReadReg32(0x20, 0x100) = 0 -> 0x100\n"
+                          "ReadReg32(0x20, 0x104) = 0 -> 0x104\n"
+                          "ReadReg32(0x20, 0x108) = 0 -> 0x108\n"
+                          "ReadReg32(0x20, 0x10c) = 0 -> 0x10c\n";
+    EXPECT_EQ(RegisterCalls(run), strOnce + strOnce);
+}
+
+TEST(MemoryTest, BoardReadingBackZero)
+{
+    ExpectSession(Keys("M0\n0x10\nq", {{"KYNSIM_MEMORY", "zero"}}), 0,
+                  kMemHead + "Which Start Address (0x0): Which Range (in bytes) (0x0): "
+                             "Memory error at Address 0x4   (nReadVal(0x0) != nWriteVal(0x4))\n"
+                             "Memory error at Address 0x8   (nReadVal(0x0) != nWriteVal(0x8))\n"
+                             "Memory error at Address 0xC   (nReadVal(0x0) != nWriteVal(0xC))\n"
+                             "Memory test finished. ErrorCount=3\n");
+}
+
+TEST(MemoryTest, StuckBitsAndFailedCalls)
+{
+    ExpectSession(Keys("M0x1F0\n0x10\nnnq", {{"KYNSIM_MEMORY", "stuck-low=0x8"},
+                                             {"KYNSIM_FAIL", "WriteReg32:0x80800407@0x1F4,ReadReg32:-1#4"}}),
+                  0,
+                  kMemHead + "Which Start Address (0x0): Which Range (in bytes) (0x0): "
+                             "ERROR(0X80000007 [1.4]) Dev(20,6,0): The driver is out of memory. \n"
+                             "Do you want to exit (Y/N) "
+                             "Memory error at Address 0x1F4   (nReadVal(0x0) != nWriteVal(0x1F4))\n"
+                             "Memory error at Address 0x1F8   (nReadVal(0x1F0) != nWriteVal(0x1F8))\n"
+                             "ERROR(0XFF [255.32767]) Dev(20,6,0): Cannot translate this result code. \n"
+                             "Do you want to exit (Y/N) "
+                             "Memory error at Address 0x1FC   (nReadVal(0x1F0) != nWriteVal(0x1FC))\n"
+                             "Memory test finished. ErrorCount=3\n");
+}
+
+TEST(MemoryTest, WholeAddressSpaceRangeEnds)
+{
+    // 2^30 words from a start near the end: the offset does not wrap, the test ends with its count.
+    ToolRun run = Keys("M0xFFFFFFF0\n0xFFFFFFFF\nq", {{"KYNSIM_MEMORY", "address"}});
+    ExpectSession(run, 0,
+                  kMemHead + "Which Start Address (0x0): Which Range (in bytes) (0x0): "
+                             "Memory test finished. ErrorCount=0\n");
+}
+
+TEST(MemoryTest, RangesPastTheWindowEndReportEachWord)
+{
+    ExpectSession(Keys("M0x3FFFFF8\n0x10\nnnnnq"), 0,
+                  kMemHead + "Which Start Address (0x0): Which Range (in bytes) (0x0): "
+                             "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n"
+                             "Do you want to exit (Y/N) "
+                             "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n"
+                             "Do you want to exit (Y/N) "
+                             "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n"
+                             "Do you want to exit (Y/N) "
+                             "Memory error at Address 0x4000000   (nReadVal(0x3FFFFFC) != nWriteVal(0x4000000))\n"
+                             "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n"
+                             "Do you want to exit (Y/N) "
+                             "Memory error at Address 0x4000004   (nReadVal(0x3FFFFFC) != nWriteVal(0x4000004))\n"
+                             "Memory test finished. ErrorCount=2\n");
+}
+
+// Timestamps -------------------------------------------------------------------------------
+
+TEST(Timestamps, CurrentTimeInUtcAndAnotherZone)
+{
+    // 1 day, 13:05:07.234 after the 1970 epoch.
+    ExpectSession(Keys("tq", {{"KYNSIM_TIME", "116446071072340000"}}), 0, "01-02 13:05:07.234 \n");
+    ExpectSession(Keys("tq", {{"KYNSIM_TIME", "116446071072340000"}, {"TZ", "EST5"}}), 0, "01-02 08:05:07.234 \n");
+    ExpectSession(Keys("tq", {{"KYNSIM_TIME", "116446071072349999"}, {"TZ", "<+0530>-5:30"}}), 0,
+                  "01-02 18:35:07.234 \n");
+}
+
+TEST(Timestamps, FailedTimeQueryShowsNoMadeUpTime)
+{
+    ExpectSession(Keys("tq", {{"KYNSIM_FAIL", "GetCurrentTime:-1"}}), 0,
+                  "Error: Invalid timestamp (before Jan 1, 1970)\n\n");
+}
+
+TEST(Timestamps, EnteredTimestamps)
+{
+    ExpectSession(Keys("T0x019DB1DE\n0xD53E8000\nT\n\nT0\n0\nT0x019DB1DE\n0xD53E7FFF\nT0x019DB315\n\nq"), 0,
+                  "Enter High 32-bit value of timestamp (0x00000000): "
+                  "Enter Low 32-bit value of timestamp (0x00000000): 01-01 00:00:00.000 \n"
+                  "Enter High 32-bit value of timestamp (0x019DB1DE): "
+                  "Enter Low 32-bit value of timestamp (0xD53E8000): 01-01 00:00:00.000 \n"
+                  "Enter High 32-bit value of timestamp (0x019DB1DE): "
+                  "Enter Low 32-bit value of timestamp (0xD53E8000): "
+                  "Error: Invalid timestamp (before Jan 1, 1970)\n\n"
+                  "Enter High 32-bit value of timestamp (0x00000000): "
+                  "Enter Low 32-bit value of timestamp (0x00000000): "
+                  "Error: Invalid timestamp (before Jan 1, 1970)\n\n"
+                  // High half 0x019DB315 with the remembered low half: 1 day 13:06:13.482 after the epoch.
+                  "Enter High 32-bit value of timestamp (0x019DB1DE): "
+                  "Enter Low 32-bit value of timestamp (0xD53E7FFF): 01-02 13:06:13.482 \n");
+}
+
+TEST(Timestamps, EpochInAnotherZone)
+{
+    ExpectSession(Keys("T0x019DB1DE\n0xD53E8000\nq", {{"TZ", "EST5"}}), 0,
+                  "Enter High 32-bit value of timestamp (0x00000000): "
+                  "Enter Low 32-bit value of timestamp (0x00000000): 12-31 19:00:00.000 \n");
+}
+
+} // namespace
