@@ -1,0 +1,315 @@
+// e2e_cmdline_test.cpp - switches, the usage text, board types by letter, log names, quiet mode and scripted runs.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "e2e_harness.h"
+
+namespace {
+
+const std::string kUsage =
+    "\nCommand line switches:\n"
+    " /B<boardNo>    : Board number (Default is 0)\n"
+    " /T[B|2|T|E|8|P|4|M|S|G|9|F|3|6|H|A|J|C|R|D|I|K|X|Q|V] : Board Type used for the demo, where\n"
+    "                    B  = Use Vesk-1-PCI-Basic Board\n"
+    "                    2  = Use Vesk-2-PCI Board\n"
+    "                    9  = Use Zimbro-PCI Board\n"
+    "                    T  = Use Vesk-2-PCI-Plus Board\n"
+    "                    E  = Use Vesk-2-PCI-Express Board\n"
+    "                    8  = Use Vesk-8-PCI Board\n"
+    "                    P  = Use Vesk-8-PCI-Plus Board\n"
+    "                    4  = Use Vesk-4-PCI-Plus Board\n"
+    "                    M  = Use Vesk-2-PCMCIA Board\n"
+    "                    S  = Use Carvanel Board\n"
+    "                    G  = Use Sondo-16-PCI-Plus Board\n"
+    "                    F  = Use Sondo-16-PCIe Board\n"
+    "                    3  = Use Sondo-16-PCI-Basic_32 Board\n"
+    "                    6  = Use Sondo-16-PCI-Basic_64 Board\n"
+    "                    H  = Use Nolva-2-PC104 Board\n"
+    "                    A  = Use Lisk-6-PCI-Plus Board\n"
+    "                    J  = Use Lisk-6-PCI Board\n"
+    "                    C  = Use Vesk-2-ExpressCard Board\n"
+    "                    R  = Use Vesk-4-ExpressCard Board\n"
+    "                    D  = Use Dravo-PCI-Express Board\n"
+    "                    I  = Use Dravo-4-CSI Board\n"
+    "                    K  = Use Dravo-4M-CSI Board\n"
+    "                    X  = Use Dravo-8-CSI Board\n"
+    "                    Q  = Use Dravo-8M-CSI Board\n"
+    "                    V  = Use Dravo-DMP (hosted DMP)\n"
+    " /L<fileName>   : Log file name\n"
+    " /Z<str>        : Command string (overrides keyboard input)\n"
+    " /Q             : Exit without prompting on errors\n";
+
+ToolRun RunArgs(std::vector<std::string> aArgs, const std::string &strInput = "q",
+            std::map<std::string, std::string> env = {})
+{
+    ToolCase toolCase;
+    toolCase.aArgs = std::move(aArgs);
+    toolCase.strInput = strInput;
+    toolCase.env = std::move(env);
+    return RunDuze(toolCase);
+}
+
+TEST(CommandLine, UnknownSwitchesPrintTheUsageText)
+{
+    struct {
+        std::string strArgument;
+        std::string strShown;
+    } aCases[] = {
+        {"abc", "ABC"},     {"/T", "/T"},         {"/TZ", "/TZ"},   {"/zrq", "/ZRQ"}, {"", ""},
+        {"-", "-"},         {"/X", "/X"},         {"-t0", "-T0"},   {"/T5", "/T5"},   {"Lx", "LX"},
+        {"/\xe4", "/\xe4"}, {std::string(100000, 'x'), std::string(100000, 'X')},
+    };
+    for (const auto &c : aCases) {
+        // A bad argument after good ones still ends the run, before any log exists.
+        std::vector<std::string> aArgs = {"/B3", "-TE", c.strArgument};
+        ToolRun run = RunArgs(aArgs);
+        SCOPED_TRACE(c.strArgument.substr(0, 20));
+        EXPECT_EQ(run.nStatus, 1);
+        EXPECT_EQ(run.strConsole, kBanner + ("Error: Unknown command line switch " + c.strShown + "\n") + kUsage);
+        EXPECT_FALSE(run.bLogExists);
+    }
+}
+
+TEST(CommandLine, BoardNumber)
+{
+    struct {
+        std::vector<std::string> aArgs;
+        const char *pszShown;
+    } aCases[] = {
+        {{"/b3"}, "3"},        {{"-B3"}, "3"},          {{"/B0x3"}, "3"},        {{"/B"}, "0"},
+        {{"/B010"}, "8"},      {{"/B08"}, "0"},         {{"/B-1"}, "-1"},        {{"/B4294967296"}, "-1"},
+        {{"/B  7x"}, "7"},     {{"/B3", "/B5"}, "5"},   {{"/Bquiet"}, "0"},      {{"/B2147483648"}, "-2147483648"},
+    };
+    for (const auto &c : aCases) {
+        ToolRun run = RunArgs(c.aArgs, "y");
+        SCOPED_TRACE(c.aArgs.back());
+        EXPECT_EQ(run.strLog.substr(0, run.strLog.find("Library")),
+                  std::string("Log file is  DuzeDevazu.log\nBoard number ") + c.pszShown + "\n");
+    }
+    // The board number reaches the library: board 3 of four is opened.
+    ToolRun run = RunArgs({"/b3"}, "q", {{"KYNSIM_BOARDS", "4"}});
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_NE(run.strLog.find("Board Serial Number: KS-006-04714\n"), std::string::npos) << run.strLog;
+}
+
+struct BoardCase {
+    char cLetter;
+    unsigned nCode;
+    const char *pszOpening;
+    bool bBridge;
+};
+
+const BoardCase kBoards[] = {
+    {'2', 6, "Opening Vesk-2-PCI board\n", true},
+    {'M', 7, "Opening Vesk-2-PCMCIA board\n", true},
+    {'8', 30, "Opening Vesk-8-PCI board\n", true},
+    {'9', 32, "Opening Zimbro-PCI board\n", true},
+    {'G', 33, "Opening Sondo-16-PCI-Plus board\n", true},
+    {'B', 35, "Opening Vesk-1-PCI-Basic board\n", true},
+    {'P', 39, "Opening Vesk-8-PCI-Plus board\n", true},
+    {'T', 40, "Opening Vesk-2-PCI-Plus board\n", true},
+    {'S', 41, "Opening Carvanel board\n", true},
+    {'4', 45, "Opening Vesk-4-PCI-Plus board\n", true},
+    {'1', 46, "Opening Vesk-1-PCI-Plus board\n", true},
+    {'A', 47, "Opening Lisk-6x6-PCI-Plus board\n", true},
+    {'J', 48, "Opening Lisk-6x6-PCI board\n", true},
+    {'H', 53, "Opening Nolva-2-PC104 board\n", true},
+    {'3', 54, "Opening Sondo-16-PCI-Basic-32 board\n", true},
+    {'6', 55, "Opening Sondo-16-PCI-Basic-64 board\n", true},
+    {'E', 57, "Opening Vesk-2-PCI-Express board\n", true},
+    {'C', 60, "Opening Vesk-2-ExpressCard board\n", true},
+    {'R', 61, "Opening Vesk-4-ExpressCard board\n", true},
+    {'V', 67, "Opening DMP Dravo (hosted DMP)\n", false},
+    {'D', 68, "Opening Dravo-PCI-Express board\n", true},
+    {'I', 69, "Opening Dravo-4-CSI board\n", false},
+    {'K', 70, "Opening Dravo-4M-CSI board\n", false},
+    {'X', 71, "Opening Dravo-8-CSI board\n", false},
+    {'Q', 72, "Opening Dravo-8M-CSI board\n", false},
+    {'F', 75, "Opening Sondo-16-PCIe board\n", true},
+};
+
+void PrintTo(const BoardCase &board, std::ostream *pStream)
+{
+    *pStream << "code " << board.nCode;
+}
+
+class BoardTypes : public ::testing::TestWithParam<BoardCase> {};
+
+TEST_P(BoardTypes, OpensItsBoardAndAnswersTheBridgeCommands)
+{
+    const BoardCase &board = GetParam();
+    char cLower = (char)tolower(board.cLetter);
+    ToolRun run = RunArgs({std::string("/t") + cLower}, board.bBridge ? "p\nS\n\nP" : "pSP");
+    char szText[512];
+    std::string strExpected = "Log file is  DuzeDevazu.log\n"
+                              "Board number 0\n"
+                              "Library version 4.12.0 (simulated) (filename libkynhwsim.a, static linked)\n"
+                              "Connecting lib...\n"
+                              "Driver version 4.12.0 (simulated driver)\n"
+                              "Get Handle to the board device...\n";
+    strExpected += board.pszOpening;
+    strExpected += "Board Device Handle = 0x00000020\n";
+    if (board.bBridge)
+        strExpected += "Plx Device Handle = 0x00000021\n";
+    snprintf(szText, sizeof szText,
+             "Read Serial Number to the board device...\n"
+             "Board Serial Number: KS-%03u-04711\n"
+             "Board Build Number: 2.%u.1207\n",
+             board.nCode, board.nCode % 10);
+    strExpected += szText;
+    if (board.nCode != 7) {
+        snprintf(szText, sizeof szText,
+                 "CPLD Build:\n  Main CPLD: rev 3.%u (2026-02-11)\n  I/O CPLD:  rev 1.8 (2025-09-30)\n",
+                 board.nCode % 10);
+        strExpected += szText;
+    }
+    strExpected += "\nPress 'h' for help\n";
+    std::string strStart = strExpected;
+    if (!board.bBridge) {
+        strExpected += "No Plx device on this board\nNo Plx device on this board\nNo Plx device on this board\n";
+        EXPECT_EQ(run.strLog, strExpected);
+    } else {
+        EXPECT_EQ(run.strLog.substr(0, strStart.size()), strStart);
+        EXPECT_NE(run.strLog.find("Read from a 32-bit register in the PCI Bridge device.\n"
+                                  "Which Address (0x0): Plx Address 0x0 = 0x91541D8E (-1856758386 decimal)\n"),
+                  std::string::npos);
+        EXPECT_NE(run.strLog.find("Plx Address 0x1FC = 0x00000000 (0 decimal)\n"), std::string::npos);
+    }
+    EXPECT_EQ(run.strConsole, kBanner + run.strLog);
+    EXPECT_EQ(run.nStatus, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllTypes, BoardTypes, ::testing::ValuesIn(kBoards),
+                         [](const ::testing::TestParamInfo<BoardCase> &info) {
+                             return "Code" + std::to_string(info.param.nCode);
+                         });
+
+TEST(CommandLine, OnlyTheThirdCharacterOfTNamesTheType)
+{
+    for (const char *pszArgument : {"/tq", "/TQX", "-tQuiet"}) {
+        ToolRun run = RunArgs({pszArgument}, "q");
+        EXPECT_NE(run.strLog.find("Opening Dravo-8M-CSI board\n"), std::string::npos) << pszArgument;
+    }
+    ToolRun run = RunArgs({"/TE", "/T2"}, "q");
+    EXPECT_EQ(run.strLog, StartupLog());
+}
+
+TEST(CommandLine, LogFileNames)
+{
+    ToolCase toolCase;
+    toolCase.aArgs = {"/Lmylog.txt"};
+    toolCase.strLogName = "MYLOG.TXT";
+    toolCase.strInput = "q";
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strLog, StartupLog("MYLOG.TXT"));
+
+    toolCase.aArgs = {"/LOG.TXT"};
+    toolCase.strLogName = "OG.TXT";
+    EXPECT_EQ(RunDuze(toolCase).strLog, StartupLog("OG.TXT"));
+
+    run = RunArgs({"/L"});
+    EXPECT_EQ(run.nStatus, 255);
+    EXPECT_EQ(run.strConsole, std::string(kBanner) + "Couldn't open logfile \n");
+}
+
+TEST(CommandLine, LogFileNameLimit)
+{
+    // 259 characters through two directories the run makes first.
+    std::string strDir1(100, 'A'), strDir2 = strDir1 + "/" + std::string(100, 'B');
+    std::string strName = strDir2 + "/" + std::string(57, 'C');
+    ASSERT_EQ(strName.size(), 259u);
+    ToolCase toolCase;
+    toolCase.aMakeDirs = {strDir1, strDir2};
+    toolCase.aArgs = {"/L" + strName};
+    toolCase.strLogName = strName;
+    toolCase.strInput = "q";
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strLog, StartupLog(strName));
+
+    toolCase.aArgs = {"/L" + strName + "D"};
+    toolCase.strLogName = strName + "D";
+    run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 1);
+    EXPECT_EQ(run.strConsole, std::string(kBanner) + "Error: Log file name is 260 characters long, at most 259 are allowed\n");
+    EXPECT_FALSE(run.bLogExists);
+}
+
+TEST(CommandLine, QuietModeEndsAtTheFirstFailedCall)
+{
+    for (const char *pszArgument : {"/Q", "-q", "/QUIET"}) {
+        ToolRun run = RunArgs({pszArgument}, "R2\nq");
+        SCOPED_TRACE(pszArgument);
+        EXPECT_EQ(run.nStatus, 1);
+        EXPECT_EQ(run.strLog, StartupLog() + "Read from a 32-bit register in the KYN Board device.\n"
+                                             "Which Address (0x0): "
+                                             "ERROR(0X31 [1.4]) Dev(20,6,0): Register address is not aligned to the "
+                                             "access width. \n");
+    }
+    ToolRun run = RunArgs({"/Q"}, "", {{"KYNSIM_CONNECT", "-1"}});
+    EXPECT_EQ(run.nStatus, 1);
+    EXPECT_EQ(run.strLog.substr(run.strLog.find("Connecting")), "Connecting lib...\nERROR(0XFF [255.32767]) \n");
+}
+
+TEST(CommandLine, CommandStrings)
+{
+    struct {
+        std::vector<std::string> aArgs;
+        std::string strInput;
+        int nStatus;
+        std::string strAfterStartup;
+    } aCases[] = {
+        // Case kept; the q is read as r's address line, then input ends: the run ends as by quit.
+        {{"/Zrq"}, "", 0, "Read from a 8-bit register in the KYN Board device.\nWhich Address (0x0): "
+                          "Brd Address 0x0 = 0x00 (0 decimal)\n"},
+        {{"xZrq"}, "", 0, "Read from a 8-bit register in the KYN Board device.\nWhich Address (0x0): "
+                          "Brd Address 0x0 = 0x00 (0 decimal)\n"},
+        {{"/Z"}, "hq", 0, "Cmd  Synopsis\n"},
+        {{"-ZR0x10;W0x10;0xFF;R;q", "/Zq"}, "", 0, ""},
+        {{"-ZR0x10;W0x10;0xFF;R;q"}, "", 0,
+         "Read from a 32-bit register in the KYN Board device.\n"
+         "Which Address (0x0): Brd Address 0x10 = 0x00000000 (0 decimal)\n"
+         "Write to a 32-bit register in the KYN board device.\n"
+         "Which Address (0x0): Which Value (0x0): Wrote 000000FF to Brd Address 0x10\n"
+         "Read from a 32-bit register in the KYN Board device.\n"
+         "Which Address (0x10): Brd Address 0x10 = 0x000000FF (255 decimal)\n"},
+        // Lines end at LF, CR, CR LF (once) and ';'; the rest comes from standard input.
+        {{"-ZR4\nR\r\nR8\rR"}, "12\nq",  0,
+         "Read from a 32-bit register in the KYN Board device.\n"
+         "Which Address (0x0): Brd Address 0x4 = 0x00000000 (0 decimal)\n"
+         "Read from a 32-bit register in the KYN Board device.\n"
+         "Which Address (0x4): Brd Address 0x4 = 0x00000000 (0 decimal)\n"
+         "Read from a 32-bit register in the KYN Board device.\n"
+         "Which Address (0x4): Brd Address 0x8 = 0x00000000 (0 decimal)\n"
+         "Read from a 32-bit register in the KYN Board device.\n"
+         "Which Address (0x8): Brd Address 0xC = 0x00000000 (0 decimal)\n"},
+        // The exit question takes its answer from the script like any other key.
+        {{"-ZR3;nR3;y"}, "q", 1,
+         "Read from a 32-bit register in the KYN Board device.\nWhich Address (0x0): "
+         "ERROR(0X31 [1.4]) Dev(20,6,0): Register address is not aligned to the access width. \n"
+         "Do you want to exit (Y/N) Brd Address 0x3 = 0x00000000 (0 decimal)\n"
+         "Read from a 32-bit register in the KYN Board device.\nWhich Address (0x3): "
+         "ERROR(0X31 [1.4]) Dev(20,6,0): Register address is not aligned to the access width. \n"
+         "Do you want to exit (Y/N) "},
+    };
+    for (auto &c : aCases) {
+        ToolRun run = RunArgs(c.aArgs, c.strInput);
+        SCOPED_TRACE(c.aArgs[0]);
+        EXPECT_EQ(run.nStatus, c.nStatus);
+        if (c.aArgs.size() > 1) {
+            // A later Z replaces the earlier command string.
+            EXPECT_EQ(run.strLog, StartupLog()) << run.strLog;
+            continue;
+        }
+        if (c.aArgs[0] == "/Z") {
+            EXPECT_EQ(run.strLog.substr(0, StartupLog().size() + 14), StartupLog() + c.strAfterStartup);
+            continue;
+        }
+        EXPECT_EQ(run.strLog, StartupLog() + c.strAfterStartup);
+        EXPECT_EQ(run.strConsole, kBanner + StartupLog() + c.strAfterStartup);
+    }
+}
+
+} // namespace
