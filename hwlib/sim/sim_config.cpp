@@ -274,6 +274,7 @@ bool SimParseSettings(const std::vector<std::pair<std::string, std::string>> &aE
         } else if (strName == "KYNSIM_TRACE") {
             bOk = !strValue.empty();
             settings.strTracePath = strValue;
+            settings.bTrace = bOk;
             if (!bOk)
                 strWhy = "no file name";
         } else {
@@ -288,15 +289,16 @@ bool SimParseSettings(const std::vector<std::pair<std::string, std::string>> &aE
     return true;
 }
 
-const SimSettings &SimGetSettings()
+const SimSettings *g_pSimSettings = nullptr;
+
+const SimSettings &SimLoadSettings()
 {
-    static SimSettings *s_pSettings = nullptr; // read once, kept for the run
-    if (s_pSettings == nullptr) {
-        SimSettings *pSettings = new SimSettings();
+    if (g_pSimSettings == nullptr) {
+        SimSettings *pSettings = new SimSettings(); // kept for the run
         std::string strError;
         if (!SimParseSettings(SimHostEnvironment(), *pSettings, strError))
             SimHostFatal(strError);
-        s_pSettings = pSettings;
+        g_pSimSettings = pSettings;
     }
-    return *s_pSettings;
+    return *g_pSimSettings;
 }

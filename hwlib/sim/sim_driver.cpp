@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include <algorithm>
-#include <deque>
+#include <vector>
 
 #include "sim_internal.h"
 
@@ -16,6 +16,11 @@ const uint32_t kWindowSize = 64u << 20;
 const uint32_t kPageShift = 16;
 const uint32_t kPageSize = 1u << kPageShift;
 const uint32_t kPageCount = kWindowSize >> kPageShift;
+
+// Pages hold the board's bytes in the host's order, which must be the boards' little-endian one.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the simulated board memory assumes a little-endian host"
+#endif
 
 const uint32_t kBridgeRegCount = 128;
 const KYN_HANDLE kFirstDeviceHandle = 0x20;
@@ -78,7 +83,7 @@ struct SimDevice {
 
 // Driver state for the run: connection flag, opened devices (handle = first + index).
 bool g_bConnected = false;
-std::deque<SimDevice> g_aDevices;
+std::vector<SimDevice *> g_apDevices; // never freed: handles stay valid for the run
 uint32_t g_anCalls[SIM_OP_COUNT];
 FILE *g_pTrace = nullptr;
 bool g_bTraceOpened = false;
@@ -112,7 +117,7 @@ void Trace(const char *pszFormat, ...)
 
 inline bool Tracing()
 {
-    return !SimGetSettings().strTracePath.empty();
+    return SimGetSettings().bTrace;
 }
 
 // Counts the call and returns the injected failure for it, or SIM_OK.
@@ -132,10 +137,10 @@ KYN_RESULT Injected(SimOp eOp, uint32_t nArgument)
     return SIM_OK;
 }
 
-SimDevice *FindDevice(KYN_HANDLE hDevice)
+inline SimDevice *FindDevice(KYN_HANDLE hDevice)
 {
-    uint32_t nIndex = (uint32_t)hDevice - (uint32_t)kFirstDeviceHandle;
-    return nIndex < g_aDevices.size() ? &g_aDevices[nIndex] : nullptr;
+    size_t nIndex = (uint32_t)hDevice - (uint32_t)kFirstDeviceHandle;
+    return nIndex < g_apDevices.size() ? g_apDevices[nIndex] : nullptr;
 }
 
 const SimBoardType *FindBoardType(uint32_t nCode)
@@ -280,8 +285,7 @@ inline uint32_t ReadWord(const SimDevice *pDevice, uint32_t nAddress)
     uint32_t nWord = 0;
     const uint8_t *pPage = pDevice->apPages[nAddress >> kPageShift];
     if (pPage != nullptr) {
-        const uint8_t *p = pPage + (nAddress & (kPageSize - 4));
-        nWord = (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+        memcpy(&nWord, pPage + (nAddress & (kPageSize - 4)), 4);
     }
     return (nWord | settings.nStuckHigh) & ~settings.nStuckLow;
 }
@@ -323,8 +327,14 @@ KYN_RESULT WriteBoard(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, ui
             return SIM_ERR_OUT_OF_MEMORY;
     }
     uint8_t *p = pPage + (nAddress & (kPageSize - 1));
-    for (uint32_t i = 0; i < nWidth; ++i)
-        p[i] = (uint8_t)(nValue >> (8 * i));
+    if (nWidth == 4) {
+        memcpy(p, &nValue, 4);
+    } else if (nWidth == 2) {
+        uint16_t nHalf = (uint16_t)nValue;
+        memcpy(p, &nHalf, 2);
+    } else {
+        *p = (uint8_t)nValue;
+    }
     return SIM_OK;
 }
 
@@ -514,22 +524,23 @@ KYN_RESULT KynDrvGetDeviceHandle(KYN_HANDLE hParent, uint32_t nDeviceType, uint3
     if (nResult == SIM_OK) {
         // The same device always answers with the same handle.
         KYN_HANDLE hFound = 0;
-        for (const SimDevice &device : g_aDevices)
-            if (device.hParent == hParent && device.nType == nDeviceType && device.nNumber == nDeviceNumber)
-                hFound = device.hHandle;
+        for (const SimDevice *pKnown : g_apDevices)
+            if (pKnown->hParent == hParent && pKnown->nType == nDeviceType && pKnown->nNumber == nDeviceNumber)
+                hFound = pKnown->hHandle;
         if (hFound == 0) {
-            g_aDevices.emplace_back();
-            SimDevice &device = g_aDevices.back();
-            memset(&device, 0, sizeof device);
-            device.hHandle = kFirstDeviceHandle + (KYN_HANDLE)(g_aDevices.size() - 1);
-            device.hParent = hParent;
-            device.nType = nDeviceType;
-            device.nNumber = nDeviceNumber;
-            device.bBridge = pParent != nullptr;
-            device.bCpld = pType != nullptr && pType->bCpld;
-            if (device.bBridge)
-                ResetBridge(device);
-            hFound = device.hHandle;
+            SimDevice *pDevice = (SimDevice *)calloc(1, sizeof(SimDevice));
+            if (pDevice == nullptr)
+                return SIM_ERR_OUT_OF_MEMORY;
+            pDevice->hHandle = kFirstDeviceHandle + (KYN_HANDLE)g_apDevices.size();
+            pDevice->hParent = hParent;
+            pDevice->nType = nDeviceType;
+            pDevice->nNumber = nDeviceNumber;
+            pDevice->bBridge = pParent != nullptr;
+            pDevice->bCpld = pType != nullptr && pType->bCpld;
+            if (pDevice->bBridge)
+                ResetBridge(*pDevice);
+            g_apDevices.push_back(pDevice);
+            hFound = pDevice->hHandle;
         }
         *phDevice = hFound;
     }
@@ -620,10 +631,10 @@ KYN_RESULT KynDrvDbgDump(KYN_HANDLE hDevice, int32_t nCommand)
     if (nResult == SIM_OK) {
         switch (nCommand) {
         case 0:
-            for (const SimDevice &device : g_aDevices)
-                SimConsolePrint("KynSim: device 0x%X: %s type %u number %u\n", (unsigned)device.hHandle,
-                                device.bBridge ? "bridge" : "board", (unsigned)device.nType,
-                                (unsigned)device.nNumber);
+            for (const SimDevice *pListed : g_apDevices)
+                SimConsolePrint("KynSim: device 0x%X: %s type %u number %u\n", (unsigned)pListed->hHandle,
+                                pListed->bBridge ? "bridge" : "board", (unsigned)pListed->nType,
+                                (unsigned)pListed->nNumber);
             break;
         case 1:
             SimConsolePrint("KynSim: device 0x%X: %u of %u KiB of board memory in use\n", (unsigned)hDevice,
@@ -634,9 +645,9 @@ KYN_RESULT KynDrvDbgDump(KYN_HANDLE hDevice, int32_t nCommand)
             SimConsolePrint("KynSim: device 0x%X: board memory cleared\n", (unsigned)hDevice);
             break;
         case 3:
-            for (SimDevice &device : g_aDevices)
-                if (device.bBridge && (device.hHandle == hDevice || device.hParent == hDevice))
-                    ResetBridge(device);
+            for (SimDevice *pBridge : g_apDevices)
+                if (pBridge->bBridge && (pBridge->hHandle == hDevice || pBridge->hParent == hDevice))
+                    ResetBridge(*pBridge);
             SimConsolePrint("KynSim: device 0x%X: bridge registers reset\n", (unsigned)hDevice);
             break;
         default:

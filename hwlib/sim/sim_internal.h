@@ -80,11 +80,18 @@ struct SimSettings {
     uint32_t nDefaultBoardCount = 1;
     std::vector<std::pair<uint32_t, uint32_t>> aBoardCounts; // board type code, count
     std::string strTracePath;
+    bool bTrace = false;
     std::vector<int32_t> anKeys; // key codes the console returns before any other input
 };
 
-// Settings, read once from the environment on first use.
-const SimSettings &SimGetSettings();
+// Settings, read once from the environment on first use; every call reads them, so the
+// check for "already read" is inline.
+extern const SimSettings *g_pSimSettings;
+const SimSettings &SimLoadSettings();
+inline const SimSettings &SimGetSettings()
+{
+    return g_pSimSettings != nullptr ? *g_pSimSettings : SimLoadSettings();
+}
 
 // Parses all settings from name=value pairs; on a malformed one returns false and
 // puts a message naming it in strError.  Exposed for the unit tests.
