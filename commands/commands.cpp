@@ -11,7 +11,7 @@ void PromptValue(const char *pszPrompt, uint32_t *pnRemembered)
 {
     char szLine[64];
     LogPrintF(pszPrompt, (unsigned)*pnRemembered);
-    OsaConsoleGetStr(szLine);
+    ReadLine(szLine);
     if (szLine[0] != '\0')
         *pnRemembered = ConvertUnsigned32(szLine);
 }
@@ -21,7 +21,7 @@ static void PromptSignedValue(const char *pszPrompt, int32_t *pnRemembered)
 {
     char szLine[64];
     LogPrintF(pszPrompt, (unsigned)*pnRemembered);
-    OsaConsoleGetStr(szLine);
+    ReadLine(szLine);
     if (szLine[0] != '\0')
         *pnRemembered = ConvertSigned32(szLine);
 }
@@ -151,7 +151,7 @@ static void Sleep()
 {
     char szLine[64];
     ScreenPrintF("Enter milliseconds to sleep :");
-    OsaConsoleGetStr(szLine);
+    ReadLine(szLine);
     if (szLine[0] == '\0')
         return;
     int32_t nMilliseconds = ConvertSigned32(szLine);

@@ -5,10 +5,15 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "host.h"
 #include "options.h"
 
 // The log file: absent until OpenLogFile, then open until the exit handler closes it.
 static FILE *g_pLogFile = nullptr;
+// Whether the log has text that has not been committed to disk yet.
+static bool g_bLogUncommitted = false;
+// Whether keys come from a terminal, where reads wait for a person; looked up once.
+static int g_nInputIsTerminal = -1;
 
 void LogPrintF(const char *pszFormat, ...)
 {
@@ -17,8 +22,10 @@ void LogPrintF(const char *pszFormat, ...)
     va_list argsForLog;
     va_copy(argsForLog, args);
     OsaConsolePrintF(pszFormat, args);
-    if (g_pLogFile != nullptr)
+    if (g_pLogFile != nullptr) {
         vfprintf(g_pLogFile, pszFormat, argsForLog);
+        g_bLogUncommitted = true;
+    }
     va_end(argsForLog);
     va_end(args);
 }
@@ -29,6 +36,32 @@ void ScreenPrintF(const char *pszFormat, ...)
     va_start(args, pszFormat);
     OsaConsolePrintF(pszFormat, args);
     va_end(args);
+}
+
+static void FlushLogBeforeInput()
+{
+    if (g_pLogFile == nullptr || !g_bLogUncommitted)
+        return;
+    fflush(g_pLogFile);
+    if (g_nInputIsTerminal < 0)
+        g_nInputIsTerminal = HostInputIsTerminal() ? 1 : 0;
+    // Scripted and piped runs only hand the text to the system: committing costs time there.
+    if (g_nInputIsTerminal == 1) {
+        HostCommitFile(g_pLogFile);
+        g_bLogUncommitted = false;
+    }
+}
+
+int32_t ReadKey()
+{
+    FlushLogBeforeInput();
+    return OsaConsoleGetCh();
+}
+
+void ReadLine(char *pszLine)
+{
+    FlushLogBeforeInput();
+    OsaConsoleGetStr(pszLine);
 }
 
 static void CloseLogFile()
@@ -100,7 +133,7 @@ void AskExit()
         exit(1);
     }
     LogPrintF("Do you want to exit (Y/N) ");
-    int32_t nKey = OsaConsoleGetCh();
+    int32_t nKey = ReadKey();
     // At the end of input nobody can answer: a failure must not end as a success later.
     uint32_t nLow = (uint32_t)nKey & 0xFFFFu;
     if (nKey < 0 || nLow == 'y' || nLow == 'Y') {

@@ -20,6 +20,12 @@ void ScreenPrintF(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
 // Opens the log file or ends the run with status -1.
 void OpenLogFile(const char *pszName);
 
+// Key and line input for the whole tool. Before each read the log is flushed, and when
+// the keyboard is a terminal also committed to disk: a wrong register write can hang the
+// machine while the tool waits, and the log must already hold everything shown.
+int32_t ReadKey();
+void ReadLine(char *pszLine); // 64-byte buffer
+
 // Returns only when the run goes on after a failed call; hDevice is -1 for calls that concern no device.
 void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult);
 // The end-or-go-on question; returns only when the run goes on.

@@ -122,7 +122,7 @@ int RunTool(int argc, char **argv)
     LogPrintF("\nPress 'h' for help\n");
 
     for (;;) {
-        int32_t nKey = OsaConsoleGetCh();
+        int32_t nKey = ReadKey();
         // Nobody is left to type once input ends: that ends the run like a quit.
         if (nKey < 0)
             break;

@@ -34,23 +34,34 @@ void WriteFile(const std::string &strPath, const std::string &strText)
     file << strText;
 }
 
-static std::string ToolPath()
+// The tool, or DUZE_TOOL; DUZE_TOOL_PREFIX runs it under another program (valgrind, wine),
+// its words separated by blanks.
+std::vector<std::string> ToolCommand()
 {
+    std::vector<std::string> aCommand;
+    const char *pszPrefix = getenv("DUZE_TOOL_PREFIX");
+    std::istringstream words(pszPrefix != nullptr ? pszPrefix : "");
+    std::string strWord;
+    while (words >> strWord)
+        aCommand.push_back(strWord);
     const char *pszTool = getenv("DUZE_TOOL");
-    return pszTool != nullptr ? pszTool : DUZE_TOOL_PATH;
+    aCommand.push_back(pszTool != nullptr ? pszTool : DUZE_TOOL_PATH);
+    return aCommand;
 }
 
-ToolRun RunDuze(const ToolCase &toolCase)
+ToolProcess StartDuze(const ToolCase &toolCase)
 {
-    ToolRun run;
+    ToolProcess process;
+    process.toolCase = toolCase;
     char szDir[] = "/tmp/duze-e2e-XXXXXX";
     if (mkdtemp(szDir) == nullptr)
-        return run;
-    run.strDir = szDir;
-    std::string strIn = run.strDir + "/.stdin", strOut = run.strDir + "/.stdout", strErr = run.strDir + "/.stderr";
+        return process;
+    process.strDir = szDir;
+    std::string strIn = process.strDir + "/.stdin", strOut = process.strDir + "/.stdout",
+                strErr = process.strDir + "/.stderr";
     WriteFile(strIn, toolCase.strInput);
     for (const std::string &strSub : toolCase.aMakeDirs)
-        mkdir((run.strDir + "/" + strSub).c_str(), 0755);
+        mkdir((process.strDir + "/" + strSub).c_str(), 0755);
 
     std::vector<std::string> aEnv;
     for (char **ppsz = environ; *ppsz != nullptr; ++ppsz)
@@ -61,21 +72,26 @@ ToolRun RunDuze(const ToolCase &toolCase)
     for (const auto &item : toolCase.env)
         aEnv.push_back(item.first + "=" + item.second);
 
-    std::string strTool = ToolPath();
-    std::vector<char *> apszArgs{const_cast<char *>(strTool.c_str())};
+    std::vector<std::string> aCommand = ToolCommand();
     for (const std::string &strArg : toolCase.aArgs)
-        apszArgs.push_back(const_cast<char *>(strArg.c_str()));
+        aCommand.push_back(strArg);
+    std::vector<char *> apszArgs;
+    for (std::string &strArg : aCommand)
+        apszArgs.push_back(&strArg[0]);
     apszArgs.push_back(nullptr);
     std::vector<char *> apszEnv;
     for (std::string &strItem : aEnv)
         apszEnv.push_back(&strItem[0]);
     apszEnv.push_back(nullptr);
 
+    int afdPipe[2] = {-1, -1};
+    if (toolCase.bStdinPipe && pipe(afdPipe) != 0)
+        return process;
     pid_t pid = fork();
     if (pid == 0) {
         if (chdir(szDir) != 0)
             _exit(120);
-        int fdIn = open(strIn.c_str(), O_RDONLY);
+        int fdIn = toolCase.bStdinPipe ? afdPipe[0] : open(strIn.c_str(), O_RDONLY);
         int fdOut = open(strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int fdErr = open(strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fdIn < 0 || fdOut < 0 || fdErr < 0)
@@ -86,22 +102,56 @@ ToolRun RunDuze(const ToolCase &toolCase)
         close(fdIn);
         close(fdOut);
         close(fdErr);
+        if (toolCase.bStdinPipe)
+            close(afdPipe[1]);
         if (toolCase.bCloseStdin)
             close(0);
-        execve(apszArgs[0], apszArgs.data(), apszEnv.data());
+        execvpe(apszArgs[0], apszArgs.data(), apszEnv.data());
         _exit(127);
     }
+    process.nPid = pid;
+    if (toolCase.bStdinPipe) {
+        close(afdPipe[0]);
+        process.fdStdin = afdPipe[1];
+        if (!toolCase.strInput.empty() &&
+            write(process.fdStdin, toolCase.strInput.data(), toolCase.strInput.size()) < 0)
+            perror("write");
+    }
+    return process;
+}
+
+long ConsoleSize(const ToolProcess &process)
+{
+    struct stat info;
+    return stat((process.strDir + "/.stdout").c_str(), &info) == 0 ? (long)info.st_size : -1;
+}
+
+ToolRun FinishDuze(ToolProcess &process)
+{
+    ToolRun run;
+    run.strDir = process.strDir;
+    if (process.nPid < 0)
+        return run;
+    if (process.fdStdin >= 0)
+        close(process.fdStdin);
+    process.fdStdin = -1;
     int nWait = 0;
-    waitpid(pid, &nWait, 0);
+    waitpid(process.nPid, &nWait, 0);
     run.nStatus = WIFEXITED(nWait) ? WEXITSTATUS(nWait) : 128 + WTERMSIG(nWait);
-    run.strConsole = ReadFile(strOut);
-    run.strError = ReadFile(strErr);
-    run.strLog = ReadFile(run.strDir + "/" + toolCase.strLogName, &run.bLogExists);
-    for (const std::string &strName : toolCase.aReadFiles)
+    run.strConsole = ReadFile(run.strDir + "/.stdout");
+    run.strError = ReadFile(run.strDir + "/.stderr");
+    run.strLog = ReadFile(run.strDir + "/" + process.toolCase.strLogName, &run.bLogExists);
+    for (const std::string &strName : process.toolCase.aReadFiles)
         run.files[strName] = ReadFile(run.strDir + "/" + strName);
     if (getenv("DUZE_KEEP_TMP") == nullptr)
         std::filesystem::remove_all(run.strDir);
     return run;
+}
+
+ToolRun RunDuze(const ToolCase &toolCase)
+{
+    ToolProcess process = StartDuze(toolCase);
+    return FinishDuze(process);
 }
 
 std::string StartupLog(const std::string &strLogName)

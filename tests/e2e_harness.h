@@ -14,6 +14,7 @@ struct ToolCase {
     bool bCloseStdin = false;               // start with standard input closed
     std::vector<std::string> aMakeDirs;     // created in the run's directory first
     std::vector<std::string> aReadFiles;    // read back from the run's directory afterwards
+    bool bStdinPipe = false;                // standard input a pipe that stays open until the run is finished
 };
 
 struct ToolRun {
@@ -28,6 +29,19 @@ struct ToolRun {
 
 ToolRun RunDuze(const ToolCase &toolCase);
 
+// The same in two steps, for tests that act on the process while it runs.
+struct ToolProcess {
+    int nPid = -1;
+    int fdStdin = -1; // write end when bStdinPipe
+    std::string strDir;
+    ToolCase toolCase;
+};
+ToolProcess StartDuze(const ToolCase &toolCase);
+ToolRun FinishDuze(ToolProcess &process);
+// Size of the run's standard output so far.
+long ConsoleSize(const ToolProcess &process);
+
+std::vector<std::string> ToolCommand();
 std::string ReadFile(const std::string &strPath, bool *pbExists = nullptr);
 void WriteFile(const std::string &strPath, const std::string &strText);
 

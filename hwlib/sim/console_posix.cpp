@@ -16,6 +16,8 @@
 
 extern char **environ;
 
+volatile sig_atomic_t g_nSimPendingSignal = 0;
+
 namespace {
 
 // Command string handed over by OsaConsoleInput; read before the keyboard.
@@ -33,14 +35,36 @@ void RestoreTerminal()
         tcsetattr(STDIN_FILENO, TCSANOW, &g_termiosSaved);
 }
 
-void OnFatalSignal(int nSignal)
+// First interrupt: noted, acted on at the next library call. A second one while the
+// run ends (a stuck write, say) ends the process at once with the terminal put back.
+void OnInterrupt(int nSignal)
 {
+    if (g_nSimPendingSignal != 0) {
+        RestoreTerminal();
+        _exit(128 + g_nSimPendingSignal);
+    }
+    g_nSimPendingSignal = nSignal;
+}
+
+// Registered first, so it runs after every other exit handler: the log is closed by
+// then, and the process ends by the signal as a shell expects of an interrupted program.
+void DieBySignalAtExit()
+{
+    int nSignal = g_nSimPendingSignal;
+    if (nSignal == 0)
+        return;
+    fflush(stdout);
     RestoreTerminal();
     signal(nSignal, SIG_DFL);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, nSignal);
+    sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
     raise(nSignal);
 }
 
-// Keys one at a time without echo, for as long as one read lasts.
+// Keys one at a time without echo for the whole run: keys typed while the tool is busy
+// must not show up on the screen, nor wait for Enter. Output processing is left alone.
 bool EnterKeyMode()
 {
     if (!g_bTermiosSaved)
@@ -52,6 +76,27 @@ bool EnterKeyMode()
     return tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
 }
 
+// Ctrl-Z: the shell gets its terminal back as it was, and key mode returns on continue.
+void OnStop(int nSignal)
+{
+    int nErrno = errno;
+    RestoreTerminal();
+    signal(nSignal, SIG_DFL);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, nSignal);
+    sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+    raise(nSignal);
+    // Continued.
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = OnStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(nSignal, &action, nullptr);
+    EnterKeyMode();
+    errno = nErrno;
+}
+
 // One byte from the terminal; -1 at its end.
 int ReadTerminalByte()
 {
@@ -60,8 +105,10 @@ int ReadTerminalByte()
         ssize_t n = read(STDIN_FILENO, &c, 1);
         if (n == 1)
             return c;
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR) {
+            SimCheckSignal();
             continue;
+        }
         return -1;
     }
 }
@@ -95,15 +142,29 @@ void ReadLineFromInput(char *pszBuffer)
     pszBuffer[nLength] = '\0';
 }
 
+// getchar, but an interrupt ends the run instead of looking like the end of input.
+int ReadStreamChar()
+{
+    for (;;) {
+        int c = getchar();
+        if (c != EOF)
+            return c;
+        SimCheckSignal();
+        if (!ferror(stdin) || errno != EINTR)
+            return EOF;
+        clearerr(stdin);
+    }
+}
+
 void ReadLineFromStream(char *pszBuffer)
 {
     size_t nLength = 0;
     for (;;) {
-        int c = getchar();
+        int c = ReadStreamChar();
         if (c == EOF || c == '\n')
             break;
         if (c == '\r') {
-            int cNext = getchar();
+            int cNext = ReadStreamChar();
             if (cNext != '\n' && cNext != EOF)
                 ungetc(cNext, stdin);
             break;
@@ -118,24 +179,16 @@ void ReadLineFromStream(char *pszBuffer)
 void ReadLineFromTerminal(char *pszBuffer)
 {
     size_t nLength = 0;
-    bool bKeyMode = EnterKeyMode();
     for (;;) {
         int c = ReadTerminalByte();
         if (c < 0 || c == '\n' || c == '\r') {
-            if (bKeyMode)
-                fputs("\n", stdout);
+            fputs("\n", stdout);
             break;
-        }
-        if (!bKeyMode) {
-            if (nLength < 63)
-                pszBuffer[nLength++] = (char)c;
-            continue;
         }
         if (c == 0x7F || c == 0x08) {
             if (nLength > 0) {
                 --nLength;
                 fputs("\b \b", stdout);
-                fflush(stdout);
             }
         } else if (c == 0x04 && nLength == 0) {
             fputs("\n", stdout);
@@ -143,10 +196,9 @@ void ReadLineFromTerminal(char *pszBuffer)
         } else if (c >= 0x20 && nLength < 63) {
             pszBuffer[nLength++] = (char)c;
             fputc(c, stdout);
-            fflush(stdout);
         }
+        fflush(stdout);
     }
-    RestoreTerminal();
     pszBuffer[nLength] = '\0';
 }
 
@@ -181,6 +233,13 @@ std::vector<std::pair<std::string, std::string>> SimHostEnvironment()
     return aEnv;
 }
 
+void SimHostEndOnSignal()
+{
+    // Writes to a closed pipe must not interrupt the way out.
+    signal(SIGPIPE, SIG_IGN);
+    exit(128 + g_nSimPendingSignal);
+}
+
 void SimHostFatal(const std::string &strMessage)
 {
     fflush(stdout);
@@ -197,18 +256,26 @@ void OsaConsoleInit(void)
     if (g_bInitDone)
         return;
     g_bInitDone = true;
+    atexit(DieBySignalAtExit);
     g_bStdinTty = isatty(STDIN_FILENO) != 0;
     if (g_bStdinTty && tcgetattr(STDIN_FILENO, &g_termiosSaved) == 0) {
         g_bTermiosSaved = true;
         atexit(RestoreTerminal);
-        const int anSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-        for (int nSignal : anSignals) {
-            struct sigaction action;
-            memset(&action, 0, sizeof action);
-            action.sa_handler = OnFatalSignal;
-            sigemptyset(&action.sa_mask);
-            sigaction(nSignal, &action, nullptr);
-        }
+        struct sigaction action;
+        memset(&action, 0, sizeof action);
+        action.sa_handler = OnStop;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGTSTP, &action, nullptr);
+        EnterKeyMode();
+    }
+    // No SA_RESTART: a read or sleep that is waiting returns, and the run ends promptly.
+    const int anSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+    for (int nSignal : anSignals) {
+        struct sigaction action;
+        memset(&action, 0, sizeof action);
+        action.sa_handler = OnInterrupt;
+        sigfillset(&action.sa_mask);
+        sigaction(nSignal, &action, nullptr);
     }
 }
 
@@ -220,6 +287,7 @@ void OsaConsoleExit(void)
 
 int32_t OsaConsolePrintF(const char *pszFormat, va_list args)
 {
+    SimCheckSignal();
     return vfprintf(stdout, pszFormat, args);
 }
 
@@ -230,6 +298,7 @@ void OsaConsoleInput(const char *pszText)
 
 int32_t OsaConsoleGetCh(void)
 {
+    SimCheckSignal();
     static size_t s_nKeysUsed = 0; // of the KYNSIM_KEYS codes
     const std::vector<int32_t> &anKeys = SimGetSettings().anKeys;
     if (s_nKeysUsed < anKeys.size())
@@ -239,18 +308,15 @@ int32_t OsaConsoleGetCh(void)
         return c;
     fflush(stdout);
     if (!g_bStdinTty) {
-        c = getchar();
+        c = ReadStreamChar();
         return c == EOF ? -1 : c;
     }
-    bool bKeyMode = EnterKeyMode();
-    c = ReadTerminalByte();
-    if (bKeyMode)
-        RestoreTerminal();
-    return c;
+    return ReadTerminalByte();
 }
 
 char *OsaConsoleGetStr(char *pszBuffer)
 {
+    SimCheckSignal();
     if (g_pszInput != nullptr && *g_pszInput != '\0') {
         ReadLineFromInput(pszBuffer);
         return pszBuffer;
@@ -268,8 +334,8 @@ void OsaThreadSleep(int32_t nMilliseconds)
     if (nMilliseconds <= 0)
         return;
     struct timespec wait = {(time_t)(nMilliseconds / 1000), (long)(nMilliseconds % 1000) * 1000000L};
-    while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-    }
+    while (nanosleep(&wait, &wait) != 0 && errno == EINTR)
+        SimCheckSignal();
 }
 
 char *OsaStdStrUpr(char *pszText)

@@ -123,6 +123,7 @@ inline bool Tracing()
 // Counts the call and returns the injected failure for it, or SIM_OK.
 KYN_RESULT Injected(SimOp eOp, uint32_t nArgument)
 {
+    SimCheckSignal();
     const SimSettings &settings = SimGetSettings();
     if (!settings.abOpHasRule[eOp])
         return SIM_OK;

@@ -2,6 +2,7 @@
 #ifndef KYNSIM_INTERNAL_H
 #define KYNSIM_INTERNAL_H
 
+#include <signal.h>
 #include <stdint.h>
 
 #include <string>
@@ -104,6 +105,16 @@ const char *SimOpName(SimOp eOp);
 uint64_t SimHostTime100ns();                                             // since 1601-01-01 UTC
 std::vector<std::pair<std::string, std::string>> SimHostEnvironment();   // KYNSIM_* variables only
 [[noreturn]] void SimHostFatal(const std::string &strMessage);           // message and exit status 2
+
+// An interrupt (Ctrl-C, SIGTERM, ...) is only noted by its handler; the next library call
+// ends the run from ordinary code, so exit handlers can close the log and restore the terminal.
+extern volatile sig_atomic_t g_nSimPendingSignal;
+[[noreturn]] void SimHostEndOnSignal();
+inline void SimCheckSignal()
+{
+    if (g_nSimPendingSignal != 0)
+        SimHostEndOnSignal();
+}
 
 // Library text output (debug commands) goes to the console like everything else.
 void SimConsolePrint(const char *pszFormat, ...);

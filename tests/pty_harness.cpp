@@ -1,0 +1,158 @@
+// pty_harness.cpp - a small pseudo-terminal driver for the tool: start, type, read the screen, wait.
+#include "pty_harness.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <utmp.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "e2e_harness.h"
+
+extern char **environ;
+
+static long NowMs()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
+}
+
+PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std::string, std::string> &env)
+{
+    PtySession session;
+    char szDir[] = "/tmp/duze-pty-XXXXXX";
+    if (mkdtemp(szDir) == nullptr)
+        return session;
+    session.strDir = szDir;
+
+    std::vector<std::string> aEnv;
+    for (char **ppsz = environ; *ppsz != nullptr; ++ppsz)
+        if (strncmp(*ppsz, "KYNSIM_", 7) != 0 && strncmp(*ppsz, "TZ=", 3) != 0)
+            aEnv.push_back(*ppsz);
+    aEnv.push_back("TZ=UTC");
+    for (const auto &item : env)
+        aEnv.push_back(item.first + "=" + item.second);
+    std::vector<std::string> aCommand = ToolCommand();
+    aCommand.insert(aCommand.end(), aArgs.begin(), aArgs.end());
+    std::vector<char *> apszArgs, apszEnv;
+    for (std::string &strArg : aCommand)
+        apszArgs.push_back(&strArg[0]);
+    apszArgs.push_back(nullptr);
+    for (std::string &strItem : aEnv)
+        apszEnv.push_back(&strItem[0]);
+    apszEnv.push_back(nullptr);
+
+    struct winsize size = {24, 80, 0, 0};
+    int fdMaster = -1, fdSlave = -1;
+    if (openpty(&fdMaster, &fdSlave, nullptr, nullptr, &size) != 0)
+        return session;
+    // Taken before the tool can touch the terminal.
+    tcgetattr(fdSlave, &session.before);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fdMaster);
+        if (login_tty(fdSlave) != 0 || chdir(szDir) != 0)
+            _exit(120);
+        execvpe(apszArgs[0], apszArgs.data(), apszEnv.data());
+        _exit(127);
+    }
+    close(fdSlave);
+    session.nPid = pid;
+    session.fdMaster = fdMaster;
+    return session;
+}
+
+// Reads what is there within nMilliseconds; false once the terminal is closed.
+static bool ReadSome(PtySession &session, int nMilliseconds)
+{
+    struct pollfd wait = {session.fdMaster, POLLIN, 0};
+    if (poll(&wait, 1, nMilliseconds) <= 0)
+        return true;
+    char acBuffer[65536];
+    ssize_t n = read(session.fdMaster, acBuffer, sizeof acBuffer);
+    if (n <= 0)
+        return false;
+    session.strScreen.append(acBuffer, (size_t)n);
+    return true;
+}
+
+bool WaitForScreen(PtySession &session, const std::string &strText, int nMilliseconds, size_t nFrom)
+{
+    long nEnd = NowMs() + nMilliseconds;
+    while (session.strScreen.find(strText, nFrom) == std::string::npos) {
+        long nLeft = nEnd - NowMs();
+        if (nLeft <= 0 || !ReadSome(session, (int)nLeft))
+            return session.strScreen.find(strText, nFrom) != std::string::npos;
+    }
+    return true;
+}
+
+void DrainScreen(PtySession &session, int nMilliseconds)
+{
+    long nEnd = NowMs() + nMilliseconds;
+    for (long nLeft = nMilliseconds; nLeft > 0; nLeft = nEnd - NowMs())
+        if (!ReadSome(session, (int)nLeft))
+            return;
+}
+
+void TypeKeys(PtySession &session, const std::string &strKeys)
+{
+    // In pieces, as the terminal's input queue is bounded.
+    for (size_t nDone = 0; nDone < strKeys.size();) {
+        ssize_t n = write(session.fdMaster, strKeys.data() + nDone, std::min<size_t>(256, strKeys.size() - nDone));
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return;
+        if (n > 0)
+            nDone += (size_t)n;
+        DrainScreen(session, 1);
+    }
+}
+
+int WaitForEnd(PtySession &session, int nMilliseconds)
+{
+    long nEnd = NowMs() + nMilliseconds;
+    for (;;) {
+        int nWait = 0;
+        pid_t pid = waitpid(session.nPid, &nWait, WNOHANG);
+        if (pid == session.nPid) {
+            session.nPid = -1;
+            DrainScreen(session, 50);
+            return WIFEXITED(nWait) ? WEXITSTATUS(nWait) : 128 + WTERMSIG(nWait);
+        }
+        if (NowMs() >= nEnd)
+            return -1;
+        ReadSome(session, 10);
+    }
+}
+
+bool TerminalRestored(const PtySession &session)
+{
+    struct termios after;
+    if (tcgetattr(session.fdMaster, &after) != 0)
+        return false;
+    return after.c_iflag == session.before.c_iflag && after.c_oflag == session.before.c_oflag &&
+           after.c_cflag == session.before.c_cflag && after.c_lflag == session.before.c_lflag &&
+           memcmp(after.c_cc, session.before.c_cc, sizeof after.c_cc) == 0;
+}
+
+void ClosePty(PtySession &session)
+{
+    if (session.nPid > 0) {
+        kill(session.nPid, SIGKILL);
+        waitpid(session.nPid, nullptr, 0);
+    }
+    if (session.fdMaster >= 0)
+        close(session.fdMaster);
+    session.fdMaster = -1;
+    if (!session.strDir.empty() && getenv("DUZE_KEEP_TMP") == nullptr)
+        std::filesystem::remove_all(session.strDir);
+}

@@ -1,0 +1,31 @@
+// pty_harness.h - runs the tool in a pseudo-terminal, as a person at a keyboard would.
+#ifndef DUZE_PTY_HARNESS_H
+#define DUZE_PTY_HARNESS_H
+
+#include <termios.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct PtySession {
+    int nPid = -1;
+    int fdMaster = -1;
+    std::string strDir;       // the run's working directory
+    std::string strScreen;    // everything the terminal showed so far
+    struct termios before;    // terminal settings before the tool started
+};
+
+PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std::string, std::string> &env = {});
+// Reads the terminal until strText has been shown after position nFrom; false after nMilliseconds.
+bool WaitForScreen(PtySession &session, const std::string &strText, int nMilliseconds = 10000, size_t nFrom = 0);
+// Reads what the terminal shows for nMilliseconds.
+void DrainScreen(PtySession &session, int nMilliseconds);
+void TypeKeys(PtySession &session, const std::string &strKeys);
+// Waits for the tool to end: its status, 128 + signal, or -1 after nMilliseconds.
+int WaitForEnd(PtySession &session, int nMilliseconds = 10000);
+// Whether the terminal's settings now equal those before the run.
+bool TerminalRestored(const PtySession &session);
+void ClosePty(PtySession &session);
+
+#endif

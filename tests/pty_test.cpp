@@ -1,0 +1,176 @@
+// pty_test.cpp - the tool at a real terminal: keys without echo, line editing, long lines, interrupts, settings restored.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include "e2e_harness.h"
+#include "pty_harness.h"
+
+namespace {
+
+// What the terminal shows for text the tool prints: line ends become CR LF.
+std::string Crlf(const std::string &strText)
+{
+    std::string strShown;
+    for (char c : strText) {
+        if (c == '\n')
+            strShown += '\r';
+        strShown += c;
+    }
+    return strShown;
+}
+
+const std::string kPrompt = "Press 'h' for help\r\n";
+
+class Terminal : public ::testing::Test {
+protected:
+    void TearDown() override { ClosePty(m_session); }
+    void Start(const std::vector<std::string> &aArgs = {}, const std::map<std::string, std::string> &env = {})
+    {
+        m_session = StartInPty(aArgs, env);
+        ASSERT_GT(m_session.nPid, 0);
+    }
+    void StartAndWaitForKeys(const std::map<std::string, std::string> &env = {})
+    {
+        Start({}, env);
+        ASSERT_TRUE(WaitForScreen(m_session, kPrompt)) << m_session.strScreen;
+    }
+    std::string Log() { return ReadFile(m_session.strDir + "/DuzeDevazu.log"); }
+    PtySession m_session;
+};
+
+TEST_F(Terminal, KeysActWithoutEnterAndAreNotEchoedAndTheLogIsOnDiskWhileWaiting)
+{
+    StartAndWaitForKeys();
+    EXPECT_EQ(m_session.strScreen, Crlf(kBanner + StartupLog()));
+    EXPECT_EQ(Log(), StartupLog());
+    size_t nMark = m_session.strScreen.size();
+    TypeKeys(m_session, "h");
+    ASSERT_TRUE(WaitForScreen(m_session, " M   Memory Read/Write Test.\r\n", 10000, nMark)) << m_session.strScreen;
+    EXPECT_EQ(m_session.strScreen.substr(nMark, 15), "Cmd  Synopsis\r\n");
+    // The tool waits for the next key: the log already holds every line shown.
+    EXPECT_EQ(Crlf(kBanner + Log()), m_session.strScreen);
+    TypeKeys(m_session, "q");
+    EXPECT_EQ(WaitForEnd(m_session), 0);
+    EXPECT_TRUE(TerminalRestored(m_session));
+}
+
+TEST_F(Terminal, DigitsAreEchoedAndBackspaceEditsThem)
+{
+    StartAndWaitForKeys();
+    TypeKeys(m_session, "i");
+    ASSERT_TRUE(WaitForScreen(m_session, "Which Address (0x0): "));
+    TypeKeys(m_session, "12");
+    ASSERT_TRUE(WaitForScreen(m_session, "Which Address (0x0): 12"));
+    TypeKeys(m_session, "\x7f");
+    ASSERT_TRUE(WaitForScreen(m_session, "Which Address (0x0): 12\b \b"));
+    TypeKeys(m_session, "6\x08\x08" "2\r");
+    ASSERT_TRUE(WaitForScreen(m_session, "Brd Address 0x2 = 0x0000 (0 decimal)\r\n")) << m_session.strScreen;
+    EXPECT_NE(m_session.strScreen.find("Which Address (0x0): 12\b \b6\b \b\b \b2\r\nBrd Address 0x2 = "),
+              std::string::npos)
+        << m_session.strScreen;
+    // The log has the prompt and the answer line, not what was typed.
+    EXPECT_EQ(Log(), StartupLog() + "Read from a 16-bit register in the KYN Board device.\n"
+                                    "Which Address (0x0): Brd Address 0x2 = 0x0000 (0 decimal)\n");
+    TypeKeys(m_session, "Q");
+    EXPECT_EQ(WaitForEnd(m_session), 0);
+    EXPECT_TRUE(TerminalRestored(m_session));
+}
+
+TEST_F(Terminal, ALongLineKeepsItsFirst63CharactersAndTheNextKeyFollowsIt)
+{
+    StartAndWaitForKeys();
+    TypeKeys(m_session, "R" + std::string(63, '0') + std::string(937, '4') + "\r");
+    ASSERT_TRUE(WaitForScreen(m_session, "Brd Address 0x0 = 0x00000000 (0 decimal)\r\n")) << m_session.strScreen;
+    EXPECT_NE(m_session.strScreen.find("Which Address (0x0): " + std::string(63, '0') + "\r\nBrd Address 0x0"),
+              std::string::npos);
+    TypeKeys(m_session, "q");
+    EXPECT_EQ(WaitForEnd(m_session), 0);
+    EXPECT_EQ(m_session.strScreen.find("Unknown command"), std::string::npos);
+    EXPECT_TRUE(TerminalRestored(m_session));
+}
+
+TEST_F(Terminal, RestoredAfterAYesAtTheExitQuestion)
+{
+    StartAndWaitForKeys();
+    TypeKeys(m_session, "R3\r");
+    ASSERT_TRUE(WaitForScreen(m_session, "Do you want to exit (Y/N) "));
+    DrainScreen(m_session, 50);
+    // The question waits: the log holds everything shown but the typed answer's echo.
+    std::string strShown = m_session.strScreen;
+    strShown.replace(strShown.find("Which Address (0x0): 3\r\n"), 24, "Which Address (0x0): ");
+    EXPECT_EQ(Crlf(kBanner + Log()), strShown);
+    TypeKeys(m_session, "y");
+    EXPECT_EQ(WaitForEnd(m_session), 1);
+    EXPECT_TRUE(TerminalRestored(m_session));
+}
+
+TEST_F(Terminal, RestoredAfterEachFatalStartUpError)
+{
+    struct {
+        std::vector<std::string> aArgs;
+        std::map<std::string, std::string> env;
+        int nStatus;
+    } aCases[] = {
+        {{"abc"}, {}, 1},
+        {{"/L"}, {}, 255},
+        {{}, {{"KYNSIM_CONNECT", "11"}}, 1},
+        {{}, {{"KYNSIM_CONNECT", "17"}}, 1},
+        {{}, {{"KYNSIM_FAIL", "junk"}}, 2},
+        {{"/Q"}, {{"KYNSIM_CONNECT", "-1"}}, 1},
+    };
+    for (const auto &c : aCases) {
+        PtySession session = StartInPty(c.aArgs, c.env);
+        EXPECT_EQ(WaitForEnd(session), c.nStatus);
+        EXPECT_TRUE(TerminalRestored(session));
+        ClosePty(session);
+    }
+}
+
+struct InterruptCase {
+    const char *pszName;
+    std::string strKeys;      // typed before the interrupt
+    std::string strWaitFor;   // shown when the tool waits
+    int nSignal;
+    bool bCtrlC;              // typed Ctrl-C rather than a signal sent to the process
+    std::string strNotLogged; // what the screen shows but the log does not have: echoes, sleep lines
+};
+
+class Interrupt : public Terminal, public ::testing::WithParamInterface<InterruptCase> {};
+
+TEST_P(Interrupt, EndsPromptlyWithTheTerminalRestoredAndTheLogComplete)
+{
+    const InterruptCase &c = GetParam();
+    StartAndWaitForKeys();
+    if (!c.strKeys.empty()) {
+        TypeKeys(m_session, c.strKeys);
+        ASSERT_TRUE(WaitForScreen(m_session, c.strWaitFor)) << m_session.strScreen;
+    }
+    DrainScreen(m_session, 100);
+    if (c.bCtrlC)
+        TypeKeys(m_session, "\x03");
+    else
+        kill(m_session.nPid, c.nSignal);
+    EXPECT_EQ(WaitForEnd(m_session, 5000), 128 + c.nSignal);
+    EXPECT_TRUE(TerminalRestored(m_session));
+    std::string strScreen = m_session.strScreen;
+    if (!c.strNotLogged.empty()) {
+        size_t nAt = strScreen.rfind(c.strNotLogged);
+        ASSERT_NE(nAt, std::string::npos) << strScreen;
+        strScreen.erase(nAt, c.strNotLogged.size());
+    }
+    EXPECT_EQ(Crlf(kBanner + Log()), strScreen);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, Interrupt,
+    ::testing::Values(InterruptCase{"CtrlCAtKey", "", "", SIGINT, true, ""},
+                      InterruptCase{"CtrlCAtLine", "W12", "Which Address (0x0): 12", SIGINT, true, "12"},
+                      InterruptCase{"CtrlCAtQuestion", "R1\r", "(Y/N) ", SIGINT, true, "1\r\n"},
+                      InterruptCase{"SigtermAtKey", "h", "Memory Read/Write Test.\r\n", SIGTERM, false, ""},
+                      InterruptCase{"SigtermAtLine", "M", "Which Start Address (0x0): ", SIGTERM, false, ""},
+                      InterruptCase{"SighupAtSleep", "~100000\r", "Sleeping 100000 milliseconds\r\n", SIGHUP, false,
+                                    "Enter milliseconds to sleep :100000\r\nSleeping 100000 milliseconds\r\n"}),
+    [](const ::testing::TestParamInfo<InterruptCase> &info) { return std::string(info.param.pszName); });
+
+} // namespace
