@@ -27,7 +27,7 @@ test: all
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan:
-	$(MAKE) test BUILD=build-asan CMAKE_FLAGS='-DDUZE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug'
+	$(MAKE) test BUILD=build-asan CMAKE_FLAGS='-DDUZE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo'
 
 clean:
 	rm -rf build build-asan

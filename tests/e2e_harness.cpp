@@ -62,6 +62,8 @@ ToolProcess StartDuze(const ToolCase &toolCase)
     WriteFile(strIn, toolCase.strInput);
     for (const std::string &strSub : toolCase.aMakeDirs)
         mkdir((process.strDir + "/" + strSub).c_str(), 0755);
+    if (toolCase.setUp)
+        toolCase.setUp(process.strDir);
 
     std::vector<std::string> aEnv;
     for (char **ppsz = environ; *ppsz != nullptr; ++ppsz)
@@ -143,6 +145,8 @@ ToolRun FinishDuze(ToolProcess &process)
     run.strLog = ReadFile(run.strDir + "/" + process.toolCase.strLogName, &run.bLogExists);
     for (const std::string &strName : process.toolCase.aReadFiles)
         run.files[strName] = ReadFile(run.strDir + "/" + strName);
+    if (process.toolCase.tearDown)
+        process.toolCase.tearDown(run.strDir);
     if (getenv("DUZE_KEEP_TMP") == nullptr)
         std::filesystem::remove_all(run.strDir);
     return run;

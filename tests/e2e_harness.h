@@ -2,6 +2,7 @@
 #ifndef DUZE_E2E_HARNESS_H
 #define DUZE_E2E_HARNESS_H
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@ struct ToolCase {
     bool bCloseStdin = false;               // start with standard input closed
     std::vector<std::string> aMakeDirs;     // created in the run's directory first
     std::vector<std::string> aReadFiles;    // read back from the run's directory afterwards
+    std::function<void(const std::string &)> setUp;    // called with the run's directory before it starts
+    std::function<void(const std::string &)> tearDown; // and after it ended
     bool bStdinPipe = false;                // standard input a pipe that stays open until the run is finished
 };
 

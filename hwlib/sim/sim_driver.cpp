@@ -83,7 +83,10 @@ struct SimDevice {
 
 // Driver state for the run: connection flag, opened devices (handle = first + index).
 bool g_bConnected = false;
-std::vector<SimDevice *> g_apDevices; // never freed: handles stay valid for the run
+// Opened devices, kept (and reachable) until the process ends: handles stay valid for the run.
+const size_t kMaxDevices = 1024; // 26 types, at most 16 boards each, and their bridges
+SimDevice *g_apDevices[kMaxDevices];
+size_t g_nDevices = 0;
 uint32_t g_anCalls[SIM_OP_COUNT];
 FILE *g_pTrace = nullptr;
 bool g_bTraceOpened = false;
@@ -141,7 +144,7 @@ KYN_RESULT Injected(SimOp eOp, uint32_t nArgument)
 inline SimDevice *FindDevice(KYN_HANDLE hDevice)
 {
     size_t nIndex = (uint32_t)hDevice - (uint32_t)kFirstDeviceHandle;
-    return nIndex < g_apDevices.size() ? g_apDevices[nIndex] : nullptr;
+    return nIndex < g_nDevices ? g_apDevices[nIndex] : nullptr;
 }
 
 const SimBoardType *FindBoardType(uint32_t nCode)
@@ -525,14 +528,15 @@ KYN_RESULT KynDrvGetDeviceHandle(KYN_HANDLE hParent, uint32_t nDeviceType, uint3
     if (nResult == SIM_OK) {
         // The same device always answers with the same handle.
         KYN_HANDLE hFound = 0;
-        for (const SimDevice *pKnown : g_apDevices)
-            if (pKnown->hParent == hParent && pKnown->nType == nDeviceType && pKnown->nNumber == nDeviceNumber)
+        for (size_t i = 0; i < g_nDevices; ++i)
+            if (const SimDevice *pKnown = g_apDevices[i];
+                pKnown->hParent == hParent && pKnown->nType == nDeviceType && pKnown->nNumber == nDeviceNumber)
                 hFound = pKnown->hHandle;
         if (hFound == 0) {
-            SimDevice *pDevice = (SimDevice *)calloc(1, sizeof(SimDevice));
+            SimDevice *pDevice = g_nDevices < kMaxDevices ? (SimDevice *)calloc(1, sizeof(SimDevice)) : nullptr;
             if (pDevice == nullptr)
                 return SIM_ERR_OUT_OF_MEMORY;
-            pDevice->hHandle = kFirstDeviceHandle + (KYN_HANDLE)g_apDevices.size();
+            pDevice->hHandle = kFirstDeviceHandle + (KYN_HANDLE)g_nDevices;
             pDevice->hParent = hParent;
             pDevice->nType = nDeviceType;
             pDevice->nNumber = nDeviceNumber;
@@ -540,7 +544,7 @@ KYN_RESULT KynDrvGetDeviceHandle(KYN_HANDLE hParent, uint32_t nDeviceType, uint3
             pDevice->bCpld = pType != nullptr && pType->bCpld;
             if (pDevice->bBridge)
                 ResetBridge(*pDevice);
-            g_apDevices.push_back(pDevice);
+            g_apDevices[g_nDevices++] = pDevice;
             hFound = pDevice->hHandle;
         }
         *phDevice = hFound;
@@ -632,10 +636,12 @@ KYN_RESULT KynDrvDbgDump(KYN_HANDLE hDevice, int32_t nCommand)
     if (nResult == SIM_OK) {
         switch (nCommand) {
         case 0:
-            for (const SimDevice *pListed : g_apDevices)
+            for (size_t i = 0; i < g_nDevices; ++i) {
+                const SimDevice *pListed = g_apDevices[i];
                 SimConsolePrint("KynSim: device 0x%X: %s type %u number %u\n", (unsigned)pListed->hHandle,
                                 pListed->bBridge ? "bridge" : "board", (unsigned)pListed->nType,
                                 (unsigned)pListed->nNumber);
+            }
             break;
         case 1:
             SimConsolePrint("KynSim: device 0x%X: %u of %u KiB of board memory in use\n", (unsigned)hDevice,
@@ -646,8 +652,9 @@ KYN_RESULT KynDrvDbgDump(KYN_HANDLE hDevice, int32_t nCommand)
             SimConsolePrint("KynSim: device 0x%X: board memory cleared\n", (unsigned)hDevice);
             break;
         case 3:
-            for (SimDevice *pBridge : g_apDevices)
-                if (pBridge->bBridge && (pBridge->hHandle == hDevice || pBridge->hParent == hDevice))
+            for (size_t i = 0; i < g_nDevices; ++i)
+                if (SimDevice *pBridge = g_apDevices[i];
+                    pBridge->bBridge && (pBridge->hHandle == hDevice || pBridge->hParent == hDevice))
                     ResetBridge(*pBridge);
             SimConsolePrint("KynSim: device 0x%X: bridge registers reset\n", (unsigned)hDevice);
             break;

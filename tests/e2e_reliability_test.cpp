@@ -1,0 +1,258 @@
+// e2e_reliability_test.cpp - interrupts lose no log line; hostile input at every prompt, argument and read.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "e2e_harness.h"
+
+namespace {
+
+const std::string kWait = "Do you want to exit (Y/N) ";
+
+void WaitForConsole(const ToolProcess &process, long nBytes)
+{
+    for (int i = 0; i < 2000 && ConsoleSize(process) < nBytes; ++i)
+        usleep(5000);
+}
+
+TEST(Interrupts, FailingMemoryTestInterruptedKeepsEveryPrintedLine)
+{
+    for (int nSignal : {SIGINT, SIGTERM}) {
+        ToolCase toolCase;
+        toolCase.aArgs = {"-ZM0;0x4000000;q"};
+        toolCase.env["KYNSIM_MEMORY"] = "zero";
+        ToolProcess process = StartDuze(toolCase);
+        WaitForConsole(process, 2 << 20);
+        kill(process.nPid, nSignal);
+        ToolRun run = FinishDuze(process);
+        SCOPED_TRACE(nSignal);
+        EXPECT_EQ(run.nStatus, 128 + nSignal);
+        EXPECT_GT(run.strLog.size(), 1u << 20);
+        EXPECT_EQ(run.strConsole, kBanner + run.strLog);
+        EXPECT_EQ(run.strLog.back(), '\n');
+        EXPECT_EQ(run.strLog.find("Memory test finished"), std::string::npos);
+    }
+}
+
+TEST(Interrupts, HealthyMemoryTestInterruptedInItsWritePass)
+{
+    ToolCase toolCase;
+    toolCase.aArgs = {"-ZM0;0xFFFFFFFF;q"};
+    toolCase.env["KYNSIM_MEMORY"] = "address";
+    ToolProcess process = StartDuze(toolCase);
+    usleep(500000); // well into the 2^30 writes, which take seconds
+    kill(process.nPid, SIGINT);
+    ToolRun run = FinishDuze(process);
+    EXPECT_EQ(run.nStatus, 128 + SIGINT);
+    EXPECT_EQ(run.strLog, StartupLog() + "Memory Read/Write test.\n"
+                                         "Which Start Address (0x0): Which Range (in bytes) (0x0): ");
+    EXPECT_EQ(run.strConsole, kBanner + run.strLog);
+}
+
+TEST(Interrupts, WhileWaitingForAKeyOnAPipe)
+{
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP}) {
+        ToolCase toolCase;
+        toolCase.bStdinPipe = true;
+        toolCase.strInput = "h";
+        ToolProcess process = StartDuze(toolCase);
+        WaitForConsole(process, (long)(strlen(kBanner) + StartupLog().size() + 16 * 20));
+        usleep(50000);
+        kill(process.nPid, nSignal);
+        ToolRun run = FinishDuze(process);
+        EXPECT_EQ(run.nStatus, 128 + nSignal);
+        EXPECT_EQ(run.strLog.rfind(StartupLog() + "Cmd  Synopsis\n", 0), 0u);
+        EXPECT_EQ(run.strConsole, kBanner + run.strLog);
+    }
+}
+
+// Hostile input at every prompt: each has one clear outcome, never a crash or a hang.
+struct HostileCase {
+    const char *pszName;
+    std::string strKeys;
+    std::string strLogAfterStartup;
+};
+
+const std::string kR32 = "Read from a 32-bit register in the KYN Board device.\nWhich Address (0x0): ";
+const std::string kMisaligned =
+    "ERROR(0X31 [1.4]) Dev(20,6,0): Register address is not aligned to the access width. \n" + kWait;
+const std::string kOutside =
+    "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n" + kWait;
+const std::string kUnknownDebug = "ERROR(0X40 [1.5]) Dev(20,6,0): Unknown debug command. \n" + kWait;
+
+const HostileCase kHostile[] = {
+    {"NonNumeric", "Rabc\n", kR32 + "Brd Address 0x0 = 0x00000000 (0 decimal)\n"},
+    {"BlanksOnly", "R   \t \n", kR32 + "Brd Address 0x0 = 0x00000000 (0 decimal)\n"},
+    {"Negative", "R-4\nn", kR32 + kOutside + "Brd Address 0xFFFFFFFC = 0x00000000 (0 decimal)\n"},
+    {"Overlong", "R" + std::string(1000, '9') + "\nn",
+     kR32 + kMisaligned + "Brd Address 0xFFFFFFFF = 0x00000000 (0 decimal)\n"},
+    {"OutOfRangeValue", "W0x10\n99999999999999999999\n",
+     "Write to a 32-bit register in the KYN board device.\nWhich Address (0x0): Which Value (0x0): "
+     "Wrote FFFFFFFF to Brd Address 0x10\n"},
+    {"NegativeByte", "w0\n-1\n",
+     "Write to a 8-bit register in the KYN board device.\nWhich Address (0x0): Which Value (0x0): "
+     "Wrote FF to Brd Address 0x0\n"},
+    {"BarePrefix", "o0\n0x\n",
+     "Write to a 16-bit register in the KYN board device.\nWhich Address (0x0): Which Value (0x0): "
+     "Wrote 0000 to Brd Address 0x0\n"},
+    {"PlusSign", "p+8\n",
+     "Read from a 32-bit register in the PCI Bridge device.\nWhich Address (0x0): "
+     "Plx Address 0x8 = 0x06800003 (109051907 decimal)\n"},
+    {"MinusZero", "S0x1FC\n-0\n",
+     "Write to a 32-bit register in the PCI Bridge device.\nWhich Address (0x0): Which Value (0x0): "
+     "Wrote 00000000 to PCI Bridge Address 0x1FC\n"},
+    {"DebugTooLarge", "d99999999999\nn",
+     "Driver Debug Command. Which Cmd? [0x00000000] Issuing Driver Debug Command 0x7FFFFFFF\n" + kUnknownDebug},
+    {"DebugTooSmall", "d-99999999999\nn",
+     "Driver Debug Command. Which Cmd? [0x00000000] Issuing Driver Debug Command 0x80000000\n" + kUnknownDebug},
+    // The word at 0xFFFFFFFC fails both ways; the one at 0 (the start wrapped) passes.
+    {"MemoryStartNearTheEnd", "M-4\n8\nnn",
+     "Memory Read/Write test.\nWhich Start Address (0x0): Which Range (in bytes) (0x0): " + kOutside + kOutside +
+         "Memory error at Address 0xFFFFFFFC   (nReadVal(0x0) != nWriteVal(0xFFFFFFFC))\n"
+         "Memory test finished. ErrorCount=1\n"},
+    {"TimestampAllOnes", "T-1\n-1\n",
+     "Enter High 32-bit value of timestamp (0x00000000): Enter Low 32-bit value of timestamp (0x00000000): "
+     "Error: Invalid timestamp (before Jan 1, 1970)\n\n"},
+    {"TimestampFarFuture", "T0x7FFFFFFF\n0\n",
+     "Enter High 32-bit value of timestamp (0x00000000): Enter Low 32-bit value of timestamp (0x00000000): "
+     "09-14 02:40:55.980 \n"},
+};
+
+class Hostile : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(Hostile, ClearOutcome)
+{
+    ToolCase toolCase;
+    toolCase.strInput = GetParam().strKeys + "q";
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strLog, StartupLog() + GetParam().strLogAfterStartup);
+}
+
+INSTANTIATE_TEST_SUITE_P(Prompts, Hostile, ::testing::ValuesIn(kHostile),
+                         [](const ::testing::TestParamInfo<HostileCase> &info) {
+                             return std::string(info.param.pszName);
+                         });
+
+TEST(HostileInput, SleepLinesStayOnTheConsole)
+{
+    ToolCase toolCase;
+    toolCase.strInput = "~abc\n~-5\n~\nq";
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strLog, StartupLog());
+    EXPECT_EQ(run.strConsole, kBanner + StartupLog() +
+                                  "Enter milliseconds to sleep :Sleeping 0 milliseconds\n"
+                                  "Enter milliseconds to sleep :Sleeping -5 milliseconds\n"
+                                  "Enter milliseconds to sleep :");
+}
+
+TEST(HostileInput, Arguments)
+{
+    struct {
+        const char *pszName;
+        std::vector<std::string> aArgs;
+        int nStatus;
+        std::string strConsoleStart;
+    } aCases[] = {
+        {"LongLogName", {"/L" + std::string(5000, 'a')}, 1,
+         "Error: Log file name is 5000 characters long, at most 259 are allowed\n"},
+        {"LongBoardNumber", {"/B" + std::string(100000, '7')}, 1, "Log file is  DuzeDevazu.log\nBoard number -1\n"},
+        {"MissingDirectory", {"/Lnodir/x.log"}, 255, "Couldn't open logfile NODIR/X.LOG\n"},
+        {"HighBytesInLogName", {"/L\xe4\xf6.log"}, 0, "Log file is  \xe4\xf6.LOG\n"},
+    };
+    for (const auto &c : aCases) {
+        ToolCase toolCase;
+        toolCase.aArgs = c.aArgs;
+        toolCase.strInput = "y";
+        ToolRun run = RunDuze(toolCase);
+        SCOPED_TRACE(c.pszName);
+        EXPECT_EQ(run.nStatus, c.nStatus);
+        EXPECT_EQ(run.strConsole.substr(0, strlen(kBanner) + c.strConsoleStart.size()), kBanner + c.strConsoleStart);
+    }
+}
+
+TEST(HostileInput, LongCommandStringWithHighBytes)
+{
+    ToolCase toolCase;
+    toolCase.aArgs = {"-Z" + std::string(100000, 'x') + "\xff\x80q"};
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0);
+    std::string strUnknown = "Unknown command. Press '?' for help, 'q' to quit\n", strExpected;
+    for (int i = 0; i < 100002; ++i)
+        strExpected += strUnknown;
+    EXPECT_TRUE(run.strLog == StartupLog() + strExpected);
+}
+
+TEST(HostileInput, ReadOnlyLogFile)
+{
+    if (system("command -v chattr >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no chattr";
+    ToolCase toolCase;
+    bool bImmutable = false;
+    toolCase.setUp = [&bImmutable](const std::string &strDir) {
+        WriteFile(strDir + "/RO.LOG", "kept\n");
+        chmod((strDir + "/RO.LOG").c_str(), 0444);
+        // Root may write a read-only file; an immutable one it may not.
+        bImmutable = system(("chattr +i " + strDir + "/RO.LOG 2>/dev/null").c_str()) == 0;
+    };
+    toolCase.tearDown = [](const std::string &strDir) {
+        if (system(("chattr -i " + strDir + "/RO.LOG 2>/dev/null").c_str()) != 0) {
+        }
+    };
+    toolCase.aArgs = {"/Lro.log"};
+    toolCase.strLogName = "RO.LOG";
+    toolCase.strInput = "q";
+    ToolRun run = RunDuze(toolCase);
+    if (!bImmutable && geteuid() == 0)
+        GTEST_SKIP() << "running as root on a file system without immutable files";
+    EXPECT_EQ(run.nStatus, 255);
+    EXPECT_EQ(run.strConsole, std::string(kBanner) + "Couldn't open logfile RO.LOG\n");
+    EXPECT_EQ(run.strLog, "kept\n");
+}
+
+TEST(HostileInput, StandardInputClosedOrAtItsEndAtEveryRead)
+{
+    struct {
+        const char *pszScript;
+        int nStatus;
+        std::string strAfterStartup;
+    } aCases[] = {
+        {nullptr, 0, ""},
+        {"-ZR", 0, kR32 + "Brd Address 0x0 = 0x00000000 (0 decimal)\n"},
+        {"-ZR3", 1, kR32 + kMisaligned},
+        {"-ZM", 0, "Memory Read/Write test.\nWhich Start Address (0x0): Which Range (in bytes) (0x0): "
+                   "Memory test finished. ErrorCount=0\n"},
+        {"-ZT", 0, "Enter High 32-bit value of timestamp (0x00000000): "
+                   "Enter Low 32-bit value of timestamp (0x00000000): "
+                   "Error: Invalid timestamp (before Jan 1, 1970)\n\n"},
+        {"-Z~", 0, ""},
+    };
+    for (bool bClosed : {true, false}) {
+        for (const auto &c : aCases) {
+            ToolCase toolCase;
+            if (c.pszScript != nullptr)
+                toolCase.aArgs = {c.pszScript};
+            toolCase.bCloseStdin = bClosed;
+            ToolRun run = RunDuze(toolCase);
+            SCOPED_TRACE(std::string(c.pszScript != nullptr ? c.pszScript : "keys") + (bClosed ? " closed" : " at end"));
+            EXPECT_EQ(run.nStatus, c.nStatus);
+            EXPECT_EQ(run.strLog, StartupLog() + c.strAfterStartup);
+        }
+    }
+}
+
+TEST(HostileInput, WholeRangeOnTheDefaultBoardEndsAtTheFirstUnansweredQuestion)
+{
+    ToolCase toolCase;
+    toolCase.strInput = "M0\n0xFFFFFFFF\n";
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 1);
+    EXPECT_EQ(run.strLog, StartupLog() + "Memory Read/Write test.\n"
+                                         "Which Start Address (0x0): Which Range (in bytes) (0x0): " +
+                              kOutside);
+}
+
+} // namespace
