@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all configure run test test-asan clean deps
+.PHONY: all configure run test test-asan fuzz fuzz-ci clean deps
 
 all: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
@@ -29,5 +29,23 @@ test: all
 test-asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS='-DDUZE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo'
 
+# libFuzzer targets (clang): the command-line parser and the command interpreter.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@scripts/ensure-deps clang libclang-rt-14-dev
+	cmake -S . -B build-fuzz -DDUZE_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+	cmake --build build-fuzz -j $(JOBS)
+
+# Each target for FUZZ_SECONDS from the seed corpus; a crash fails the run and leaves its input in build-fuzz.
+fuzz-ci: fuzz
+	for target in cmdline commands; do \
+	  mkdir -p build-fuzz/corpus-$$target; \
+	  build-fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=4096 \
+	    -artifact_prefix=build-fuzz/$$target- -print_final_stats=1 \
+	    build-fuzz/corpus-$$target tests/fuzz/corpus/$$target > build-fuzz/$$target.log 2>&1; \
+	  status=$$?; tail -n 14 build-fuzz/$$target.log; \
+	  [ $$status = 0 ] || { echo "fuzz_$$target failed"; exit 1; }; \
+	done
+
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz
