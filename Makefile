@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all configure run test test-asan fuzz fuzz-ci clean deps
+.PHONY: all configure run test test-asan fuzz fuzz-ci windows test-windows clean deps
 
 all: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
@@ -47,5 +47,21 @@ fuzz-ci: fuzz
 	  [ $$status = 0 ] || { echo "fuzz_$$target failed"; exit 1; }; \
 	done
 
+# The 32-bit Windows console program, DuzeDevazu.exe, cross-built with mingw-w64 and statically linked.
+WIN_BUILD ?= build-win
+windows:
+	@scripts/ensure-windows-deps
+	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+# The same end-to-end transcripts against wine DuzeDevazu.exe. POSIX signals have no
+# Windows counterpart, so the interrupt tests run on the Linux build only.
+WINE_ENV = WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/wine WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
+test-windows: all windows
+	$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
+	$(WINE_ENV) DUZE_TOOL_PREFIX=wine DUZE_TOOL=$(CURDIR)/$(WIN_BUILD)/DuzeDevazu.exe DUZE_TOOL_HOST=win32 \
+	  $(BUILD)/tests/e2e_tests --gtest_filter='-Interrupts.*' --gtest_brief=1
+
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-fuzz build-win

@@ -426,7 +426,7 @@ TEST(Timestamps, CurrentTimeInUtcAndAnotherZone)
     // 1 day, 13:05:07.234 after the 1970 epoch.
     ExpectSession(Keys("tq", {{"KYNSIM_TIME", "116446071072340000"}}), 0, "01-02 13:05:07.234 \n");
     ExpectSession(Keys("tq", {{"KYNSIM_TIME", "116446071072340000"}, {"TZ", "EST5"}}), 0, "01-02 08:05:07.234 \n");
-    ExpectSession(Keys("tq", {{"KYNSIM_TIME", "116446071072349999"}, {"TZ", "<+0530>-5:30"}}), 0,
+    ExpectSession(Keys("tq", {{"KYNSIM_TIME", "116446071072349999"}, {"TZ", "IST-5:30"}}), 0,
                   "01-02 18:35:07.234 \n");
 }
 

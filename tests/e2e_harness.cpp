@@ -49,6 +49,34 @@ std::vector<std::string> ToolCommand()
     return aCommand;
 }
 
+bool ToolIsWindows()
+{
+    const char *pszHost = getenv("DUZE_TOOL_HOST");
+    return pszHost != nullptr && strcmp(pszHost, "win32") == 0;
+}
+
+// Windows writes text files and the console with CR LF line ends. Text whose every line
+// end is CR LF, and that has no other CR, reads back with plain line ends; anything else
+// is left as it is and fails the comparison.
+static std::string FromHostText(const std::string &strText)
+{
+    if (!ToolIsWindows())
+        return strText;
+    std::string strPlain;
+    for (size_t i = 0; i < strText.size(); ++i) {
+        char c = strText[i];
+        if (c == '\n' || (c == '\r' && (i + 1 >= strText.size() || strText[i + 1] != '\n')))
+            return strText;
+        if (c == '\r') {
+            strPlain += '\n';
+            ++i;
+        } else {
+            strPlain += c;
+        }
+    }
+    return strPlain;
+}
+
 ToolProcess StartDuze(const ToolCase &toolCase)
 {
     ToolProcess process;
@@ -140,11 +168,11 @@ ToolRun FinishDuze(ToolProcess &process)
     int nWait = 0;
     waitpid(process.nPid, &nWait, 0);
     run.nStatus = WIFEXITED(nWait) ? WEXITSTATUS(nWait) : 128 + WTERMSIG(nWait);
-    run.strConsole = ReadFile(run.strDir + "/.stdout");
-    run.strError = ReadFile(run.strDir + "/.stderr");
-    run.strLog = ReadFile(run.strDir + "/" + process.toolCase.strLogName, &run.bLogExists);
+    run.strConsole = FromHostText(ReadFile(run.strDir + "/.stdout"));
+    run.strError = FromHostText(ReadFile(run.strDir + "/.stderr"));
+    run.strLog = FromHostText(ReadFile(run.strDir + "/" + process.toolCase.strLogName, &run.bLogExists));
     for (const std::string &strName : process.toolCase.aReadFiles)
-        run.files[strName] = ReadFile(run.strDir + "/" + strName);
+        run.files[strName] = FromHostText(ReadFile(run.strDir + "/" + strName));
     if (process.toolCase.tearDown)
         process.toolCase.tearDown(run.strDir);
     if (getenv("DUZE_KEEP_TMP") == nullptr)

@@ -45,6 +45,8 @@ ToolRun FinishDuze(ToolProcess &process);
 long ConsoleSize(const ToolProcess &process);
 
 std::vector<std::string> ToolCommand();
+// Whether the tool under test is the Windows build (DUZE_TOOL_HOST=win32, run through wine).
+bool ToolIsWindows();
 std::string ReadFile(const std::string &strPath, bool *pbExists = nullptr);
 void WriteFile(const std::string &strPath, const std::string &strText);
 

@@ -210,11 +210,7 @@ KYN_RESULT LookUpAttr(KYN_HANDLE hObject, uint32_t nId, AttrValue &value)
             value.strText = "4.12.0 (simulated)";
         } else if (nId == KYN_ATTR_FILE_NAME) {
             value.eKind = ATTR_SZ;
-#if defined(_WIN32)
-            value.strText = KYNSIM_STATIC ? "KynHwSim.lib" : "KynHwSim.dll";
-#else
-            value.strText = KYNSIM_STATIC ? "libkynhwsim.a" : "libkynhwsim.so";
-#endif
+            value.strText = KYNSIM_FILE_NAME; // as the build named it
         } else if (nId == KYN_ATTR_STATIC_LINKED) {
             value.eKind = ATTR_BOOL;
             value.nValue = KYNSIM_STATIC ? 1 : 0;
