@@ -2,6 +2,7 @@
 #ifndef DUZE_COMMANDS_H
 #define DUZE_COMMANDS_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 // One remembered value per command and field, never shared, 0 at the start of the run.
@@ -28,6 +29,10 @@ int ExecuteCommand(signed char cKey);
 void PromptValue(const char *pszPrompt, uint32_t *pnRemembered);
 
 void MemoryTest();
+// One memory error line as "Memory error at Address 0x%X   (nReadVal(0x%X) != nWriteVal(0x%X))\n"
+// gives it, terminated, into a buffer of kMemoryErrorLineMax bytes; returns its length.
+const size_t kMemoryErrorLineMax = 96;
+size_t FormatMemoryError(char *pszLine, uint32_t nAddress, uint32_t nReadVal);
 void PrintTimestamp(uint32_t nLow, uint32_t nHigh);
 void PrintCurrentTime();
 void PromptTimestamp();

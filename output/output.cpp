@@ -30,6 +30,15 @@ void LogPrintF(const char *pszFormat, ...)
     va_end(args);
 }
 
+void LogPutText(const char *pText, size_t nLength)
+{
+    ScreenPrintF("%.*s", (int)nLength, pText);
+    if (g_pLogFile != nullptr) {
+        fwrite(pText, 1, nLength, g_pLogFile);
+        g_bLogUncommitted = true;
+    }
+}
+
 void ScreenPrintF(const char *pszFormat, ...)
 {
     va_list args;
@@ -79,6 +88,7 @@ void OpenLogFile(const char *pszName)
         OsaConsoleExit();
         exit(-1);
     }
+    setvbuf(g_pLogFile, nullptr, _IOFBF, 64 * 1024);
     atexit(CloseLogFile);
 }
 

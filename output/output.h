@@ -2,6 +2,7 @@
 #ifndef DUZE_OUTPUT_H
 #define DUZE_OUTPUT_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "KynHwDll.h"
@@ -14,6 +15,9 @@
 
 // To the console and, once it is open, to the log file.
 void LogPrintF(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
+// Text already formatted, to the console and the log alike: the same bytes LogPrintF("%s")
+// would write, for output in bulk.
+void LogPutText(const char *pText, size_t nLength);
 // To the console only.
 void ScreenPrintF(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
 

@@ -65,3 +65,20 @@ TEST(ConvertSigned32, SaturatesAtTheSigned32BitLimits)
     for (const auto &c : aCases)
         EXPECT_EQ(ConvertSigned32(c.pszText), c.nValue) << "'" << c.pszText << "'";
 }
+
+#include "commands.h"
+
+TEST(FormatMemoryError, GivesTheBytesOfTheFormat)
+{
+    const uint32_t anValues[] = {0, 1, 9, 0xA, 0xF, 0x10, 0xFF, 0x100, 0xABCDEF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
+    for (uint32_t nAddress : anValues) {
+        for (uint32_t nRead : anValues) {
+            char szExpected[kMemoryErrorLineMax], szLine[kMemoryErrorLineMax];
+            int nExpected = snprintf(szExpected, sizeof szExpected,
+                                     "Memory error at Address 0x%X   (nReadVal(0x%X) != nWriteVal(0x%X))\n",
+                                     (unsigned)nAddress, (unsigned)nRead, (unsigned)nAddress);
+            EXPECT_EQ(FormatMemoryError(szLine, nAddress, nRead), (size_t)nExpected);
+            EXPECT_STREQ(szLine, szExpected);
+        }
+    }
+}

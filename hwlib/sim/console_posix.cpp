@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -44,6 +45,7 @@ void OnInterrupt(int nSignal)
         _exit(128 + g_nSimPendingSignal);
     }
     g_nSimPendingSignal = nSignal;
+    g_hSimFastBoard = kSimNoFastBoard;
 }
 
 // Registered first, so it runs after every other exit handler: the log is closed by
@@ -212,6 +214,32 @@ void SimConsolePrint(const char *pszFormat, ...)
     va_end(args);
 }
 
+uint8_t *SimHostReserveWindow(size_t nSize)
+{
+    // Aligned to 2 MiB and marked for huge pages: a memory test touching the whole window
+    // then costs a few hundred page faults rather than tens of thousands.
+    const size_t nAlign = 2u << 20;
+    void *pMapped = mmap(nullptr, nSize + nAlign, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                         -1, 0);
+    if (pMapped == MAP_FAILED)
+        return nullptr;
+    uintptr_t nStart = ((uintptr_t)pMapped + nAlign - 1) & ~(uintptr_t)(nAlign - 1);
+    size_t nHead = nStart - (uintptr_t)pMapped;
+    if (nHead > 0)
+        munmap(pMapped, nHead);
+    if (nAlign - nHead > 0)
+        munmap((uint8_t *)nStart + nSize, nAlign - nHead);
+#ifdef MADV_HUGEPAGE
+    madvise((void *)nStart, nSize, MADV_HUGEPAGE);
+#endif
+    return (uint8_t *)nStart;
+}
+
+void SimHostDiscardWindow(uint8_t *pWindow, size_t nSize)
+{
+    madvise(pWindow, nSize, MADV_DONTNEED);
+}
+
 uint64_t SimHostTime100ns()
 {
     struct timespec now;
@@ -257,6 +285,9 @@ void OsaConsoleInit(void)
         return;
     g_bInitDone = true;
     atexit(DieBySignalAtExit);
+    // Output to a file or pipe goes in large blocks; a terminal keeps its line buffering.
+    if (isatty(STDOUT_FILENO) == 0)
+        setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
     g_bStdinTty = isatty(STDIN_FILENO) != 0;
     if (g_bStdinTty && tcgetattr(STDIN_FILENO, &g_termiosSaved) == 0) {
         g_bTermiosSaved = true;

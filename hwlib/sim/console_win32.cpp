@@ -35,6 +35,7 @@ BOOL WINAPI OnConsoleControl(DWORD nEvent)
     if (nEvent != CTRL_C_EVENT && nEvent != CTRL_BREAK_EVENT && nEvent != CTRL_CLOSE_EVENT)
         return FALSE;
     g_nSimPendingSignal = SIGINT;
+    g_hSimFastBoard = kSimNoFastBoard;
     if (g_nWaitingForKey != 0)
         exit(128 + SIGINT);
     return TRUE;
@@ -141,6 +142,18 @@ void SimConsolePrint(const char *pszFormat, ...)
     va_start(args, pszFormat);
     vfprintf(stdout, pszFormat, args);
     va_end(args);
+}
+
+uint8_t *SimHostReserveWindow(size_t nSize)
+{
+    // Committed pages read 0 and take memory only when first touched.
+    return (uint8_t *)VirtualAlloc(nullptr, nSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void SimHostDiscardWindow(uint8_t *pWindow, size_t nSize)
+{
+    VirtualFree(pWindow, nSize, MEM_DECOMMIT);
+    VirtualAlloc(pWindow, nSize, MEM_COMMIT, PAGE_READWRITE);
 }
 
 uint64_t SimHostTime100ns()

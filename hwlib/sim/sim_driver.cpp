@@ -9,6 +9,8 @@
 
 #include "sim_internal.h"
 
+volatile sig_atomic_t g_hSimFastBoard = kSimNoFastBoard;
+
 namespace {
 
 // Board window: 64 MiB from address 0, kept in 64 KiB pages allocated on first write.
@@ -16,6 +18,12 @@ const uint32_t kWindowSize = 64u << 20;
 const uint32_t kPageShift = 16;
 const uint32_t kPageSize = 1u << kPageShift;
 const uint32_t kPageCount = kWindowSize >> kPageShift;
+
+#if defined(_MSC_VER)
+#define SIM_NOINLINE __declspec(noinline)
+#else
+#define SIM_NOINLINE __attribute__((noinline))
+#endif
 
 // Pages hold the board's bytes in the host's order, which must be the boards' little-endian one.
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
@@ -76,7 +84,8 @@ struct SimDevice {
     uint32_t nNumber;
     bool bBridge;
     bool bCpld;
-    uint8_t *apPages[kPageCount]; // board window; null until first write
+    uint8_t *pWindow;             // board window, reserved on first write
+    uint8_t *apPages[kPageCount]; // its 64 KiB pages; null until first written
     uint32_t anRegs[kBridgeRegCount];
     uint32_t anWritable[kBridgeRegCount];
 };
@@ -88,6 +97,8 @@ const size_t kMaxDevices = 1024; // 26 types, at most 16 boards each, and their 
 SimDevice *g_apDevices[kMaxDevices];
 size_t g_nDevices = 0;
 uint32_t g_anCalls[SIM_OP_COUNT];
+// Pages of the fast path's board; valid while g_hSimFastBoard names it.
+uint8_t *const *g_apFastPages = nullptr;
 FILE *g_pTrace = nullptr;
 bool g_bTraceOpened = false;
 
@@ -252,6 +263,29 @@ KYN_RESULT LookUpAttr(KYN_HANDLE hObject, uint32_t nId, AttrValue &value)
 
 // Board window and bridge registers --------------------------------------------------------------
 
+// Whether 32-bit board accesses may skip the checks: nothing is injected into them, the
+// memory has no faults and no trace is written.
+bool FastPathAllowed()
+{
+    const SimSettings &settings = SimGetSettings();
+    return !settings.bTrace && !settings.abOpHasRule[SIM_OP_READ_REG32] &&
+           !settings.abOpHasRule[SIM_OP_WRITE_REG32] && !settings.bMemoryReadsZero &&
+           !settings.bMemoryEchoesAddress && settings.nStuckHigh == 0 && settings.nStuckLow == 0;
+}
+
+// After a checked access that succeeded on a board: later ones on it take the fast path.
+void ArmFastPath(const SimDevice *pDevice)
+{
+    static const bool s_bAllowed = FastPathAllowed();
+    if (!s_bAllowed || pDevice->bBridge || g_nSimPendingSignal != 0)
+        return;
+    g_apFastPages = pDevice->apPages;
+    g_hSimFastBoard = pDevice->hHandle;
+    // An interrupt between the test above and here must not be missed.
+    if (g_nSimPendingSignal != 0)
+        g_hSimFastBoard = kSimNoFastBoard;
+}
+
 // Checks a device access; on success *ppDevice is the device.
 inline KYN_RESULT CheckAccess(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, SimDevice **ppDevice)
 {
@@ -301,6 +335,8 @@ KYN_RESULT ReadBoard(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uin
         return SIM_OK;
     }
     uint32_t nWord = ReadWord(pDevice, nAddress);
+    if (nWidth == 4)
+        ArmFastPath(pDevice);
     uint32_t nShift = (nAddress & 3) * 8;
     *pnValue = nWidth == 4 ? nWord : (nWord >> nShift) & (nWidth == 1 ? 0xFFu : 0xFFFFu);
     return SIM_OK;
@@ -322,13 +358,16 @@ KYN_RESULT WriteBoard(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, ui
         return SIM_OK;
     uint8_t *&pPage = pDevice->apPages[nAddress >> kPageShift];
     if (pPage == nullptr) {
-        pPage = (uint8_t *)calloc(1, kPageSize);
-        if (pPage == nullptr)
+        if (pDevice->pWindow == nullptr)
+            pDevice->pWindow = SimHostReserveWindow(kWindowSize);
+        if (pDevice->pWindow == nullptr)
             return SIM_ERR_OUT_OF_MEMORY;
+        pPage = pDevice->pWindow + (nAddress & ~(kPageSize - 1));
     }
     uint8_t *p = pPage + (nAddress & (kPageSize - 1));
     if (nWidth == 4) {
         memcpy(p, &nValue, 4);
+        ArmFastPath(pDevice);
     } else if (nWidth == 2) {
         uint16_t nHalf = (uint16_t)nValue;
         memcpy(p, &nHalf, 2);
@@ -350,10 +389,9 @@ void ResetBridge(SimDevice &device)
 
 void FreeBoardMemory(SimDevice &device)
 {
-    for (uint8_t *&pPage : device.apPages) {
-        free(pPage);
-        pPage = nullptr;
-    }
+    if (device.pWindow != nullptr)
+        SimHostDiscardWindow(device.pWindow, kWindowSize);
+    memset(device.apPages, 0, sizeof device.apPages);
 }
 
 uint32_t TouchedPages(const SimDevice &device)
@@ -418,6 +456,7 @@ KYN_RESULT KynDrvConnectLib(void)
         nResult = SimGetSettings().nConnectResult;
     // Codes 11 and 17 report a missing or mismatched driver without the failure bit.
     uint32_t nCode = (uint32_t)nResult & 0xFF;
+    g_hSimFastBoard = kSimNoFastBoard;
     g_bConnected = nResult >= 0 && nCode != 11 && nCode != 17;
     if (Tracing())
         Trace("ConnectLib() = %#x\n", (unsigned)nResult);
@@ -427,8 +466,10 @@ KYN_RESULT KynDrvConnectLib(void)
 KYN_RESULT KynDrvReleaseLib(void)
 {
     KYN_RESULT nResult = Injected(SIM_OP_RELEASE_LIB, 0);
-    if (nResult == SIM_OK)
+    if (nResult == SIM_OK) {
         g_bConnected = false;
+        g_hSimFastBoard = kSimNoFastBoard;
+    }
     if (Tracing())
         Trace("ReleaseLib() = %#x\n", (unsigned)nResult);
     return nResult;
@@ -579,7 +620,8 @@ KYN_RESULT KynDrvReadReg16(KYN_HANDLE hDevice, uint32_t nAddress, uint16_t *pnVa
     return nResult;
 }
 
-KYN_RESULT KynDrvReadReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t *pnValue)
+// Out of line, so the fast path above needs no stack frame.
+static SIM_NOINLINE KYN_RESULT ReadReg32Checked(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t *pnValue)
 {
     KYN_RESULT nResult = Injected(SIM_OP_READ_REG32, nAddress);
     uint32_t nValue = 0;
@@ -593,7 +635,23 @@ KYN_RESULT KynDrvReadReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t *pnVa
     return nResult;
 }
 
-static KYN_RESULT WriteReg(SimOp eOp, KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t nValue)
+// The memory test's path: a board whose window the fast path may use, an aligned address
+// inside it. Anything else, or anything to check, goes the checked way.
+KYN_RESULT KynDrvReadReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t *pnValue)
+{
+    if (hDevice == g_hSimFastBoard && nAddress < kWindowSize && (nAddress & 3) == 0 && pnValue != nullptr) {
+        const uint8_t *pPage = g_apFastPages[nAddress >> kPageShift];
+        uint32_t nValue = 0;
+        if (pPage != nullptr)
+            memcpy(&nValue, pPage + (nAddress & (kPageSize - 1)), 4);
+        *pnValue = nValue;
+        return SIM_OK;
+    }
+    return ReadReg32Checked(hDevice, nAddress, pnValue);
+}
+
+static SIM_NOINLINE KYN_RESULT WriteReg(SimOp eOp, KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth,
+                                        uint32_t nValue)
 {
     KYN_RESULT nResult = Injected(eOp, nAddress);
     if (nResult == SIM_OK)
@@ -616,6 +674,13 @@ KYN_RESULT KynDrvWriteReg16(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nVal
 
 KYN_RESULT KynDrvWriteReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue)
 {
+    if (hDevice == g_hSimFastBoard && nAddress < kWindowSize && (nAddress & 3) == 0) {
+        uint8_t *pPage = g_apFastPages[nAddress >> kPageShift];
+        if (pPage != nullptr) {
+            memcpy(pPage + (nAddress & (kPageSize - 1)), &nValue, 4);
+            return SIM_OK;
+        }
+    }
     return WriteReg(SIM_OP_WRITE_REG32, hDevice, nAddress, 4, nValue);
 }
 

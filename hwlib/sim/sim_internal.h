@@ -116,6 +116,17 @@ inline void SimCheckSignal()
         SimHostEndOnSignal();
 }
 
+// The 32-bit board accesses' fast path (sim_driver.cpp): the handle of the board whose
+// window it may use, or kSimNoFastBoard whenever every access must be checked. The
+// interrupt handler clears it, so the next access takes the checked path and sees the signal.
+const KYN_HANDLE kSimNoFastBoard = INT32_MIN;
+extern volatile sig_atomic_t g_hSimFastBoard;
+
+// A board window of nSize bytes that reads 0 until written and costs memory only where
+// touched; null when the host has no room. Discarding makes it read 0 again.
+uint8_t *SimHostReserveWindow(size_t nSize);
+void SimHostDiscardWindow(uint8_t *pWindow, size_t nSize);
+
 // Library text output (debug commands) goes to the console like everything else.
 void SimConsolePrint(const char *pszFormat, ...);
 
