@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all configure run test test-asan fuzz fuzz-ci windows test-windows clean deps
+.PHONY: all configure run test test-asan fuzz fuzz-ci windows test-windows bench clean deps
 
 all: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
@@ -63,5 +63,10 @@ test-windows: all windows
 	$(WINE_ENV) DUZE_TOOL_PREFIX=wine DUZE_TOOL=$(CURDIR)/$(WIN_BUILD)/DuzeDevazu.exe DUZE_TOOL_HOST=win32 \
 	  $(BUILD)/tests/e2e_tests --gtest_filter='-Interrupts.*' --gtest_brief=1
 
+# Release build timed against plain baseline programs; writes bench/RESULTS.md.
+BENCH_RUNS ?= 15
+bench:
+	bench/run-bench $(BENCH_RUNS)
+
 clean:
-	rm -rf build build-asan build-fuzz build-win
+	rm -rf build build-asan build-fuzz build-win build-bench
