@@ -29,67 +29,62 @@ static void PromptSignedValue(const char *pszPrompt, int32_t *pnRemembered)
 static const char *const kAddressPrompt = "Which Address (0x%X): ";
 static const char *const kValuePrompt = "Which Value (0x%X): ";
 
-static void ReadBoard8()
+// The board register commands differ in width, title and result line only.
+struct RegisterCommand {
+    int nWidth; // 8, 16 or 32
+    const char *pszTitle;
+    const char *pszResult;
+};
+
+static const RegisterCommand kRead8 = {8, "Read from a 8-bit register in the KYN Board device.\n",
+                                       "Brd Address 0x%X = 0x%.2X (%d decimal)\n"};
+static const RegisterCommand kRead16 = {16, "Read from a 16-bit register in the KYN Board device.\n",
+                                        "Brd Address 0x%X = 0x%.4X (%d decimal)\n"};
+static const RegisterCommand kRead32 = {32, "Read from a 32-bit register in the KYN Board device.\n",
+                                        "Brd Address 0x%X = 0x%.8X (%d decimal)\n"};
+static const RegisterCommand kWrite8 = {8, "Write to a 8-bit register in the KYN board device.\n",
+                                        "Wrote %.2X to Brd Address 0x%X\n"};
+static const RegisterCommand kWrite16 = {16, "Write to a 16-bit register in the KYN board device.\n",
+                                         "Wrote %.4X to Brd Address 0x%X\n"};
+static const RegisterCommand kWrite32 = {32, "Write to a 32-bit register in the KYN board device.\n",
+                                         "Wrote %.8X to Brd Address 0x%X\n"};
+
+static void ReadBoard(const RegisterCommand &command, uint32_t *pnAddress)
 {
-    LogPrintF("Read from a 8-bit register in the KYN Board device.\n");
-    PromptValue(kAddressPrompt, &g_commandDefaults.nRead8Address);
-    uint32_t nAddress = g_commandDefaults.nRead8Address;
-    uint8_t nValue = 0;
-    CheckResult(g_hBoard, KynDrvReadReg8(g_hBoard, nAddress, &nValue));
-    LogPrintF("Brd Address 0x%X = 0x%.2X (%d decimal)\n", (unsigned)nAddress, (unsigned)nValue, (int)nValue);
+    LogPrintF("%s", command.pszTitle);
+    PromptValue(kAddressPrompt, pnAddress);
+    uint32_t nAddress = *pnAddress;
+    uint32_t nValue = 0; // zero-extended whatever the width
+    KYN_RESULT nResult;
+    if (command.nWidth == 8) {
+        uint8_t nByte = 0;
+        nResult = KynDrvReadReg8(g_hBoard, nAddress, &nByte);
+        nValue = nByte;
+    } else if (command.nWidth == 16) {
+        uint16_t nHalf = 0;
+        nResult = KynDrvReadReg16(g_hBoard, nAddress, &nHalf);
+        nValue = nHalf;
+    } else {
+        nResult = KynDrvReadReg32(g_hBoard, nAddress, &nValue);
+    }
+    CheckResult(g_hBoard, nResult);
+    LogPrintF(command.pszResult, (unsigned)nAddress, (unsigned)nValue, (int)nValue);
 }
 
-static void WriteBoard8()
+// The library gets the whole remembered value; only the printed one is cut to the width.
+static void WriteBoard(const RegisterCommand &command, uint32_t *pnAddress, uint32_t *pnValue)
 {
-    LogPrintF("Write to a 8-bit register in the KYN board device.\n");
-    PromptValue(kAddressPrompt, &g_commandDefaults.nWrite8Address);
-    PromptValue(kValuePrompt, &g_commandDefaults.nWrite8Value);
-    uint32_t nAddress = g_commandDefaults.nWrite8Address;
-    uint32_t nValue = g_commandDefaults.nWrite8Value;
-    CheckResult(g_hBoard, KynDrvWriteReg8(g_hBoard, nAddress, nValue));
-    LogPrintF("Wrote %.2X to Brd Address 0x%X\n", (unsigned)(nValue & 0xFFu), (unsigned)nAddress);
-}
-
-static void ReadBoard16()
-{
-    LogPrintF("Read from a 16-bit register in the KYN Board device.\n");
-    PromptValue(kAddressPrompt, &g_commandDefaults.nRead16Address);
-    uint32_t nAddress = g_commandDefaults.nRead16Address;
-    uint16_t nValue = 0;
-    CheckResult(g_hBoard, KynDrvReadReg16(g_hBoard, nAddress, &nValue));
-    LogPrintF("Brd Address 0x%X = 0x%.4X (%d decimal)\n", (unsigned)nAddress, (unsigned)nValue, (int)nValue);
-}
-
-static void WriteBoard16()
-{
-    LogPrintF("Write to a 16-bit register in the KYN board device.\n");
-    PromptValue(kAddressPrompt, &g_commandDefaults.nWrite16Address);
-    PromptValue(kValuePrompt, &g_commandDefaults.nWrite16Value);
-    uint32_t nAddress = g_commandDefaults.nWrite16Address;
-    uint32_t nValue = g_commandDefaults.nWrite16Value;
-    CheckResult(g_hBoard, KynDrvWriteReg16(g_hBoard, nAddress, nValue));
-    LogPrintF("Wrote %.4X to Brd Address 0x%X\n", (unsigned)(nValue & 0xFFFFu), (unsigned)nAddress);
-}
-
-static void ReadBoard32()
-{
-    LogPrintF("Read from a 32-bit register in the KYN Board device.\n");
-    PromptValue(kAddressPrompt, &g_commandDefaults.nRead32Address);
-    uint32_t nAddress = g_commandDefaults.nRead32Address;
-    uint32_t nValue = 0;
-    CheckResult(g_hBoard, KynDrvReadReg32(g_hBoard, nAddress, &nValue));
-    LogPrintF("Brd Address 0x%X = 0x%.8X (%d decimal)\n", (unsigned)nAddress, (unsigned)nValue, (int)nValue);
-}
-
-static void WriteBoard32()
-{
-    LogPrintF("Write to a 32-bit register in the KYN board device.\n");
-    PromptValue(kAddressPrompt, &g_commandDefaults.nWrite32Address);
-    PromptValue(kValuePrompt, &g_commandDefaults.nWrite32Value);
-    uint32_t nAddress = g_commandDefaults.nWrite32Address;
-    uint32_t nValue = g_commandDefaults.nWrite32Value;
-    CheckResult(g_hBoard, KynDrvWriteReg32(g_hBoard, nAddress, nValue));
-    LogPrintF("Wrote %.8X to Brd Address 0x%X\n", (unsigned)nValue, (unsigned)nAddress);
+    LogPrintF("%s", command.pszTitle);
+    PromptValue(kAddressPrompt, pnAddress);
+    PromptValue(kValuePrompt, pnValue);
+    uint32_t nAddress = *pnAddress;
+    uint32_t nValue = *pnValue;
+    KYN_RESULT nResult = command.nWidth == 8    ? KynDrvWriteReg8(g_hBoard, nAddress, nValue)
+                         : command.nWidth == 16 ? KynDrvWriteReg16(g_hBoard, nAddress, nValue)
+                                                : KynDrvWriteReg32(g_hBoard, nAddress, nValue);
+    CheckResult(g_hBoard, nResult);
+    uint32_t nMask = command.nWidth == 32 ? 0xFFFFFFFFu : (1u << command.nWidth) - 1;
+    LogPrintF(command.pszResult, (unsigned)(nValue & nMask), (unsigned)nAddress);
 }
 
 // The bridge commands need a bridge; handle 0 means the board has none open.
@@ -195,22 +190,22 @@ int ExecuteCommand(signed char cKey)
     case 'Q':
         return 1;
     case 'r':
-        ReadBoard8();
+        ReadBoard(kRead8, &g_commandDefaults.nRead8Address);
         break;
     case 'w':
-        WriteBoard8();
+        WriteBoard(kWrite8, &g_commandDefaults.nWrite8Address, &g_commandDefaults.nWrite8Value);
         break;
     case 'i':
-        ReadBoard16();
+        ReadBoard(kRead16, &g_commandDefaults.nRead16Address);
         break;
     case 'o':
-        WriteBoard16();
+        WriteBoard(kWrite16, &g_commandDefaults.nWrite16Address, &g_commandDefaults.nWrite16Value);
         break;
     case 'R':
-        ReadBoard32();
+        ReadBoard(kRead32, &g_commandDefaults.nRead32Address);
         break;
     case 'W':
-        WriteBoard32();
+        WriteBoard(kWrite32, &g_commandDefaults.nWrite32Address, &g_commandDefaults.nWrite32Value);
         break;
     case 'p':
         ReadPlx();

@@ -592,46 +592,47 @@ KYN_RESULT KynDrvGetDeviceHandle(KYN_HANDLE hParent, uint32_t nDeviceType, uint3
     return nResult;
 }
 
-KYN_RESULT KynDrvReadReg8(KYN_HANDLE hDevice, uint32_t nAddress, uint8_t *pnValue)
+// The checked read of any width: value zero-extended into *pnValue.
+static SIM_NOINLINE KYN_RESULT ReadReg(SimOp eOp, KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth,
+                                       bool bHaveTarget, uint32_t *pnValue)
 {
-    KYN_RESULT nResult = Injected(SIM_OP_READ_REG8, nAddress);
+    KYN_RESULT nResult = Injected(eOp, nAddress);
     uint32_t nValue = 0;
     if (nResult == SIM_OK)
-        nResult = pnValue == nullptr ? SIM_ERR_INVALID_PARAMETER : ReadBoard(hDevice, nAddress, 1, &nValue);
+        nResult = !bHaveTarget ? SIM_ERR_INVALID_PARAMETER : ReadBoard(hDevice, nAddress, nWidth, &nValue);
+    if (nResult == SIM_OK)
+        *pnValue = nValue;
+    if (Tracing())
+        Trace("%s(%#x, %#x) = %#x -> %#x\n", SimOpName(eOp), (unsigned)hDevice, (unsigned)nAddress,
+              (unsigned)nResult, (unsigned)nValue);
+    return nResult;
+}
+
+KYN_RESULT KynDrvReadReg8(KYN_HANDLE hDevice, uint32_t nAddress, uint8_t *pnValue)
+{
+    uint32_t nValue = 0;
+    KYN_RESULT nResult = ReadReg(SIM_OP_READ_REG8, hDevice, nAddress, 1, pnValue != nullptr, &nValue);
     if (nResult == SIM_OK)
         *pnValue = (uint8_t)nValue;
-    if (Tracing())
-        Trace("ReadReg8(%#x, %#x) = %#x -> %#x\n", (unsigned)hDevice, (unsigned)nAddress, (unsigned)nResult,
-              (unsigned)nValue);
     return nResult;
 }
 
 KYN_RESULT KynDrvReadReg16(KYN_HANDLE hDevice, uint32_t nAddress, uint16_t *pnValue)
 {
-    KYN_RESULT nResult = Injected(SIM_OP_READ_REG16, nAddress);
     uint32_t nValue = 0;
-    if (nResult == SIM_OK)
-        nResult = pnValue == nullptr ? SIM_ERR_INVALID_PARAMETER : ReadBoard(hDevice, nAddress, 2, &nValue);
+    KYN_RESULT nResult = ReadReg(SIM_OP_READ_REG16, hDevice, nAddress, 2, pnValue != nullptr, &nValue);
     if (nResult == SIM_OK)
         *pnValue = (uint16_t)nValue;
-    if (Tracing())
-        Trace("ReadReg16(%#x, %#x) = %#x -> %#x\n", (unsigned)hDevice, (unsigned)nAddress, (unsigned)nResult,
-              (unsigned)nValue);
     return nResult;
 }
 
-// Out of line, so the fast path above needs no stack frame.
+// Out of line, so the fast path below needs no stack frame.
 static SIM_NOINLINE KYN_RESULT ReadReg32Checked(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t *pnValue)
 {
-    KYN_RESULT nResult = Injected(SIM_OP_READ_REG32, nAddress);
     uint32_t nValue = 0;
-    if (nResult == SIM_OK)
-        nResult = pnValue == nullptr ? SIM_ERR_INVALID_PARAMETER : ReadBoard(hDevice, nAddress, 4, &nValue);
+    KYN_RESULT nResult = ReadReg(SIM_OP_READ_REG32, hDevice, nAddress, 4, pnValue != nullptr, &nValue);
     if (nResult == SIM_OK)
         *pnValue = nValue;
-    if (Tracing())
-        Trace("ReadReg32(%#x, %#x) = %#x -> %#x\n", (unsigned)hDevice, (unsigned)nAddress, (unsigned)nResult,
-              (unsigned)nValue);
     return nResult;
 }
 

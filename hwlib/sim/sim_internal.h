@@ -4,6 +4,7 @@
 
 #include <signal.h>
 #include <stdint.h>
+#include <time.h>
 
 #include <string>
 #include <vector>
@@ -101,10 +102,17 @@ bool SimParseSettings(const std::vector<std::pair<std::string, std::string>> &aE
 
 const char *SimOpName(SimOp eOp);
 
-// Host part (console-*.cpp).
+// Host part (console_posix.cpp, console_win32.cpp).
 uint64_t SimHostTime100ns();                                             // since 1601-01-01 UTC
 std::vector<std::pair<std::string, std::string>> SimHostEnvironment();   // KYNSIM_* variables only
 [[noreturn]] void SimHostFatal(const std::string &strMessage);           // message and exit status 2
+bool SimHostKeyboardInput();  // standard input is the keyboard, not a pipe or file
+int SimHostReadKey();         // one key from the keyboard, no echo; -1 at its end
+int SimHostReadLineKey();     // the same, keys that are no characters (arrows, F-keys) skipped
+bool SimHostLocalTime(int64_t nSeconds, struct tm *pTime);
+
+// Shared by the host parts (sim_console.cpp): the KYNSIM_* pairs of an environment block.
+std::vector<std::pair<std::string, std::string>> SimParseEnvironment(char **ppszEnvironment);
 
 // An interrupt (Ctrl-C, SIGTERM, ...) is only noted by its handler; the next library call
 // ends the run from ordinary code, so exit handlers can close the log and restore the terminal.

@@ -1,0 +1,196 @@
+// sim_console.cpp - the simulated console's host-independent part: command string, key and line reads,
+// formatted output, upper-casing, local time; the host parts supply the keyboard, clock and sleep.
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <time.h>
+
+#include <string>
+#include <vector>
+
+#include "sim_internal.h"
+
+namespace {
+
+// Command string handed over by OsaConsoleInput; read before the keyboard.
+const char *g_pszInput = nullptr;
+
+inline bool InputLeft()
+{
+    return g_pszInput != nullptr && *g_pszInput != '\0';
+}
+
+// A line from the command string ends at LF, CR, CR LF (once) or ';' - easy to type in a
+// shell, and never a command key - or at the string's end.
+void ReadLineFromInput(char *pszBuffer)
+{
+    size_t nLength = 0;
+    for (;;) {
+        char c = *g_pszInput;
+        if (c == '\0')
+            break;
+        ++g_pszInput;
+        if (c == '\n' || c == ';')
+            break;
+        if (c == '\r') {
+            if (*g_pszInput == '\n')
+                ++g_pszInput;
+            break;
+        }
+        if (nLength < 63)
+            pszBuffer[nLength++] = c;
+    }
+    pszBuffer[nLength] = '\0';
+}
+
+// getchar, but an interrupt ends the run instead of looking like the end of input.
+int ReadStreamChar()
+{
+    for (;;) {
+        int c = getchar();
+        if (c != EOF)
+            return c;
+        SimCheckSignal();
+        if (!ferror(stdin) || errno != EINTR)
+            return EOF;
+        clearerr(stdin);
+    }
+}
+
+// A line from a pipe or file ends at LF, CR or CR LF; past 63 characters the rest is dropped.
+void ReadLineFromStream(char *pszBuffer)
+{
+    size_t nLength = 0;
+    for (;;) {
+        int c = ReadStreamChar();
+        if (c == EOF || c == '\n')
+            break;
+        if (c == '\r') {
+            int cNext = ReadStreamChar();
+            if (cNext != '\n' && cNext != EOF)
+                ungetc(cNext, stdin);
+            break;
+        }
+        if (nLength < 63)
+            pszBuffer[nLength++] = (char)c;
+    }
+    pszBuffer[nLength] = '\0';
+}
+
+// Echoed line editing at the keyboard: Backspace removes, Enter ends, Ctrl-D or Ctrl-Z on
+// an empty line is the end of input, past 63 characters keys are dropped.
+void ReadLineFromKeyboard(char *pszBuffer)
+{
+    size_t nLength = 0;
+    for (;;) {
+        int c = SimHostReadLineKey();
+        if (c < 0 || c == '\n' || c == '\r' || ((c == 0x04 || c == 0x1A) && nLength == 0)) {
+            fputs("\n", stdout);
+            break;
+        }
+        if (c == 0x7F || c == 0x08) {
+            if (nLength > 0) {
+                --nLength;
+                fputs("\b \b", stdout);
+            }
+        } else if (c >= 0x20 && nLength < 63) {
+            pszBuffer[nLength++] = (char)c;
+            fputc(c, stdout);
+        }
+        fflush(stdout);
+    }
+    pszBuffer[nLength] = '\0';
+}
+
+} // namespace
+
+void SimConsolePrint(const char *pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    vfprintf(stdout, pszFormat, args);
+    va_end(args);
+}
+
+std::vector<std::pair<std::string, std::string>> SimParseEnvironment(char **ppszEnvironment)
+{
+    std::vector<std::pair<std::string, std::string>> aEnv;
+    for (char **ppsz = ppszEnvironment; ppsz != nullptr && *ppsz != nullptr; ++ppsz) {
+        if (strncmp(*ppsz, "KYNSIM_", 7) != 0)
+            continue;
+        const char *pszEq = strchr(*ppsz, '=');
+        if (pszEq != nullptr)
+            aEnv.emplace_back(std::string(*ppsz, (size_t)(pszEq - *ppsz)), std::string(pszEq + 1));
+    }
+    return aEnv;
+}
+
+extern "C" {
+
+int32_t OsaConsolePrintF(const char *pszFormat, va_list args)
+{
+    SimCheckSignal();
+    return vfprintf(stdout, pszFormat, args);
+}
+
+void OsaConsoleInput(const char *pszText)
+{
+    g_pszInput = pszText;
+}
+
+int32_t OsaConsoleGetCh(void)
+{
+    SimCheckSignal();
+    static size_t s_nKeysUsed = 0; // of the KYNSIM_KEYS codes
+    const std::vector<int32_t> &anKeys = SimGetSettings().anKeys;
+    if (s_nKeysUsed < anKeys.size())
+        return anKeys[s_nKeysUsed++];
+    if (InputLeft())
+        return (unsigned char)*g_pszInput++;
+    // Whoever answers through a pipe or at the keyboard sees the prompt first.
+    fflush(stdout);
+    if (SimHostKeyboardInput())
+        return SimHostReadKey();
+    int c = ReadStreamChar();
+    return c == EOF ? -1 : c;
+}
+
+char *OsaConsoleGetStr(char *pszBuffer)
+{
+    SimCheckSignal();
+    if (InputLeft()) {
+        ReadLineFromInput(pszBuffer);
+        return pszBuffer;
+    }
+    fflush(stdout);
+    if (SimHostKeyboardInput())
+        ReadLineFromKeyboard(pszBuffer);
+    else
+        ReadLineFromStream(pszBuffer);
+    return pszBuffer;
+}
+
+char *OsaStdStrUpr(char *pszText)
+{
+    for (char *p = pszText; p != nullptr && *p != '\0'; ++p)
+        if (*p >= 'a' && *p <= 'z')
+            *p = (char)(*p - 'a' + 'A');
+    return pszText;
+}
+
+const OSA_LOCAL_TIME *OsaStdLocalTime(const uint64_t *pnSeconds)
+{
+    static OSA_LOCAL_TIME s_time; // as the C library's localtime, one record reused
+    struct tm local;
+    if (pnSeconds == nullptr || *pnSeconds >= 1833029933770ull || !SimHostLocalTime((int64_t)*pnSeconds, &local))
+        return nullptr;
+    s_time.nSecond = local.tm_sec;
+    s_time.nMinute = local.tm_min;
+    s_time.nHour = local.tm_hour;
+    s_time.nDayOfMonth = local.tm_mday;
+    s_time.nMonth = local.tm_mon;
+    return &s_time;
+}
+
+} // extern "C"
