@@ -57,7 +57,8 @@ windows:
 
 # The same end-to-end transcripts against wine DuzeDevazu.exe. POSIX signals have no
 # Windows counterpart, so the interrupt tests run on the Linux build only.
-WINE_ENV = WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/wine WINEDEBUG=-all WINEDLLOVERRIDES=winemenubuilder.exe=d
+WINE_ENV = LANG=C.UTF-8 LC_ALL=C.UTF-8 WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/wine WINEDEBUG=-all \
+  WINEDLLOVERRIDES=winemenubuilder.exe=d
 test-windows: all windows
 	$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
 	$(WINE_ENV) DUZE_TOOL_PREFIX=wine DUZE_TOOL=$(CURDIR)/$(WIN_BUILD)/DuzeDevazu.exe DUZE_TOOL_HOST=win32 \

@@ -55,6 +55,22 @@ bool ToolIsWindows()
     return pszHost != nullptr && strcmp(pszHost, "win32") == 0;
 }
 
+std::string HostArgument(const std::string &strLatin1)
+{
+    if (!ToolIsWindows())
+        return strLatin1;
+    std::string strUtf8; // wine takes arguments as UTF-8
+    for (unsigned char c : strLatin1) {
+        if (c < 0x80) {
+            strUtf8 += (char)c;
+        } else {
+            strUtf8 += (char)(0xC0 | (c >> 6));
+            strUtf8 += (char)(0x80 | (c & 0x3F));
+        }
+    }
+    return strUtf8;
+}
+
 // Windows writes text files and the console with CR LF line ends. Text whose every line
 // end is CR LF, and that has no other CR, reads back with plain line ends; anything else
 // is left as it is and fails the comparison.

@@ -47,6 +47,10 @@ long ConsoleSize(const ToolProcess &process);
 std::vector<std::string> ToolCommand();
 // Whether the tool under test is the Windows build (DUZE_TOOL_HOST=win32, run through wine).
 bool ToolIsWindows();
+// An argument with Latin-1 letters (0xA0 to 0xFF) as a user types it on the tool's host:
+// the bytes themselves on POSIX; on Windows the characters, which reach the program in its
+// ANSI code page as the same bytes.
+std::string HostArgument(const std::string &strLatin1);
 std::string ReadFile(const std::string &strPath, bool *pbExists = nullptr);
 void WriteFile(const std::string &strPath, const std::string &strText);
 
