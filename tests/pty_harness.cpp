@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -115,6 +116,21 @@ void TypeKeys(PtySession &session, const std::string &strKeys)
             nDone += (size_t)n;
         DrainScreen(session, 1);
     }
+}
+
+bool WaitUntilReading(const PtySession &session, int nMilliseconds)
+{
+    if (session.nPid <= 0)
+        return true;
+    // /proc/PID/syscall starts with the number of the call the process is blocked in and its first argument.
+    std::string strReading = std::to_string(SYS_read) + " 0x0 ";
+    long nEnd = NowMs() + nMilliseconds;
+    while (ReadFile("/proc/" + std::to_string(session.nPid) + "/syscall").rfind(strReading, 0) != 0) {
+        if (NowMs() >= nEnd)
+            return false;
+        usleep(1000);
+    }
+    return true;
 }
 
 int WaitForEnd(PtySession &session, int nMilliseconds)

@@ -22,6 +22,9 @@ bool WaitForScreen(PtySession &session, const std::string &strText, int nMillise
 // Reads what the terminal shows for nMilliseconds.
 void DrainScreen(PtySession &session, int nMilliseconds);
 void TypeKeys(PtySession &session, const std::string &strKeys);
+// Waits until the tool is blocked reading the terminal (its last output is then all shown
+// and all flushed); false after nMilliseconds.
+bool WaitUntilReading(const PtySession &session, int nMilliseconds = 10000);
 // Waits for the tool to end: its status, 128 + signal, or -1 after nMilliseconds.
 int WaitForEnd(PtySession &session, int nMilliseconds = 10000);
 // Whether the terminal's settings now equal those before the run.

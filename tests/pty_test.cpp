@@ -35,7 +35,12 @@ protected:
         Start({}, env);
         ASSERT_TRUE(WaitForScreen(m_session, kPrompt)) << m_session.strScreen;
     }
-    std::string Log() { return ReadFile(m_session.strDir + "/DuzeDevazu.log"); }
+    // The log as the tool left it while waiting for the keyboard (or after it ended).
+    std::string Log()
+    {
+        EXPECT_TRUE(WaitUntilReading(m_session));
+        return ReadFile(m_session.strDir + "/DuzeDevazu.log");
+    }
     PtySession m_session;
 };
 
