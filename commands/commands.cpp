@@ -151,7 +151,9 @@ static void Sleep()
         return;
     int32_t nMilliseconds = ConvertSigned32(szLine);
     ScreenPrintF("Sleeping %d milliseconds\n", (int)nMilliseconds);
-    OsaThreadSleep(nMilliseconds);
+    // A library may take a negative count as a very long unsigned one.
+    if (nMilliseconds >= 0)
+        OsaThreadSleep(nMilliseconds);
 }
 
 static void Help()

@@ -5,11 +5,6 @@
 #include "options.h"
 #include "output.h"
 
-// A failing board gives one error line per word, millions of them. They are formatted here
-// once, to the bytes LogPrintF would give, and handed to console and log in blocks.
-static char s_acErrorBlock[64 * 1024];
-static size_t s_nErrorBlockUsed = 0;
-
 template <size_t N> static inline char *PutText(char *p, const char (&acText)[N])
 {
     memcpy(p, acText, N - 1);
@@ -43,18 +38,12 @@ size_t FormatMemoryError(char *pszLine, uint32_t nAddress, uint32_t nReadVal)
     return (size_t)(p - pszLine);
 }
 
-static void FlushErrorLines()
+// A failing board gives one error line per word, millions of them: each is formatted once
+// and shown as soon as its word is compared.
+static inline void PrintErrorLine(uint32_t nAddress, uint32_t nReadVal)
 {
-    if (s_nErrorBlockUsed > 0)
-        LogPutText(s_acErrorBlock, s_nErrorBlockUsed);
-    s_nErrorBlockUsed = 0;
-}
-
-static inline void AddErrorLine(uint32_t nAddress, uint32_t nReadVal)
-{
-    if (s_nErrorBlockUsed > sizeof s_acErrorBlock - kMemoryErrorLineMax)
-        FlushErrorLines();
-    s_nErrorBlockUsed += FormatMemoryError(s_acErrorBlock + s_nErrorBlockUsed, nAddress, nReadVal);
+    char szLine[kMemoryErrorLineMax];
+    LogPutLine(szLine, FormatMemoryError(szLine, nAddress, nReadVal));
 }
 
 void MemoryTest()
@@ -81,15 +70,12 @@ void MemoryTest()
     nAddress = nStart;
     for (uint64_t nLeft = nWords; nLeft != 0; --nLeft, nAddress += 4) {
         KYN_RESULT nResult = KynDrvReadReg32(hBoard, nAddress, &nReadVal);
-        if (nResult < 0) {
-            FlushErrorLines();
+        if (nResult < 0)
             CheckResult(hBoard, nResult);
-        }
         if (nReadVal != nAddress) {
-            AddErrorLine(nAddress, nReadVal);
+            PrintErrorLine(nAddress, nReadVal);
             ++nErrorCount;
         }
     }
-    FlushErrorLines();
     LogPrintF("Memory test finished. ErrorCount=%d\n", (int)nErrorCount);
 }

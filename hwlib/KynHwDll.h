@@ -85,11 +85,15 @@ KYNHW_API void OsaConsoleExit(void);
 KYNHW_API int32_t OsaConsolePrintF(const char *pszFormat, va_list args);
 /* Later key and line reads take their characters from pszText first; it stays valid for the run. */
 KYNHW_API void OsaConsoleInput(const char *pszText);
-/* One key; negative once the command string is used up and standard input is at its end. */
+/* One key. When no key can be had once the command string is used up, one of the two codes
+   below; once the input has ended or failed, every later read says so again. Every other code,
+   negative or above 0xFF, is a key. */
+#define OSA_KEY_END_OF_INPUT ((int32_t)-1) /* standard input or the keyboard is at its end */
+#define OSA_KEY_READ_ERROR   ((int32_t)-2) /* reading standard input or the keyboard failed */
 KYNHW_API int32_t OsaConsoleGetCh(void);
-/* One line without its end into a 64-byte buffer, at most 63 characters; empty on Enter or at end of input. */
+/* One line without its end into a 64-byte buffer, at most 63 characters; empty on Enter.
+   NULL when the input ended or failed before the line began (OsaConsoleGetCh then tells which). */
 KYNHW_API char *OsaConsoleGetStr(char *pszBuffer);
-/* Zero or negative does not sleep. */
 KYNHW_API void OsaThreadSleep(int32_t nMilliseconds);
 KYNHW_API char *OsaStdStrUpr(char *pszText);
 

@@ -1,15 +1,80 @@
-// host_win32.cpp - the log's host calls on Windows.
+// host_win32.cpp - the tool's host calls on Windows.
+#include <errno.h>
+#include <fcntl.h>
 #include <io.h>
+#include <share.h>
 #include <stdio.h>
+#include <sys/stat.h>
+#include <windows.h>
 
 #include "host.h"
+
+// The C runtime keeps descriptors 0 to 2 for the standard streams even where a handle is
+// missing, so a file the tool opens never takes one of them.
+void HostOpenStandardDescriptors()
+{
+}
 
 bool HostInputIsTerminal()
 {
     return _isatty(_fileno(stdin)) != 0;
 }
 
-void HostCommitFile(FILE *pFile)
+bool HostOutputIsTerminal()
 {
-    _commit(_fileno(pFile));
+    DWORD nMode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &nMode) != 0;
+}
+
+int HostOpenLog(const char *pszName, const char **ppszWhy)
+{
+    *ppszWhy = nullptr;
+    // Others may read the log while the run holds it, but not write or empty it.
+    int fd = -1;
+    errno_t nError = _sopen_s(&fd, pszName, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, _SH_DENYWR,
+                              _S_IREAD | _S_IWRITE);
+    if (nError != 0) {
+        if (_doserrno == ERROR_SHARING_VIOLATION || _doserrno == ERROR_LOCK_VIOLATION)
+            *ppszWhy = "The log file is in use by another run.";
+        errno = nError;
+        return -1;
+    }
+    return fd;
+}
+
+bool HostWriteLog(int fdLog, const char *pText, size_t nLength)
+{
+    while (nLength > 0) {
+        unsigned nChunk = nLength > 0x10000 ? 0x10000u : (unsigned)nLength;
+        int n = _write(fdLog, pText, nChunk);
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        pText += n;
+        nLength -= (size_t)n;
+    }
+    return true;
+}
+
+bool HostCommitLog(int fdLog)
+{
+    // A device has no disk to commit to.
+    return _commit(fdLog) == 0 || errno == EBADF || errno == EINVAL;
+}
+
+bool HostCloseLog(int fdLog)
+{
+    return _close(fdLog) == 0;
+}
+
+// Ctrl-C ends the run from a thread of its own, through exit and the log's exit handler,
+// while the main thread waits for a key: there is no second, faster way out to guard.
+void HostHoldSignals(bool)
+{
+}
+
+void HostGuardLogOnSignals(void (*)())
+{
 }

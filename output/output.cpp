@@ -6,12 +6,9 @@
 #include <stdlib.h>
 
 #include "host.h"
+#include "log.h"
 #include "options.h"
 
-// The log file: absent until OpenLogFile, then open until the exit handler closes it.
-static FILE *g_pLogFile = nullptr;
-// Whether the log has text that has not been committed to disk yet.
-static bool g_bLogUncommitted = false;
 // Whether keys come from a terminal, where reads wait for a person; looked up once.
 static int g_nInputIsTerminal = -1;
 
@@ -21,22 +18,16 @@ void LogPrintF(const char *pszFormat, ...)
     va_start(args, pszFormat);
     va_list argsForLog;
     va_copy(argsForLog, args);
+    LogWriteV(pszFormat, argsForLog);
     OsaConsolePrintF(pszFormat, args);
-    if (g_pLogFile != nullptr) {
-        vfprintf(g_pLogFile, pszFormat, argsForLog);
-        g_bLogUncommitted = true;
-    }
     va_end(argsForLog);
     va_end(args);
 }
 
-void LogPutText(const char *pText, size_t nLength)
+void LogPutLine(const char *pszLine, size_t nLength)
 {
-    ScreenPrintF("%.*s", (int)nLength, pText);
-    if (g_pLogFile != nullptr) {
-        fwrite(pText, 1, nLength, g_pLogFile);
-        g_bLogUncommitted = true;
-    }
+    LogWriteText(pszLine, nLength);
+    ScreenPrintF("%s", pszLine);
 }
 
 void ScreenPrintF(const char *pszFormat, ...)
@@ -49,47 +40,53 @@ void ScreenPrintF(const char *pszFormat, ...)
 
 static void FlushLogBeforeInput()
 {
-    if (g_pLogFile == nullptr || !g_bLogUncommitted)
-        return;
-    fflush(g_pLogFile);
     if (g_nInputIsTerminal < 0)
         g_nInputIsTerminal = HostInputIsTerminal() ? 1 : 0;
     // Scripted and piped runs only hand the text to the system: committing costs time there.
-    if (g_nInputIsTerminal == 1) {
-        HostCommitFile(g_pLogFile);
-        g_bLogUncommitted = false;
-    }
+    LogFlush(g_nInputIsTerminal == 1);
+}
+
+// Input that failed or ended where a command needs it: nothing more can be done.
+[[noreturn]] static void EndOnLostInput(int32_t nCode)
+{
+    if (nCode == OSA_KEY_READ_ERROR)
+        LogPrintF("Error: Reading input failed\n");
+    else
+        LogPrintF("Error: End of input in the middle of a command\n");
+    EndRun(1, kReleaseThenConsole);
 }
 
 int32_t ReadKey()
 {
     FlushLogBeforeInput();
-    return OsaConsoleGetCh();
+    int32_t nKey = OsaConsoleGetCh();
+    if (nKey == OSA_KEY_READ_ERROR)
+        EndOnLostInput(nKey);
+    return nKey;
 }
 
 void ReadLine(char *pszLine)
 {
     FlushLogBeforeInput();
-    OsaConsoleGetStr(pszLine);
+    // The library says again why no line came: the input's end and failure both stay.
+    if (OsaConsoleGetStr(pszLine) == nullptr)
+        EndOnLostInput(OsaConsoleGetCh());
 }
 
-static void CloseLogFile()
+int FinishRun(int nStatus, RunEnd eEnd)
 {
-    if (g_pLogFile != nullptr)
-        fclose(g_pLogFile);
-    g_pLogFile = nullptr;
+    if (eEnd == kReleaseThenConsole)
+        KynDrvReleaseLib();
+    nStatus = CloseLogFile(nStatus);
+    OsaConsoleExit();
+    if (eEnd == kConsoleThenRelease)
+        KynDrvReleaseLib();
+    return nStatus;
 }
 
-void OpenLogFile(const char *pszName)
+void EndRun(int nStatus, RunEnd eEnd)
 {
-    g_pLogFile = fopen(pszName, "w");
-    if (g_pLogFile == nullptr) {
-        printf("Couldn't open logfile %s\n", pszName);
-        OsaConsoleExit();
-        exit(-1);
-    }
-    setvbuf(g_pLogFile, nullptr, _IOFBF, 64 * 1024);
-    atexit(CloseLogFile);
+    exit(FinishRun(nStatus, eEnd));
 }
 
 uint32_t ReportedCode(KYN_RESULT nResult)
@@ -137,18 +134,12 @@ void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult)
 
 void AskExit()
 {
-    if (g_toolOptions.bQuiet) {
-        KynDrvReleaseLib();
-        OsaConsoleExit();
-        exit(1);
-    }
+    if (g_toolOptions.bQuiet)
+        EndRun(1, kReleaseThenConsole);
     LogPrintF("Do you want to exit (Y/N) ");
     int32_t nKey = ReadKey();
     // At the end of input nobody can answer: a failure must not end as a success later.
     uint32_t nLow = (uint32_t)nKey & 0xFFFFu;
-    if (nKey < 0 || nLow == 'y' || nLow == 'Y') {
-        KynDrvReleaseLib();
-        OsaConsoleExit();
-        exit(1);
-    }
+    if (nKey == OSA_KEY_END_OF_INPUT || nLow == 'y' || nLow == 'Y')
+        EndRun(1, kReleaseThenConsole);
 }

@@ -13,22 +13,30 @@
 #define DUZE_PRINTF(nFormat, nArgs)
 #endif
 
-// To the console and, once it is open, to the log file.
+// To the log file, once it is open, and then to the console: a line the console showed is
+// in the log whatever ends the run.
 void LogPrintF(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
-// Text already formatted, to the console and the log alike: the same bytes LogPrintF("%s")
-// would write, for output in bulk.
-void LogPutText(const char *pText, size_t nLength);
+// One line already formatted, to log and console alike: the bytes LogPrintF("%s") would write.
+void LogPutLine(const char *pszLine, size_t nLength);
 // To the console only.
 void ScreenPrintF(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
-
-// Opens the log file or ends the run with status -1.
-void OpenLogFile(const char *pszName);
 
 // Key and line input for the whole tool. Before each read the log is flushed, and when
 // the keyboard is a terminal also committed to disk: a wrong register write can hang the
 // machine while the tool waits, and the log must already hold everything shown.
+// A key, or OSA_KEY_END_OF_INPUT; a failed read ends the run with status 1.
 int32_t ReadKey();
-void ReadLine(char *pszLine); // 64-byte buffer
+// A line into a 64-byte buffer. Input that ends or fails here ends the run with status 1:
+// a command nobody finished typing does not run.
+void ReadLine(char *pszLine);
+
+// How the run's end treats the library: the quit command and the exit question release it
+// before the console ends, the connect failures after, the early errors not at all.
+enum RunEnd { kKeepLibrary, kReleaseThenConsole, kConsoleThenRelease };
+// Ends the run. The log is closed while the console can still tell that it could not be
+// written; the status is then -1 whatever nStatus says.
+[[noreturn]] void EndRun(int nStatus, RunEnd eEnd);
+int FinishRun(int nStatus, RunEnd eEnd); // the same, returning the status instead of exiting
 
 // Returns only when the run goes on after a failed call; hDevice is -1 for calls that concern no device.
 void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult);

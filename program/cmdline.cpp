@@ -58,8 +58,7 @@ void PrintUsage()
 {
     LogPrintF("Error: Unknown command line switch %s\n", pszArgument);
     PrintUsage();
-    OsaConsoleExit();
-    exit(1);
+    EndRun(1, kKeepLibrary);
 }
 
 void ParseCommandLine(int argc, char **argv, ToolOptions *pOptions)
@@ -83,8 +82,7 @@ void ParseCommandLine(int argc, char **argv, ToolOptions *pOptions)
             if (nLength > DUZE_LOG_NAME_MAX) {
                 LogPrintF("Error: Log file name is %lu characters long, at most %d are allowed\n",
                           (unsigned long)nLength, DUZE_LOG_NAME_MAX);
-                OsaConsoleExit();
-                exit(1);
+                EndRun(1, kKeepLibrary);
             }
             memcpy(pOptions->szLogFileName, pszValue, nLength + 1);
             break;

@@ -3,6 +3,8 @@
 #include <string.h>
 
 #include "commands.h"
+#include "host.h"
+#include "log.h"
 #include "options.h"
 #include "output.h"
 
@@ -18,8 +20,7 @@ void OpenBoard()
     const BoardType *pType = FindBoardType(g_toolOptions.nBoardType);
     if (pType == nullptr) {
         LogPrintF("Board Type (%d) not supported by this demo program\n", (int)g_toolOptions.nBoardType);
-        OsaConsoleExit();
-        exit(1);
+        EndRun(1, kKeepLibrary);
     }
     LogPrintF("%s", pType->pszOpening);
     KYN_RESULT nResult = KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, (uint32_t)g_toolOptions.nBoardType,
@@ -77,15 +78,14 @@ static void ConnectLibrary()
         else
             LogPrintF("Error: Mismatch between KYN Driver revision and KYN Library revision.\n"
                       "Revisions must match.\n");
-        OsaConsoleExit();
-        KynDrvReleaseLib();
-        exit(1);
+        EndRun(1, kConsoleThenRelease);
     }
     CheckResult(-1, nResult);
 }
 
 int RunTool(int argc, char **argv)
 {
+    HostOpenStandardDescriptors();
     OsaConsoleInit();
     LogPrintF("DuzeDevazu %s - register test tool for KYN interface boards\n", DUZE_VERSION);
     ParseCommandLine(argc, argv, &g_toolOptions);
@@ -124,12 +124,10 @@ int RunTool(int argc, char **argv)
     for (;;) {
         int32_t nKey = ReadKey();
         // Nobody is left to type once input ends: that ends the run like a quit.
-        if (nKey < 0)
+        if (nKey == OSA_KEY_END_OF_INPUT)
             break;
         if (ExecuteCommand((signed char)(nKey & 0xFF)) != 0)
             break;
     }
-    KynDrvReleaseLib();
-    OsaConsoleExit();
-    return 0;
+    return FinishRun(0, kReleaseThenConsole);
 }

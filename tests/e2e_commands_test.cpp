@@ -25,19 +25,26 @@ ToolRun KeysWithTrace(const std::string &strInput, std::map<std::string, std::st
     return RunDuze(toolCase);
 }
 
-// The register-access lines of a trace, without the start-up's attribute and handle calls.
-std::string RegisterCalls(const ToolRun &run)
+// The lines of a trace whose call names start with one of the prefixes.
+std::string TraceCalls(const ToolRun &run, std::initializer_list<const char *> apszPrefixes)
 {
     std::string strTrace = run.files.at("trace.txt"), strCalls;
     size_t nPos = 0;
     while (nPos < strTrace.size()) {
         size_t nEnd = strTrace.find('\n', nPos);
         std::string strLine = strTrace.substr(nPos, nEnd - nPos + 1);
-        if (strLine.rfind("ReadReg", 0) == 0 || strLine.rfind("WriteReg", 0) == 0)
-            strCalls += strLine;
+        for (const char *pszPrefix : apszPrefixes)
+            if (strLine.rfind(pszPrefix, 0) == 0)
+                strCalls += strLine;
         nPos = nEnd + 1;
     }
     return strCalls;
+}
+
+// The register-access lines of a trace, without the start-up's attribute and handle calls.
+std::string RegisterCalls(const ToolRun &run)
+{
+    return TraceCalls(run, {"ReadReg", "WriteReg"});
 }
 
 const std::string kR32 = "Read from a 32-bit register in the KYN Board device.\nWhich Address (0x%X): ";
@@ -254,7 +261,9 @@ TEST(Commands, DebugCommandEntryIsSigned)
 
 TEST(Commands, SleepTalksToTheConsoleOnly)
 {
-    ToolRun run = Keys("~\n~5\n~-3\n~abc\nq");
+    ToolRun run = KeysWithTrace("~\n~5\n~-3\n~abc\nq");
+    // A library may take a negative count as an endless sleep: it gets none.
+    EXPECT_EQ(TraceCalls(run, {"ThreadSleep"}), "ThreadSleep(5)\nThreadSleep(0)\n");
     EXPECT_EQ(run.strLog, StartupLog());
     EXPECT_EQ(run.strConsole, kBanner + StartupLog() +
                                   "Enter milliseconds to sleep :"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -93,17 +94,34 @@ static std::string FromHostText(const std::string &strText)
     return strPlain;
 }
 
+void ResetSignals()
+{
+    for (int nSignal = 1; nSignal < NSIG; ++nSignal)
+        signal(nSignal, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 ToolProcess StartDuze(const ToolCase &toolCase)
 {
     ToolProcess process;
     process.toolCase = toolCase;
     char szDir[] = "/tmp/duze-e2e-XXXXXX";
-    if (mkdtemp(szDir) == nullptr)
+    if (toolCase.strDir.empty() && mkdtemp(szDir) == nullptr)
         return process;
-    process.strDir = szDir;
-    std::string strIn = process.strDir + "/.stdin", strOut = process.strDir + "/.stdout",
-                strErr = process.strDir + "/.stderr";
-    WriteFile(strIn, toolCase.strInput);
+    process.strDir = toolCase.strDir.empty() ? szDir : toolCase.strDir;
+    // Numbered, as a second run may share the directory.
+    static int s_nRun = 0;
+    std::string strSuffix = std::to_string(++s_nRun);
+    std::string strIn = process.strDir + "/.stdin" + strSuffix;
+    process.strOut = process.strDir + "/.stdout" + strSuffix;
+    process.strErr = process.strDir + "/.stderr" + strSuffix;
+    const std::string &strOut = process.strOut, &strErr = process.strErr;
+    if (!toolCase.strStdinPath.empty())
+        strIn = process.strDir + "/" + toolCase.strStdinPath;
+    else
+        WriteFile(strIn, toolCase.strInput);
     for (const std::string &strSub : toolCase.aMakeDirs)
         mkdir((process.strDir + "/" + strSub).c_str(), 0755);
     if (toolCase.setUp)
@@ -135,7 +153,8 @@ ToolProcess StartDuze(const ToolCase &toolCase)
         return process;
     pid_t pid = fork();
     if (pid == 0) {
-        if (chdir(szDir) != 0)
+        ResetSignals();
+        if (chdir(process.strDir.c_str()) != 0)
             _exit(120);
         int fdIn = toolCase.bStdinPipe ? afdPipe[0] : open(strIn.c_str(), O_RDONLY);
         int fdOut = open(strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -150,8 +169,8 @@ ToolProcess StartDuze(const ToolCase &toolCase)
         close(fdErr);
         if (toolCase.bStdinPipe)
             close(afdPipe[1]);
-        if (toolCase.bCloseStdin)
-            close(0);
+        for (int fd : toolCase.aClosedFds)
+            close(fd);
         execvpe(apszArgs[0], apszArgs.data(), apszEnv.data());
         _exit(127);
     }
@@ -169,7 +188,7 @@ ToolProcess StartDuze(const ToolCase &toolCase)
 long ConsoleSize(const ToolProcess &process)
 {
     struct stat info;
-    return stat((process.strDir + "/.stdout").c_str(), &info) == 0 ? (long)info.st_size : -1;
+    return stat(process.strOut.c_str(), &info) == 0 ? (long)info.st_size : -1;
 }
 
 ToolRun FinishDuze(ToolProcess &process)
@@ -184,14 +203,14 @@ ToolRun FinishDuze(ToolProcess &process)
     int nWait = 0;
     waitpid(process.nPid, &nWait, 0);
     run.nStatus = WIFEXITED(nWait) ? WEXITSTATUS(nWait) : 128 + WTERMSIG(nWait);
-    run.strConsole = FromHostText(ReadFile(run.strDir + "/.stdout"));
-    run.strError = FromHostText(ReadFile(run.strDir + "/.stderr"));
+    run.strConsole = FromHostText(ReadFile(process.strOut));
+    run.strError = FromHostText(ReadFile(process.strErr));
     run.strLog = FromHostText(ReadFile(run.strDir + "/" + process.toolCase.strLogName, &run.bLogExists));
     for (const std::string &strName : process.toolCase.aReadFiles)
         run.files[strName] = FromHostText(ReadFile(run.strDir + "/" + strName));
     if (process.toolCase.tearDown)
         process.toolCase.tearDown(run.strDir);
-    if (getenv("DUZE_KEEP_TMP") == nullptr)
+    if (getenv("DUZE_KEEP_TMP") == nullptr && process.toolCase.strDir.empty())
         std::filesystem::remove_all(run.strDir);
     return run;
 }

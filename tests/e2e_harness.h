@@ -12,7 +12,9 @@ struct ToolCase {
     std::map<std::string, std::string> env; // KYNSIM_* settings, TZ (UTC unless given)
     std::string strInput;                   // standard input, a file read to its end
     std::string strLogName = "DuzeDevazu.log";
-    bool bCloseStdin = false;               // start with standard input closed
+    std::vector<int> aClosedFds;            // standard descriptors closed at start
+    std::string strStdinPath;               // opened as standard input instead, relative to the run's directory
+    std::string strDir;                     // run in this directory, made by another run, and leave it
     std::vector<std::string> aMakeDirs;     // created in the run's directory first
     std::vector<std::string> aReadFiles;    // read back from the run's directory afterwards
     std::function<void(const std::string &)> setUp;    // called with the run's directory before it starts
@@ -37,6 +39,7 @@ struct ToolProcess {
     int nPid = -1;
     int fdStdin = -1; // write end when bStdinPipe
     std::string strDir;
+    std::string strOut, strErr; // where standard output and error went
     ToolCase toolCase;
 };
 ToolProcess StartDuze(const ToolCase &toolCase);
@@ -52,6 +55,9 @@ bool ToolIsWindows();
 // ANSI code page as the same bytes.
 std::string HostArgument(const std::string &strLatin1);
 std::string ReadFile(const std::string &strPath, bool *pbExists = nullptr);
+// In a child before it runs the tool: every signal back to its default action, as a shell
+// that starts a program leaves it, whatever the test runner ignores.
+void ResetSignals();
 void WriteFile(const std::string &strPath, const std::string &strText);
 
 // The tool's start-up lines for the default board (type 6, number 0), without the banner.

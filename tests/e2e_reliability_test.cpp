@@ -3,6 +3,7 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "e2e_harness.h"
@@ -76,12 +77,17 @@ struct HostileCase {
     std::string strKeys;
     std::string strLogAfterStartup;
 };
+void PrintTo(const HostileCase &c, std::ostream *pOut)
+{
+    *pOut << c.pszName;
+}
 
 const std::string kR32 = "Read from a 32-bit register in the KYN Board device.\nWhich Address (0x0): ";
 const std::string kMisaligned =
     "ERROR(0X31 [1.4]) Dev(20,6,0): Register address is not aligned to the access width. \n" + kWait;
 const std::string kOutside =
     "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n" + kWait;
+const std::string kCutOff = "Error: End of input in the middle of a command\n";
 const std::string kUnknownDebug = "ERROR(0X40 [1.5]) Dev(20,6,0): Unknown debug command. \n" + kWait;
 
 const HostileCase kHostile[] = {
@@ -216,35 +222,126 @@ TEST(HostileInput, ReadOnlyLogFile)
     EXPECT_EQ(run.strLog, "kept\n");
 }
 
-TEST(HostileInput, StandardInputClosedOrAtItsEndAtEveryRead)
+// Closed, at its end, or failing (a directory): the run ends with one clear outcome, and a
+// command cut off at its number prompt does not run.
+TEST(HostileInput, StandardInputClosedAtItsEndOrFailingAtEveryRead)
 {
+    const std::string kReadFailed = "Error: Reading input failed\n";
     struct {
         const char *pszScript;
         int nStatus;
         std::string strAfterStartup;
     } aCases[] = {
         {nullptr, 0, ""},
-        {"-ZR", 0, kR32 + "Brd Address 0x0 = 0x00000000 (0 decimal)\n"},
+        {"-ZR", 1, kR32 + kCutOff},
+        {"-ZW0x10", 1, "Write to a 32-bit register in the KYN board device.\n"
+                       "Which Address (0x0): Which Value (0x0): " + kCutOff},
         {"-ZR3", 1, kR32 + kMisaligned},
-        {"-ZM", 0, "Memory Read/Write test.\nWhich Start Address (0x0): Which Range (in bytes) (0x0): "
-                   "Memory test finished. ErrorCount=0\n"},
-        {"-ZT", 0, "Enter High 32-bit value of timestamp (0x00000000): "
-                   "Enter Low 32-bit value of timestamp (0x00000000): "
-                   "Error: Invalid timestamp (before Jan 1, 1970)\n\n"},
-        {"-Z~", 0, ""},
+        {"-ZM0x10", 1, "Memory Read/Write test.\nWhich Start Address (0x0): Which Range (in bytes) (0x0): " + kCutOff},
+        {"-ZT", 1, "Enter High 32-bit value of timestamp (0x00000000): " + kCutOff},
+        {"-Z~", 1, kCutOff},
     };
-    for (bool bClosed : {true, false}) {
+    enum { kClosed, kAtItsEnd, kDirectory };
+    for (int nStdin : {kClosed, kAtItsEnd, kDirectory}) {
         for (const auto &c : aCases) {
             ToolCase toolCase;
             if (c.pszScript != nullptr)
                 toolCase.aArgs = {c.pszScript};
-            toolCase.bCloseStdin = bClosed;
+            std::string strExpected = c.strAfterStartup;
+            int nStatus = c.nStatus;
+            if (nStdin == kClosed)
+                toolCase.aClosedFds = {0};
+            if (nStdin == kDirectory) {
+                // Not the end of input: the first read that meets it says so and ends the run.
+                toolCase.strStdinPath = ".";
+                strExpected = strExpected.substr(0, strExpected.find(kCutOff)) + kReadFailed;
+                nStatus = 1;
+            }
             ToolRun run = RunDuze(toolCase);
-            SCOPED_TRACE(std::string(c.pszScript != nullptr ? c.pszScript : "keys") + (bClosed ? " closed" : " at end"));
-            EXPECT_EQ(run.nStatus, c.nStatus);
-            EXPECT_EQ(run.strLog, StartupLog() + c.strAfterStartup);
+            SCOPED_TRACE(std::string(c.pszScript != nullptr ? c.pszScript : "keys") + ", standard input " +
+                         std::to_string(nStdin));
+            EXPECT_EQ(run.nStatus, nStatus);
+            EXPECT_EQ(run.strLog, StartupLog() + strExpected);
         }
     }
+}
+
+// Descriptors 0 to 2 closed at start: the log never takes one of them and gets the console's text.
+TEST(HostileInput, ClosedStandardDescriptorsStayOutOfTheLog)
+{
+    for (std::vector<int> aClosed : std::vector<std::vector<int>>{{1}, {2}, {1, 2}, {0, 1, 2}}) {
+        ToolCase toolCase;
+        toolCase.aClosedFds = aClosed;
+        toolCase.strInput = "R\n";
+        ToolRun run = RunDuze(toolCase);
+        SCOPED_TRACE(aClosed.size());
+        EXPECT_EQ(run.nStatus, 0);
+        EXPECT_EQ(run.strLog, StartupLog() + (aClosed[0] == 0 ? "" : kR32 + "Brd Address 0x0 = 0x00000000 (0 decimal)\n"));
+    }
+}
+
+// A log that cannot be written: one line says so, the run goes on for the person at the
+// keyboard, and it ends with -1 whichever way it ends.
+TEST(LogFailure, FullDiskEndsEveryRunWithMinus1)
+{
+    const std::string kFull = "Error: Writing log file FULL.LOG failed: No space left on device\n";
+    const std::string kRead = kR32 + "Brd Address 0x0 = 0x00000000 (0 decimal)\n";
+    struct {
+        std::vector<std::string> aArgs;
+        std::string strKeys;
+        std::string strAfterStartup;
+    } aCases[] = {
+        {{}, "R\nq", kFull + kRead},
+        {{"-ZR;q"}, "", kFull + kRead},
+        {{}, "", kFull},
+        {{}, "R3\ny", kFull + kR32 + kMisaligned},
+        {{"/Q"}, "R3\n", kFull + kR32 + kMisaligned.substr(0, kMisaligned.size() - kWait.size())},
+    };
+    for (const auto &c : aCases) {
+        ToolCase toolCase;
+        toolCase.aArgs = {"/Lfull.log"};
+        toolCase.aArgs.insert(toolCase.aArgs.end(), c.aArgs.begin(), c.aArgs.end());
+        toolCase.strInput = c.strKeys;
+        toolCase.strLogName = "none"; // the full device reads as endless zeros
+        toolCase.setUp = [](const std::string &strDir) {
+            ASSERT_EQ(symlink("/dev/full", (strDir + "/FULL.LOG").c_str()), 0);
+        };
+        ToolRun run = RunDuze(toolCase);
+        SCOPED_TRACE(c.strKeys + (c.aArgs.empty() ? "" : c.aArgs[0]));
+        EXPECT_EQ(run.nStatus, 255);
+        EXPECT_EQ(run.strConsole, kBanner + StartupLog("FULL.LOG") + c.strAfterStartup);
+    }
+}
+
+TEST(LogFailure, ALogInUseIsLeftToItsRun)
+{
+    ToolCase firstCase;
+    firstCase.bStdinPipe = true;
+    firstCase.strInput = "R\n";
+    ToolProcess first = StartDuze(firstCase);
+    const std::string kRead = kR32 + "Brd Address 0x0 = 0x00000000 (0 decimal)\n";
+    WaitForConsole(first, (long)(strlen(kBanner) + StartupLog().size() + kRead.size()));
+    ToolCase secondCase;
+    secondCase.strDir = first.strDir;
+    secondCase.strInput = "q";
+    ToolRun second = RunDuze(secondCase);
+    EXPECT_EQ(second.nStatus, 255);
+    EXPECT_EQ(second.strConsole, std::string(kBanner) + "Couldn't open logfile DuzeDevazu.log\nThe log file is in use by another run.\n");
+    ToolRun firstRun = FinishDuze(first);
+    EXPECT_EQ(firstRun.nStatus, 0);
+    EXPECT_EQ(firstRun.strLog, StartupLog() + kRead);
+}
+
+TEST(LogFailure, APipeNobodyReadsIsRefusedAtOnce)
+{
+    if (ToolIsWindows())
+        GTEST_SKIP() << "no named pipes in the file system";
+    ToolCase toolCase;
+    toolCase.setUp = [](const std::string &strDir) { ASSERT_EQ(mkfifo((strDir + "/DuzeDevazu.log").c_str(), 0644), 0); };
+    toolCase.strLogName = "none";
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 255);
+    EXPECT_EQ(run.strConsole, std::string(kBanner) + "Couldn't open logfile DuzeDevazu.log\nThe log file is a pipe that no program reads.\n");
 }
 
 TEST(HostileInput, WholeRangeOnTheDefaultBoardEndsAtTheFirstUnansweredQuestion)

@@ -218,6 +218,7 @@ TEST(Startup, MalformedSimulatorSettingStopsTheRunNamingIt)
         {"KYNSIM_BOARDS", "6:17", "'6:17' is not COUNT or TYPE:COUNT with COUNT from 0 to 16"},
         {"KYNSIM_TIME", "now", "'now' is not a 64-bit count of 100-ns intervals"},
         {"KYNSIM_TYPO", "1", "unknown setting"},
+        {"KYNSIM_TRACE", "nodir/trace.txt", "cannot create the file"},
     };
     for (const auto &c : aCases) {
         ToolCase toolCase;

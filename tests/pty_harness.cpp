@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -27,7 +28,8 @@ static long NowMs()
     return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
 }
 
-PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std::string, std::string> &env)
+PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std::string, std::string> &env,
+                      long nFileSizeLimit)
 {
     PtySession session;
     char szDir[] = "/tmp/duze-pty-XXXXXX";
@@ -61,7 +63,10 @@ PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std:
     pid_t pid = fork();
     if (pid == 0) {
         close(fdMaster);
-        if (login_tty(fdSlave) != 0 || chdir(szDir) != 0)
+        ResetSignals();
+        struct rlimit limit = {(rlim_t)nFileSizeLimit, (rlim_t)nFileSizeLimit};
+        if (login_tty(fdSlave) != 0 || chdir(szDir) != 0 ||
+            (nFileSizeLimit > 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0))
             _exit(120);
         execvpe(apszArgs[0], apszArgs.data(), apszEnv.data());
         _exit(127);

@@ -16,7 +16,9 @@ struct PtySession {
     struct termios before;    // terminal settings before the tool started
 };
 
-PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std::string, std::string> &env = {});
+// nFileSizeLimit: the largest file the tool may write, in bytes (0: no limit).
+PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std::string, std::string> &env = {},
+                      long nFileSizeLimit = 0);
 // Reads the terminal until strText has been shown after position nFrom; false after nMilliseconds.
 bool WaitForScreen(PtySession &session, const std::string &strText, int nMilliseconds = 10000, size_t nFrom = 0);
 // Reads what the terminal shows for nMilliseconds.

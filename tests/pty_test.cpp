@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include "e2e_harness.h"
 #include "pty_harness.h"
@@ -140,6 +141,10 @@ struct InterruptCase {
     bool bCtrlC;              // typed Ctrl-C rather than a signal sent to the process
     std::string strNotLogged; // what the screen shows but the log does not have: echoes, sleep lines
 };
+void PrintTo(const InterruptCase &c, std::ostream *pOut)
+{
+    *pOut << c.pszName;
+}
 
 class Interrupt : public Terminal, public ::testing::WithParamInterface<InterruptCase> {};
 
@@ -175,7 +180,63 @@ INSTANTIATE_TEST_SUITE_P(
                       InterruptCase{"SigtermAtKey", "h", "Memory Read/Write Test.\r\n", SIGTERM, false, ""},
                       InterruptCase{"SigtermAtLine", "M", "Which Start Address (0x0): ", SIGTERM, false, ""},
                       InterruptCase{"SighupAtSleep", "~100000\r", "Sleeping 100000 milliseconds\r\n", SIGHUP, false,
-                                    "Enter milliseconds to sleep :100000\r\nSleeping 100000 milliseconds\r\n"}),
+                                    "Enter milliseconds to sleep :100000\r\nSleeping 100000 milliseconds\r\n"},
+                      // Every other signal whose default ends the process ends the run the same way.
+                      InterruptCase{"Sigusr1AtKey", "", "", SIGUSR1, false, ""},
+                      InterruptCase{"Sigusr2AtKey", "", "", SIGUSR2, false, ""},
+                      InterruptCase{"SigalrmAtKey", "", "", SIGALRM, false, ""},
+                      InterruptCase{"SigvtalrmAtKey", "", "", SIGVTALRM, false, ""},
+                      InterruptCase{"SigprofAtKey", "", "", SIGPROF, false, ""},
+                      InterruptCase{"SigxcpuAtKey", "", "", SIGXCPU, false, ""},
+                      InterruptCase{"SigxfszAtLine", "M", "Which Start Address (0x0): ", SIGXFSZ, false, ""}),
     [](const ::testing::TestParamInfo<InterruptCase> &info) { return std::string(info.param.pszName); });
+
+// Two interrupts microseconds apart in a failing memory test: the second ends the process
+// at once, and every line the screen showed is in the log all the same.
+TEST_F(Terminal, TwoQuickInterruptsLoseNoLineTheScreenShowed)
+{
+    Start({"-ZM0;0x4000000;q"}, {{"KYNSIM_MEMORY", "zero"}});
+    ASSERT_TRUE(WaitForScreen(m_session, "Memory error at Address 0x1000 ")) << m_session.strScreen;
+    // Unread, the terminal fills and the tool waits in the middle of showing its lines.
+    usleep(300000);
+    kill(m_session.nPid, SIGINT);
+    usleep(10000);
+    kill(m_session.nPid, SIGINT);
+    EXPECT_EQ(WaitForEnd(m_session, 5000), 128 + SIGINT);
+    EXPECT_TRUE(TerminalRestored(m_session));
+    std::string strLogShown = Crlf(kBanner + ReadFile(m_session.strDir + "/DuzeDevazu.log"));
+    EXPECT_EQ(strLogShown.substr(0, m_session.strScreen.size()), m_session.strScreen);
+}
+
+// A mismatch early in a long read pass is on the screen and in the log as soon as it is
+// found, and stays there when the run is interrupted before the pass ends.
+TEST_F(Terminal, AMismatchShowsAsSoonAsItsWordIsCompared)
+{
+    Start({"-ZM0;0x10000000;n"}, {{"KYNSIM_MEMORY", "address"}, {"KYNSIM_FAIL", "ReadReg32:-1@0x8"}});
+    const std::string kLine = "Memory error at Address 0x8   (nReadVal(0x4) != nWriteVal(0x8))\n";
+    ASSERT_TRUE(WaitForScreen(m_session, Crlf(kLine))) << m_session.strScreen;
+    kill(m_session.nPid, SIGINT);
+    EXPECT_EQ(WaitForEnd(m_session, 5000), 128 + SIGINT);
+    std::string strLog = ReadFile(m_session.strDir + "/DuzeDevazu.log");
+    EXPECT_EQ(strLog.substr(strLog.size() - kLine.size()), kLine);
+    EXPECT_EQ(m_session.strScreen.find("Memory test finished"), std::string::npos);
+}
+
+TEST_F(Terminal, ALogPastTheFileSizeLimitSaysSoAndTheRunGoesOn)
+{
+    m_session = StartInPty({}, {}, 800); // the start-up lines fit, the help text does not
+    ASSERT_TRUE(WaitForScreen(m_session, kPrompt));
+    TypeKeys(m_session, "hR\r");
+    ASSERT_TRUE(WaitForScreen(m_session, "Brd Address 0x0 = 0x00000000 (0 decimal)\r\n")) << m_session.strScreen;
+    EXPECT_NE(m_session.strScreen.find(" M   Memory Read/Write Test.\r\n"
+                                       "Error: Writing log file DuzeDevazu.log failed: File too large\r\n"
+                                       "Read from a 32-bit register"),
+              std::string::npos)
+        << m_session.strScreen;
+    TypeKeys(m_session, "q");
+    EXPECT_EQ(WaitForEnd(m_session), 255);
+    EXPECT_TRUE(TerminalRestored(m_session));
+    EXPECT_EQ(ReadFile(m_session.strDir + "/DuzeDevazu.log").size(), 800u);
+}
 
 } // namespace

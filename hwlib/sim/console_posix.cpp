@@ -44,15 +44,12 @@ void EnterKeyMode()
 }
 
 // No SA_RESTART: a read or sleep that is waiting returns, and the run ends promptly.
-void CatchSignal(int nSignal, void (*pfnHandler)(int), bool bBlockOthers)
+void CatchSignal(int nSignal, void (*pfnHandler)(int))
 {
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = pfnHandler;
-    if (bBlockOthers)
-        sigfillset(&action.sa_mask);
-    else
-        sigemptyset(&action.sa_mask);
+    sigemptyset(&action.sa_mask);
     sigaction(nSignal, &action, nullptr);
 }
 
@@ -73,10 +70,61 @@ void OnInterrupt(int nSignal)
 {
     if (g_nSimPendingSignal != 0) {
         RestoreTerminal();
+        RaiseDefault(g_nSimPendingSignal);
         _exit(128 + g_nSimPendingSignal);
     }
     g_nSimPendingSignal = nSignal;
     g_hSimFastBoard = kSimNoFastBoard;
+}
+
+// The actions found at start for the signals caught here.
+struct sigaction g_aFound[NSIG];
+
+// Signals that report a fault of the process itself when the kernel or the process sends them.
+bool IsFault(int nSignal)
+{
+    return nSignal == SIGSEGV || nSignal == SIGBUS || nSignal == SIGILL || nSignal == SIGFPE || nSignal == SIGTRAP ||
+           nSignal == SIGSYS || nSignal == SIGABRT;
+}
+
+void OnSignal(int nSignal, siginfo_t *pInfo, void *)
+{
+    if (IsFault(nSignal) && (pInfo->si_code > 0 || pInfo->si_pid == getpid())) {
+        // A crash cannot wait for the next library call: the terminal is put back and the
+        // signal takes the course it had before.
+        RestoreTerminal();
+        sigaction(nSignal, &g_aFound[nSignal], nullptr);
+        raise(nSignal);
+        return;
+    }
+    // The write that passed the file-size limit fails, and its writer says so.
+    if (nSignal == SIGXFSZ && pInfo->si_code == SI_USER && pInfo->si_pid == getpid())
+        return;
+    OnInterrupt(nSignal);
+}
+
+// Every signal whose default action ends the process and that can be caught ends the run
+// the same way, unless whoever started the tool ignores or handles it (nohup, a sanitizer).
+void CatchEndingSignals()
+{
+    for (int nSignal = 1; nSignal < NSIG; ++nSignal) {
+        switch (nSignal) {
+        case SIGCHLD: case SIGCONT: case SIGURG: case SIGWINCH:                 // ignored by default
+        case SIGSTOP: case SIGKILL: case SIGTSTP: case SIGTTIN: case SIGTTOU:   // stop, or cannot be caught
+            continue;
+        }
+        struct sigaction found;
+        if (sigaction(nSignal, nullptr, &found) != 0 || (found.sa_flags & SA_SIGINFO) != 0 ||
+            found.sa_handler != SIG_DFL)
+            continue;
+        g_aFound[nSignal] = found;
+        struct sigaction action;
+        memset(&action, 0, sizeof action);
+        action.sa_sigaction = OnSignal;
+        action.sa_flags = SA_SIGINFO; // no SA_RESTART: a read or sleep that waits returns
+        sigfillset(&action.sa_mask);
+        sigaction(nSignal, &action, nullptr);
+    }
 }
 
 // Registered first, so it runs after every other exit handler: the log is closed by
@@ -97,7 +145,7 @@ void OnStop(int nSignal)
     int nErrno = errno;
     RestoreTerminal();
     RaiseDefault(nSignal);
-    CatchSignal(nSignal, OnStop, false);
+    CatchSignal(nSignal, OnStop);
     EnterKeyMode();
     errno = nErrno;
 }
@@ -116,11 +164,11 @@ int SimHostReadKey()
         ssize_t n = read(STDIN_FILENO, &c, 1);
         if (n == 1)
             return c;
-        if (n < 0 && errno == EINTR) {
-            SimCheckSignal();
-            continue;
-        }
-        return -1;
+        if (n == 0)
+            return OSA_KEY_END_OF_INPUT;
+        if (errno != EINTR)
+            return OSA_KEY_READ_ERROR;
+        SimCheckSignal();
     }
 }
 
@@ -184,15 +232,12 @@ void SimHostFatal(const std::string &strMessage)
 {
     fflush(stdout);
     fprintf(stderr, "%s\n", strMessage.c_str());
-    RestoreTerminal();
-    _exit(2);
+    // Through the exit handlers: the tool's log keeps what was shown, the terminal is put back.
+    exit(2);
 }
 
-extern "C" {
-
-void OsaConsoleInit(void)
+void SimHostConsoleInit()
 {
-    SimGetSettings();
     if (g_bInitDone)
         return;
     g_bInitDone = true;
@@ -204,20 +249,18 @@ void OsaConsoleInit(void)
     if (g_bStdinTty && tcgetattr(STDIN_FILENO, &g_termiosSaved) == 0) {
         g_bTermiosSaved = true;
         atexit(RestoreTerminal);
-        CatchSignal(SIGTSTP, OnStop, false);
+        CatchSignal(SIGTSTP, OnStop);
         EnterKeyMode();
     }
-    for (int nSignal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
-        CatchSignal(nSignal, OnInterrupt, true);
+    CatchEndingSignals();
 }
 
-void OsaConsoleExit(void)
+void SimHostConsoleExit()
 {
-    fflush(stdout);
     RestoreTerminal();
 }
 
-void OsaThreadSleep(int32_t nMilliseconds)
+void SimHostSleep(int32_t nMilliseconds)
 {
     if (nMilliseconds <= 0)
         return;
@@ -225,5 +268,3 @@ void OsaThreadSleep(int32_t nMilliseconds)
     while (nanosleep(&wait, &wait) != 0 && errno == EINTR)
         SimCheckSignal();
 }
-
-} // extern "C"

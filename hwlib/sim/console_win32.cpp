@@ -101,14 +101,12 @@ void SimHostFatal(const std::string &strMessage)
     fflush(stdout);
     fprintf(stderr, "%s\n", strMessage.c_str());
     fflush(stderr);
-    _exit(2);
+    // Through the exit handlers: the tool's log keeps what was shown.
+    exit(2);
 }
 
-extern "C" {
-
-void OsaConsoleInit(void)
+void SimHostConsoleInit()
 {
-    SimGetSettings();
     if (g_bInitDone)
         return;
     g_bInitDone = true;
@@ -121,12 +119,11 @@ void OsaConsoleInit(void)
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
-void OsaConsoleExit(void)
+void SimHostConsoleExit()
 {
-    fflush(stdout);
 }
 
-void OsaThreadSleep(int32_t nMilliseconds)
+void SimHostSleep(int32_t nMilliseconds)
 {
     // In slices, so that Ctrl-C ends a long sleep promptly.
     while (nMilliseconds > 0) {
@@ -136,5 +133,3 @@ void OsaThreadSleep(int32_t nMilliseconds)
         SimCheckSignal();
     }
 }
-
-} // extern "C"

@@ -1,6 +1,7 @@
 // sim_console.cpp - the simulated console's host-independent part: command string, key and line reads,
 // formatted output, upper-casing, local time; the host parts supply the keyboard, clock and sleep.
 #include <errno.h>
+#include <stdlib.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -44,31 +45,45 @@ void ReadLineFromInput(char *pszBuffer)
     pszBuffer[nLength] = '\0';
 }
 
-// getchar, but an interrupt ends the run instead of looking like the end of input.
+// Once standard input or the keyboard has ended or failed, its code: every later read
+// returns it again, as the interface promises.
+int32_t g_nInputGone = 0;
+
+// getchar, but an interrupt ends the run instead of looking like the end of input, and a
+// failed read is told from the end.
 int ReadStreamChar()
 {
+    if (g_nInputGone != 0)
+        return g_nInputGone;
     for (;;) {
         int c = getchar();
         if (c != EOF)
             return c;
         SimCheckSignal();
-        if (!ferror(stdin) || errno != EINTR)
-            return EOF;
+        if (!ferror(stdin)) {
+            g_nInputGone = OSA_KEY_END_OF_INPUT;
+            return g_nInputGone;
+        }
+        if (errno != EINTR) {
+            g_nInputGone = OSA_KEY_READ_ERROR;
+            return g_nInputGone;
+        }
         clearerr(stdin);
     }
 }
 
-// A line from a pipe or file ends at LF, CR or CR LF; past 63 characters the rest is dropped.
-void ReadLineFromStream(char *pszBuffer)
+// A line from a pipe or file ends at LF, CR or CR LF, or at the end of the input; past 63
+// characters the rest is dropped. False when the input is gone before the line began.
+bool ReadLineFromStream(char *pszBuffer)
 {
     size_t nLength = 0;
-    for (;;) {
-        int c = ReadStreamChar();
-        if (c == EOF || c == '\n')
-            break;
+    int c = ReadStreamChar();
+    if (c < 0)
+        return false;
+    for (; c >= 0 && c != '\n'; c = ReadStreamChar()) {
         if (c == '\r') {
             int cNext = ReadStreamChar();
-            if (cNext != '\n' && cNext != EOF)
+            if (cNext != '\n' && cNext >= 0)
                 ungetc(cNext, stdin);
             break;
         }
@@ -76,17 +91,23 @@ void ReadLineFromStream(char *pszBuffer)
             pszBuffer[nLength++] = (char)c;
     }
     pszBuffer[nLength] = '\0';
+    return true;
 }
 
 // Echoed line editing at the keyboard: Backspace removes, Enter ends, Ctrl-D or Ctrl-Z on
 // an empty line is the end of input, past 63 characters keys are dropped.
-void ReadLineFromKeyboard(char *pszBuffer)
+bool ReadLineFromKeyboard(char *pszBuffer)
 {
     size_t nLength = 0;
     for (;;) {
         int c = SimHostReadLineKey();
-        if (c < 0 || c == '\n' || c == '\r' || ((c == 0x04 || c == 0x1A) && nLength == 0)) {
+        if (c < 0)
+            g_nInputGone = c;
+        else if ((c == 0x04 || c == 0x1A) && nLength == 0)
+            g_nInputGone = OSA_KEY_END_OF_INPUT;
+        if (g_nInputGone != 0 || c == '\n' || c == '\r') {
             fputs("\n", stdout);
+            fflush(stdout);
             break;
         }
         if (c == 0x7F || c == 0x08) {
@@ -101,9 +122,40 @@ void ReadLineFromKeyboard(char *pszBuffer)
         fflush(stdout);
     }
     pszBuffer[nLength] = '\0';
+    return g_nInputGone == 0 || nLength > 0;
+}
+
+FILE *g_pTrace = nullptr;
+bool g_bTraceOpened = false;
+
+void CloseTrace()
+{
+    if (g_pTrace != nullptr)
+        fclose(g_pTrace);
+    g_pTrace = nullptr;
 }
 
 } // namespace
+
+void SimTrace(const char *pszFormat, ...)
+{
+    if (!g_bTraceOpened) {
+        g_bTraceOpened = true;
+        const std::string &strPath = SimGetSettings().strTracePath;
+        if (!strPath.empty()) {
+            g_pTrace = fopen(strPath.c_str(), "w");
+            if (g_pTrace == nullptr)
+                SimHostFatal("kynsim: bad setting KYNSIM_TRACE=" + strPath + ": cannot create the file");
+            atexit(CloseTrace);
+        }
+    }
+    if (g_pTrace == nullptr)
+        return;
+    va_list args;
+    va_start(args, pszFormat);
+    vfprintf(g_pTrace, pszFormat, args);
+    va_end(args);
+}
 
 void SimConsolePrint(const char *pszFormat, ...)
 {
@@ -128,10 +180,37 @@ std::vector<std::pair<std::string, std::string>> SimParseEnvironment(char **ppsz
 
 extern "C" {
 
+// The trace starts here, so that a trace file that cannot be made stops the run before the
+// tool has opened anything.
+void OsaConsoleInit(void)
+{
+    SimGetSettings();
+    if (SimTracing())
+        SimTrace("ConsoleInit()\n");
+    SimHostConsoleInit();
+}
+
+void OsaConsoleExit(void)
+{
+    if (SimTracing())
+        SimTrace("ConsoleExit()\n");
+    fflush(stdout);
+    SimHostConsoleExit();
+}
+
+void OsaThreadSleep(int32_t nMilliseconds)
+{
+    if (SimTracing())
+        SimTrace("ThreadSleep(%d)\n", (int)nMilliseconds);
+    SimHostSleep(nMilliseconds);
+}
+
 int32_t OsaConsolePrintF(const char *pszFormat, va_list args)
 {
+    int32_t nLength = vfprintf(stdout, pszFormat, args);
+    // After the text: what the tool gave the log before this call is shown too.
     SimCheckSignal();
-    return vfprintf(stdout, pszFormat, args);
+    return nLength;
 }
 
 void OsaConsoleInput(const char *pszText)
@@ -148,12 +227,16 @@ int32_t OsaConsoleGetCh(void)
         return anKeys[s_nKeysUsed++];
     if (InputLeft())
         return (unsigned char)*g_pszInput++;
+    if (g_nInputGone != 0)
+        return g_nInputGone;
     // Whoever answers through a pipe or at the keyboard sees the prompt first.
     fflush(stdout);
-    if (SimHostKeyboardInput())
-        return SimHostReadKey();
-    int c = ReadStreamChar();
-    return c == EOF ? -1 : c;
+    if (!SimHostKeyboardInput())
+        return ReadStreamChar();
+    int c = SimHostReadKey();
+    if (c < 0)
+        g_nInputGone = c;
+    return c;
 }
 
 char *OsaConsoleGetStr(char *pszBuffer)
@@ -163,12 +246,12 @@ char *OsaConsoleGetStr(char *pszBuffer)
         ReadLineFromInput(pszBuffer);
         return pszBuffer;
     }
+    pszBuffer[0] = '\0';
+    if (g_nInputGone != 0)
+        return nullptr;
     fflush(stdout);
-    if (SimHostKeyboardInput())
-        ReadLineFromKeyboard(pszBuffer);
-    else
-        ReadLineFromStream(pszBuffer);
-    return pszBuffer;
+    bool bLine = SimHostKeyboardInput() ? ReadLineFromKeyboard(pszBuffer) : ReadLineFromStream(pszBuffer);
+    return bLine ? pszBuffer : nullptr;
 }
 
 char *OsaStdStrUpr(char *pszText)

@@ -99,41 +99,6 @@ size_t g_nDevices = 0;
 uint32_t g_anCalls[SIM_OP_COUNT];
 // Pages of the fast path's board; valid while g_hSimFastBoard names it.
 uint8_t *const *g_apFastPages = nullptr;
-FILE *g_pTrace = nullptr;
-bool g_bTraceOpened = false;
-
-void CloseTrace()
-{
-    if (g_pTrace != nullptr)
-        fclose(g_pTrace);
-    g_pTrace = nullptr;
-}
-
-void Trace(const char *pszFormat, ...)
-{
-    if (!g_bTraceOpened) {
-        g_bTraceOpened = true;
-        const std::string &strPath = SimGetSettings().strTracePath;
-        if (!strPath.empty()) {
-            g_pTrace = fopen(strPath.c_str(), "w");
-            if (g_pTrace == nullptr)
-                SimHostFatal("kynsim: bad setting KYNSIM_TRACE=" + strPath + ": cannot create the file");
-            atexit(CloseTrace);
-        }
-    }
-    if (g_pTrace == nullptr)
-        return;
-    va_list args;
-    va_start(args, pszFormat);
-    vfprintf(g_pTrace, pszFormat, args);
-    va_end(args);
-}
-
-inline bool Tracing()
-{
-    return SimGetSettings().bTrace;
-}
-
 // Counts the call and returns the injected failure for it, or SIM_OK.
 KYN_RESULT Injected(SimOp eOp, uint32_t nArgument)
 {
@@ -458,8 +423,8 @@ KYN_RESULT KynDrvConnectLib(void)
     uint32_t nCode = (uint32_t)nResult & 0xFF;
     g_hSimFastBoard = kSimNoFastBoard;
     g_bConnected = nResult >= 0 && nCode != 11 && nCode != 17;
-    if (Tracing())
-        Trace("ConnectLib() = %#x\n", (unsigned)nResult);
+    if (SimTracing())
+        SimTrace("ConnectLib() = %#x\n", (unsigned)nResult);
     return nResult;
 }
 
@@ -470,8 +435,8 @@ KYN_RESULT KynDrvReleaseLib(void)
         g_bConnected = false;
         g_hSimFastBoard = kSimNoFastBoard;
     }
-    if (Tracing())
-        Trace("ReleaseLib() = %#x\n", (unsigned)nResult);
+    if (SimTracing())
+        SimTrace("ReleaseLib() = %#x\n", (unsigned)nResult);
     return nResult;
 }
 
@@ -490,8 +455,8 @@ KYN_RESULT KynDrvGetAttributeType(KYN_HANDLE hObject, uint32_t nId, uint32_t *pn
         *pnSize = value.eKind == ATTR_SZ ? (uint32_t)value.strText.size() + 1 : 4;
         *pnFlags = 0;
     }
-    if (Tracing())
-        Trace("GetAttributeType(%#x, %u) = %#x\n", (unsigned)hObject, (unsigned)nId, (unsigned)nResult);
+    if (SimTracing())
+        SimTrace("GetAttributeType(%#x, %u) = %#x\n", (unsigned)hObject, (unsigned)nId, (unsigned)nResult);
     return nResult;
 }
 
@@ -505,8 +470,8 @@ KYN_RESULT KynDrvGetAttributeValueSz(KYN_HANDLE hObject, uint32_t nId, char *psz
         nResult = SIM_ERR_ATTRIBUTE_KIND;
     if (nResult == SIM_OK)
         nResult = CopyText(value.strText, pszBuffer, nBufferSize);
-    if (Tracing())
-        Trace("GetAttributeValueSz(%#x, %u, %u) = %#x\n", (unsigned)hObject, (unsigned)nId,
+    if (SimTracing())
+        SimTrace("GetAttributeValueSz(%#x, %u, %u) = %#x\n", (unsigned)hObject, (unsigned)nId,
               (unsigned)nBufferSize, (unsigned)nResult);
     return nResult;
 }
@@ -523,8 +488,8 @@ static KYN_RESULT GetNumericAttr(SimOp eOp, AttrKind eKind, KYN_HANDLE hObject, 
         nResult = SIM_ERR_INVALID_PARAMETER;
     if (nResult == SIM_OK)
         *pnValue = value.nValue;
-    if (Tracing())
-        Trace("%s(%#x, %u) = %#x -> %u\n", SimOpName(eOp), (unsigned)hObject, (unsigned)nId, (unsigned)nResult,
+    if (SimTracing())
+        SimTrace("%s(%#x, %u) = %#x -> %u\n", SimOpName(eOp), (unsigned)hObject, (unsigned)nId, (unsigned)nResult,
               (unsigned)value.nValue);
     return nResult;
 }
@@ -586,8 +551,8 @@ KYN_RESULT KynDrvGetDeviceHandle(KYN_HANDLE hParent, uint32_t nDeviceType, uint3
         }
         *phDevice = hFound;
     }
-    if (Tracing())
-        Trace("GetDeviceHandle(%#x, %u, %u) = %#x -> %#x\n", (unsigned)hParent, (unsigned)nDeviceType,
+    if (SimTracing())
+        SimTrace("GetDeviceHandle(%#x, %u, %u) = %#x -> %#x\n", (unsigned)hParent, (unsigned)nDeviceType,
               (unsigned)nDeviceNumber, (unsigned)nResult, phDevice != nullptr ? (unsigned)*phDevice : 0u);
     return nResult;
 }
@@ -602,8 +567,8 @@ static SIM_NOINLINE KYN_RESULT ReadReg(SimOp eOp, KYN_HANDLE hDevice, uint32_t n
         nResult = !bHaveTarget ? SIM_ERR_INVALID_PARAMETER : ReadBoard(hDevice, nAddress, nWidth, &nValue);
     if (nResult == SIM_OK)
         *pnValue = nValue;
-    if (Tracing())
-        Trace("%s(%#x, %#x) = %#x -> %#x\n", SimOpName(eOp), (unsigned)hDevice, (unsigned)nAddress,
+    if (SimTracing())
+        SimTrace("%s(%#x, %#x) = %#x -> %#x\n", SimOpName(eOp), (unsigned)hDevice, (unsigned)nAddress,
               (unsigned)nResult, (unsigned)nValue);
     return nResult;
 }
@@ -657,8 +622,8 @@ static SIM_NOINLINE KYN_RESULT WriteReg(SimOp eOp, KYN_HANDLE hDevice, uint32_t 
     KYN_RESULT nResult = Injected(eOp, nAddress);
     if (nResult == SIM_OK)
         nResult = WriteBoard(hDevice, nAddress, nWidth, nValue);
-    if (Tracing())
-        Trace("%s(%#x, %#x, %#x) = %#x\n", SimOpName(eOp), (unsigned)hDevice, (unsigned)nAddress,
+    if (SimTracing())
+        SimTrace("%s(%#x, %#x, %#x) = %#x\n", SimOpName(eOp), (unsigned)hDevice, (unsigned)nAddress,
               (unsigned)nValue, (unsigned)nResult);
     return nResult;
 }
@@ -725,8 +690,8 @@ KYN_RESULT KynDrvDbgDump(KYN_HANDLE hDevice, int32_t nCommand)
             break;
         }
     }
-    if (Tracing())
-        Trace("DbgDump(%#x, %d) = %#x\n", (unsigned)hDevice, (int)nCommand, (unsigned)nResult);
+    if (SimTracing())
+        SimTrace("DbgDump(%#x, %d) = %#x\n", (unsigned)hDevice, (int)nCommand, (unsigned)nResult);
     return nResult;
 }
 
@@ -738,8 +703,8 @@ KYN_RESULT KynDrvResultCode2String(KYN_HANDLE hObject, KYN_RESULT nResult, uint3
         const char *pszText = ResultText(nResult);
         nOwn = pszText == nullptr ? SIM_ERR_INVALID_PARAMETER : CopyText(pszText, pszBuffer, nBufferSize);
     }
-    if (Tracing())
-        Trace("ResultCode2String(%#x) = %#x\n", (unsigned)nResult, (unsigned)nOwn);
+    if (SimTracing())
+        SimTrace("ResultCode2String(%#x) = %#x\n", (unsigned)nResult, (unsigned)nOwn);
     return nOwn;
 }
 
@@ -752,8 +717,8 @@ KYN_RESULT KynDrvGetCurrentTime(uint64_t *pnTime)
         const SimSettings &settings = SimGetSettings();
         *pnTime = settings.bFixedTime ? settings.nFixedTime : SimHostTime100ns();
     }
-    if (Tracing())
-        Trace("GetCurrentTime() = %#x\n", (unsigned)nResult);
+    if (SimTracing())
+        SimTrace("GetCurrentTime() = %#x\n", (unsigned)nResult);
     return nResult;
 }
 

@@ -107,7 +107,7 @@ uint64_t SimHostTime100ns();                                             // sinc
 std::vector<std::pair<std::string, std::string>> SimHostEnvironment();   // KYNSIM_* variables only
 [[noreturn]] void SimHostFatal(const std::string &strMessage);           // message and exit status 2
 bool SimHostKeyboardInput();  // standard input is the keyboard, not a pipe or file
-int SimHostReadKey();         // one key from the keyboard, no echo; -1 at its end
+int SimHostReadKey();         // one key from the keyboard, no echo; OSA_KEY_END_OF_INPUT or OSA_KEY_READ_ERROR
 int SimHostReadLineKey();     // the same, keys that are no characters (arrows, F-keys) skipped
 bool SimHostLocalTime(int64_t nSeconds, struct tm *pTime);
 
@@ -134,6 +134,18 @@ extern volatile sig_atomic_t g_hSimFastBoard;
 // touched; null when the host has no room. Discarding makes it read 0 again.
 uint8_t *SimHostReserveWindow(size_t nSize);
 void SimHostDiscardWindow(uint8_t *pWindow, size_t nSize);
+
+// The call trace (KYNSIM_TRACE): one line per call, opened at the first.
+void SimTrace(const char *pszFormat, ...);
+inline bool SimTracing()
+{
+    return SimGetSettings().bTrace;
+}
+
+// The host's share of console start and end and of sleeping; a count of 0 or less does not sleep.
+void SimHostConsoleInit();
+void SimHostConsoleExit();
+void SimHostSleep(int32_t nMilliseconds);
 
 // Library text output (debug commands) goes to the console like everything else.
 void SimConsolePrint(const char *pszFormat, ...);

@@ -1,0 +1,22 @@
+// log.h - the log file: opened once, written through its own buffer, every write, commit and close checked.
+#ifndef DUZE_LOG_H
+#define DUZE_LOG_H
+
+#include <stdarg.h>
+#include <stddef.h>
+
+// Opens the log file or ends the run with status -1.
+void OpenLogFile(const char *pszName);
+
+// The log's copy of a message; nothing once the log is closed or could not be written.
+void LogWriteV(const char *pszFormat, va_list args);
+void LogWriteText(const char *pText, size_t nLength);
+
+// Before a read that may wait: the log's text goes to the system, and to disk when
+// bCommit (a person is at the keyboard and the machine may hang while the tool waits).
+void LogFlush(bool bCommit);
+
+// Closes the log; returns nStatus, or -1 when any of the log could not be written.
+int CloseLogFile(int nStatus);
+
+#endif
