@@ -10,9 +10,14 @@
 #include "host.h"
 
 // The C runtime keeps descriptors 0 to 2 for the standard streams even where a handle is
-// missing, so a file the tool opens never takes one of them.
+// missing, so a file the tool opens never takes one of them; a missing one gets the null
+// device all the same, so that a missing standard input reads as its end, as on POSIX.
 void HostOpenStandardDescriptors()
 {
+    FILE *apStreams[] = {stdin, stdout, stderr};
+    for (int fd = 0; fd <= 2; ++fd)
+        if (_get_osfhandle(fd) < 0 && freopen("NUL", fd == 0 ? "r" : "w", apStreams[fd]) == nullptr)
+            continue;
 }
 
 bool HostInputIsTerminal()

@@ -243,6 +243,9 @@ TEST(HostileInput, StandardInputClosedAtItsEndOrFailingAtEveryRead)
     };
     enum { kClosed, kAtItsEnd, kDirectory };
     for (int nStdin : {kClosed, kAtItsEnd, kDirectory}) {
+        // wine hands a program started with standard input closed a handle that fails every read.
+        if (nStdin == kClosed && ToolIsWindows())
+            continue;
         for (const auto &c : aCases) {
             ToolCase toolCase;
             if (c.pszScript != nullptr)
@@ -258,8 +261,9 @@ TEST(HostileInput, StandardInputClosedAtItsEndOrFailingAtEveryRead)
                 nStatus = 1;
             }
             ToolRun run = RunDuze(toolCase);
+            static const char *const s_apszStdin[] = {"closed", "at its end", "a directory"};
             SCOPED_TRACE(std::string(c.pszScript != nullptr ? c.pszScript : "keys") + ", standard input " +
-                         std::to_string(nStdin));
+                         s_apszStdin[nStdin]);
             EXPECT_EQ(run.nStatus, nStatus);
             EXPECT_EQ(run.strLog, StartupLog() + strExpected);
         }
@@ -270,6 +274,8 @@ TEST(HostileInput, StandardInputClosedAtItsEndOrFailingAtEveryRead)
 TEST(HostileInput, ClosedStandardDescriptorsStayOutOfTheLog)
 {
     for (std::vector<int> aClosed : std::vector<std::vector<int>>{{1}, {2}, {1, 2}, {0, 1, 2}}) {
+        if (aClosed[0] == 0 && ToolIsWindows())
+            continue; // wine's handle for a closed standard input fails every read
         ToolCase toolCase;
         toolCase.aClosedFds = aClosed;
         toolCase.strInput = "R\n";
