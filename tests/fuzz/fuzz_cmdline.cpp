@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     if (freopen("/dev/null", "w", stdout) == nullptr)
         return 0;
-    OsaConsoleInit();
+    StartConsoleForFuzzing();
     return 0;
 }
 

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     // Reads past the command string find the end of input at once.
     if (freopen("/dev/null", "w", stdout) == nullptr || freopen("/dev/null", "r", stdin) == nullptr)
         return 0;
-    OsaConsoleInit();
+    StartConsoleForFuzzing();
     SetDefaultOptions(&g_toolOptions);
     OpenBoardGuarded();
     return 0;

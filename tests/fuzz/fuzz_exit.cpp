@@ -1,7 +1,10 @@
 // fuzz_exit.cpp - exit() and sleeping as fuzz targets need them: an exit ends one input, a sleep takes no time.
 #include "fuzz_exit.h"
 
+#include <signal.h>
 #include <stdint.h>
+
+#include "KynHwDll.h"
 
 jmp_buf g_jmpToolExit;
 int g_nToolExitStatus = 0;
@@ -21,4 +24,14 @@ extern "C" [[noreturn]] void __wrap_exit(int nStatus)
 
 extern "C" void __wrap_OsaThreadSleep(int32_t)
 {
+}
+
+void StartConsoleForFuzzing()
+{
+    static struct sigaction s_aBefore[NSIG];
+    for (int nSignal = 1; nSignal < NSIG; ++nSignal)
+        sigaction(nSignal, nullptr, &s_aBefore[nSignal]);
+    OsaConsoleInit();
+    for (int nSignal = 1; nSignal < NSIG; ++nSignal)
+        sigaction(nSignal, &s_aBefore[nSignal], nullptr);
 }

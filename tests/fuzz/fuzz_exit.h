@@ -10,4 +10,8 @@ extern int g_nToolExitStatus;
 // Set while tool code runs: libFuzzer's own exits, which the link redirects too, go to the real exit.
 extern bool g_bInToolCode;
 
+// OsaConsoleInit for a fuzz target: the library's signal handlers are taken back out, so
+// that libFuzzer's own, installed after its initialisation, catch crashes and timeouts.
+void StartConsoleForFuzzing();
+
 #endif
