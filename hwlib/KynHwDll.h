@@ -21,6 +21,13 @@ extern "C" {
 #  define KYNHW_API
 #endif
 
+/* The library's calling convention: empty for cdecl, __stdcall where the library is built
+   so (32-bit Windows; CMake's KYN_HW_CALLCONV sets it for tool and library alike). A tool
+   built with the other convention does not link against the library's import library. */
+#ifndef KYNHW_CALL
+#  define KYNHW_CALL
+#endif
+
 /* Result of every KynDrv operation: negative is failure.  Bit 31 failure flag,
    bits 23-30 upper field, bits 8-22 middle field, bits 0-7 code number. */
 typedef int32_t KYN_RESULT;
@@ -49,53 +56,53 @@ typedef int32_t KYN_HANDLE;
 /* Device type of a board's PCI bridge, opened under the board handle. */
 #define KYN_DEVICE_TYPE_PCI_BRIDGE 24u
 
-KYNHW_API KYN_RESULT KynDrvConnectLib(void);
-KYNHW_API KYN_RESULT KynDrvReleaseLib(void);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvConnectLib(void);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvReleaseLib(void);
 
-KYNHW_API KYN_RESULT KynDrvGetAttributeType(KYN_HANDLE hObject, uint32_t nId, uint32_t *pnKind,
-                                            uint32_t *pnSize, uint32_t *pnFlags);
-KYNHW_API KYN_RESULT KynDrvGetAttributeValueSz(KYN_HANDLE hObject, uint32_t nId, char *pszBuffer,
-                                               uint32_t nBufferSize);
-KYNHW_API KYN_RESULT KynDrvGetAttributeValueBool(KYN_HANDLE hObject, uint32_t nId, uint32_t *pbValue);
-KYNHW_API KYN_RESULT KynDrvGetAttributeValueUint32(KYN_HANDLE hObject, uint32_t nId, uint32_t *pnValue);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvGetAttributeType(KYN_HANDLE hObject, uint32_t nId, uint32_t *pnKind,
+                                                       uint32_t *pnSize, uint32_t *pnFlags);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvGetAttributeValueSz(KYN_HANDLE hObject, uint32_t nId, char *pszBuffer,
+                                                          uint32_t nBufferSize);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvGetAttributeValueBool(KYN_HANDLE hObject, uint32_t nId, uint32_t *pbValue);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvGetAttributeValueUint32(KYN_HANDLE hObject, uint32_t nId, uint32_t *pnValue);
 
-KYNHW_API KYN_RESULT KynDrvGetDeviceHandle(KYN_HANDLE hParent, uint32_t nDeviceType, uint32_t nDeviceNumber,
-                                           KYN_HANDLE *phDevice);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvGetDeviceHandle(KYN_HANDLE hParent, uint32_t nDeviceType, uint32_t nDeviceNumber,
+                                                      KYN_HANDLE *phDevice);
 
-KYNHW_API KYN_RESULT KynDrvReadReg8(KYN_HANDLE hDevice, uint32_t nAddress, uint8_t *pnValue);
-KYNHW_API KYN_RESULT KynDrvReadReg16(KYN_HANDLE hDevice, uint32_t nAddress, uint16_t *pnValue);
-KYNHW_API KYN_RESULT KynDrvReadReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t *pnValue);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvReadReg8(KYN_HANDLE hDevice, uint32_t nAddress, uint8_t *pnValue);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvReadReg16(KYN_HANDLE hDevice, uint32_t nAddress, uint16_t *pnValue);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvReadReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t *pnValue);
 /* Writes take the whole 32-bit value; the 8- and 16-bit writes store its low bits. */
-KYNHW_API KYN_RESULT KynDrvWriteReg8(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue);
-KYNHW_API KYN_RESULT KynDrvWriteReg16(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue);
-KYNHW_API KYN_RESULT KynDrvWriteReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvWriteReg8(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvWriteReg16(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvWriteReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue);
 
-KYNHW_API KYN_RESULT KynDrvDbgDump(KYN_HANDLE hDevice, int32_t nCommand);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvDbgDump(KYN_HANDLE hDevice, int32_t nCommand);
 
 /* Text for a result; negative when the library has none.  hObject is 0. */
-KYNHW_API KYN_RESULT KynDrvResultCode2String(KYN_HANDLE hObject, KYN_RESULT nResult, uint32_t nBufferSize,
-                                             char *pszBuffer);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvResultCode2String(KYN_HANDLE hObject, KYN_RESULT nResult, uint32_t nBufferSize,
+                                                        char *pszBuffer);
 
 /* 100-ns intervals since 1601-01-01 00:00 UTC. */
-KYNHW_API KYN_RESULT KynDrvGetCurrentTime(uint64_t *pnTime);
+KYNHW_API KYN_RESULT KYNHW_CALL KynDrvGetCurrentTime(uint64_t *pnTime);
 
 /* Console, sleep and host helpers. */
-KYNHW_API void OsaConsoleInit(void);
-KYNHW_API void OsaConsoleExit(void);
-KYNHW_API int32_t OsaConsolePrintF(const char *pszFormat, va_list args);
+KYNHW_API void KYNHW_CALL OsaConsoleInit(void);
+KYNHW_API void KYNHW_CALL OsaConsoleExit(void);
+KYNHW_API int32_t KYNHW_CALL OsaConsolePrintF(const char *pszFormat, va_list args);
 /* Later key and line reads take their characters from pszText first; it stays valid for the run. */
-KYNHW_API void OsaConsoleInput(const char *pszText);
+KYNHW_API void KYNHW_CALL OsaConsoleInput(const char *pszText);
 /* One key. When no key can be had once the command string is used up, one of the two codes
    below; once the input has ended or failed, every later read says so again. Every other code,
    negative or above 0xFF, is a key. */
 #define OSA_KEY_END_OF_INPUT ((int32_t)-1) /* standard input or the keyboard is at its end */
 #define OSA_KEY_READ_ERROR   ((int32_t)-2) /* reading standard input or the keyboard failed */
-KYNHW_API int32_t OsaConsoleGetCh(void);
+KYNHW_API int32_t KYNHW_CALL OsaConsoleGetCh(void);
 /* One line without its end into a 64-byte buffer, at most 63 characters; empty on Enter.
    NULL when the input ended or failed before the line began (OsaConsoleGetCh then tells which). */
-KYNHW_API char *OsaConsoleGetStr(char *pszBuffer);
-KYNHW_API void OsaThreadSleep(int32_t nMilliseconds);
-KYNHW_API char *OsaStdStrUpr(char *pszText);
+KYNHW_API char *KYNHW_CALL OsaConsoleGetStr(char *pszBuffer);
+KYNHW_API void KYNHW_CALL OsaThreadSleep(int32_t nMilliseconds);
+KYNHW_API char *KYNHW_CALL OsaStdStrUpr(char *pszText);
 
 /* Local time of a count of seconds since 1970-01-01 00:00 UTC. */
 typedef struct OSA_LOCAL_TIME {
@@ -107,7 +114,7 @@ typedef struct OSA_LOCAL_TIME {
 } OSA_LOCAL_TIME;
 
 /* NULL when the host cannot convert the count, and for counts of 1,833,029,933,770 and more. */
-KYNHW_API const OSA_LOCAL_TIME *OsaStdLocalTime(const uint64_t *pnSeconds);
+KYNHW_API const OSA_LOCAL_TIME *KYNHW_CALL OsaStdLocalTime(const uint64_t *pnSeconds);
 
 #ifdef __cplusplus
 }

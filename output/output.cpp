@@ -62,6 +62,10 @@ int32_t ReadKey()
     int32_t nKey = OsaConsoleGetCh();
     if (nKey == OSA_KEY_READ_ERROR)
         EndOnLostInput(nKey);
+    // At the keyboard an arrow or function key comes as two codes, 0 or 0xE0 and its scan
+    // code: one key, which is no command letter and no answer.
+    if ((nKey == 0 || nKey == 0xE0) && g_nInputIsTerminal == 1 && OsaConsoleGetCh() == OSA_KEY_READ_ERROR)
+        EndOnLostInput(OSA_KEY_READ_ERROR);
     return nKey;
 }
 

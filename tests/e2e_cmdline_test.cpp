@@ -146,9 +146,7 @@ TEST_P(BoardTypes, OpensItsBoardAndAnswersTheBridgeCommands)
     char cLower = (char)tolower(board.cLetter);
     ToolRun run = RunArgs({std::string("/t") + cLower}, board.bBridge ? "p\nS\n\nP" : "pSP");
     char szText[512];
-    std::string strExpected = "Log file is  DuzeDevazu.log\n"
-                              "Board number 0\n"
-                              "Library version 4.12.0 (simulated) (filename libkynhwsim.a, static linked)\n"
+    std::string strExpected = "Log file is  DuzeDevazu.log\nBoard number 0\n" + LibraryLine() +
                               "Connecting lib...\n"
                               "Driver version 4.12.0 (simulated driver)\n"
                               "Get Handle to the board device...\n";

@@ -221,12 +221,21 @@ ToolRun RunDuze(const ToolCase &toolCase)
     return FinishDuze(process);
 }
 
+std::string LibraryLine()
+{
+    const char *pszLibrary = getenv("DUZE_TOOL_LIBRARY");
+    std::istringstream words(pszLibrary != nullptr ? pszLibrary : "libkynhwsim.a static");
+    std::string strFile, strKind;
+    words >> strFile >> strKind;
+    return "Library version 4.12.0 (simulated) (filename " + strFile + ", " + strKind + " linked)\n";
+}
+
 std::string StartupLog(const std::string &strLogName)
 {
     return "Log file is  " + strLogName +
            "\n"
-           "Board number 0\n"
-           "Library version 4.12.0 (simulated) (filename libkynhwsim.a, static linked)\n"
+           "Board number 0\n" +
+           LibraryLine() +
            "Connecting lib...\n"
            "Driver version 4.12.0 (simulated driver)\n"
            "Get Handle to the board device...\n"

@@ -60,6 +60,10 @@ std::string ReadFile(const std::string &strPath, bool *pbExists = nullptr);
 void ResetSignals();
 void WriteFile(const std::string &strPath, const std::string &strText);
 
+// The library line of the start-up: the simulated library linked statically, or as
+// DUZE_TOOL_LIBRARY names it ("FILE KIND", e.g. "KynHwDll.dll dynamic").
+std::string LibraryLine();
+
 // The tool's start-up lines for the default board (type 6, number 0), without the banner.
 std::string StartupLog(const std::string &strLogName = "DuzeDevazu.log");
 

@@ -5,10 +5,7 @@
 
 namespace {
 
-const std::string kLibraryLines = "Log file is  DuzeDevazu.log\n"
-                                  "Board number 0\n"
-                                  "Library version 4.12.0 (simulated) (filename libkynhwsim.a, static linked)\n"
-                                  "Connecting lib...\n";
+const std::string kLibraryLines = "Log file is  DuzeDevazu.log\nBoard number 0\n" + LibraryLine() + "Connecting lib...\n";
 
 void ExpectRun(const ToolRun &run, int nStatus, const std::string &strLog)
 {

@@ -133,6 +133,32 @@ TEST_F(Terminal, RestoredAfterEachFatalStartUpError)
     }
 }
 
+// Arrow, function and editing keys run no command, as on the Windows console: each is one
+// unknown key, a number line drops it, and at the exit question it is no yes.
+TEST_F(Terminal, KeysThatAreNoLettersRunNoCommand)
+{
+    const std::string kUnknown = "Unknown command. Press '?' for help, 'q' to quit\n";
+    StartAndWaitForKeys();
+    // Page Down, Down, Right, Up, F1, Ctrl-Left, F12; then a lone Escape.
+    TypeKeys(m_session, "\x1b[6~\x1b[B\x1b[C\x1b[A\x1bOP\x1b[1;5D\x1b[24~");
+    ASSERT_TRUE(WaitUntilReading(m_session));
+    TypeKeys(m_session, "\x1b");
+    usleep(100000);
+    TypeKeys(m_session, "R\x1b[D4\rR3\r\x1b[B");
+    ASSERT_TRUE(WaitForScreen(m_session, "Brd Address 0x3 = 0x00000000 (0 decimal)\r\n")) << m_session.strScreen;
+    std::string strUnknowns;
+    for (int i = 0; i < 8; ++i)
+        strUnknowns += kUnknown;
+    EXPECT_EQ(Log(), StartupLog() + strUnknowns +
+                         "Read from a 32-bit register in the KYN Board device.\n"
+                         "Which Address (0x0): Brd Address 0x4 = 0x00000000 (0 decimal)\n"
+                         "Read from a 32-bit register in the KYN Board device.\n"
+                         "Which Address (0x4): ERROR(0X31 [1.4]) Dev(20,6,0): Register address is not aligned to "
+                         "the access width. \nDo you want to exit (Y/N) Brd Address 0x3 = 0x00000000 (0 decimal)\n");
+    TypeKeys(m_session, "q");
+    EXPECT_EQ(WaitForEnd(m_session), 0);
+}
+
 struct InterruptCase {
     const char *pszName;
     std::string strKeys;      // typed before the interrupt

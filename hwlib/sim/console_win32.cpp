@@ -41,24 +41,17 @@ bool SimHostKeyboardInput()
 }
 
 // One key from the console without echo; function and arrow keys come as two codes, 0 or
-// 0xE0 first, as _getch gives them.
+// 0xE0 first, as _getch gives them. A Ctrl-C typed while the tool waits arrives here as a
+// key, not as the console's interrupt, and ends the run the same way.
 int SimHostReadKey()
 {
     InterlockedExchange(&g_nWaitingForKey, 1);
     int c = _getch();
     InterlockedExchange(&g_nWaitingForKey, 0);
+    if (c == 0x03)
+        g_nSimPendingSignal = SIGINT;
     SimCheckSignal();
     return c;
-}
-
-int SimHostReadLineKey()
-{
-    for (;;) {
-        int c = SimHostReadKey();
-        if (c != 0 && c != 0xE0)
-            return c;
-        SimHostReadKey(); // the second code of a function or arrow key
-    }
 }
 
 bool SimHostLocalTime(int64_t nSeconds, struct tm *pTime)

@@ -100,7 +100,13 @@ bool ReadLineFromKeyboard(char *pszBuffer)
 {
     size_t nLength = 0;
     for (;;) {
-        int c = SimHostReadLineKey();
+        int c = SimHostReadKey();
+        // Arrows and function keys have no place in a number: both their codes are dropped.
+        if (c == 0 || c == 0xE0) {
+            c = SimHostReadKey();
+            if (c >= 0)
+                continue;
+        }
         if (c < 0)
             g_nInputGone = c;
         else if ((c == 0x04 || c == 0x1A) && nLength == 0)
@@ -182,7 +188,7 @@ extern "C" {
 
 // The trace starts here, so that a trace file that cannot be made stops the run before the
 // tool has opened anything.
-void OsaConsoleInit(void)
+void KYNHW_CALL OsaConsoleInit(void)
 {
     SimGetSettings();
     if (SimTracing())
@@ -190,7 +196,7 @@ void OsaConsoleInit(void)
     SimHostConsoleInit();
 }
 
-void OsaConsoleExit(void)
+void KYNHW_CALL OsaConsoleExit(void)
 {
     if (SimTracing())
         SimTrace("ConsoleExit()\n");
@@ -198,14 +204,14 @@ void OsaConsoleExit(void)
     SimHostConsoleExit();
 }
 
-void OsaThreadSleep(int32_t nMilliseconds)
+void KYNHW_CALL OsaThreadSleep(int32_t nMilliseconds)
 {
     if (SimTracing())
         SimTrace("ThreadSleep(%d)\n", (int)nMilliseconds);
     SimHostSleep(nMilliseconds);
 }
 
-int32_t OsaConsolePrintF(const char *pszFormat, va_list args)
+int32_t KYNHW_CALL OsaConsolePrintF(const char *pszFormat, va_list args)
 {
     int32_t nLength = vfprintf(stdout, pszFormat, args);
     // After the text: what the tool gave the log before this call is shown too.
@@ -213,12 +219,12 @@ int32_t OsaConsolePrintF(const char *pszFormat, va_list args)
     return nLength;
 }
 
-void OsaConsoleInput(const char *pszText)
+void KYNHW_CALL OsaConsoleInput(const char *pszText)
 {
     g_pszInput = pszText;
 }
 
-int32_t OsaConsoleGetCh(void)
+int32_t KYNHW_CALL OsaConsoleGetCh(void)
 {
     SimCheckSignal();
     static size_t s_nKeysUsed = 0; // of the KYNSIM_KEYS codes
@@ -239,7 +245,7 @@ int32_t OsaConsoleGetCh(void)
     return c;
 }
 
-char *OsaConsoleGetStr(char *pszBuffer)
+char *KYNHW_CALL OsaConsoleGetStr(char *pszBuffer)
 {
     SimCheckSignal();
     if (InputLeft()) {
@@ -254,7 +260,7 @@ char *OsaConsoleGetStr(char *pszBuffer)
     return bLine ? pszBuffer : nullptr;
 }
 
-char *OsaStdStrUpr(char *pszText)
+char *KYNHW_CALL OsaStdStrUpr(char *pszText)
 {
     for (char *p = pszText; p != nullptr && *p != '\0'; ++p)
         if (*p >= 'a' && *p <= 'z')
@@ -262,7 +268,7 @@ char *OsaStdStrUpr(char *pszText)
     return pszText;
 }
 
-const OSA_LOCAL_TIME *OsaStdLocalTime(const uint64_t *pnSeconds)
+const OSA_LOCAL_TIME *KYNHW_CALL OsaStdLocalTime(const uint64_t *pnSeconds)
 {
     static OSA_LOCAL_TIME s_time; // as the C library's localtime, one record reused
     struct tm local;

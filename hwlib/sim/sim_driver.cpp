@@ -414,7 +414,7 @@ KYN_RESULT CopyText(const std::string &strText, char *pszBuffer, uint32_t nBuffe
 
 extern "C" {
 
-KYN_RESULT KynDrvConnectLib(void)
+KYN_RESULT KYNHW_CALL KynDrvConnectLib(void)
 {
     KYN_RESULT nResult = Injected(SIM_OP_CONNECT_LIB, 0);
     if (nResult == SIM_OK)
@@ -428,7 +428,7 @@ KYN_RESULT KynDrvConnectLib(void)
     return nResult;
 }
 
-KYN_RESULT KynDrvReleaseLib(void)
+KYN_RESULT KYNHW_CALL KynDrvReleaseLib(void)
 {
     KYN_RESULT nResult = Injected(SIM_OP_RELEASE_LIB, 0);
     if (nResult == SIM_OK) {
@@ -440,7 +440,7 @@ KYN_RESULT KynDrvReleaseLib(void)
     return nResult;
 }
 
-KYN_RESULT KynDrvGetAttributeType(KYN_HANDLE hObject, uint32_t nId, uint32_t *pnKind, uint32_t *pnSize,
+KYN_RESULT KYNHW_CALL KynDrvGetAttributeType(KYN_HANDLE hObject, uint32_t nId, uint32_t *pnKind, uint32_t *pnSize,
                                   uint32_t *pnFlags)
 {
     KYN_RESULT nResult = Injected(SIM_OP_GET_ATTRIBUTE_TYPE, nId);
@@ -460,7 +460,7 @@ KYN_RESULT KynDrvGetAttributeType(KYN_HANDLE hObject, uint32_t nId, uint32_t *pn
     return nResult;
 }
 
-KYN_RESULT KynDrvGetAttributeValueSz(KYN_HANDLE hObject, uint32_t nId, char *pszBuffer, uint32_t nBufferSize)
+KYN_RESULT KYNHW_CALL KynDrvGetAttributeValueSz(KYN_HANDLE hObject, uint32_t nId, char *pszBuffer, uint32_t nBufferSize)
 {
     KYN_RESULT nResult = Injected(SIM_OP_GET_ATTRIBUTE_VALUE_SZ, nId);
     AttrValue value;
@@ -494,17 +494,17 @@ static KYN_RESULT GetNumericAttr(SimOp eOp, AttrKind eKind, KYN_HANDLE hObject, 
     return nResult;
 }
 
-KYN_RESULT KynDrvGetAttributeValueBool(KYN_HANDLE hObject, uint32_t nId, uint32_t *pbValue)
+KYN_RESULT KYNHW_CALL KynDrvGetAttributeValueBool(KYN_HANDLE hObject, uint32_t nId, uint32_t *pbValue)
 {
     return GetNumericAttr(SIM_OP_GET_ATTRIBUTE_VALUE_BOOL, ATTR_BOOL, hObject, nId, pbValue);
 }
 
-KYN_RESULT KynDrvGetAttributeValueUint32(KYN_HANDLE hObject, uint32_t nId, uint32_t *pnValue)
+KYN_RESULT KYNHW_CALL KynDrvGetAttributeValueUint32(KYN_HANDLE hObject, uint32_t nId, uint32_t *pnValue)
 {
     return GetNumericAttr(SIM_OP_GET_ATTRIBUTE_VALUE_UINT32, ATTR_UINT32, hObject, nId, pnValue);
 }
 
-KYN_RESULT KynDrvGetDeviceHandle(KYN_HANDLE hParent, uint32_t nDeviceType, uint32_t nDeviceNumber,
+KYN_RESULT KYNHW_CALL KynDrvGetDeviceHandle(KYN_HANDLE hParent, uint32_t nDeviceType, uint32_t nDeviceNumber,
                                  KYN_HANDLE *phDevice)
 {
     KYN_RESULT nResult = Injected(SIM_OP_GET_DEVICE_HANDLE, nDeviceType);
@@ -573,7 +573,7 @@ static SIM_NOINLINE KYN_RESULT ReadReg(SimOp eOp, KYN_HANDLE hDevice, uint32_t n
     return nResult;
 }
 
-KYN_RESULT KynDrvReadReg8(KYN_HANDLE hDevice, uint32_t nAddress, uint8_t *pnValue)
+KYN_RESULT KYNHW_CALL KynDrvReadReg8(KYN_HANDLE hDevice, uint32_t nAddress, uint8_t *pnValue)
 {
     uint32_t nValue = 0;
     KYN_RESULT nResult = ReadReg(SIM_OP_READ_REG8, hDevice, nAddress, 1, pnValue != nullptr, &nValue);
@@ -582,7 +582,7 @@ KYN_RESULT KynDrvReadReg8(KYN_HANDLE hDevice, uint32_t nAddress, uint8_t *pnValu
     return nResult;
 }
 
-KYN_RESULT KynDrvReadReg16(KYN_HANDLE hDevice, uint32_t nAddress, uint16_t *pnValue)
+KYN_RESULT KYNHW_CALL KynDrvReadReg16(KYN_HANDLE hDevice, uint32_t nAddress, uint16_t *pnValue)
 {
     uint32_t nValue = 0;
     KYN_RESULT nResult = ReadReg(SIM_OP_READ_REG16, hDevice, nAddress, 2, pnValue != nullptr, &nValue);
@@ -603,7 +603,7 @@ static SIM_NOINLINE KYN_RESULT ReadReg32Checked(KYN_HANDLE hDevice, uint32_t nAd
 
 // The memory test's path: a board whose window the fast path may use, an aligned address
 // inside it. Anything else, or anything to check, goes the checked way.
-KYN_RESULT KynDrvReadReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t *pnValue)
+KYN_RESULT KYNHW_CALL KynDrvReadReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t *pnValue)
 {
     if (hDevice == g_hSimFastBoard && nAddress < kWindowSize && (nAddress & 3) == 0 && pnValue != nullptr) {
         const uint8_t *pPage = g_apFastPages[nAddress >> kPageShift];
@@ -628,17 +628,17 @@ static SIM_NOINLINE KYN_RESULT WriteReg(SimOp eOp, KYN_HANDLE hDevice, uint32_t 
     return nResult;
 }
 
-KYN_RESULT KynDrvWriteReg8(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue)
+KYN_RESULT KYNHW_CALL KynDrvWriteReg8(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue)
 {
     return WriteReg(SIM_OP_WRITE_REG8, hDevice, nAddress, 1, nValue);
 }
 
-KYN_RESULT KynDrvWriteReg16(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue)
+KYN_RESULT KYNHW_CALL KynDrvWriteReg16(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue)
 {
     return WriteReg(SIM_OP_WRITE_REG16, hDevice, nAddress, 2, nValue);
 }
 
-KYN_RESULT KynDrvWriteReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue)
+KYN_RESULT KYNHW_CALL KynDrvWriteReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue)
 {
     if (hDevice == g_hSimFastBoard && nAddress < kWindowSize && (nAddress & 3) == 0) {
         uint8_t *pPage = g_apFastPages[nAddress >> kPageShift];
@@ -652,7 +652,7 @@ KYN_RESULT KynDrvWriteReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nVal
 
 // Debug commands: 0 lists the open devices, 1 shows the board memory in use,
 // 2 clears the board memory, 3 resets the bridge registers.
-KYN_RESULT KynDrvDbgDump(KYN_HANDLE hDevice, int32_t nCommand)
+KYN_RESULT KYNHW_CALL KynDrvDbgDump(KYN_HANDLE hDevice, int32_t nCommand)
 {
     KYN_RESULT nResult = Injected(SIM_OP_DBG_DUMP, (uint32_t)nCommand);
     SimDevice *pDevice = nullptr;
@@ -695,7 +695,7 @@ KYN_RESULT KynDrvDbgDump(KYN_HANDLE hDevice, int32_t nCommand)
     return nResult;
 }
 
-KYN_RESULT KynDrvResultCode2String(KYN_HANDLE hObject, KYN_RESULT nResult, uint32_t nBufferSize, char *pszBuffer)
+KYN_RESULT KYNHW_CALL KynDrvResultCode2String(KYN_HANDLE hObject, KYN_RESULT nResult, uint32_t nBufferSize, char *pszBuffer)
 {
     (void)hObject;
     KYN_RESULT nOwn = Injected(SIM_OP_RESULT_CODE_2_STRING, (uint32_t)nResult);
@@ -708,7 +708,7 @@ KYN_RESULT KynDrvResultCode2String(KYN_HANDLE hObject, KYN_RESULT nResult, uint3
     return nOwn;
 }
 
-KYN_RESULT KynDrvGetCurrentTime(uint64_t *pnTime)
+KYN_RESULT KYNHW_CALL KynDrvGetCurrentTime(uint64_t *pnTime)
 {
     KYN_RESULT nResult = Injected(SIM_OP_GET_CURRENT_TIME, 0);
     if (nResult == SIM_OK && pnTime == nullptr)

@@ -107,8 +107,10 @@ uint64_t SimHostTime100ns();                                             // sinc
 std::vector<std::pair<std::string, std::string>> SimHostEnvironment();   // KYNSIM_* variables only
 [[noreturn]] void SimHostFatal(const std::string &strMessage);           // message and exit status 2
 bool SimHostKeyboardInput();  // standard input is the keyboard, not a pipe or file
-int SimHostReadKey();         // one key from the keyboard, no echo; OSA_KEY_END_OF_INPUT or OSA_KEY_READ_ERROR
-int SimHostReadLineKey();     // the same, keys that are no characters (arrows, F-keys) skipped
+// One key from the keyboard, no echo, or OSA_KEY_END_OF_INPUT or OSA_KEY_READ_ERROR. Keys
+// that are no characters (arrows, function and editing keys) come as two codes, 0xE0 or 0
+// and the key's scan code, as the Windows console gives them, on every host.
+int SimHostReadKey();
 bool SimHostLocalTime(int64_t nSeconds, struct tm *pTime);
 
 // Shared by the host parts (sim_console.cpp): the KYNSIM_* pairs of an environment block.
