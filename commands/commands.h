@@ -33,6 +33,10 @@ void MemoryTest();
 // gives it, terminated, into a buffer of kMemoryErrorLineMax bytes; returns its length.
 const size_t kMemoryErrorLineMax = 96;
 size_t FormatMemoryError(char *pszLine, uint32_t nAddress, uint32_t nReadVal);
+// The memory test's progress line for pass nPass (0 writing, 1 reading back) after nDone of
+// nWords words of it, nErrors mismatches and nElapsedMs since the test began; its length.
+int FormatProgress(char *pszText, size_t nSize, int nPass, uint64_t nDone, uint64_t nWords, int32_t nErrors,
+                   uint32_t nElapsedMs);
 void PrintTimestamp(uint32_t nLow, uint32_t nHigh);
 void PrintCurrentTime();
 void PromptTimestamp();

@@ -1,7 +1,11 @@
 // memtest.cpp - the M command: fill a range of board addresses with their own address, read back, count mismatches.
+#include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "commands.h"
+#include "host.h"
 #include "options.h"
 #include "output.h"
 
@@ -38,44 +42,147 @@ size_t FormatMemoryError(char *pszLine, uint32_t nAddress, uint32_t nReadVal)
     return (size_t)(p - pszLine);
 }
 
+// The progress line, at a terminal only: shown once a test has run for a second, redrawn
+// four times a second over the console's current line, and erased before any other output
+// by writing that line's own text back, so the screen then reads as if it never was.
+static int g_nOutputIsTerminal = -1;
+static bool g_bProgress = false;
+static char g_szConsoleLine[160];   // what the console's current line holds besides the progress
+static int g_nProgressWidth = 0;    // columns the progress line covers; 0 while none is shown
+static uint32_t g_nProgressStart = 0, g_nProgressNext = 0;
+static uint64_t g_nProgressWords = 0; // per pass
+// Words between two looks at the clock: the per-word path stays the library call alone.
+static const uint64_t kProgressStride = 4096;
+
+int FormatProgress(char *pszText, size_t nSize, int nPass, uint64_t nDone, uint64_t nWords, int32_t nErrors,
+                   uint32_t nElapsedMs)
+{
+    uint64_t nAllDone = (uint64_t)nPass * nWords + nDone, nAll = 2 * nWords;
+    uint64_t nPerSecond = nElapsedMs > 0 ? nAllDone * 1000 / nElapsedMs : 0;
+    uint64_t nLeft = nPerSecond > 0 ? (nAll - nAllDone + nPerSecond - 1) / nPerSecond : 0;
+    return snprintf(pszText, nSize, "%s: %u%% done, %llu words/s, %d errors, %u:%02u:%02u left",
+                    nPass == 0 ? "Writing" : "Reading back", (unsigned)(nWords > 0 ? nDone * 100 / nWords : 100),
+                    (unsigned long long)nPerSecond, (int)nErrors, (unsigned)(nLeft / 3600), (unsigned)(nLeft / 60 % 60),
+                    (unsigned)(nLeft % 60));
+}
+
+static void ProgressStart(const char *pszConsoleLine, uint64_t nWords)
+{
+    if (g_nOutputIsTerminal < 0)
+        g_nOutputIsTerminal = HostOutputIsTerminal() ? 1 : 0;
+    g_bProgress = g_nOutputIsTerminal == 1 && strlen(pszConsoleLine) < sizeof g_szConsoleLine;
+    if (g_bProgress)
+        strcpy(g_szConsoleLine, pszConsoleLine);
+    g_nProgressWidth = 0;
+    g_nProgressWords = nWords;
+    g_nProgressStart = HostMilliseconds();
+    g_nProgressNext = g_nProgressStart + 1000;
+}
+
+static void ProgressUpdate(int nPass, uint64_t nDone, int32_t nErrors)
+{
+    uint32_t nNow = HostMilliseconds();
+    if (!g_bProgress || (int32_t)(nNow - g_nProgressNext) < 0)
+        return;
+    g_nProgressNext = nNow + 250;
+    char szText[128];
+    int nLength = FormatProgress(szText, sizeof szText, nPass, nDone, g_nProgressWords, nErrors,
+                                 nNow - g_nProgressStart);
+    // Wide enough to cover the line's own text and the progress drawn before.
+    int nWidth = std::max({nLength, g_nProgressWidth, (int)strlen(g_szConsoleLine)});
+    ScreenPrintF("\r%-*s", nWidth, szText);
+    g_nProgressWidth = nWidth;
+}
+
+static void ProgressErase()
+{
+    if (g_nProgressWidth == 0)
+        return;
+    ScreenPrintF("\r%-*s\r%s", g_nProgressWidth, g_szConsoleLine, g_szConsoleLine);
+    g_nProgressWidth = 0;
+}
+
+// After other output, the console's line holds its last line's unfinished text.
+static void ProgressLineIs(const char *pszText)
+{
+    if (g_bProgress)
+        snprintf(g_szConsoleLine, sizeof g_szConsoleLine, "%s", pszText);
+}
+
 // A failing board gives one error line per word, millions of them: each is formatted once
 // and shown as soon as its word is compared.
 static inline void PrintErrorLine(uint32_t nAddress, uint32_t nReadVal)
 {
     char szLine[kMemoryErrorLineMax];
-    LogPutLine(szLine, FormatMemoryError(szLine, nAddress, nReadVal));
+    size_t nLength = FormatMemoryError(szLine, nAddress, nReadVal);
+    ProgressErase();
+    LogPutLine(szLine, nLength);
+    ProgressLineIs("");
+}
+
+static void CheckWordResult(KYN_HANDLE hBoard, KYN_RESULT nResult)
+{
+    ProgressErase();
+    CheckResult(hBoard, nResult);
+    ProgressLineIs(kExitQuestion);
+}
+
+// Asks for one of the test's values and adds to pszLine what the console's line then holds:
+// the prompt, unless the answer was typed and echoed with its line end.
+static void PromptNoting(const char *pszPrompt, uint32_t *pnValue, char *pszLine, size_t nSize)
+{
+    char szShown[64];
+    snprintf(szShown, sizeof szShown, pszPrompt, (unsigned)*pnValue);
+    PromptValue(pszPrompt, pnValue);
+    if (LastLineEchoed())
+        pszLine[0] = '\0';
+    else
+        strncat(pszLine, szShown, nSize - strlen(pszLine) - 1);
 }
 
 void MemoryTest()
 {
     LogPrintF("Memory Read/Write test.\n");
-    PromptValue("Which Start Address (0x%X): ", &g_commandDefaults.nMemStart);
-    PromptValue("Which Range (in bytes) (0x%X): ", &g_commandDefaults.nMemRange);
+    char szLine[160] = "";
+    PromptNoting("Which Start Address (0x%X): ", &g_commandDefaults.nMemStart, szLine, sizeof szLine);
+    PromptNoting("Which Range (in bytes) (0x%X): ", &g_commandDefaults.nMemRange, szLine, sizeof szLine);
     const uint32_t nStart = g_commandDefaults.nMemStart;
     const KYN_HANDLE hBoard = g_hBoard;
     // Counted in 64 bits, so that a range above 0xFFFFFFFC ends after the last word whose
     // offset fits in 32 bits instead of starting again at 0. The address wraps in 32 bits.
     const uint64_t nWords = ((uint64_t)g_commandDefaults.nMemRange + 3) / 4;
+    ProgressStart(szLine, nWords);
 
-    // The sign test before CheckResult keeps the per-word path to the library call alone.
+    // The sign test before the check keeps the per-word path to the library call alone.
     uint32_t nAddress = nStart;
-    for (uint64_t nLeft = nWords; nLeft != 0; --nLeft, nAddress += 4) {
-        KYN_RESULT nResult = KynDrvWriteReg32(hBoard, nAddress, nAddress);
-        if (nResult < 0)
-            CheckResult(hBoard, nResult);
+    for (uint64_t nDone = 0; nDone < nWords;) {
+        uint64_t nChunk = std::min(nWords - nDone, kProgressStride);
+        for (uint64_t nLeft = nChunk; nLeft != 0; --nLeft, nAddress += 4) {
+            KYN_RESULT nResult = KynDrvWriteReg32(hBoard, nAddress, nAddress);
+            if (nResult < 0)
+                CheckWordResult(hBoard, nResult);
+        }
+        nDone += nChunk;
+        ProgressUpdate(0, nDone, 0);
     }
 
     int32_t nErrorCount = 0;
     uint32_t nReadVal = 0; // a failed read leaves what the word before it read
     nAddress = nStart;
-    for (uint64_t nLeft = nWords; nLeft != 0; --nLeft, nAddress += 4) {
-        KYN_RESULT nResult = KynDrvReadReg32(hBoard, nAddress, &nReadVal);
-        if (nResult < 0)
-            CheckResult(hBoard, nResult);
-        if (nReadVal != nAddress) {
-            PrintErrorLine(nAddress, nReadVal);
-            ++nErrorCount;
+    for (uint64_t nDone = 0; nDone < nWords;) {
+        uint64_t nChunk = std::min(nWords - nDone, kProgressStride);
+        for (uint64_t nLeft = nChunk; nLeft != 0; --nLeft, nAddress += 4) {
+            KYN_RESULT nResult = KynDrvReadReg32(hBoard, nAddress, &nReadVal);
+            if (nResult < 0)
+                CheckWordResult(hBoard, nResult);
+            if (nReadVal != nAddress) {
+                PrintErrorLine(nAddress, nReadVal);
+                ++nErrorCount;
+            }
         }
+        nDone += nChunk;
+        ProgressUpdate(1, nDone, nErrorCount);
     }
+    ProgressErase();
     LogPrintF("Memory test finished. ErrorCount=%d\n", (int)nErrorCount);
 }

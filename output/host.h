@@ -3,6 +3,7 @@
 #define DUZE_HOST_H
 
 #include <stddef.h>
+#include <stdint.h>
 
 // Opens the null device on each of descriptors 0, 1 and 2 that is closed, so that no file
 // the tool opens later takes one of them and gets the console's text.
@@ -10,6 +11,8 @@ void HostOpenStandardDescriptors();
 
 bool HostInputIsTerminal();
 bool HostOutputIsTerminal();
+// A clock in milliseconds for measuring spans; its start is arbitrary and it may wrap.
+uint32_t HostMilliseconds();
 
 // Opens the log for writing, emptied, and holds it for the run: a second run refused here
 // cannot destroy it. On failure returns -1 with errno set, and *ppszWhy names the reason

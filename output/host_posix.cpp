@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "host.h"
@@ -30,6 +31,13 @@ bool HostInputIsTerminal()
 bool HostOutputIsTerminal()
 {
     return isatty(STDOUT_FILENO) != 0;
+}
+
+uint32_t HostMilliseconds()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint32_t)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
 }
 
 int HostOpenLog(const char *pszName, const char **ppszWhy)

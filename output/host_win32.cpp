@@ -31,6 +31,11 @@ bool HostOutputIsTerminal()
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &nMode) != 0;
 }
 
+uint32_t HostMilliseconds()
+{
+    return (uint32_t)GetTickCount();
+}
+
 int HostOpenLog(const char *pszName, const char **ppszWhy)
 {
     *ppszWhy = nullptr;

@@ -4,6 +4,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "host.h"
 #include "log.h"
@@ -11,6 +12,19 @@
 
 // Whether keys come from a terminal, where reads wait for a person; looked up once.
 static int g_nInputIsTerminal = -1;
+// The command string's part not yet read, followed the way the library reads it: a key
+// takes one character, a line runs to LF, CR, CR LF or ';'. A line read once it is used up
+// comes from standard input, and at a terminal the library echoes it with its line end.
+static const char *g_pszScriptLeft = "";
+static bool g_bLineEchoed = false;
+
+const char kExitQuestion[] = "Do you want to exit (Y/N) ";
+
+void SetCommandString(const char *pszText)
+{
+    g_pszScriptLeft = pszText;
+    OsaConsoleInput(pszText);
+}
 
 void LogPrintF(const char *pszFormat, ...)
 {
@@ -56,25 +70,44 @@ static void FlushLogBeforeInput()
     EndRun(1, kReleaseThenConsole);
 }
 
-int32_t ReadKey()
+static int32_t GetKey()
 {
-    FlushLogBeforeInput();
+    if (*g_pszScriptLeft != '\0')
+        ++g_pszScriptLeft;
     int32_t nKey = OsaConsoleGetCh();
     if (nKey == OSA_KEY_READ_ERROR)
         EndOnLostInput(nKey);
+    return nKey;
+}
+
+int32_t ReadKey()
+{
+    FlushLogBeforeInput();
+    int32_t nKey = GetKey();
     // At the keyboard an arrow or function key comes as two codes, 0 or 0xE0 and its scan
     // code: one key, which is no command letter and no answer.
-    if ((nKey == 0 || nKey == 0xE0) && g_nInputIsTerminal == 1 && OsaConsoleGetCh() == OSA_KEY_READ_ERROR)
-        EndOnLostInput(OSA_KEY_READ_ERROR);
+    if ((nKey == 0 || nKey == 0xE0) && g_nInputIsTerminal == 1)
+        GetKey();
     return nKey;
 }
 
 void ReadLine(char *pszLine)
 {
     FlushLogBeforeInput();
+    g_bLineEchoed = *g_pszScriptLeft == '\0' && g_nInputIsTerminal == 1;
+    if (*g_pszScriptLeft != '\0') {
+        size_t nLength = strcspn(g_pszScriptLeft, ";\r\n");
+        const char *pszEnd = g_pszScriptLeft + nLength;
+        g_pszScriptLeft = pszEnd + (*pszEnd == '\0' ? 0 : pszEnd[0] == '\r' && pszEnd[1] == '\n' ? 2 : 1);
+    }
     // The library says again why no line came: the input's end and failure both stay.
     if (OsaConsoleGetStr(pszLine) == nullptr)
         EndOnLostInput(OsaConsoleGetCh());
+}
+
+bool LastLineEchoed()
+{
+    return g_bLineEchoed;
 }
 
 int FinishRun(int nStatus, RunEnd eEnd)
@@ -140,7 +173,7 @@ void AskExit()
 {
     if (g_toolOptions.bQuiet)
         EndRun(1, kReleaseThenConsole);
-    LogPrintF("Do you want to exit (Y/N) ");
+    LogPrintF("%s", kExitQuestion);
     int32_t nKey = ReadKey();
     // At the end of input nobody can answer: a failure must not end as a success later.
     uint32_t nLow = (uint32_t)nKey & 0xFFFFu;

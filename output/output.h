@@ -21,6 +21,9 @@ void LogPutLine(const char *pszLine, size_t nLength);
 // To the console only.
 void ScreenPrintF(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
 
+// Hands the command string to the library, which reads it before the keyboard.
+void SetCommandString(const char *pszText);
+
 // Key and line input for the whole tool. Before each read the log is flushed, and when
 // the keyboard is a terminal also committed to disk: a wrong register write can hang the
 // machine while the tool waits, and the log must already hold everything shown.
@@ -29,6 +32,9 @@ int32_t ReadKey();
 // A line into a 64-byte buffer. Input that ends or fails here ends the run with status 1:
 // a command nobody finished typing does not run.
 void ReadLine(char *pszLine);
+// Whether the last line came from the keyboard, which echoes it with its line end, so that
+// the console's next output starts a line; a line from the command string or a pipe is not echoed.
+bool LastLineEchoed();
 
 // How the run's end treats the library: the quit command and the exit question release it
 // before the console ends, the connect failures after, the early errors not at all.
@@ -40,8 +46,10 @@ int FinishRun(int nStatus, RunEnd eEnd); // the same, returning the status inste
 
 // Returns only when the run goes on after a failed call; hDevice is -1 for calls that concern no device.
 void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult);
-// The end-or-go-on question; returns only when the run goes on.
+// The end-or-go-on question; returns only when the run goes on. Its text stays on the
+// console's line, as the answer is not echoed.
 void AskExit();
+extern const char kExitQuestion[];
 
 // The code a failed result is reported with: bit 31 and the code number for code numbers
 // up to 29, the code number alone from 30 on.

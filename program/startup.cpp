@@ -90,7 +90,7 @@ int RunTool(int argc, char **argv)
     LogPrintF("DuzeDevazu %s - register test tool for KYN interface boards\n", DUZE_VERSION);
     ParseCommandLine(argc, argv, &g_toolOptions);
     if (g_toolOptions.pszCommandString != nullptr)
-        OsaConsoleInput(g_toolOptions.pszCommandString);
+        SetCommandString(g_toolOptions.pszCommandString);
     OpenLogFile(g_toolOptions.szLogFileName);
     LogPrintF("Log file is  %s\n", g_toolOptions.szLogFileName);
     LogPrintF("Board number %d\n", (int)g_toolOptions.nBoardNumber);

@@ -82,3 +82,29 @@ TEST(FormatMemoryError, GivesTheBytesOfTheFormat)
         }
     }
 }
+
+TEST(FormatProgress, PassPercentRateErrorsAndTimeLeftForBothPasses)
+{
+    struct {
+        int nPass;
+        uint64_t nDone, nWords;
+        int32_t nErrors;
+        uint32_t nElapsedMs;
+        const char *pszText;
+    } aCases[] = {
+        {0, 4096, 16384, 0, 1000, "Writing: 25% done, 4096 words/s, 0 errors, 0:00:07 left"},
+        {1, 16384, 16384, 3, 2000, "Reading back: 100% done, 16384 words/s, 3 errors, 0:00:00 left"},
+        {1, 1, 3, 0, 1000, "Reading back: 33% done, 4 words/s, 0 errors, 0:00:01 left"},
+        {0, 0, 1u << 30, 0, 0, "Writing: 0% done, 0 words/s, 0 errors, 0:00:00 left"},
+        {0, 1000000, 1u << 30, 0, 1000, "Writing: 0% done, 1000000 words/s, 0 errors, 0:35:47 left"},
+        {0, 1, 1u << 30, 0, 4000, "Writing: 0% done, 0 words/s, 0 errors, 0:00:00 left"},
+        {1, 1u << 29, 1u << 30, 2147483647, 60000, "Reading back: 50% done, 26843545 words/s, 2147483647 errors, 0:00:21 left"},
+        {0, 100, 36000100, 0, 1000, "Writing: 0% done, 100 words/s, 0 errors, 200:00:01 left"},
+    };
+    for (const auto &c : aCases) {
+        char szText[128];
+        EXPECT_EQ(FormatProgress(szText, sizeof szText, c.nPass, c.nDone, c.nWords, c.nErrors, c.nElapsedMs),
+                  (int)strlen(c.pszText));
+        EXPECT_STREQ(szText, c.pszText);
+    }
+}

@@ -318,9 +318,9 @@ void SimHostConsoleInit()
         return;
     g_bInitDone = true;
     atexit(DieBySignalAtExit);
-    // Output to a file or pipe goes in large blocks; a terminal keeps its line buffering.
-    if (isatty(STDOUT_FILENO) == 0)
-        setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
+    // Output to a file or pipe goes in large blocks; a terminal gets each print at once, as a
+    // console would show it, a line that is redrawn in place included.
+    setvbuf(stdout, nullptr, isatty(STDOUT_FILENO) == 0 ? _IOFBF : _IONBF, isatty(STDOUT_FILENO) == 0 ? 64 * 1024 : 0);
     g_bStdinTty = isatty(STDIN_FILENO) != 0;
     if (g_bStdinTty && tcgetattr(STDIN_FILENO, &g_termiosSaved) == 0) {
         g_bTermiosSaved = true;
