@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all configure run test test-asan fuzz fuzz-ci windows test-windows test-windows-dll bench clean deps
+.PHONY: all configure run test test-asan fuzz fuzz-ci windows test-windows test-windows-dll install package test-package bench clean deps
 
 all: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
@@ -75,10 +75,29 @@ test-windows-dll: all
 	@scripts/ensure-windows-deps
 	scripts/test-windows-dll
 
+# The tool in PREFIX/bin, its manual page in PREFIX/share/man/man1, the README in
+# PREFIX/share/doc/duzedevazu.
+PREFIX ?= /usr/local
+install: all
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package of the Linux build (build-package/duzedevazu_VERSION_ARCH.deb) and a .zip
+# of the Windows build (build-win/DuzeDevazu-VERSION-win32.zip), both Release.
+package: windows
+	@scripts/ensure-deps groff-base bsdextrautils
+	cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+	cmake --build build-package -j $(JOBS)
+	cd build-package && cpack
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+	cd $(WIN_BUILD) && cpack
+
+test-package: package
+	scripts/test-package
+
 # Release build timed against plain baseline programs; writes bench/RESULTS.md.
 BENCH_RUNS ?= 15
 bench:
 	bench/run-bench $(BENCH_RUNS)
 
 clean:
-	rm -rf build build-asan build-fuzz build-win build-bench build-windll-* build-wintool-* build-so build-sotool
+	rm -rf build build-asan build-fuzz build-win build-bench build-windll-* build-wintool-* build-so build-sotool build-package

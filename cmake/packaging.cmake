@@ -1,0 +1,54 @@
+# packaging.cmake - where cmake --install puts the tool, and what CPack makes of it: a Debian
+# package of the Linux build, a .zip of the Windows build.
+include(GNUInstallDirs)
+
+set(CPACK_PACKAGE_NAME duzedevazu)
+set(CPACK_PACKAGE_VENDOR "DuzeDevazu developers")
+set(CPACK_PACKAGE_CONTACT "DuzeDevazu developers <duzedevazu@localhost>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "register test tool for KYN interface boards")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "DuzeDevazu drives one KYN interface board (PCI, PCI Express, ExpressCard,\n"
+  "PCMCIA, PC/104) with single keys: 8/16/32-bit register reads and writes,\n"
+  "PCI-bridge reads, writes and a full dump, a write/read-back memory test, a\n"
+  "driver debug command, timestamps and sleep. Everything shown also goes to a\n"
+  "log file; a command string makes runs scriptable. This build carries the\n"
+  "simulated hardware library, whose boards need no hardware.")
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  # One folder: the program, the README and the manual page as text.
+  install(TARGETS duzedevazu RUNTIME DESTINATION .)
+  if(TARGET kynhwsim AND BUILD_SHARED_LIBS)
+    install(TARGETS kynhwsim RUNTIME DESTINATION .)
+  endif()
+  install(FILES README.md DESTINATION .)
+  find_program(DUZE_NROFF nroff)
+  find_program(DUZE_COL col)
+  if(DUZE_NROFF AND DUZE_COL)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/duzedevazu.txt
+      COMMAND ${CMAKE_COMMAND} -DNROFF=${DUZE_NROFF} -DCOL=${DUZE_COL} -DIN=${CMAKE_SOURCE_DIR}/docs/duzedevazu.1
+              -DOUT=${CMAKE_BINARY_DIR}/duzedevazu.txt -P ${CMAKE_SOURCE_DIR}/cmake/manual-text.cmake
+      DEPENDS docs/duzedevazu.1 cmake/manual-text.cmake
+      COMMENT "The manual page as text")
+    add_custom_target(manual_text ALL DEPENDS ${CMAKE_BINARY_DIR}/duzedevazu.txt)
+    install(FILES ${CMAKE_BINARY_DIR}/duzedevazu.txt DESTINATION .)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME DuzeDevazu-${PROJECT_VERSION}-win32)
+else()
+  install(TARGETS duzedevazu RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(TARGET kynhwsim AND BUILD_SHARED_LIBS)
+    install(TARGETS kynhwsim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+    set_target_properties(duzedevazu PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  endif()
+  install(FILES docs/duzedevazu.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/duzedevazu)
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+  # The C++ runtime is linked in: the C library is all it needs.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
+endif()
+
+include(CPack)
