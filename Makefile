@@ -94,10 +94,10 @@ package: windows
 test-package: package
 	scripts/test-package
 
-# Release build timed against plain baseline programs; writes bench/RESULTS.md.
+# Release builds timed in alternation against plain baseline programs; writes bench/RESULTS.md.
 BENCH_RUNS ?= 15
 bench:
 	bench/run-bench $(BENCH_RUNS)
 
 clean:
-	rm -rf build build-asan build-fuzz build-win build-bench build-windll-* build-wintool-* build-so build-sotool build-package
+	rm -rf build build-asan build-fuzz build-win build-bench build-bench-so build-bench-sotool build-windll-* build-wintool-* build-so build-sotool build-package

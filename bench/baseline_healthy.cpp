@@ -1,14 +1,17 @@
-// baseline_healthy.cpp - the healthy-board memory test as a plain program: 32-bit words hold their own address.
+// baseline_healthy.cpp - the healthy-board memory test as a plain loop: 32-bit words hold their own
+// address, in the same memory the simulated board has (the library's window allocation).
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+
+#include "sim_internal.h"
 
 int main(int argc, char **argv)
 {
     size_t nBytes = argc > 1 ? strtoull(argv[1], nullptr, 0) : (64u << 20);
     size_t nWords = nBytes / 4;
-    uint32_t *pWords = (uint32_t *)malloc(nWords * 4);
-    if (pWords == nullptr)
+    uint32_t *pWords = (uint32_t *)SimHostReserveWindow(64u << 20);
+    if (pWords == nullptr || nBytes > (64u << 20))
         return 1;
     for (size_t i = 0; i < nWords; ++i)
         pWords[i] = (uint32_t)(i * 4);
@@ -18,6 +21,5 @@ int main(int argc, char **argv)
     for (size_t i = 0; i < nWords; ++i)
         nErrors += pWords[i] != (uint32_t)(i * 4);
     printf("Memory test finished. ErrorCount=%ld\n", nErrors);
-    free(pWords);
     return 0;
 }

@@ -51,6 +51,13 @@ static char g_szConsoleLine[160];   // what the console's current line holds bes
 static int g_nProgressWidth = 0;    // columns the progress line covers; 0 while none is shown
 static uint32_t g_nProgressStart = 0, g_nProgressNext = 0;
 static uint64_t g_nProgressWords = 0; // per pass
+// Keeps the rare branches of the per-word path out of its straight line.
+#if defined(__GNUC__)
+#define DUZE_RARELY(bCondition) __builtin_expect(!!(bCondition), 0)
+#else
+#define DUZE_RARELY(bCondition) (bCondition)
+#endif
+
 // Words between two looks at the clock: the per-word path stays the library call alone.
 static const uint64_t kProgressStride = 4096;
 
@@ -81,8 +88,10 @@ static void ProgressStart(const char *pszConsoleLine, uint64_t nWords)
 
 static void ProgressUpdate(int nPass, uint64_t nDone, int32_t nErrors)
 {
+    if (!g_bProgress)
+        return;
     uint32_t nNow = HostMilliseconds();
-    if (!g_bProgress || (int32_t)(nNow - g_nProgressNext) < 0)
+    if ((int32_t)(nNow - g_nProgressNext) < 0)
         return;
     g_nProgressNext = nNow + 250;
     char szText[128];
@@ -159,7 +168,7 @@ void MemoryTest()
         uint64_t nChunk = std::min(nWords - nDone, kProgressStride);
         for (uint64_t nLeft = nChunk; nLeft != 0; --nLeft, nAddress += 4) {
             KYN_RESULT nResult = KynDrvWriteReg32(hBoard, nAddress, nAddress);
-            if (nResult < 0)
+            if (DUZE_RARELY(nResult < 0))
                 CheckWordResult(hBoard, nResult);
         }
         nDone += nChunk;
@@ -173,9 +182,9 @@ void MemoryTest()
         uint64_t nChunk = std::min(nWords - nDone, kProgressStride);
         for (uint64_t nLeft = nChunk; nLeft != 0; --nLeft, nAddress += 4) {
             KYN_RESULT nResult = KynDrvReadReg32(hBoard, nAddress, &nReadVal);
-            if (nResult < 0)
+            if (DUZE_RARELY(nResult < 0))
                 CheckWordResult(hBoard, nResult);
-            if (nReadVal != nAddress) {
+            if (DUZE_RARELY(nReadVal != nAddress)) {
                 PrintErrorLine(nAddress, nReadVal);
                 ++nErrorCount;
             }
