@@ -1,15 +1,16 @@
-// commands.cpp - the single-key command interpreter: board and bridge registers, debug, sleep, help.
+// commands.cpp - the single-key command interpreter, one table row per command: board and bridge registers, debug, sleep, help.
 #include "commands.h"
 
 #include "number.h"
 #include "options.h"
 #include "output.h"
 
-CommandDefaults g_commandDefaults;
+// A number line as the library delivers it: at most 63 characters and their end.
+static const size_t kLineSize = 64;
 
 void PromptValue(const char *pszPrompt, uint32_t *pnRemembered)
 {
-    char szLine[64];
+    char szLine[kLineSize];
     LogPrintF(pszPrompt, (unsigned)*pnRemembered);
     ReadLine(szLine);
     if (szLine[0] != '\0')
@@ -19,7 +20,7 @@ void PromptValue(const char *pszPrompt, uint32_t *pnRemembered)
 // The debug command's entry: the same steps with a signed conversion.
 static void PromptSignedValue(const char *pszPrompt, int32_t *pnRemembered)
 {
-    char szLine[64];
+    char szLine[kLineSize];
     LogPrintF(pszPrompt, (unsigned)*pnRemembered);
     ReadLine(szLine);
     if (szLine[0] != '\0')
@@ -29,31 +30,11 @@ static void PromptSignedValue(const char *pszPrompt, int32_t *pnRemembered)
 static const char *const kAddressPrompt = "Which Address (0x%X): ";
 static const char *const kValuePrompt = "Which Value (0x%X): ";
 
-// The board register commands differ in width, title and result line only.
-struct RegisterCommand {
-    int nWidth; // 8, 16 or 32
-    const char *pszTitle;
-    const char *pszResult;
-};
-
-static const RegisterCommand kRead8 = {8, "Read from a 8-bit register in the KYN Board device.\n",
-                                       "Brd Address 0x%X = 0x%.2X (%d decimal)\n"};
-static const RegisterCommand kRead16 = {16, "Read from a 16-bit register in the KYN Board device.\n",
-                                        "Brd Address 0x%X = 0x%.4X (%d decimal)\n"};
-static const RegisterCommand kRead32 = {32, "Read from a 32-bit register in the KYN Board device.\n",
-                                        "Brd Address 0x%X = 0x%.8X (%d decimal)\n"};
-static const RegisterCommand kWrite8 = {8, "Write to a 8-bit register in the KYN board device.\n",
-                                        "Wrote %.2X to Brd Address 0x%X\n"};
-static const RegisterCommand kWrite16 = {16, "Write to a 16-bit register in the KYN board device.\n",
-                                         "Wrote %.4X to Brd Address 0x%X\n"};
-static const RegisterCommand kWrite32 = {32, "Write to a 32-bit register in the KYN board device.\n",
-                                         "Wrote %.8X to Brd Address 0x%X\n"};
-
-static void ReadBoard(const RegisterCommand &command, uint32_t *pnAddress)
+static void ReadBoard(Command &command)
 {
     LogPrintF("%s", command.pszTitle);
-    PromptValue(kAddressPrompt, pnAddress);
-    uint32_t nAddress = *pnAddress;
+    PromptValue(kAddressPrompt, &command.defaults.nFirst);
+    uint32_t nAddress = command.defaults.nFirst;
     uint32_t nValue = 0; // zero-extended whatever the width
     KYN_RESULT nResult;
     if (command.nWidth == 8) {
@@ -72,13 +53,13 @@ static void ReadBoard(const RegisterCommand &command, uint32_t *pnAddress)
 }
 
 // The library gets the whole remembered value; only the printed one is cut to the width.
-static void WriteBoard(const RegisterCommand &command, uint32_t *pnAddress, uint32_t *pnValue)
+static void WriteBoard(Command &command)
 {
     LogPrintF("%s", command.pszTitle);
-    PromptValue(kAddressPrompt, pnAddress);
-    PromptValue(kValuePrompt, pnValue);
-    uint32_t nAddress = *pnAddress;
-    uint32_t nValue = *pnValue;
+    PromptValue(kAddressPrompt, &command.defaults.nFirst);
+    PromptValue(kValuePrompt, &command.defaults.nSecond);
+    uint32_t nAddress = command.defaults.nFirst;
+    uint32_t nValue = command.defaults.nSecond;
     KYN_RESULT nResult = command.nWidth == 8    ? KynDrvWriteReg8(g_hBoard, nAddress, nValue)
                          : command.nWidth == 16 ? KynDrvWriteReg16(g_hBoard, nAddress, nValue)
                                                 : KynDrvWriteReg32(g_hBoard, nAddress, nValue);
@@ -96,55 +77,57 @@ static bool HavePlx()
     return false;
 }
 
-static void ReadPlx()
+static void ReadPlx(Command &command)
 {
     if (!HavePlx())
         return;
-    LogPrintF("Read from a 32-bit register in the PCI Bridge device.\n");
-    PromptValue(kAddressPrompt, &g_commandDefaults.nPlxReadAddress);
-    uint32_t nAddress = g_commandDefaults.nPlxReadAddress;
+    LogPrintF("%s", command.pszTitle);
+    PromptValue(kAddressPrompt, &command.defaults.nFirst);
+    uint32_t nAddress = command.defaults.nFirst;
     uint32_t nValue = 0;
     CheckResult(g_hPlx, KynDrvReadReg32(g_hPlx, nAddress, &nValue));
-    LogPrintF("Plx Address 0x%X = 0x%.8X (%d decimal)\n", (unsigned)nAddress, (unsigned)nValue, (int)nValue);
+    LogPrintF(command.pszResult, (unsigned)nAddress, (unsigned)nValue, (int)nValue);
 }
 
-static void WritePlx()
+static void WritePlx(Command &command)
 {
     if (!HavePlx())
         return;
-    LogPrintF("Write to a 32-bit register in the PCI Bridge device.\n");
-    PromptValue(kAddressPrompt, &g_commandDefaults.nPlxWriteAddress);
-    PromptValue(kValuePrompt, &g_commandDefaults.nPlxWriteValue);
-    uint32_t nAddress = g_commandDefaults.nPlxWriteAddress;
-    uint32_t nValue = g_commandDefaults.nPlxWriteValue;
+    LogPrintF("%s", command.pszTitle);
+    PromptValue(kAddressPrompt, &command.defaults.nFirst);
+    PromptValue(kValuePrompt, &command.defaults.nSecond);
+    uint32_t nAddress = command.defaults.nFirst;
+    uint32_t nValue = command.defaults.nSecond;
     CheckResult(g_hPlx, KynDrvWriteReg32(g_hPlx, nAddress, nValue));
-    LogPrintF("Wrote %.8X to PCI Bridge Address 0x%X\n", (unsigned)nValue, (unsigned)nAddress);
+    LogPrintF(command.pszResult, (unsigned)nValue, (unsigned)nAddress);
 }
 
-static void DumpPlx()
+// The dump keeps its own running address, from 0 at every dump: p's address stays as it was.
+static void DumpPlx(Command &command)
 {
     if (!HavePlx())
         return;
-    LogPrintF("Complete register dump from the PCI Bridge device.\n");
+    LogPrintF("%s", command.pszTitle);
     for (uint32_t nAddress = 0; nAddress <= 0x1FC; nAddress += 4) {
         uint32_t nValue = 0;
         CheckResult(g_hPlx, KynDrvReadReg32(g_hPlx, nAddress, &nValue));
-        LogPrintF("Plx Address 0x%X = 0x%.8X (%d decimal)\n", (unsigned)nAddress, (unsigned)nValue, (int)nValue);
+        LogPrintF(command.pszResult, (unsigned)nAddress, (unsigned)nValue, (int)nValue);
     }
 }
 
-static void DebugCommand()
+static void DebugCommand(Command &command)
 {
-    PromptSignedValue("Driver Debug Command. Which Cmd? [0x%.8X] ", &g_commandDefaults.nDebugCommand);
-    int32_t nCommand = g_commandDefaults.nDebugCommand;
-    LogPrintF("Issuing Driver Debug Command 0x%.8X\n", (unsigned)nCommand);
+    int32_t nCommand = (int32_t)command.defaults.nFirst;
+    PromptSignedValue("Driver Debug Command. Which Cmd? [0x%.8X] ", &nCommand);
+    command.defaults.nFirst = (uint32_t)nCommand;
+    LogPrintF(command.pszResult, (unsigned)nCommand);
     CheckResult(g_hBoard, KynDrvDbgDump(g_hBoard, nCommand));
 }
 
 // Console only: a pause is not part of the board's record.
-static void Sleep()
+static void Sleep(Command &)
 {
-    char szLine[64];
+    char szLine[kLineSize];
     ScreenPrintF("Enter milliseconds to sleep :");
     ReadLine(szLine);
     if (szLine[0] == '\0')
@@ -156,86 +139,62 @@ static void Sleep()
         OsaThreadSleep(nMilliseconds);
 }
 
-static void Help()
+static void Help(Command &);
+
+// Every command, the help text's in its order first. A new command is one more row.
+static Command g_aCommands[] = {
+    {'?', " ?   Display Help text\n", Help, nullptr, nullptr, 0, {}},
+    {'h', " h   Ditto\n", Help, nullptr, nullptr, 0, {}},
+    {'q', " q   Quit\n", nullptr, nullptr, nullptr, 0, {}},
+    {'r', " r   KynDrvRead8 from board\n", ReadBoard, "Read from a 8-bit register in the KYN Board device.\n",
+     "Brd Address 0x%X = 0x%.2X (%d decimal)\n", 8, {}},
+    {'w', " w   KynDrvWriteReg8 to board\n", WriteBoard, "Write to a 8-bit register in the KYN board device.\n",
+     "Wrote %.2X to Brd Address 0x%X\n", 8, {}},
+    {'i', " i   KynDrvRead16 from board\n", ReadBoard, "Read from a 16-bit register in the KYN Board device.\n",
+     "Brd Address 0x%X = 0x%.4X (%d decimal)\n", 16, {}},
+    {'o', " o   KynDrvWriteReg16 to board\n", WriteBoard, "Write to a 16-bit register in the KYN board device.\n",
+     "Wrote %.4X to Brd Address 0x%X\n", 16, {}},
+    {'R', " R   KynDrvRead32 from board\n", ReadBoard, "Read from a 32-bit register in the KYN Board device.\n",
+     "Brd Address 0x%X = 0x%.8X (%d decimal)\n", 32, {}},
+    {'W', " W   KynDrvWriteReg32 to board\n", WriteBoard, "Write to a 32-bit register in the KYN board device.\n",
+     "Wrote %.8X to Brd Address 0x%X\n", 32, {}},
+    {'p', " p   KynDrvRead32 from Pci bridge device\n", ReadPlx,
+     "Read from a 32-bit register in the PCI Bridge device.\n", "Plx Address 0x%X = 0x%.8X (%d decimal)\n", 32, {}},
+    {'d', " d   Issue Debug Command KynDrvDbgDump() to board\n", DebugCommand, nullptr,
+     "Issuing Driver Debug Command 0x%.8X\n", 0, {}},
+    {'t', " t   Print current time\n", PrintCurrentTime, nullptr, nullptr, 0, {}},
+    {'T', " T   Prompt for timestamp in hex. Print it in readable format.\n", PromptTimestamp, nullptr, nullptr, 0, {}},
+    {'M', " M   Memory Read/Write Test.\n", MemoryTest, "Memory Read/Write test.\n",
+     "Memory test finished. ErrorCount=%d\n", 32, {}},
+    // Keys that work but are not in the help.
+    {'H', nullptr, Help, nullptr, nullptr, 0, {}},
+    {'Q', nullptr, nullptr, nullptr, nullptr, 0, {}},
+    {'S', nullptr, WritePlx, "Write to a 32-bit register in the PCI Bridge device.\n",
+     "Wrote %.8X to PCI Bridge Address 0x%X\n", 32, {}},
+    {'P', nullptr, DumpPlx, "Complete register dump from the PCI Bridge device.\n",
+     "Plx Address 0x%X = 0x%.8X (%d decimal)\n", 32, {}},
+    {'~', nullptr, Sleep, nullptr, nullptr, 0, {}},
+};
+
+static void Help(Command &)
 {
-    static const char *const s_apszLines[] = {
-        "Cmd  Synopsis\n",
-        "===  ========\n",
-        " ?   Display Help text\n",
-        " h   Ditto\n",
-        " q   Quit\n",
-        " r   KynDrvRead8 from board\n",
-        " w   KynDrvWriteReg8 to board\n",
-        " i   KynDrvRead16 from board\n",
-        " o   KynDrvWriteReg16 to board\n",
-        " R   KynDrvRead32 from board\n",
-        " W   KynDrvWriteReg32 to board\n",
-        " p   KynDrvRead32 from Pci bridge device\n",
-        " d   Issue Debug Command KynDrvDbgDump() to board\n",
-        " t   Print current time\n",
-        " T   Prompt for timestamp in hex. Print it in readable format.\n",
-        " M   Memory Read/Write Test.\n",
-    };
-    for (const char *pszLine : s_apszLines)
-        LogPrintF("%s", pszLine);
+    LogPrintF("Cmd  Synopsis\n");
+    LogPrintF("===  ========\n");
+    for (const Command &command : g_aCommands)
+        if (command.pszHelp != nullptr)
+            LogPrintF("%s", command.pszHelp);
 }
 
 int ExecuteCommand(signed char cKey)
 {
-    switch (cKey) {
-    case '?':
-    case 'h':
-    case 'H':
-        Help();
-        break;
-    case 'q':
-    case 'Q':
-        return 1;
-    case 'r':
-        ReadBoard(kRead8, &g_commandDefaults.nRead8Address);
-        break;
-    case 'w':
-        WriteBoard(kWrite8, &g_commandDefaults.nWrite8Address, &g_commandDefaults.nWrite8Value);
-        break;
-    case 'i':
-        ReadBoard(kRead16, &g_commandDefaults.nRead16Address);
-        break;
-    case 'o':
-        WriteBoard(kWrite16, &g_commandDefaults.nWrite16Address, &g_commandDefaults.nWrite16Value);
-        break;
-    case 'R':
-        ReadBoard(kRead32, &g_commandDefaults.nRead32Address);
-        break;
-    case 'W':
-        WriteBoard(kWrite32, &g_commandDefaults.nWrite32Address, &g_commandDefaults.nWrite32Value);
-        break;
-    case 'p':
-        ReadPlx();
-        break;
-    case 'S':
-        WritePlx();
-        break;
-    case 'P':
-        DumpPlx();
-        break;
-    case 'd':
-        DebugCommand();
-        break;
-    case 't':
-        PrintCurrentTime();
-        break;
-    case 'T':
-        PromptTimestamp();
-        break;
-    case 'M':
-        MemoryTest();
-        break;
-    case '~':
-        Sleep();
-        break;
-    default:
-        LogPrintF("Unknown command. Press '?' for help, 'q' to quit\n");
-        break;
+    for (Command &command : g_aCommands) {
+        if (command.cKey != cKey)
+            continue;
+        if (command.pfnRun == nullptr)
+            return 1;
+        command.pfnRun(command);
+        return 0;
     }
+    LogPrintF("Unknown command. Press '?' for help, 'q' to quit\n");
     return 0;
 }

@@ -149,17 +149,21 @@ static void PromptNoting(const char *pszPrompt, uint32_t *pnValue, char *pszLine
         strncat(pszLine, szShown, nSize - strlen(pszLine) - 1);
 }
 
-void MemoryTest()
+uint64_t MemoryTestWords(uint32_t nRange)
 {
-    LogPrintF("Memory Read/Write test.\n");
+    return ((uint64_t)nRange + 3) / 4;
+}
+
+void MemoryTest(Command &command)
+{
+    LogPrintF("%s", command.pszTitle);
     char szLine[160] = "";
-    PromptNoting("Which Start Address (0x%X): ", &g_commandDefaults.nMemStart, szLine, sizeof szLine);
-    PromptNoting("Which Range (in bytes) (0x%X): ", &g_commandDefaults.nMemRange, szLine, sizeof szLine);
-    const uint32_t nStart = g_commandDefaults.nMemStart;
+    PromptNoting("Which Start Address (0x%X): ", &command.defaults.nFirst, szLine, sizeof szLine);
+    PromptNoting("Which Range (in bytes) (0x%X): ", &command.defaults.nSecond, szLine, sizeof szLine);
+    // The address wraps in 32 bits.
+    const uint32_t nStart = command.defaults.nFirst;
     const KYN_HANDLE hBoard = g_hBoard;
-    // Counted in 64 bits, so that a range above 0xFFFFFFFC ends after the last word whose
-    // offset fits in 32 bits instead of starting again at 0. The address wraps in 32 bits.
-    const uint64_t nWords = ((uint64_t)g_commandDefaults.nMemRange + 3) / 4;
+    const uint64_t nWords = MemoryTestWords(command.defaults.nSecond);
     ProgressStart(szLine, nWords);
 
     // The sign test before the check keeps the per-word path to the library call alone.
@@ -193,5 +197,5 @@ void MemoryTest()
         ProgressUpdate(1, nDone, nErrorCount);
     }
     ProgressErase();
-    LogPrintF("Memory test finished. ErrorCount=%d\n", (int)nErrorCount);
+    LogPrintF(command.pszResult, (int)nErrorCount);
 }

@@ -20,7 +20,7 @@ void PrintTimestamp(uint32_t nLow, uint32_t nHigh)
               (int)pTime->nHour, (int)pTime->nMinute, (int)pTime->nSecond, (int)nMilliseconds);
 }
 
-void PrintCurrentTime()
+void PrintCurrentTime(Command &)
 {
     uint64_t nTime = 0;
     // A failed query leaves no time to show: 0 prints the invalid-timestamp line, never a made-up time.
@@ -30,10 +30,11 @@ void PrintCurrentTime()
     LogPrintF("\n");
 }
 
-void PromptTimestamp()
+// The high half is asked for first and remembered first.
+void PromptTimestamp(Command &command)
 {
-    PromptValue("Enter High 32-bit value of timestamp (0x%.8X): ", &g_commandDefaults.nTimeHigh);
-    PromptValue("Enter Low 32-bit value of timestamp (0x%.8X): ", &g_commandDefaults.nTimeLow);
-    PrintTimestamp(g_commandDefaults.nTimeLow, g_commandDefaults.nTimeHigh);
+    PromptValue("Enter High 32-bit value of timestamp (0x%.8X): ", &command.defaults.nFirst);
+    PromptValue("Enter Low 32-bit value of timestamp (0x%.8X): ", &command.defaults.nSecond);
+    PrintTimestamp(command.defaults.nSecond, command.defaults.nFirst);
     LogPrintF("\n");
 }

@@ -18,8 +18,8 @@ uint32_t HostMilliseconds();
 // cannot destroy it. On failure returns -1 with errno set, and *ppszWhy names the reason
 // when the tool itself refused the file (in use, a pipe nobody reads), else null.
 int HostOpenLog(const char *pszName, const char **ppszWhy);
-// Writes all nLength bytes; false with errno set on failure.
-bool HostWriteLog(int fdLog, const char *pText, size_t nLength);
+// One write of up to nLength bytes: how many went, or -1 with errno set.
+long HostWriteLog(int fdLog, const char *pText, size_t nLength);
 // Has the system put the file's data on disk; false with errno set on failure.
 bool HostCommitLog(int fdLog);
 // false with errno set on failure.

@@ -78,21 +78,9 @@ int HostOpenLog(const char *pszName, const char **ppszWhy)
     return fd;
 }
 
-bool HostWriteLog(int fdLog, const char *pText, size_t nLength)
+long HostWriteLog(int fdLog, const char *pText, size_t nLength)
 {
-    while (nLength > 0) {
-        ssize_t n = write(fdLog, pText, nLength);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        pText += n;
-        nLength -= (size_t)n;
-    }
-    return true;
+    return (long)write(fdLog, pText, nLength);
 }
 
 bool HostCommitLog(int fdLog)

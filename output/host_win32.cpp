@@ -52,20 +52,9 @@ int HostOpenLog(const char *pszName, const char **ppszWhy)
     return fd;
 }
 
-bool HostWriteLog(int fdLog, const char *pText, size_t nLength)
+long HostWriteLog(int fdLog, const char *pText, size_t nLength)
 {
-    while (nLength > 0) {
-        unsigned nChunk = nLength > 0x10000 ? 0x10000u : (unsigned)nLength;
-        int n = _write(fdLog, pText, nChunk);
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        pText += n;
-        nLength -= (size_t)n;
-    }
-    return true;
+    return _write(fdLog, pText, nLength > 0x10000 ? 0x10000u : (unsigned)nLength);
 }
 
 bool HostCommitLog(int fdLog)

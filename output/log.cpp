@@ -7,12 +7,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "KynHwDll.h"
 #include "host.h"
-#include "output.h"
 
 namespace {
 
-// The log's descriptor from OpenLogFile until it is closed; -1 before and after.
+// The log's descriptor from OpenLog until it is closed; -1 before and after.
 int g_fdLog = -1;
 // The log's name, for the message that tells it could not be written.
 const char *g_pszLogName = "";
@@ -26,6 +26,33 @@ char g_acLog[64 * 1024];
 volatile sig_atomic_t g_nLogUsed = 0;
 volatile sig_atomic_t g_nSignalWritten = 0;
 
+// Writes all nLength bytes; false with errno set on failure. Safe in a signal handler.
+bool WriteAll(const char *pText, size_t nLength)
+{
+    while (nLength > 0) {
+        long n = HostWriteLog(g_fdLog, pText, nLength);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        pText += n;
+        nLength -= (size_t)n;
+    }
+    return true;
+}
+
+// To the console alone, as the log is what failed.
+void TellConsole(const char *pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    OsaConsolePrintF(pszFormat, args);
+    va_end(args);
+}
+
 void LogFailed()
 {
     if (g_bLogFailed)
@@ -33,13 +60,13 @@ void LogFailed()
     int nErrno = errno;
     g_bLogFailed = true;
     g_nLogUsed = g_nSignalWritten = 0;
-    ScreenPrintF("Error: Writing log file %s failed: %s\n", g_pszLogName, strerror(nErrno));
+    TellConsole("Error: Writing log file %s failed: %s\n", g_pszLogName, strerror(nErrno));
 }
 
 void WriteBuffered()
 {
     HostHoldSignals(true);
-    bool bWritten = HostWriteLog(g_fdLog, g_acLog + g_nSignalWritten, (size_t)(g_nLogUsed - g_nSignalWritten));
+    bool bWritten = WriteAll(g_acLog + g_nSignalWritten, (size_t)(g_nLogUsed - g_nSignalWritten));
     g_nLogUsed = g_nSignalWritten = 0;
     HostHoldSignals(false);
     if (!bWritten)
@@ -53,7 +80,7 @@ void WritePendingOnSignal()
     if (g_fdLog < 0 || g_bLogFailed)
         return;
     sig_atomic_t nUsed = g_nLogUsed;
-    if (nUsed > g_nSignalWritten && HostWriteLog(g_fdLog, g_acLog + g_nSignalWritten, (size_t)(nUsed - g_nSignalWritten)))
+    if (nUsed > g_nSignalWritten && WriteAll(g_acLog + g_nSignalWritten, (size_t)(nUsed - g_nSignalWritten)))
         g_nSignalWritten = nUsed;
 }
 
@@ -69,19 +96,15 @@ void CloseAtExit()
 
 } // namespace
 
-void OpenLogFile(const char *pszName)
+bool OpenLog(const char *pszName, const char **ppszWhy)
 {
-    const char *pszWhy = nullptr;
-    g_fdLog = HostOpenLog(pszName, &pszWhy);
-    if (g_fdLog < 0) {
-        printf("Couldn't open logfile %s\n", pszName);
-        if (pszWhy != nullptr)
-            printf("%s\n", pszWhy);
-        EndRun(-1, kKeepLibrary);
-    }
+    g_fdLog = HostOpenLog(pszName, ppszWhy);
+    if (g_fdLog < 0)
+        return false;
     g_pszLogName = pszName;
     atexit(CloseAtExit);
     HostGuardLogOnSignals(WritePendingOnSignal);
+    return true;
 }
 
 void LogWriteText(const char *pText, size_t nLength)
@@ -91,7 +114,7 @@ void LogWriteText(const char *pText, size_t nLength)
     if (nLength > sizeof g_acLog - (size_t)g_nLogUsed) {
         WriteBuffered();
         if (nLength > sizeof g_acLog) {
-            if (LogOpen() && !HostWriteLog(g_fdLog, pText, nLength))
+            if (LogOpen() && !WriteAll(pText, nLength))
                 LogFailed();
             return;
         }

@@ -5,8 +5,9 @@
 #include <stdarg.h>
 #include <stddef.h>
 
-// Opens the log file or ends the run with status -1.
-void OpenLogFile(const char *pszName);
+// Opens the log file, emptied and held for the run; false when it cannot be, with a reason
+// in *ppszWhy where the tool refused it (in use, a pipe nobody reads), else null.
+bool OpenLog(const char *pszName, const char **ppszWhy);
 
 // The log's copy of a message; nothing once the log is closed or could not be written.
 void LogWriteV(const char *pszFormat, va_list args);

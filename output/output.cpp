@@ -19,6 +19,10 @@ static const char *g_pszScriptLeft = "";
 static bool g_bLineEchoed = false;
 
 const char kExitQuestion[] = "Do you want to exit (Y/N) ";
+// The question takes a key's low 16 bits for its answer (the main loop, its low 8).
+static const uint32_t kAnswerKeyMask = 0xFFFFu;
+// The buffer for a result's text from the library.
+static const uint32_t kResultTextSize = 256;
 
 void SetCommandString(const char *pszText)
 {
@@ -110,6 +114,17 @@ bool LastLineEchoed()
     return g_bLineEchoed;
 }
 
+void OpenLogFile(const char *pszName)
+{
+    const char *pszWhy = nullptr;
+    if (OpenLog(pszName, &pszWhy))
+        return;
+    printf("Couldn't open logfile %s\n", pszName);
+    if (pszWhy != nullptr)
+        printf("%s\n", pszWhy);
+    EndRun(-1, kKeepLibrary);
+}
+
 int FinishRun(int nStatus, RunEnd eEnd)
 {
     if (eEnd == kReleaseThenConsole)
@@ -126,10 +141,13 @@ void EndRun(int nStatus, RunEnd eEnd)
     exit(FinishRun(nStatus, eEnd));
 }
 
+// Code numbers up to this one keep the failure bit in the reported code.
+static const uint32_t kLastCodeWithFailureBit = 29;
+
 uint32_t ReportedCode(KYN_RESULT nResult)
 {
     uint32_t nCode = (uint32_t)nResult & 0xFFu;
-    return nCode <= 29 ? (uint32_t)nResult & 0x800000FFu : nCode;
+    return nCode <= kLastCodeWithFailureBit ? (uint32_t)nResult & 0x800000FFu : nCode;
 }
 
 uint32_t UpperField(KYN_RESULT nResult)
@@ -159,7 +177,7 @@ void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult)
             KynDrvGetAttributeValueUint32(hDevice, KYN_ATTR_DEVICE_TYPE, &nDeviceType);
         if (KynDrvGetAttributeType(hDevice, KYN_ATTR_DEVICE_NUMBER, &nKind, &nSize, &nFlags) >= 0)
             KynDrvGetAttributeValueUint32(hDevice, KYN_ATTR_DEVICE_NUMBER, &nDeviceNumber);
-        char szText[256];
+        char szText[kResultTextSize];
         if (KynDrvResultCode2String(0, nResult, sizeof szText, szText) < 0)
             snprintf(szText, sizeof szText, "%s", "Cannot translate this result code.");
         szText[sizeof szText - 1] = '\0';
@@ -176,7 +194,7 @@ void AskExit()
     LogPrintF("%s", kExitQuestion);
     int32_t nKey = ReadKey();
     // At the end of input nobody can answer: a failure must not end as a success later.
-    uint32_t nLow = (uint32_t)nKey & 0xFFFFu;
+    uint32_t nLow = (uint32_t)nKey & kAnswerKeyMask;
     if (nKey == OSA_KEY_END_OF_INPUT || nLow == 'y' || nLow == 'Y')
         EndRun(1, kReleaseThenConsole);
 }

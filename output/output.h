@@ -21,6 +21,9 @@ void LogPutLine(const char *pszLine, size_t nLength);
 // To the console only.
 void ScreenPrintF(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
 
+// Opens the log file or ends the run with status -1.
+void OpenLogFile(const char *pszName);
+
 // Hands the command string to the library, which reads it before the keyboard.
 void SetCommandString(const char *pszText);
 

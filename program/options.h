@@ -21,6 +21,7 @@ struct BoardType {
     char cLetter;            // option-T letter
     const char *pszOpening;  // printed when the board is opened
     bool bBridge;            // has a PCI bridge device to open
+    bool bCpld;              // has a CPLD build text
 };
 
 extern ToolOptions g_toolOptions;

@@ -4,7 +4,6 @@
 
 #include "commands.h"
 #include "host.h"
-#include "log.h"
 #include "options.h"
 #include "output.h"
 
@@ -55,25 +54,34 @@ void ReportBoardText(uint32_t nId, const char *pszFormat)
     free(pszText);
 }
 
-// Identity queries leave an empty text when they fail and the user goes on.
-static void QueryText(KYN_HANDLE hObject, uint32_t nId, char *pszBuffer, uint32_t nQuerySize)
+// The sizes handed to the library's identity queries; each buffer is one byte larger, so
+// the text ends inside it whatever the library writes.
+const uint32_t kVersionQuerySize = 255;
+const uint32_t kFileNameQuerySize = 64;
+
+// Reads a text attribute into acBuffer, handing the library N - 1 bytes of it. An identity
+// query that fails and is gone on from leaves an empty text.
+template <size_t N> static void QueryText(KYN_HANDLE hObject, uint32_t nId, char (&acBuffer)[N])
 {
-    pszBuffer[0] = '\0';
-    KYN_RESULT nResult = KynDrvGetAttributeValueSz(hObject, nId, pszBuffer, nQuerySize);
+    acBuffer[0] = '\0';
+    KYN_RESULT nResult = KynDrvGetAttributeValueSz(hObject, nId, acBuffer, (uint32_t)(N - 1));
     CheckResult(-1, nResult);
     if (nResult < 0)
-        pszBuffer[0] = '\0';
-    pszBuffer[nQuerySize] = '\0';
+        acBuffer[0] = '\0';
+    acBuffer[N - 1] = '\0';
 }
 
 // Connect codes 11 and 17 mean the driver is missing or of another revision: nothing can work.
+static const uint32_t kConnectNoDriver = 11;
+static const uint32_t kConnectMismatch = 17;
+
 static void ConnectLibrary()
 {
     LogPrintF("Connecting lib...\n");
     KYN_RESULT nResult = KynDrvConnectLib();
     uint32_t nReported = ReportedCode(nResult);
-    if (nReported == 11 || nReported == 17) {
-        if (nReported == 11)
+    if (nReported == kConnectNoDriver || nReported == kConnectMismatch) {
+        if (nReported == kConnectNoDriver)
             LogPrintF("Error: Could not connect to the KYN library.\nPossible cause: KYN Driver not loaded\n");
         else
             LogPrintF("Error: Mismatch between KYN Driver revision and KYN Library revision.\n"
@@ -95,21 +103,21 @@ int RunTool(int argc, char **argv)
     LogPrintF("Log file is  %s\n", g_toolOptions.szLogFileName);
     LogPrintF("Board number %d\n", (int)g_toolOptions.nBoardNumber);
 
-    char szVersion[256];
-    char szFileName[64];
+    char szVersion[kVersionQuerySize + 1];
+    char szFileName[kFileNameQuerySize + 1];
     uint32_t bStatic = 0;
-    QueryText(KYN_HANDLE_LIBRARY, KYN_ATTR_VERSION, szVersion, 255);
+    QueryText(KYN_HANDLE_LIBRARY, KYN_ATTR_VERSION, szVersion);
     KYN_RESULT nResult = KynDrvGetAttributeValueBool(KYN_HANDLE_LIBRARY, KYN_ATTR_STATIC_LINKED, &bStatic);
     CheckResult(-1, nResult);
     if (nResult < 0)
         bStatic = 0;
-    QueryText(KYN_HANDLE_LIBRARY, KYN_ATTR_FILE_NAME, szFileName, 63);
+    QueryText(KYN_HANDLE_LIBRARY, KYN_ATTR_FILE_NAME, szFileName);
     LogPrintF("Library version %s (filename %s, %s linked)\n", szVersion, szFileName,
               bStatic != 0 ? "static" : "dynamic");
 
     ConnectLibrary();
 
-    QueryText(KYN_HANDLE_DRIVER, KYN_ATTR_VERSION, szVersion, 255);
+    QueryText(KYN_HANDLE_DRIVER, KYN_ATTR_VERSION, szVersion);
     LogPrintF("Driver version %s\n", szVersion);
 
     LogPrintF("Get Handle to the board device...\n");
@@ -117,7 +125,7 @@ int RunTool(int argc, char **argv)
     LogPrintF("Read Serial Number to the board device...\n");
     ReportBoardText(KYN_ATTR_SERIAL_NUMBER, "Board Serial Number: %s\n");
     ReportBoardText(KYN_ATTR_BUILD_NUMBER, "Board Build Number: %s\n");
-    if (g_toolOptions.nBoardType != 7)
+    if (FindBoardType(g_toolOptions.nBoardType)->bCpld)
         ReportBoardText(KYN_ATTR_CPLD_BUILD, "CPLD Build:\n%s");
     LogPrintF("\nPress 'h' for help\n");
 

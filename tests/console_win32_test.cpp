@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "expected_text.h"
+
 namespace {
 
 HANDLE g_hInput;
@@ -51,39 +53,10 @@ std::string Special(char cName)
     return std::string(1, kSpecial) + cName;
 }
 
-const std::string kStartup = "Log file is  DuzeDevazu.log\n"
-                             "Board number 0\n"
-                             "Library version 4.12.0 (simulated) (filename libkynhwsim.a, static linked)\n"
-                             "Connecting lib...\n"
-                             "Driver version 4.12.0 (simulated driver)\n"
-                             "Get Handle to the board device...\n"
-                             "Opening Vesk-2-PCI board\n"
-                             "Board Device Handle = 0x00000020\n"
-                             "Plx Device Handle = 0x00000021\n"
-                             "Read Serial Number to the board device...\n"
-                             "Board Serial Number: KS-006-04711\n"
-                             "Board Build Number: 2.6.1207\n"
-                             "CPLD Build:\n"
-                             "  Main CPLD: rev 3.6 (2026-02-11)\n"
-                             "  I/O CPLD:  rev 1.8 (2025-09-30)\n"
-                             "\n"
-                             "Press 'h' for help\n";
-const std::string kHelp = "Cmd  Synopsis\n"
-                          "===  ========\n"
-                          " ?   Display Help text\n"
-                          " h   Ditto\n"
-                          " q   Quit\n"
-                          " r   KynDrvRead8 from board\n"
-                          " w   KynDrvWriteReg8 to board\n"
-                          " i   KynDrvRead16 from board\n"
-                          " o   KynDrvWriteReg16 to board\n"
-                          " R   KynDrvRead32 from board\n"
-                          " W   KynDrvWriteReg32 to board\n"
-                          " p   KynDrvRead32 from Pci bridge device\n"
-                          " d   Issue Debug Command KynDrvDbgDump() to board\n"
-                          " t   Print current time\n"
-                          " T   Prompt for timestamp in hex. Print it in readable format.\n"
-                          " M   Memory Read/Write Test.\n";
+const std::string kStartup = std::string("Log file is  DuzeDevazu.log\nBoard number 0\n"
+                                         "Library version 4.12.0 (simulated) (filename libkynhwsim.a, static linked)\n") +
+                             kExpectedAfterLibraryLine;
+const std::string kHelp = kExpectedHelp;
 const std::string kUnknown = "Unknown command. Press '?' for help, 'q' to quit\n";
 const std::string kR32 = "Read from a 32-bit register in the KYN Board device.\nWhich Address (0x0): ";
 const std::string kMisaligned =

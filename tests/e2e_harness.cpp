@@ -1,5 +1,6 @@
 // e2e_harness.cpp - runs the built tool in a fresh directory with given input and settings.
 #include "e2e_harness.h"
+#include "expected_text.h"
 
 #include <gtest/gtest.h>
 
@@ -221,6 +222,21 @@ ToolRun RunDuze(const ToolCase &toolCase)
     return FinishDuze(process);
 }
 
+std::string TraceCalls(const ToolRun &run, std::initializer_list<const char *> apszPrefixes)
+{
+    auto itTrace = run.files.find("trace.txt");
+    std::string strTrace = itTrace != run.files.end() ? itTrace->second : "", strCalls;
+    for (size_t nPos = 0; nPos < strTrace.size();) {
+        size_t nEnd = strTrace.find('\n', nPos);
+        std::string strLine = strTrace.substr(nPos, nEnd - nPos + 1);
+        for (const char *pszPrefix : apszPrefixes)
+            if (strLine.rfind(pszPrefix, 0) == 0)
+                strCalls += strLine;
+        nPos = nEnd == std::string::npos ? strTrace.size() : nEnd + 1;
+    }
+    return strCalls;
+}
+
 std::string LibraryLine()
 {
     const char *pszLibrary = getenv("DUZE_TOOL_LIBRARY");
@@ -232,24 +248,7 @@ std::string LibraryLine()
 
 std::string StartupLog(const std::string &strLogName)
 {
-    return "Log file is  " + strLogName +
-           "\n"
-           "Board number 0\n" +
-           LibraryLine() +
-           "Connecting lib...\n"
-           "Driver version 4.12.0 (simulated driver)\n"
-           "Get Handle to the board device...\n"
-           "Opening Vesk-2-PCI board\n"
-           "Board Device Handle = 0x00000020\n"
-           "Plx Device Handle = 0x00000021\n"
-           "Read Serial Number to the board device...\n"
-           "Board Serial Number: KS-006-04711\n"
-           "Board Build Number: 2.6.1207\n"
-           "CPLD Build:\n"
-           "  Main CPLD: rev 3.6 (2026-02-11)\n"
-           "  I/O CPLD:  rev 1.8 (2025-09-30)\n"
-           "\n"
-           "Press 'h' for help\n";
+    return "Log file is  " + strLogName + "\nBoard number 0\n" + LibraryLine() + kExpectedAfterLibraryLine;
 }
 
 void ExpectSession(const ToolRun &run, int nStatus, const std::string &strAfterStartup)

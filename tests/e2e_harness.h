@@ -47,6 +47,9 @@ ToolRun FinishDuze(ToolProcess &process);
 // Size of the run's standard output so far.
 long ConsoleSize(const ToolProcess &process);
 
+// The lines of a run's trace (read back as "trace.txt") whose call names start with one of the prefixes.
+std::string TraceCalls(const ToolRun &run, std::initializer_list<const char *> apszPrefixes);
+
 std::vector<std::string> ToolCommand();
 // Whether the tool under test is the Windows build (DUZE_TOOL_HOST=win32, run through wine).
 bool ToolIsWindows();

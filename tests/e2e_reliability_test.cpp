@@ -105,6 +105,15 @@ const HostileCase kHostile[] = {
     {"BarePrefix", "o0\n0x\n",
      "Write to a 16-bit register in the KYN board device.\nWhich Address (0x0): Which Value (0x0): "
      "Wrote 0000 to Brd Address 0x0\n"},
+    // Hex digits typed in lower case; the results show upper case, the 16-bit write cut to four digits.
+    {"LowerCaseHex", "o0x1a\n0xabcdef\n",
+     "Write to a 16-bit register in the KYN board device.\nWhich Address (0x0): Which Value (0x0): "
+     "Wrote CDEF to Brd Address 0x1A\n"},
+    {"MemoryPromptsInHex", "M0xab0\n0x1c\nM\n\n",
+     "Memory Read/Write test.\nWhich Start Address (0x0): Which Range (in bytes) (0x0): "
+     "Memory test finished. ErrorCount=0\n"
+     "Memory Read/Write test.\nWhich Start Address (0xAB0): Which Range (in bytes) (0x1C): "
+     "Memory test finished. ErrorCount=0\n"},
     {"PlusSign", "p+8\n",
      "Read from a 32-bit register in the PCI Bridge device.\nWhich Address (0x0): "
      "Plx Address 0x8 = 0x06800003 (109051907 decimal)\n"},

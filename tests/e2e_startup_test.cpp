@@ -105,10 +105,14 @@ TEST(Startup, FailedConnectAnsweredNoGoesOn)
 
 TEST(Startup, FailedCallAnsweredYesEndsWithStatus1)
 {
-    for (const char *pszAnswer : {"y", "Y"}) {
+    // The answer is a key's low 16 bits: 0x10079 is a 'y', 0x179 (below) is none.
+    for (const char *pszAnswer : {"y", "Y", "0x10079"}) {
         ToolCase toolCase;
         toolCase.env["KYNSIM_FAIL"] = "GetAttributeValueSz:0x80800223@10";
-        toolCase.strInput = pszAnswer;
+        if (pszAnswer[0] == '0')
+            toolCase.env["KYNSIM_KEYS"] = pszAnswer;
+        else
+            toolCase.strInput = pszAnswer;
         std::string strStartup = StartupLog();
         std::string strHead = strStartup.substr(0, strStartup.find("Board Build Number"));
         ExpectRun(RunDuze(toolCase), 1,
@@ -119,14 +123,82 @@ TEST(Startup, FailedCallAnsweredYesEndsWithStatus1)
 
 TEST(Startup, FailedBoardTextAnsweredNoShowsEmptyText)
 {
+    for (const char *pszKeys : {"", "0x179"}) {
+        ToolCase toolCase;
+        toolCase.env["KYNSIM_FAIL"] = "GetAttributeValueSz:0x80800223@10";
+        if (*pszKeys != '\0')
+            toolCase.env["KYNSIM_KEYS"] = pszKeys;
+        toolCase.strInput = *pszKeys != '\0' ? "q" : "nq";
+        std::string strLog = StartupLog();
+        strLog.replace(strLog.find("Board Build Number: 2.6.1207\n"), 29,
+                       "ERROR(0X23 [1.2]) Dev(20,6,0): The object has no such attribute. \n"
+                       "Do you want to exit (Y/N) Board Build Number: \n");
+        ExpectRun(RunDuze(toolCase), 0, strLog);
+    }
+}
+
+// Handles with hex letters show them in upper case, in the handle lines and the error report.
+TEST(Startup, HandlesWithHexLetters)
+{
     ToolCase toolCase;
+    toolCase.env["KYNSIM_HANDLES"] = "0xABC0";
     toolCase.env["KYNSIM_FAIL"] = "GetAttributeValueSz:0x80800223@10";
     toolCase.strInput = "nq";
     std::string strLog = StartupLog();
+    strLog.replace(strLog.find("0x00000020"), 10, "0x0000ABC0");
+    strLog.replace(strLog.find("0x00000021"), 10, "0x0000ABC1");
     strLog.replace(strLog.find("Board Build Number: 2.6.1207\n"), 29,
-                   "ERROR(0X23 [1.2]) Dev(20,6,0): The object has no such attribute. \n"
+                   "ERROR(0X23 [1.2]) Dev(ABC0,6,0): The object has no such attribute. \n"
                    "Do you want to exit (Y/N) Board Build Number: \n");
     ExpectRun(RunDuze(toolCase), 0, strLog);
+}
+
+// Every way out ends the console, and releases the library where it must, in its order;
+// the identity queries hand the library their buffers' sizes.
+TEST(Startup, EveryWayOutEndsTheConsoleAndReleasesInItsOrder)
+{
+    const std::string kReleaseThenEnd = "ReleaseLib() = 0\nConsoleExit()\n";
+    struct {
+        const char *pszName;
+        std::vector<std::string> aArgs;
+        std::map<std::string, std::string> env;
+        std::string strInput;
+        int nStatus;
+        std::string strCalls; // after ConsoleInit() and the connect
+    } aCases[] = {
+        {"quit", {}, {}, "q", 0, kReleaseThenEnd},
+        {"end of input", {}, {}, "", 0, kReleaseThenEnd},
+        {"yes", {}, {{"KYNSIM_FAIL", "ReadReg32:-1"}}, "R\ny", 1, kReleaseThenEnd},
+        {"quiet", {"/Q"}, {{"KYNSIM_FAIL", "ReadReg32:-1"}}, "R\n", 1, kReleaseThenEnd},
+        {"cut-off command", {}, {}, "R", 1, kReleaseThenEnd},
+        {"connect 11", {}, {{"KYNSIM_CONNECT", "11"}}, "", 1, "ConsoleExit()\nReleaseLib() = 0\n"},
+        {"connect 17", {}, {{"KYNSIM_CONNECT", "17"}}, "", 1, "ConsoleExit()\nReleaseLib() = 0\n"},
+        {"unknown switch", {"abc"}, {}, "", 1, "ConsoleExit()\n"},
+        {"log not opened", {"/L"}, {}, "", 255, "ConsoleExit()\n"},
+    };
+    for (const auto &c : aCases) {
+        ToolCase toolCase;
+        toolCase.aArgs = c.aArgs;
+        toolCase.env = c.env;
+        toolCase.env["KYNSIM_TRACE"] = "trace.txt";
+        toolCase.aReadFiles = {"trace.txt"};
+        toolCase.strInput = c.strInput;
+        ToolRun run = RunDuze(toolCase);
+        SCOPED_TRACE(c.pszName);
+        EXPECT_EQ(run.nStatus, c.nStatus);
+        std::string strCalls = TraceCalls(run, {"Console", "ConnectLib", "ReleaseLib"});
+        std::string strStart = "ConsoleInit()\n";
+        if (strCalls.find("ConnectLib") != std::string::npos)
+            strStart += strCalls.substr(strStart.size(), strCalls.find('\n', strStart.size()) + 1 - strStart.size());
+        EXPECT_EQ(strCalls, strStart + c.strCalls);
+    }
+    ToolCase toolCase;
+    toolCase.env["KYNSIM_TRACE"] = "trace.txt";
+    toolCase.aReadFiles = {"trace.txt"};
+    std::string strQueries = TraceCalls(RunDuze(toolCase), {"GetAttributeValueSz"});
+    EXPECT_EQ(strQueries.substr(0, strQueries.find("(0x20")),
+              "GetAttributeValueSz(0xfffffffe, 9, 255) = 0\nGetAttributeValueSz(0xfffffffe, 11, 64) = 0\n"
+              "GetAttributeValueSz(0, 9, 255) = 0\nGetAttributeValueSz");
 }
 
 TEST(Startup, DeviceWithoutTypeAndNumberAttributesShows999)

@@ -107,6 +107,11 @@ TEST_F(Terminal, DigitsAreEchoedAndBackspaceEditsThem)
     // The log has the prompt and the answer line, not what was typed.
     EXPECT_EQ(Log(), StartupLog() + "Read from a 16-bit register in the KYN Board device.\n"
                                     "Which Address (0x0): Brd Address 0x2 = 0x0000 (0 decimal)\n");
+    // A line of blanks, a lone Tab too, is no empty line: it reads as 0, and 0 is remembered.
+    TypeKeys(m_session, "i8\ri\t\ri\r");
+    ASSERT_TRUE(WaitForScreen(m_session, "Which Address (0x0): \r\nBrd Address 0x0 = 0x0000 (0 decimal)\r\n"))
+        << m_session.strScreen;
+    EXPECT_NE(m_session.strScreen.find("Which Address (0x8): \t\r\nBrd Address 0x0 = "), std::string::npos);
     TypeKeys(m_session, "Q");
     EXPECT_EQ(WaitForEnd(m_session), 0);
     EXPECT_TRUE(TerminalRestored(m_session));
@@ -229,6 +234,29 @@ TEST_F(Terminal, ProgressOfALongTestLeavesNoTrace)
             EXPECT_EQ(run.strConsole, kBanner + StartupLog() + c.strAfterStartup);
         }
     }
+}
+
+// Before a read the log goes to disk (fsync) only where a person waits at a terminal:
+// scripted and piped runs only hand it to the system.
+TEST_F(Terminal, TheLogIsCommittedOnlyWhereAPersonWaits)
+{
+    const std::map<std::string, std::string> env = {
+        {"LD_PRELOAD", FSYNC_SPY_PATH}, {"FSYNC_SPY_FILE", "fsyncs"}, {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
+    StartAndWaitForKeys(env);
+    TypeKeys(m_session, "h");
+    ASSERT_TRUE(WaitForScreen(m_session, " M   Memory Read/Write Test.\r\n"));
+    ASSERT_TRUE(WaitUntilReading(m_session));
+    EXPECT_EQ(ReadFile(m_session.strDir + "/fsyncs"), "fsync\nfsync\n");
+    TypeKeys(m_session, "q");
+    EXPECT_EQ(WaitForEnd(m_session), 0);
+
+    ToolCase toolCase;
+    toolCase.env = env;
+    toolCase.strInput = "hq";
+    toolCase.aReadFiles = {"fsyncs"};
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.files["fsyncs"], "");
 }
 
 struct InterruptCase {

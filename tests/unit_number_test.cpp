@@ -57,6 +57,10 @@ TEST(ConvertSigned32, SaturatesAtTheSigned32BitLimits)
         {"-0x80000000", INT32_MIN},
         {"-2147483649", INT32_MIN},
         {"-99999999999999999999", INT32_MIN},
+        {"-0x80000001", INT32_MIN},
+        {"-0x7FFFFFFF", -0x7FFFFFFF},
+        {"2147483648", 0x7FFFFFFF},
+        {"0xab", 0xAB},
         {"010", 8},
         {"", 0},
         {"abc", 0},
@@ -107,4 +111,15 @@ TEST(FormatProgress, PassPercentRateErrorsAndTimeLeftForBothPasses)
                   (int)strlen(c.pszText));
         EXPECT_STREQ(szText, c.pszText);
     }
+}
+
+TEST(MemoryTestWords, EveryWordThatStartsInTheRangeAndNoMore)
+{
+    const struct {
+        uint32_t nRange;
+        uint64_t nWords;
+    } aCases[] = {{0, 0}, {1, 1}, {4, 1}, {5, 2}, {0x10, 4}, {0xFFFFFFF8u, 0x3FFFFFFEu}, {0xFFFFFFF9u, 0x3FFFFFFFu}, {0xFFFFFFFCu, 0x3FFFFFFFu},
+                  {0xFFFFFFFDu, 0x40000000u}, {0xFFFFFFFFu, 0x40000000u}};
+    for (const auto &c : aCases)
+        EXPECT_EQ(MemoryTestWords(c.nRange), c.nWords) << c.nRange;
 }

@@ -1,6 +1,7 @@
-// unit_output_test.cpp - the reported code and the two fields of a failed result.
+// unit_output_test.cpp - the reported code and the two fields of a failed result; the board-type table.
 #include <gtest/gtest.h>
 
+#include "options.h"
 #include "output.h"
 
 TEST(ReportedCode, KeepsTheFailureBitUpToCode29AndDropsItFrom30)
@@ -26,9 +27,18 @@ TEST(ReportedCode, KeepsTheFailureBitUpToCode29AndDropsItFrom30)
     }
 }
 
-TEST(ReportedCode, PrintsAtMostEightDigitsWhereLongIsWide)
+// Every code of the table is found, and no other: a lookup past the table's end shows in
+// the sanitizer suite.
+TEST(BoardTypeTable, FindsEveryTypeAndNoOther)
 {
-    char szText[64];
-    snprintf(szText, sizeof szText, "%#lX", (unsigned long)ReportedCode((KYN_RESULT)0x8000000Bu));
-    EXPECT_STREQ(szText, "0X8000000B");
+    int nWithoutCpld = 0;
+    for (int i = 0; i < g_nBoardTypeCount; ++i) {
+        EXPECT_EQ(FindBoardType(g_aBoardTypeTable[i].nCode), &g_aBoardTypeTable[i]);
+        nWithoutCpld += g_aBoardTypeTable[i].bCpld ? 0 : 1;
+    }
+    for (int32_t nCode : {0, 5, 8, 74, 76, -1, INT32_MIN})
+        EXPECT_EQ(FindBoardType(nCode), nullptr) << nCode;
+    EXPECT_EQ(g_nBoardTypeCount, 26);
+    EXPECT_FALSE(FindBoardType(7)->bCpld);
+    EXPECT_EQ(nWithoutCpld, 1);
 }

@@ -9,14 +9,18 @@
 
 namespace {
 
-const char *const g_apszOpNames[SIM_OP_COUNT] = {
+const char *const g_apszOpNames[] = {
     "ConnectLib",     "ReleaseLib",       "GetAttributeType", "GetAttributeValueSz", "GetAttributeValueBool",
     "GetAttributeValueUint32", "GetDeviceHandle", "ReadReg8",  "ReadReg16",           "ReadReg32",
     "WriteReg8",      "WriteReg16",       "WriteReg32",       "DbgDump",             "ResultCode2String",
     "GetCurrentTime",
 };
 
-const char *const g_apszObjectNames[SIM_OBJ_COUNT] = {"library", "driver", "board", "bridge"};
+static_assert(sizeof g_apszOpNames / sizeof g_apszOpNames[0] == SIM_OP_COUNT, "one name for each SimOp, in its order");
+
+const char *const g_apszObjectNames[] = {"library", "driver", "board", "bridge"};
+static_assert(sizeof g_apszObjectNames / sizeof g_apszObjectNames[0] == SIM_OBJ_COUNT,
+              "one name for each SimObjectKind, in its order");
 
 // Whole-text number: optional '-', then "0x" hex, leading-0 octal or decimal, nothing after.
 bool ParseNumber(const std::string &strText, uint64_t nMax, bool bAllowNegative, int64_t &nValue)
@@ -263,14 +267,21 @@ bool SimParseSettings(const std::vector<std::pair<std::string, std::string>> &aE
             bOk = ParseBoards(strValue, settings, strWhy);
         } else if (strName == "KYNSIM_KEYS") {
             for (const std::string &strItem : Split(strValue, ',')) {
-                uint32_t nKey = 0;
-                if (!ParseU32(strItem, nKey) || nKey > 0x7FFFFFFFu) {
+                KYN_RESULT nKey = 0; // any 32-bit code, -1 and -2 (end of input, read error) included
+                if (!ParseResult(strItem, nKey)) {
                     bOk = false;
-                    strWhy = "'" + strItem + "' is not a key code from 0 to 0x7FFFFFFF";
+                    strWhy = "'" + strItem + "' is not a 32-bit key code";
                     break;
                 }
-                settings.anKeys.push_back((int32_t)nKey);
+                settings.anKeys.push_back(nKey);
             }
+        } else if (strName == "KYNSIM_HANDLES") {
+            uint32_t nFirst = 0;
+            // Clear of -2, -1 and 0 (library, no device, driver) for all 1024 devices.
+            bOk = ParseU32(strValue, nFirst) && nFirst >= 1 && nFirst <= 0x7FFFFFFFu - 1024;
+            settings.hFirstDevice = (KYN_HANDLE)nFirst;
+            if (!bOk)
+                strWhy = "'" + strValue + "' is not a first handle from 1 to 0x7FFFFBFF";
         } else if (strName == "KYNSIM_TRACE") {
             bOk = !strValue.empty();
             settings.strTracePath = strValue;

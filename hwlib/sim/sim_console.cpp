@@ -95,7 +95,8 @@ bool ReadLineFromStream(char *pszBuffer)
 }
 
 // Echoed line editing at the keyboard: Backspace removes, Enter ends, Ctrl-D or Ctrl-Z on
-// an empty line is the end of input, past 63 characters keys are dropped.
+// an empty line is the end of input, past 63 characters keys are dropped. Tabs are kept, as
+// from a pipe: a line of blanks is not empty.
 bool ReadLineFromKeyboard(char *pszBuffer)
 {
     size_t nLength = 0;
@@ -121,7 +122,7 @@ bool ReadLineFromKeyboard(char *pszBuffer)
                 --nLength;
                 fputs("\b \b", stdout);
             }
-        } else if (c >= 0x20 && nLength < 63) {
+        } else if ((c >= 0x20 || c == '\t') && nLength < 63) {
             pszBuffer[nLength++] = (char)c;
             fputc(c, stdout);
         }

@@ -84,6 +84,7 @@ struct SimSettings {
     std::string strTracePath;
     bool bTrace = false;
     std::vector<int32_t> anKeys; // key codes the console returns before any other input
+    KYN_HANDLE hFirstDevice = 0x20; // the first device's handle; the next ones count up from it
 };
 
 // Settings, read once from the environment on first use; every call reads them, so the
@@ -102,7 +103,7 @@ bool SimParseSettings(const std::vector<std::pair<std::string, std::string>> &aE
 
 const char *SimOpName(SimOp eOp);
 
-// Host part (console_posix.cpp, console_win32.cpp).
+// Host layer (sim_host_posix.cpp, sim_host_win32.cpp): the only host calls of the library.
 uint64_t SimHostTime100ns();                                             // since 1601-01-01 UTC
 std::vector<std::pair<std::string, std::string>> SimHostEnvironment();   // KYNSIM_* variables only
 [[noreturn]] void SimHostFatal(const std::string &strMessage);           // message and exit status 2
@@ -126,11 +127,65 @@ inline void SimCheckSignal()
         SimHostEndOnSignal();
 }
 
+// Devices and memory (sim_devices.cpp) ----------------------------------------------------
+
+// Board window: 64 MiB from address 0, kept in 64 KiB pages allocated on first write.
+const uint32_t kSimWindowSize = 64u << 20;
+const uint32_t kSimPageShift = 16;
+const uint32_t kSimPageSize = 1u << kSimPageShift;
+const uint32_t kSimPageCount = kSimWindowSize >> kSimPageShift;
+const uint32_t kSimBridgeRegCount = 128;
+
+struct SimDevice {
+    KYN_HANDLE hHandle;
+    KYN_HANDLE hParent; // 0 for boards
+    uint32_t nType;
+    uint32_t nNumber;
+    bool bBridge;
+    bool bCpld;
+    uint8_t *pWindow;                // board window, reserved on first write
+    uint8_t *apPages[kSimPageCount]; // its 64 KiB pages; null until first written
+    uint32_t anRegs[kSimBridgeRegCount];
+    uint32_t anWritable[kSimBridgeRegCount];
+};
+
+// Whether the library is connected to its (simulated) driver.
+extern bool g_bSimConnected;
+SimDevice *SimFindDevice(KYN_HANDLE hDevice);
+// The device of a type and number under a parent (the driver, or a board for its bridge),
+// opened on first use; the same device always answers with the same handle.
+KYN_RESULT SimOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice);
+
+// An attribute of the library (-2), the driver (0) or a device.
+enum SimAttrKind { SIM_ATTR_NONE, SIM_ATTR_BOOL, SIM_ATTR_UINT32, SIM_ATTR_SZ };
+struct SimAttrValue {
+    SimAttrKind eKind = SIM_ATTR_NONE;
+    uint32_t nValue = 0;
+    std::string strText;
+};
+KYN_RESULT SimLookUpAttr(KYN_HANDLE hObject, uint32_t nId, SimAttrValue &value);
+
+// Checked register accesses of 1, 2 or 4 bytes; reads are zero-extended.
+KYN_RESULT SimReadRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue);
+KYN_RESULT SimWriteRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t nValue);
+// The debug commands' actions on a device: 0 lists the open devices, 1 shows the board
+// memory in use, 2 clears it, 3 resets the bridge registers; others are unknown.
+KYN_RESULT SimDebugAction(SimDevice &device, int32_t nCommand);
+
 // The 32-bit board accesses' fast path (sim_driver.cpp): the handle of the board whose
-// window it may use, or kSimNoFastBoard whenever every access must be checked. The
-// interrupt handler clears it, so the next access takes the checked path and sees the signal.
+// window it may use, or kSimNoFastBoard whenever every access must be checked, and that
+// board's pages. The interrupt handler clears the handle, so the next access takes the
+// checked path and sees the signal.
 const KYN_HANDLE kSimNoFastBoard = INT32_MIN;
 extern volatile sig_atomic_t g_hSimFastBoard;
+extern uint8_t *const *g_apSimFastPages;
+
+// Result texts (sim_results.cpp) --------------------------------------------------------------
+
+// The text of one of this library's result codes; null for others and those KYNSIM_NO_TEXT names.
+const char *SimResultText(KYN_RESULT nResult);
+// Copies a text into a caller's buffer of nBufferSize bytes, always terminated.
+KYN_RESULT SimCopyText(const std::string &strText, char *pszBuffer, uint32_t nBufferSize);
 
 // A board window of nSize bytes that reads 0 until written and costs memory only where
 // touched; null when the host has no room. Discarding makes it read 0 again.

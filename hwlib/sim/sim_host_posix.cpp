@@ -1,4 +1,4 @@
-// console_posix.cpp - the simulated library's host part on POSIX: terminal, interrupts, sleep, clock,
+// sim_host_posix.cpp - the simulated library's host layer on POSIX: terminal, keys, interrupts, sleep, clock,
 // local time and board memory.
 #include <errno.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-// console_win32.cpp - the simulated library's host part on Windows: console keys, Ctrl-C, sleep, clock,
+// sim_host_win32.cpp - the simulated library's host layer on Windows: console keys, Ctrl-C, sleep, clock,
 // local time and board memory.
 #include <conio.h>
 #include <signal.h>

@@ -1,0 +1,373 @@
+// sim_devices.cpp - the simulated driver's devices and memory: board types, the device table,
+// attributes, board windows, bridge registers and the debug commands' actions.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "sim_internal.h"
+
+volatile sig_atomic_t g_hSimFastBoard = kSimNoFastBoard;
+uint8_t *const *g_apSimFastPages = nullptr;
+bool g_bSimConnected = false;
+
+namespace {
+
+// Pages hold the board's bytes in the host's order, which must be the boards' little-endian one.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the simulated board memory assumes a little-endian host"
+#endif
+
+struct SimBoardType {
+    uint32_t nCode;
+    bool bBridge;
+    bool bCpld;
+};
+
+// The boards this driver knows: every type the maker ships.
+const SimBoardType g_aBoardTypes[] = {
+    {6, true, true},   {7, true, false},  {30, true, true},  {32, true, true},  {33, true, true},
+    {35, true, true},  {39, true, true},  {40, true, true},  {41, true, true},  {45, true, true},
+    {46, true, true},  {47, true, true},  {48, true, true},  {53, true, true},  {54, true, true},
+    {55, true, true},  {57, true, true},  {60, true, true},  {61, true, true},  {67, false, true},
+    {68, true, true},  {69, false, true}, {70, false, true}, {71, false, true}, {72, false, true},
+    {75, true, true},
+};
+
+// Bridge reset values and the bits software may change; the rest are read-only.
+struct SimBridgeReg {
+    uint32_t nAddress;
+    uint32_t nReset;
+    uint32_t nWritable;
+};
+const SimBridgeReg g_aBridgeRegs[] = {
+    {0x000, 0x91541D8Eu, 0x00000000u}, // device and vendor id
+    {0x004, 0x02900007u, 0x00000147u}, // status and command
+    {0x008, 0x06800003u, 0x00000000u}, // class code and revision
+    {0x00C, 0x00002008u, 0x0000FF00u}, // latency timer, line size
+    {0x010, 0xFE9FF000u, 0xFFFFF000u}, // BAR0: local configuration
+    {0x014, 0x0000E001u, 0xFFFFFF00u}, // BAR1: local configuration I/O
+    {0x018, 0xFC000000u, 0xFC000000u}, // BAR2: board window
+    {0x02C, 0x90541D8Eu, 0x00000000u}, // subsystem ids
+    {0x034, 0x00000040u, 0x00000000u}, // capabilities pointer
+    {0x03C, 0x0000010Bu, 0x000000FFu}, // interrupt line and pin
+    {0x040, 0x00024801u, 0x00000000u}, // power management capability
+    {0x080, 0x03FF0000u, 0xFFFFFFF0u}, // local space range
+    {0x084, 0x00000001u, 0xFFFFFFF1u}, // local space remap
+    {0x088, 0x00200000u, 0xFFFFFFFFu}, // mode and arbitration
+    {0x0E8, 0x0F000483u, 0xFFFFFFFFu}, // interrupt control and status
+    {0x0EC, 0x100F767Eu, 0xF00FFFFFu}, // serial EEPROM and user I/O control
+    {0x0F0, 0x00000000u, 0xFFFFFFFFu}, // expansion ROM range
+    {0x100, 0x00000003u, 0x00000003u}, // DMA channel 0 mode
+    {0x1FC, 0x00000000u, 0xFFFFFFFFu}, // scratch
+};
+
+// Opened devices, kept (and reachable) until the process ends: handles stay valid for the
+// run. A device's handle is the first handle (KYNSIM_HANDLES, 0x20 by default) plus its index.
+const size_t kMaxDevices = 1024; // 26 types, at most 16 boards each, and their bridges
+SimDevice *g_apDevices[kMaxDevices];
+size_t g_nDevices = 0;
+
+const SimBoardType *FindBoardType(uint32_t nCode)
+{
+    for (const SimBoardType &type : g_aBoardTypes)
+        if (type.nCode == nCode)
+            return &type;
+    return nullptr;
+}
+
+uint32_t BoardCount(uint32_t nCode)
+{
+    const SimSettings &settings = SimGetSettings();
+    uint32_t nCount = settings.nDefaultBoardCount;
+    for (const auto &item : settings.aBoardCounts)
+        if (item.first == nCode)
+            nCount = item.second;
+    return nCount;
+}
+
+void ResetBridge(SimDevice &device)
+{
+    memset(device.anRegs, 0, sizeof device.anRegs);
+    memset(device.anWritable, 0, sizeof device.anWritable);
+    for (const SimBridgeReg &reg : g_aBridgeRegs) {
+        device.anRegs[reg.nAddress >> 2] = reg.nReset;
+        device.anWritable[reg.nAddress >> 2] = reg.nWritable;
+    }
+}
+
+bool AttrAbsent(SimObjectKind eObject, uint32_t nId)
+{
+    const std::vector<uint32_t> &anAbsent = SimGetSettings().anAbsentAttrs[eObject];
+    return std::find(anAbsent.begin(), anAbsent.end(), nId) != anAbsent.end();
+}
+
+// Whether 32-bit board accesses may skip the checks: nothing is injected into them, the
+// memory has no faults and no trace is written.
+bool FastPathAllowed()
+{
+    const SimSettings &settings = SimGetSettings();
+    return !settings.bTrace && !settings.abOpHasRule[SIM_OP_READ_REG32] &&
+           !settings.abOpHasRule[SIM_OP_WRITE_REG32] && !settings.bMemoryReadsZero &&
+           !settings.bMemoryEchoesAddress && settings.nStuckHigh == 0 && settings.nStuckLow == 0;
+}
+
+// After a checked access that succeeded on a board: later ones on it take the fast path.
+void ArmFastPath(const SimDevice *pDevice)
+{
+    static const bool s_bAllowed = FastPathAllowed();
+    if (!s_bAllowed || pDevice->bBridge || g_nSimPendingSignal != 0)
+        return;
+    g_apSimFastPages = pDevice->apPages;
+    g_hSimFastBoard = pDevice->hHandle;
+    // An interrupt between the test above and here must not be missed.
+    if (g_nSimPendingSignal != 0)
+        g_hSimFastBoard = kSimNoFastBoard;
+}
+
+// Checks a device access; on success *ppDevice is the device.
+inline KYN_RESULT CheckAccess(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, SimDevice **ppDevice)
+{
+    if (!g_bSimConnected)
+        return SIM_ERR_NOT_CONNECTED;
+    SimDevice *pDevice = SimFindDevice(hDevice);
+    if (pDevice == nullptr)
+        return SIM_ERR_INVALID_HANDLE;
+    if ((nAddress & (nWidth - 1)) != 0)
+        return SIM_ERR_MISALIGNED;
+    if (pDevice->bBridge) {
+        if (nWidth != 4)
+            return SIM_ERR_ACCESS_WIDTH;
+        if (nAddress >= kSimBridgeRegCount * 4)
+            return SIM_ERR_OUT_OF_WINDOW;
+    } else if (nAddress >= kSimWindowSize && !SimGetSettings().bMemoryEchoesAddress) {
+        return SIM_ERR_OUT_OF_WINDOW;
+    }
+    *ppDevice = pDevice;
+    return SIM_OK;
+}
+
+// Value of the aligned 32-bit word holding nAddress, as the board's faults make it read.
+inline uint32_t ReadWord(const SimDevice *pDevice, uint32_t nAddress)
+{
+    const SimSettings &settings = SimGetSettings();
+    if (settings.bMemoryReadsZero)
+        return 0;
+    if (settings.bMemoryEchoesAddress)
+        return ((nAddress & ~3u) | settings.nStuckHigh) & ~settings.nStuckLow;
+    uint32_t nWord = 0;
+    const uint8_t *pPage = pDevice->apPages[nAddress >> kSimPageShift];
+    if (pPage != nullptr)
+        memcpy(&nWord, pPage + (nAddress & (kSimPageSize - 4)), 4);
+    return (nWord | settings.nStuckHigh) & ~settings.nStuckLow;
+}
+
+} // namespace
+
+SimDevice *SimFindDevice(KYN_HANDLE hDevice)
+{
+    size_t nIndex = (uint32_t)hDevice - (uint32_t)SimGetSettings().hFirstDevice;
+    return nIndex < g_nDevices ? g_apDevices[nIndex] : nullptr;
+}
+
+KYN_RESULT SimOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice)
+{
+    const SimDevice *pParent = nullptr;
+    const SimBoardType *pType = nullptr;
+    if (!g_bSimConnected)
+        return SIM_ERR_NOT_CONNECTED;
+    if (hParent != KYN_HANDLE_DRIVER) {
+        pParent = SimFindDevice(hParent);
+        if (pParent == nullptr)
+            return SIM_ERR_INVALID_HANDLE;
+        if (pParent->bBridge || !FindBoardType(pParent->nType)->bBridge || nType != KYN_DEVICE_TYPE_PCI_BRIDGE ||
+            nNumber != 0)
+            return SIM_ERR_NO_SUCH_DEVICE;
+    } else {
+        pType = FindBoardType(nType);
+        if (pType == nullptr || nNumber >= BoardCount(nType))
+            return SIM_ERR_NO_SUCH_DEVICE;
+    }
+    for (size_t i = 0; i < g_nDevices; ++i) {
+        const SimDevice *pKnown = g_apDevices[i];
+        if (pKnown->hParent == hParent && pKnown->nType == nType && pKnown->nNumber == nNumber) {
+            *phDevice = pKnown->hHandle;
+            return SIM_OK;
+        }
+    }
+    SimDevice *pDevice = g_nDevices < kMaxDevices ? (SimDevice *)calloc(1, sizeof(SimDevice)) : nullptr;
+    if (pDevice == nullptr)
+        return SIM_ERR_OUT_OF_MEMORY;
+    pDevice->hHandle = SimGetSettings().hFirstDevice + (KYN_HANDLE)g_nDevices;
+    pDevice->hParent = hParent;
+    pDevice->nType = nType;
+    pDevice->nNumber = nNumber;
+    pDevice->bBridge = pParent != nullptr;
+    pDevice->bCpld = pType != nullptr && pType->bCpld;
+    if (pDevice->bBridge)
+        ResetBridge(*pDevice);
+    g_apDevices[g_nDevices++] = pDevice;
+    *phDevice = pDevice->hHandle;
+    return SIM_OK;
+}
+
+KYN_RESULT SimLookUpAttr(KYN_HANDLE hObject, uint32_t nId, SimAttrValue &value)
+{
+    SimObjectKind eObject;
+    const SimDevice *pDevice = nullptr;
+    if (hObject == KYN_HANDLE_LIBRARY) {
+        eObject = SIM_OBJ_LIBRARY;
+    } else {
+        if (!g_bSimConnected)
+            return SIM_ERR_NOT_CONNECTED;
+        if (hObject == KYN_HANDLE_DRIVER) {
+            eObject = SIM_OBJ_DRIVER;
+        } else {
+            pDevice = SimFindDevice(hObject);
+            if (pDevice == nullptr)
+                return SIM_ERR_INVALID_HANDLE;
+            eObject = pDevice->bBridge ? SIM_OBJ_BRIDGE : SIM_OBJ_BOARD;
+        }
+    }
+    if (AttrAbsent(eObject, nId))
+        return SIM_ERR_NO_SUCH_ATTRIBUTE;
+
+    char szText[160];
+    switch (eObject) {
+    case SIM_OBJ_LIBRARY:
+        if (nId == KYN_ATTR_VERSION) {
+            value.eKind = SIM_ATTR_SZ;
+            value.strText = "4.12.0 (simulated)";
+        } else if (nId == KYN_ATTR_FILE_NAME) {
+            value.eKind = SIM_ATTR_SZ;
+            value.strText = KYNSIM_FILE_NAME; // as the build named it
+        } else if (nId == KYN_ATTR_STATIC_LINKED) {
+            value.eKind = SIM_ATTR_BOOL;
+            value.nValue = KYNSIM_STATIC ? 1 : 0;
+        }
+        break;
+    case SIM_OBJ_DRIVER:
+        if (nId == KYN_ATTR_VERSION) {
+            value.eKind = SIM_ATTR_SZ;
+            value.strText = "4.12.0 (simulated driver)";
+        }
+        break;
+    case SIM_OBJ_BOARD:
+    case SIM_OBJ_BRIDGE:
+        if (nId == KYN_ATTR_DEVICE_TYPE || nId == KYN_ATTR_DEVICE_NUMBER) {
+            value.eKind = SIM_ATTR_UINT32;
+            value.nValue = nId == KYN_ATTR_DEVICE_TYPE ? pDevice->nType : pDevice->nNumber;
+        } else if (eObject == SIM_OBJ_BOARD && nId == KYN_ATTR_SERIAL_NUMBER) {
+            snprintf(szText, sizeof szText, "KS-%03u-%05u", (unsigned)pDevice->nType,
+                     (unsigned)(4711 + pDevice->nNumber));
+            value.eKind = SIM_ATTR_SZ;
+            value.strText = szText;
+        } else if (eObject == SIM_OBJ_BOARD && nId == KYN_ATTR_BUILD_NUMBER) {
+            snprintf(szText, sizeof szText, "%u.%u.%u", 2u, (unsigned)(pDevice->nType % 10), 1207u);
+            value.eKind = SIM_ATTR_SZ;
+            value.strText = szText;
+        } else if (eObject == SIM_OBJ_BOARD && nId == KYN_ATTR_CPLD_BUILD && pDevice->bCpld) {
+            snprintf(szText, sizeof szText,
+                     "  Main CPLD: rev 3.%u (2026-02-11)\n  I/O CPLD:  rev 1.8 (2025-09-30)\n",
+                     (unsigned)(pDevice->nType % 10));
+            value.eKind = SIM_ATTR_SZ;
+            value.strText = szText;
+        }
+        break;
+    default:
+        break;
+    }
+    return value.eKind == SIM_ATTR_NONE ? SIM_ERR_NO_SUCH_ATTRIBUTE : SIM_OK;
+}
+
+KYN_RESULT SimReadRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue)
+{
+    SimDevice *pDevice = nullptr;
+    KYN_RESULT nResult = CheckAccess(hDevice, nAddress, nWidth, &pDevice);
+    if (nResult < 0)
+        return nResult;
+    if (pDevice->bBridge) {
+        *pnValue = pDevice->anRegs[nAddress >> 2];
+        return SIM_OK;
+    }
+    uint32_t nWord = ReadWord(pDevice, nAddress);
+    if (nWidth == 4)
+        ArmFastPath(pDevice);
+    uint32_t nShift = (nAddress & 3) * 8;
+    *pnValue = nWidth == 4 ? nWord : (nWord >> nShift) & (nWidth == 1 ? 0xFFu : 0xFFFFu);
+    return SIM_OK;
+}
+
+KYN_RESULT SimWriteRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t nValue)
+{
+    SimDevice *pDevice = nullptr;
+    KYN_RESULT nResult = CheckAccess(hDevice, nAddress, nWidth, &pDevice);
+    if (nResult < 0)
+        return nResult;
+    if (pDevice->bBridge) {
+        uint32_t nIndex = nAddress >> 2;
+        uint32_t nMask = pDevice->anWritable[nIndex];
+        pDevice->anRegs[nIndex] = (pDevice->anRegs[nIndex] & ~nMask) | (nValue & nMask);
+        return SIM_OK;
+    }
+    if (SimGetSettings().bMemoryEchoesAddress)
+        return SIM_OK;
+    uint8_t *&pPage = pDevice->apPages[nAddress >> kSimPageShift];
+    if (pPage == nullptr) {
+        if (pDevice->pWindow == nullptr)
+            pDevice->pWindow = SimHostReserveWindow(kSimWindowSize);
+        if (pDevice->pWindow == nullptr)
+            return SIM_ERR_OUT_OF_MEMORY;
+        pPage = pDevice->pWindow + (nAddress & ~(kSimPageSize - 1));
+    }
+    uint8_t *p = pPage + (nAddress & (kSimPageSize - 1));
+    if (nWidth == 4) {
+        memcpy(p, &nValue, 4);
+        ArmFastPath(pDevice);
+    } else if (nWidth == 2) {
+        uint16_t nHalf = (uint16_t)nValue;
+        memcpy(p, &nHalf, 2);
+    } else {
+        *p = (uint8_t)nValue;
+    }
+    return SIM_OK;
+}
+
+KYN_RESULT SimDebugAction(SimDevice &device, int32_t nCommand)
+{
+    unsigned hDevice = (unsigned)device.hHandle;
+    switch (nCommand) {
+    case 0:
+        for (size_t i = 0; i < g_nDevices; ++i) {
+            const SimDevice *pListed = g_apDevices[i];
+            SimConsolePrint("KynSim: device 0x%X: %s type %u number %u\n", (unsigned)pListed->hHandle,
+                            pListed->bBridge ? "bridge" : "board", (unsigned)pListed->nType,
+                            (unsigned)pListed->nNumber);
+        }
+        return SIM_OK;
+    case 1: {
+        uint32_t nPages = 0;
+        for (const uint8_t *pPage : device.apPages)
+            nPages += pPage != nullptr;
+        SimConsolePrint("KynSim: device 0x%X: %u of %u KiB of board memory in use\n", hDevice,
+                        (unsigned)(nPages * (kSimPageSize >> 10)), (unsigned)(kSimWindowSize >> 10));
+        return SIM_OK;
+    }
+    case 2:
+        if (device.pWindow != nullptr)
+            SimHostDiscardWindow(device.pWindow, kSimWindowSize);
+        memset(device.apPages, 0, sizeof device.apPages);
+        SimConsolePrint("KynSim: device 0x%X: board memory cleared\n", hDevice);
+        return SIM_OK;
+    case 3:
+        for (size_t i = 0; i < g_nDevices; ++i)
+            if (SimDevice *pBridge = g_apDevices[i];
+                pBridge->bBridge && (pBridge->hHandle == device.hHandle || pBridge->hParent == device.hHandle))
+                ResetBridge(*pBridge);
+        SimConsolePrint("KynSim: device 0x%X: bridge registers reset\n", hDevice);
+        return SIM_OK;
+    default:
+        return SIM_ERR_UNKNOWN_DEBUG_COMMAND;
+    }
+}

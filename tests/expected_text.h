@@ -1,0 +1,39 @@
+// expected_text.h - the tool's fixed texts as every transcript expects them, for the Linux harnesses
+// and the Windows console driver alike: the default board's start-up lines after the library
+// line, and the help text.
+#ifndef DUZE_EXPECTED_TEXT_H
+#define DUZE_EXPECTED_TEXT_H
+
+const char kExpectedAfterLibraryLine[] = "Connecting lib...\n"
+                                         "Driver version 4.12.0 (simulated driver)\n"
+                                         "Get Handle to the board device...\n"
+                                         "Opening Vesk-2-PCI board\n"
+                                         "Board Device Handle = 0x00000020\n"
+                                         "Plx Device Handle = 0x00000021\n"
+                                         "Read Serial Number to the board device...\n"
+                                         "Board Serial Number: KS-006-04711\n"
+                                         "Board Build Number: 2.6.1207\n"
+                                         "CPLD Build:\n"
+                                         "  Main CPLD: rev 3.6 (2026-02-11)\n"
+                                         "  I/O CPLD:  rev 1.8 (2025-09-30)\n"
+                                         "\n"
+                                         "Press 'h' for help\n";
+
+const char kExpectedHelp[] = "Cmd  Synopsis\n"
+                             "===  ========\n"
+                             " ?   Display Help text\n"
+                             " h   Ditto\n"
+                             " q   Quit\n"
+                             " r   KynDrvRead8 from board\n"
+                             " w   KynDrvWriteReg8 to board\n"
+                             " i   KynDrvRead16 from board\n"
+                             " o   KynDrvWriteReg16 to board\n"
+                             " R   KynDrvRead32 from board\n"
+                             " W   KynDrvWriteReg32 to board\n"
+                             " p   KynDrvRead32 from Pci bridge device\n"
+                             " d   Issue Debug Command KynDrvDbgDump() to board\n"
+                             " t   Print current time\n"
+                             " T   Prompt for timestamp in hex. Print it in readable format.\n"
+                             " M   Memory Read/Write Test.\n";
+
+#endif
