@@ -1,5 +1,4 @@
 // sim_config.cpp - reads the simulated library's KYNSIM_* settings; a malformed one stops the run.
-#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -22,68 +21,6 @@ const char *const g_apszObjectNames[] = {"library", "driver", "board", "bridge"}
 static_assert(sizeof g_apszObjectNames / sizeof g_apszObjectNames[0] == SIM_OBJ_COUNT,
               "one name for each SimObjectKind, in its order");
 
-// Whole-text number: optional '-', then "0x" hex, leading-0 octal or decimal, nothing after.
-bool ParseNumber(const std::string &strText, uint64_t nMax, bool bAllowNegative, int64_t &nValue)
-{
-    const char *psz = strText.c_str();
-    bool bNegative = false;
-    if (*psz == '-') {
-        if (!bAllowNegative)
-            return false;
-        bNegative = true;
-        ++psz;
-    }
-    if (*psz < '0' || *psz > '9')
-        return false;
-    char *pszEnd = nullptr;
-    errno = 0;
-    unsigned long long nRaw = strtoull(psz, &pszEnd, 0);
-    if (errno != 0 || *pszEnd != '\0')
-        return false;
-    if (bNegative) {
-        if (nRaw > 0x80000000ull)
-            return false;
-        nValue = -(int64_t)nRaw;
-        return true;
-    }
-    if (nRaw > nMax)
-        return false;
-    nValue = (int64_t)nRaw;
-    return true;
-}
-
-// A 32-bit result code, written as a signed or unsigned number.
-bool ParseResult(const std::string &strText, KYN_RESULT &nResult)
-{
-    int64_t nValue = 0;
-    if (!ParseNumber(strText, 0xFFFFFFFFull, true, nValue))
-        return false;
-    nResult = (KYN_RESULT)(uint32_t)nValue;
-    return true;
-}
-
-bool ParseU32(const std::string &strText, uint32_t &nResult)
-{
-    int64_t nValue = 0;
-    if (!ParseNumber(strText, 0xFFFFFFFFull, false, nValue))
-        return false;
-    nResult = (uint32_t)nValue;
-    return true;
-}
-
-std::vector<std::string> Split(const std::string &strText, char cSep)
-{
-    std::vector<std::string> aParts;
-    size_t nStart = 0;
-    for (;;) {
-        size_t nPos = strText.find(cSep, nStart);
-        aParts.push_back(strText.substr(nStart, nPos == std::string::npos ? std::string::npos : nPos - nStart));
-        if (nPos == std::string::npos)
-            return aParts;
-        nStart = nPos + 1;
-    }
-}
-
 bool FindOp(const std::string &strName, SimOp &eOp)
 {
     std::string strShort = strName.compare(0, 6, "KynDrv") == 0 ? strName.substr(6) : strName;
@@ -99,7 +36,7 @@ bool FindOp(const std::string &strName, SimOp &eOp)
 // KYNSIM_FAIL: OP:RESULT[@MATCH|#CALL], comma-separated.
 bool ParseFailRules(const std::string &strValue, SimSettings &settings, std::string &strWhy)
 {
-    for (const std::string &strRule : Split(strValue, ',')) {
+    for (const std::string &strRule : OsaSplit(strValue, ',')) {
         SimFailRule rule = {SIM_OP_COUNT, 0, SIM_FAIL_ALWAYS, 0};
         size_t nColon = strRule.find(':');
         if (nColon == std::string::npos) {
@@ -113,14 +50,14 @@ bool ParseFailRules(const std::string &strValue, SimSettings &settings, std::str
         std::string strRest = strRule.substr(nColon + 1);
         size_t nMark = strRest.find_first_of("@#");
         std::string strResult = strRest.substr(0, nMark);
-        if (!ParseResult(strResult, rule.nResult) || rule.nResult >= 0) {
+        if (!OsaParseResult(strResult, rule.nResult) || rule.nResult >= 0) {
             strWhy = "'" + strResult + "' is not a negative 32-bit result code";
             return false;
         }
         if (nMark != std::string::npos) {
             rule.eWhen = strRest[nMark] == '@' ? SIM_FAIL_AT : SIM_FAIL_ON_CALL;
             std::string strMatch = strRest.substr(nMark + 1);
-            if (!ParseU32(strMatch, rule.nMatch) || (rule.eWhen == SIM_FAIL_ON_CALL && rule.nMatch == 0)) {
+            if (!OsaParseU32(strMatch, rule.nMatch) || (rule.eWhen == SIM_FAIL_ON_CALL && rule.nMatch == 0)) {
                 strWhy = "'" + strMatch + "' is not a " +
                          (rule.eWhen == SIM_FAIL_AT ? "32-bit number" : "call number from 1");
                 return false;
@@ -135,7 +72,7 @@ bool ParseFailRules(const std::string &strValue, SimSettings &settings, std::str
 // KYNSIM_NO_ATTR: OBJECT:ID, comma-separated.
 bool ParseAbsentAttrs(const std::string &strValue, SimSettings &settings, std::string &strWhy)
 {
-    for (const std::string &strItem : Split(strValue, ',')) {
+    for (const std::string &strItem : OsaSplit(strValue, ',')) {
         size_t nColon = strItem.find(':');
         std::string strObject = strItem.substr(0, nColon);
         int nObject = -1;
@@ -143,7 +80,7 @@ bool ParseAbsentAttrs(const std::string &strValue, SimSettings &settings, std::s
             if (strObject == g_apszObjectNames[i])
                 nObject = i;
         uint32_t nId = 0;
-        if (nColon == std::string::npos || nObject < 0 || !ParseU32(strItem.substr(nColon + 1), nId)) {
+        if (nColon == std::string::npos || nObject < 0 || !OsaParseU32(strItem.substr(nColon + 1), nId)) {
             strWhy = "'" + strItem + "' is not OBJECT:ID with OBJECT library, driver, board or bridge";
             return false;
         }
@@ -158,9 +95,9 @@ bool ParseNoText(const std::string &strValue, SimSettings &settings, std::string
         settings.bNoTextForAll = true;
         return true;
     }
-    for (const std::string &strItem : Split(strValue, ',')) {
+    for (const std::string &strItem : OsaSplit(strValue, ',')) {
         KYN_RESULT nResult = 0;
-        if (!ParseResult(strItem, nResult)) {
+        if (!OsaParseResult(strItem, nResult)) {
             strWhy = "'" + strItem + "' is not 'all' or a 32-bit result code";
             return false;
         }
@@ -172,7 +109,7 @@ bool ParseNoText(const std::string &strValue, SimSettings &settings, std::string
 // KYNSIM_MEMORY: ok, zero, stuck-high=MASK, stuck-low=MASK, comma-separated.
 bool ParseMemory(const std::string &strValue, SimSettings &settings, std::string &strWhy)
 {
-    for (const std::string &strItem : Split(strValue, ',')) {
+    for (const std::string &strItem : OsaSplit(strValue, ',')) {
         if (strItem == "ok")
             continue;
         if (strItem == "zero") {
@@ -187,7 +124,7 @@ bool ParseMemory(const std::string &strValue, SimSettings &settings, std::string
         std::string strKey = strItem.substr(0, nEq);
         uint32_t nMask = 0;
         if (nEq != std::string::npos && (strKey == "stuck-high" || strKey == "stuck-low") &&
-            ParseU32(strItem.substr(nEq + 1), nMask)) {
+            OsaParseU32(strItem.substr(nEq + 1), nMask)) {
             (strKey == "stuck-high" ? settings.nStuckHigh : settings.nStuckLow) |= nMask;
             continue;
         }
@@ -200,21 +137,21 @@ bool ParseMemory(const std::string &strValue, SimSettings &settings, std::string
 // KYNSIM_BOARDS: COUNT for every type, or TYPE:COUNT pairs with '*' for the rest.
 bool ParseBoards(const std::string &strValue, SimSettings &settings, std::string &strWhy)
 {
-    for (const std::string &strItem : Split(strValue, ',')) {
+    for (const std::string &strItem : OsaSplit(strValue, ',')) {
         size_t nColon = strItem.find(':');
         uint32_t nCount = 0;
         uint32_t nType = 0;
         bool bOk;
         if (nColon == std::string::npos) {
-            bOk = ParseU32(strItem, nCount) && nCount <= 16;
+            bOk = OsaParseU32(strItem, nCount) && nCount <= 16;
             if (bOk)
                 settings.nDefaultBoardCount = nCount;
         } else {
             std::string strType = strItem.substr(0, nColon);
-            bOk = ParseU32(strItem.substr(nColon + 1), nCount) && nCount <= 16;
+            bOk = OsaParseU32(strItem.substr(nColon + 1), nCount) && nCount <= 16;
             if (bOk && strType == "*")
                 settings.nDefaultBoardCount = nCount;
-            else if (bOk && ParseU32(strType, nType))
+            else if (bOk && OsaParseU32(strType, nType))
                 settings.aBoardCounts.push_back({nType, nCount});
             else
                 bOk = false;
@@ -227,6 +164,75 @@ bool ParseBoards(const std::string &strValue, SimSettings &settings, std::string
     return true;
 }
 
+bool ParseConnect(const std::string &strValue, SimSettings &settings, std::string &strWhy)
+{
+    if (OsaParseResult(strValue, settings.nConnectResult))
+        return true;
+    strWhy = "'" + strValue + "' is not a 32-bit result code";
+    return false;
+}
+
+bool ParseTime(const std::string &strValue, SimSettings &settings, std::string &strWhy)
+{
+    int64_t nValue = 0;
+    if (!OsaParseNumber(strValue, UINT64_MAX, false, nValue)) {
+        strWhy = "'" + strValue + "' is not a 64-bit count of 100-ns intervals";
+        return false;
+    }
+    settings.bFixedTime = true;
+    settings.nFixedTime = strtoull(strValue.c_str(), nullptr, 0);
+    return true;
+}
+
+// Any 32-bit code, -1 and -2 (end of input, read error) included.
+bool ParseKeys(const std::string &strValue, SimSettings &settings, std::string &strWhy)
+{
+    for (const std::string &strItem : OsaSplit(strValue, ',')) {
+        KYN_RESULT nKey = 0;
+        if (!OsaParseResult(strItem, nKey)) {
+            strWhy = "'" + strItem + "' is not a 32-bit key code";
+            return false;
+        }
+        settings.anKeys.push_back(nKey);
+    }
+    return true;
+}
+
+// Clear of -2, -1 and 0 (library, no device, driver) for all 1024 devices.
+bool ParseHandles(const std::string &strValue, SimSettings &settings, std::string &strWhy)
+{
+    uint32_t nFirst = 0;
+    if (OsaParseU32(strValue, nFirst) && nFirst >= 1 && nFirst <= 0x7FFFFFFFu - 1024) {
+        settings.hFirstDevice = (KYN_HANDLE)nFirst;
+        return true;
+    }
+    strWhy = "'" + strValue + "' is not a first handle from 1 to 0x7FFFFBFF";
+    return false;
+}
+
+bool ParseTrace(const std::string &strValue, SimSettings &settings, std::string &strWhy)
+{
+    settings.strTracePath = strValue;
+    settings.bTrace = !strValue.empty();
+    if (!settings.bTrace)
+        strWhy = "no file name";
+    return settings.bTrace;
+}
+
+// Every KYNSIM_* setting the library knows: name, parser, meaning.
+const OsaSettingRow<SimSettings> g_aSettings[] = {
+    {"KYNSIM_CONNECT", ParseConnect, "result of KynDrvConnectLib"},
+    {"KYNSIM_FAIL", ParseFailRules, "operations that fail: OP:RESULT[@N|#N], comma-separated"},
+    {"KYNSIM_NO_ATTR", ParseAbsentAttrs, "absent attributes: OBJECT:ID, comma-separated"},
+    {"KYNSIM_NO_TEXT", ParseNoText, "result codes without a text: all, or a list"},
+    {"KYNSIM_MEMORY", ParseMemory, "board memory faults: zero, address, stuck-high=MASK, stuck-low=MASK"},
+    {"KYNSIM_TIME", ParseTime, "fixed current time, 100-ns intervals since 1601"},
+    {"KYNSIM_BOARDS", ParseBoards, "boards present: COUNT, TYPE:COUNT, *:COUNT"},
+    {"KYNSIM_KEYS", ParseKeys, "key codes the console returns first"},
+    {"KYNSIM_TRACE", ParseTrace, "file for the call trace"},
+    {"KYNSIM_HANDLES", ParseHandles, "the first device's handle"},
+};
+
 } // namespace
 
 const char *SimOpName(SimOp eOp)
@@ -234,70 +240,9 @@ const char *SimOpName(SimOp eOp)
     return eOp < SIM_OP_COUNT ? g_apszOpNames[eOp] : "?";
 }
 
-bool SimParseSettings(const std::vector<std::pair<std::string, std::string>> &aEnv, SimSettings &settings,
-                      std::string &strError)
+bool SimParseSettings(const OsaNameValues &aValues, SimSettings &settings, std::string &strError)
 {
-    for (const auto &item : aEnv) {
-        const std::string &strName = item.first;
-        const std::string &strValue = item.second;
-        std::string strWhy;
-        bool bOk = true;
-        if (strName == "KYNSIM_CONNECT") {
-            bOk = ParseResult(strValue, settings.nConnectResult);
-            if (!bOk)
-                strWhy = "'" + strValue + "' is not a 32-bit result code";
-        } else if (strName == "KYNSIM_FAIL") {
-            bOk = ParseFailRules(strValue, settings, strWhy);
-        } else if (strName == "KYNSIM_NO_ATTR") {
-            bOk = ParseAbsentAttrs(strValue, settings, strWhy);
-        } else if (strName == "KYNSIM_NO_TEXT") {
-            bOk = ParseNoText(strValue, settings, strWhy);
-        } else if (strName == "KYNSIM_MEMORY") {
-            bOk = ParseMemory(strValue, settings, strWhy);
-        } else if (strName == "KYNSIM_TIME") {
-            int64_t nValue = 0;
-            bOk = ParseNumber(strValue, UINT64_MAX, false, nValue);
-            if (bOk) {
-                settings.bFixedTime = true;
-                settings.nFixedTime = strtoull(strValue.c_str(), nullptr, 0);
-            } else {
-                strWhy = "'" + strValue + "' is not a 64-bit count of 100-ns intervals";
-            }
-        } else if (strName == "KYNSIM_BOARDS") {
-            bOk = ParseBoards(strValue, settings, strWhy);
-        } else if (strName == "KYNSIM_KEYS") {
-            for (const std::string &strItem : Split(strValue, ',')) {
-                KYN_RESULT nKey = 0; // any 32-bit code, -1 and -2 (end of input, read error) included
-                if (!ParseResult(strItem, nKey)) {
-                    bOk = false;
-                    strWhy = "'" + strItem + "' is not a 32-bit key code";
-                    break;
-                }
-                settings.anKeys.push_back(nKey);
-            }
-        } else if (strName == "KYNSIM_HANDLES") {
-            uint32_t nFirst = 0;
-            // Clear of -2, -1 and 0 (library, no device, driver) for all 1024 devices.
-            bOk = ParseU32(strValue, nFirst) && nFirst >= 1 && nFirst <= 0x7FFFFFFFu - 1024;
-            settings.hFirstDevice = (KYN_HANDLE)nFirst;
-            if (!bOk)
-                strWhy = "'" + strValue + "' is not a first handle from 1 to 0x7FFFFBFF";
-        } else if (strName == "KYNSIM_TRACE") {
-            bOk = !strValue.empty();
-            settings.strTracePath = strValue;
-            settings.bTrace = bOk;
-            if (!bOk)
-                strWhy = "no file name";
-        } else {
-            bOk = false;
-            strWhy = "unknown setting";
-        }
-        if (!bOk) {
-            strError = "kynsim: bad setting " + strName + "=" + strValue + ": " + strWhy;
-            return false;
-        }
-    }
-    return true;
+    return OsaParseSettings("kynsim", g_aSettings, aValues, settings, strError);
 }
 
 const SimSettings *g_pSimSettings = nullptr;
@@ -307,8 +252,8 @@ const SimSettings &SimLoadSettings()
     if (g_pSimSettings == nullptr) {
         SimSettings *pSettings = new SimSettings(); // kept for the run
         std::string strError;
-        if (!SimParseSettings(SimHostEnvironment(), *pSettings, strError))
-            SimHostFatal(strError);
+        if (!SimParseSettings(OsaEnvironment("KYNSIM_"), *pSettings, strError))
+            OsaFatal(strError);
         g_pSimSettings = pSettings;
     }
     return *g_pSimSettings;

@@ -117,12 +117,12 @@ bool FastPathAllowed()
 void ArmFastPath(const SimDevice *pDevice)
 {
     static const bool s_bAllowed = FastPathAllowed();
-    if (!s_bAllowed || pDevice->bBridge || g_nSimPendingSignal != 0)
+    if (!s_bAllowed || pDevice->bBridge || g_nOsaPendingSignal != 0)
         return;
     g_apSimFastPages = pDevice->apPages;
     g_hSimFastBoard = pDevice->hHandle;
     // An interrupt between the test above and here must not be missed.
-    if (g_nSimPendingSignal != 0)
+    if (g_nOsaPendingSignal != 0)
         g_hSimFastBoard = kSimNoFastBoard;
 }
 
@@ -341,7 +341,7 @@ KYN_RESULT SimDebugAction(SimDevice &device, int32_t nCommand)
     case 0:
         for (size_t i = 0; i < g_nDevices; ++i) {
             const SimDevice *pListed = g_apDevices[i];
-            SimConsolePrint("KynSim: device 0x%X: %s type %u number %u\n", (unsigned)pListed->hHandle,
+            OsaLibraryPrint("KynSim: device 0x%X: %s type %u number %u\n", (unsigned)pListed->hHandle,
                             pListed->bBridge ? "bridge" : "board", (unsigned)pListed->nType,
                             (unsigned)pListed->nNumber);
         }
@@ -350,7 +350,7 @@ KYN_RESULT SimDebugAction(SimDevice &device, int32_t nCommand)
         uint32_t nPages = 0;
         for (const uint8_t *pPage : device.apPages)
             nPages += pPage != nullptr;
-        SimConsolePrint("KynSim: device 0x%X: %u of %u KiB of board memory in use\n", hDevice,
+        OsaLibraryPrint("KynSim: device 0x%X: %u of %u KiB of board memory in use\n", hDevice,
                         (unsigned)(nPages * (kSimPageSize >> 10)), (unsigned)(kSimWindowSize >> 10));
         return SIM_OK;
     }
@@ -358,14 +358,14 @@ KYN_RESULT SimDebugAction(SimDevice &device, int32_t nCommand)
         if (device.pWindow != nullptr)
             SimHostDiscardWindow(device.pWindow, kSimWindowSize);
         memset(device.apPages, 0, sizeof device.apPages);
-        SimConsolePrint("KynSim: device 0x%X: board memory cleared\n", hDevice);
+        OsaLibraryPrint("KynSim: device 0x%X: board memory cleared\n", hDevice);
         return SIM_OK;
     case 3:
         for (size_t i = 0; i < g_nDevices; ++i)
             if (SimDevice *pBridge = g_apDevices[i];
                 pBridge->bBridge && (pBridge->hHandle == device.hHandle || pBridge->hParent == device.hHandle))
                 ResetBridge(*pBridge);
-        SimConsolePrint("KynSim: device 0x%X: bridge registers reset\n", hDevice);
+        OsaLibraryPrint("KynSim: device 0x%X: bridge registers reset\n", hDevice);
         return SIM_OK;
     default:
         return SIM_ERR_UNKNOWN_DEBUG_COMMAND;

@@ -18,7 +18,7 @@ uint32_t g_anCalls[SIM_OP_COUNT];
 // Counts the call and returns the injected failure for it, or SIM_OK.
 KYN_RESULT Injected(SimOp eOp, uint32_t nArgument)
 {
-    SimCheckSignal();
+    OsaCheckSignal();
     const SimSettings &settings = SimGetSettings();
     if (!settings.abOpHasRule[eOp])
         return SIM_OK;
@@ -45,8 +45,8 @@ KYN_RESULT GetNumericAttr(SimOp eOp, SimAttrKind eKind, KYN_HANDLE hObject, uint
         nResult = SIM_ERR_INVALID_PARAMETER;
     if (nResult == SIM_OK)
         *pnValue = value.nValue;
-    if (SimTracing())
-        SimTrace("%s(%#x, %u) = %#x -> %u\n", SimOpName(eOp), (unsigned)hObject, (unsigned)nId, (unsigned)nResult,
+    if (OsaTracing())
+        OsaTrace("%s(%#x, %u) = %#x -> %u\n", SimOpName(eOp), (unsigned)hObject, (unsigned)nId, (unsigned)nResult,
                  (unsigned)value.nValue);
     return nResult;
 }
@@ -61,8 +61,8 @@ SIM_NOINLINE KYN_RESULT ReadReg(SimOp eOp, KYN_HANDLE hDevice, uint32_t nAddress
         nResult = !bHaveTarget ? SIM_ERR_INVALID_PARAMETER : SimReadRegister(hDevice, nAddress, nWidth, &nValue);
     if (nResult == SIM_OK)
         *pnValue = nValue;
-    if (SimTracing())
-        SimTrace("%s(%#x, %#x) = %#x -> %#x\n", SimOpName(eOp), (unsigned)hDevice, (unsigned)nAddress,
+    if (OsaTracing())
+        OsaTrace("%s(%#x, %#x) = %#x -> %#x\n", SimOpName(eOp), (unsigned)hDevice, (unsigned)nAddress,
                  (unsigned)nResult, (unsigned)nValue);
     return nResult;
 }
@@ -82,13 +82,27 @@ SIM_NOINLINE KYN_RESULT WriteReg(SimOp eOp, KYN_HANDLE hDevice, uint32_t nAddres
     KYN_RESULT nResult = Injected(eOp, nAddress);
     if (nResult == SIM_OK)
         nResult = SimWriteRegister(hDevice, nAddress, nWidth, nValue);
-    if (SimTracing())
-        SimTrace("%s(%#x, %#x, %#x) = %#x\n", SimOpName(eOp), (unsigned)hDevice, (unsigned)nAddress,
+    if (OsaTracing())
+        OsaTrace("%s(%#x, %#x, %#x) = %#x\n", SimOpName(eOp), (unsigned)hDevice, (unsigned)nAddress,
                  (unsigned)nValue, (unsigned)nResult);
     return nResult;
 }
 
+// The first interrupt sends the next 32-bit access the checked way, which ends the run.
+void LeaveFastPath()
+{
+    g_hSimFastBoard = kSimNoFastBoard;
+}
+
 } // namespace
+
+void KynLibStartConsole()
+{
+    const SimSettings &settings = SimGetSettings();
+    OsaTraceOpen(settings.strTracePath, "kynsim", "KYNSIM_TRACE");
+    OsaInjectKeys(settings.anKeys);
+    OsaOnInterrupt(LeaveFastPath);
+}
 
 extern "C" {
 
@@ -101,8 +115,8 @@ KYN_RESULT KYNHW_CALL KynDrvConnectLib(void)
     uint32_t nCode = (uint32_t)nResult & 0xFF;
     g_hSimFastBoard = kSimNoFastBoard;
     g_bSimConnected = nResult >= 0 && nCode != 11 && nCode != 17;
-    if (SimTracing())
-        SimTrace("ConnectLib() = %#x\n", (unsigned)nResult);
+    if (OsaTracing())
+        OsaTrace("ConnectLib() = %#x\n", (unsigned)nResult);
     return nResult;
 }
 
@@ -113,8 +127,8 @@ KYN_RESULT KYNHW_CALL KynDrvReleaseLib(void)
         g_bSimConnected = false;
         g_hSimFastBoard = kSimNoFastBoard;
     }
-    if (SimTracing())
-        SimTrace("ReleaseLib() = %#x\n", (unsigned)nResult);
+    if (OsaTracing())
+        OsaTrace("ReleaseLib() = %#x\n", (unsigned)nResult);
     return nResult;
 }
 
@@ -134,8 +148,8 @@ KYN_RESULT KYNHW_CALL KynDrvGetAttributeType(KYN_HANDLE hObject, uint32_t nId, u
         *pnSize = value.eKind == SIM_ATTR_SZ ? (uint32_t)value.strText.size() + 1 : 4;
         *pnFlags = 0;
     }
-    if (SimTracing())
-        SimTrace("GetAttributeType(%#x, %u) = %#x\n", (unsigned)hObject, (unsigned)nId, (unsigned)nResult);
+    if (OsaTracing())
+        OsaTrace("GetAttributeType(%#x, %u) = %#x\n", (unsigned)hObject, (unsigned)nId, (unsigned)nResult);
     return nResult;
 }
 
@@ -150,8 +164,8 @@ KYN_RESULT KYNHW_CALL KynDrvGetAttributeValueSz(KYN_HANDLE hObject, uint32_t nId
         nResult = SIM_ERR_ATTRIBUTE_KIND;
     if (nResult == SIM_OK)
         nResult = SimCopyText(value.strText, pszBuffer, nBufferSize);
-    if (SimTracing())
-        SimTrace("GetAttributeValueSz(%#x, %u, %u) = %#x\n", (unsigned)hObject, (unsigned)nId,
+    if (OsaTracing())
+        OsaTrace("GetAttributeValueSz(%#x, %u, %u) = %#x\n", (unsigned)hObject, (unsigned)nId,
                  (unsigned)nBufferSize, (unsigned)nResult);
     return nResult;
 }
@@ -173,8 +187,8 @@ KYN_RESULT KYNHW_CALL KynDrvGetDeviceHandle(KYN_HANDLE hParent, uint32_t nDevice
     if (nResult == SIM_OK)
         nResult = phDevice == nullptr ? SIM_ERR_INVALID_PARAMETER
                                       : SimOpenDevice(hParent, nDeviceType, nDeviceNumber, phDevice);
-    if (SimTracing())
-        SimTrace("GetDeviceHandle(%#x, %u, %u) = %#x -> %#x\n", (unsigned)hParent, (unsigned)nDeviceType,
+    if (OsaTracing())
+        OsaTrace("GetDeviceHandle(%#x, %u, %u) = %#x -> %#x\n", (unsigned)hParent, (unsigned)nDeviceType,
                  (unsigned)nDeviceNumber, (unsigned)nResult,
                  phDevice != nullptr ? (unsigned)*phDevice : 0u);
     return nResult;
@@ -245,8 +259,8 @@ KYN_RESULT KYNHW_CALL KynDrvDbgDump(KYN_HANDLE hDevice, int32_t nCommand)
         nResult = SIM_ERR_INVALID_HANDLE;
     if (nResult == SIM_OK)
         nResult = SimDebugAction(*pDevice, nCommand);
-    if (SimTracing())
-        SimTrace("DbgDump(%#x, %d) = %#x\n", (unsigned)hDevice, (int)nCommand, (unsigned)nResult);
+    if (OsaTracing())
+        OsaTrace("DbgDump(%#x, %d) = %#x\n", (unsigned)hDevice, (int)nCommand, (unsigned)nResult);
     return nResult;
 }
 
@@ -259,8 +273,8 @@ KYN_RESULT KYNHW_CALL KynDrvResultCode2String(KYN_HANDLE hObject, KYN_RESULT nRe
         const char *pszText = SimResultText(nResult);
         nOwn = pszText == nullptr ? SIM_ERR_INVALID_PARAMETER : SimCopyText(pszText, pszBuffer, nBufferSize);
     }
-    if (SimTracing())
-        SimTrace("ResultCode2String(%#x) = %#x\n", (unsigned)nResult, (unsigned)nOwn);
+    if (OsaTracing())
+        OsaTrace("ResultCode2String(%#x) = %#x\n", (unsigned)nResult, (unsigned)nOwn);
     return nOwn;
 }
 
@@ -271,10 +285,10 @@ KYN_RESULT KYNHW_CALL KynDrvGetCurrentTime(uint64_t *pnTime)
         nResult = SIM_ERR_INVALID_PARAMETER;
     if (nResult == SIM_OK) {
         const SimSettings &settings = SimGetSettings();
-        *pnTime = settings.bFixedTime ? settings.nFixedTime : SimHostTime100ns();
+        *pnTime = settings.bFixedTime ? settings.nFixedTime : OsaTime100ns();
     }
-    if (SimTracing())
-        SimTrace("GetCurrentTime() = %#x\n", (unsigned)nResult);
+    if (OsaTracing())
+        OsaTrace("GetCurrentTime() = %#x\n", (unsigned)nResult);
     return nResult;
 }
 

@@ -1,4 +1,4 @@
-// sim_internal.h - what the simulated library's parts share: result codes, settings, host helpers.
+// sim_internal.h - what the simulated library's parts share: result codes, settings, devices, memory.
 #ifndef KYNSIM_INTERNAL_H
 #define KYNSIM_INTERNAL_H
 
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "KynHwDll.h"
+#include "osa_library.h"
 
 // Result codes: failure bit, upper field 1 (this library), middle field naming the area, code number.
 #define SIM_FAILURE(nMiddle, nCode) \
@@ -98,34 +99,9 @@ inline const SimSettings &SimGetSettings()
 
 // Parses all settings from name=value pairs; on a malformed one returns false and
 // puts a message naming it in strError.  Exposed for the unit tests.
-bool SimParseSettings(const std::vector<std::pair<std::string, std::string>> &aEnv, SimSettings &settings,
-                      std::string &strError);
+bool SimParseSettings(const OsaNameValues &aValues, SimSettings &settings, std::string &strError);
 
 const char *SimOpName(SimOp eOp);
-
-// Host layer (sim_host_posix.cpp, sim_host_win32.cpp): the only host calls of the library.
-uint64_t SimHostTime100ns();                                             // since 1601-01-01 UTC
-std::vector<std::pair<std::string, std::string>> SimHostEnvironment();   // KYNSIM_* variables only
-[[noreturn]] void SimHostFatal(const std::string &strMessage);           // message and exit status 2
-bool SimHostKeyboardInput();  // standard input is the keyboard, not a pipe or file
-// One key from the keyboard, no echo, or OSA_KEY_END_OF_INPUT or OSA_KEY_READ_ERROR. Keys
-// that are no characters (arrows, function and editing keys) come as two codes, 0xE0 or 0
-// and the key's scan code, as the Windows console gives them, on every host.
-int SimHostReadKey();
-bool SimHostLocalTime(int64_t nSeconds, struct tm *pTime);
-
-// Shared by the host parts (sim_console.cpp): the KYNSIM_* pairs of an environment block.
-std::vector<std::pair<std::string, std::string>> SimParseEnvironment(char **ppszEnvironment);
-
-// An interrupt (Ctrl-C, SIGTERM, ...) is only noted by its handler; the next library call
-// ends the run from ordinary code, so exit handlers can close the log and restore the terminal.
-extern volatile sig_atomic_t g_nSimPendingSignal;
-[[noreturn]] void SimHostEndOnSignal();
-inline void SimCheckSignal()
-{
-    if (g_nSimPendingSignal != 0)
-        SimHostEndOnSignal();
-}
 
 // Devices and memory (sim_devices.cpp) ----------------------------------------------------
 
@@ -187,24 +163,10 @@ const char *SimResultText(KYN_RESULT nResult);
 // Copies a text into a caller's buffer of nBufferSize bytes, always terminated.
 KYN_RESULT SimCopyText(const std::string &strText, char *pszBuffer, uint32_t nBufferSize);
 
-// A board window of nSize bytes that reads 0 until written and costs memory only where
-// touched; null when the host has no room. Discarding makes it read 0 again.
+// The boards' memory (sim_host_posix.cpp, sim_host_win32.cpp): a window of nSize bytes that
+// reads 0 until written and costs memory only where touched; null when the host has no room.
+// Discarding makes it read 0 again.
 uint8_t *SimHostReserveWindow(size_t nSize);
 void SimHostDiscardWindow(uint8_t *pWindow, size_t nSize);
-
-// The call trace (KYNSIM_TRACE): one line per call, opened at the first.
-void SimTrace(const char *pszFormat, ...);
-inline bool SimTracing()
-{
-    return SimGetSettings().bTrace;
-}
-
-// The host's share of console start and end and of sleeping; a count of 0 or less does not sleep.
-void SimHostConsoleInit();
-void SimHostConsoleExit();
-void SimHostSleep(int32_t nMilliseconds);
-
-// Library text output (debug commands) goes to the console like everything else.
-void SimConsolePrint(const char *pszFormat, ...);
 
 #endif

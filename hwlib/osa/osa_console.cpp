@@ -1,5 +1,6 @@
-// sim_console.cpp - the simulated console's host-independent part: command string, key and line reads,
-// formatted output, upper-casing, local time; the host parts supply the keyboard, clock and sleep.
+// osa_console.cpp - the Osa console both hardware libraries share, its host-independent part: command
+// string, key and line reads, formatted output, upper-casing, local time; the host layer supplies the
+// keyboard, the terminal, interrupts, the clock and sleep.
 #include <errno.h>
 #include <stdlib.h>
 #include <stdarg.h>
@@ -10,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "sim_internal.h"
+#include "osa_host.h"
+#include "osa_library.h"
 
 namespace {
 
@@ -59,7 +61,7 @@ int ReadStreamChar()
         int c = getchar();
         if (c != EOF)
             return c;
-        SimCheckSignal();
+        OsaCheckSignal();
         if (!ferror(stdin)) {
             g_nInputGone = OSA_KEY_END_OF_INPUT;
             return g_nInputGone;
@@ -101,10 +103,10 @@ bool ReadLineFromKeyboard(char *pszBuffer)
 {
     size_t nLength = 0;
     for (;;) {
-        int c = SimHostReadKey();
+        int c = OsaHostReadKey();
         // Arrows and function keys have no place in a number: both their codes are dropped.
         if (c == 0 || c == 0xE0) {
-            c = SimHostReadKey();
+            c = OsaHostReadKey();
             if (c >= 0)
                 continue;
         }
@@ -132,57 +134,24 @@ bool ReadLineFromKeyboard(char *pszBuffer)
     return g_nInputGone == 0 || nLength > 0;
 }
 
-FILE *g_pTrace = nullptr;
-bool g_bTraceOpened = false;
-
-void CloseTrace()
-{
-    if (g_pTrace != nullptr)
-        fclose(g_pTrace);
-    g_pTrace = nullptr;
-}
+// Key codes handed over by the library, returned before any other input.
+std::vector<int32_t> g_anInjectedKeys;
+size_t g_nInjectedKeysUsed = 0;
 
 } // namespace
 
-void SimTrace(const char *pszFormat, ...)
+void OsaInjectKeys(const std::vector<int32_t> &anKeys)
 {
-    if (!g_bTraceOpened) {
-        g_bTraceOpened = true;
-        const std::string &strPath = SimGetSettings().strTracePath;
-        if (!strPath.empty()) {
-            g_pTrace = fopen(strPath.c_str(), "w");
-            if (g_pTrace == nullptr)
-                SimHostFatal("kynsim: bad setting KYNSIM_TRACE=" + strPath + ": cannot create the file");
-            atexit(CloseTrace);
-        }
-    }
-    if (g_pTrace == nullptr)
-        return;
-    va_list args;
-    va_start(args, pszFormat);
-    vfprintf(g_pTrace, pszFormat, args);
-    va_end(args);
+    g_anInjectedKeys = anKeys;
+    g_nInjectedKeysUsed = 0;
 }
 
-void SimConsolePrint(const char *pszFormat, ...)
+void OsaLibraryPrint(const char *pszFormat, ...)
 {
     va_list args;
     va_start(args, pszFormat);
     vfprintf(stdout, pszFormat, args);
     va_end(args);
-}
-
-std::vector<std::pair<std::string, std::string>> SimParseEnvironment(char **ppszEnvironment)
-{
-    std::vector<std::pair<std::string, std::string>> aEnv;
-    for (char **ppsz = ppszEnvironment; ppsz != nullptr && *ppsz != nullptr; ++ppsz) {
-        if (strncmp(*ppsz, "KYNSIM_", 7) != 0)
-            continue;
-        const char *pszEq = strchr(*ppsz, '=');
-        if (pszEq != nullptr)
-            aEnv.emplace_back(std::string(*ppsz, (size_t)(pszEq - *ppsz)), std::string(pszEq + 1));
-    }
-    return aEnv;
 }
 
 extern "C" {
@@ -191,32 +160,32 @@ extern "C" {
 // tool has opened anything.
 void KYNHW_CALL OsaConsoleInit(void)
 {
-    SimGetSettings();
-    if (SimTracing())
-        SimTrace("ConsoleInit()\n");
-    SimHostConsoleInit();
+    KynLibStartConsole();
+    if (OsaTracing())
+        OsaTrace("ConsoleInit()\n");
+    OsaHostConsoleInit();
 }
 
 void KYNHW_CALL OsaConsoleExit(void)
 {
-    if (SimTracing())
-        SimTrace("ConsoleExit()\n");
+    if (OsaTracing())
+        OsaTrace("ConsoleExit()\n");
     fflush(stdout);
-    SimHostConsoleExit();
+    OsaHostConsoleExit();
 }
 
 void KYNHW_CALL OsaThreadSleep(int32_t nMilliseconds)
 {
-    if (SimTracing())
-        SimTrace("ThreadSleep(%d)\n", (int)nMilliseconds);
-    SimHostSleep(nMilliseconds);
+    if (OsaTracing())
+        OsaTrace("ThreadSleep(%d)\n", (int)nMilliseconds);
+    OsaHostSleep(nMilliseconds);
 }
 
 int32_t KYNHW_CALL OsaConsolePrintF(const char *pszFormat, va_list args)
 {
     int32_t nLength = vfprintf(stdout, pszFormat, args);
     // After the text: what the tool gave the log before this call is shown too.
-    SimCheckSignal();
+    OsaCheckSignal();
     return nLength;
 }
 
@@ -227,20 +196,18 @@ void KYNHW_CALL OsaConsoleInput(const char *pszText)
 
 int32_t KYNHW_CALL OsaConsoleGetCh(void)
 {
-    SimCheckSignal();
-    static size_t s_nKeysUsed = 0; // of the KYNSIM_KEYS codes
-    const std::vector<int32_t> &anKeys = SimGetSettings().anKeys;
-    if (s_nKeysUsed < anKeys.size())
-        return anKeys[s_nKeysUsed++];
+    OsaCheckSignal();
+    if (g_nInjectedKeysUsed < g_anInjectedKeys.size())
+        return g_anInjectedKeys[g_nInjectedKeysUsed++];
     if (InputLeft())
         return (unsigned char)*g_pszInput++;
     if (g_nInputGone != 0)
         return g_nInputGone;
     // Whoever answers through a pipe or at the keyboard sees the prompt first.
     fflush(stdout);
-    if (!SimHostKeyboardInput())
+    if (!OsaHostKeyboardInput())
         return ReadStreamChar();
-    int c = SimHostReadKey();
+    int c = OsaHostReadKey();
     if (c < 0)
         g_nInputGone = c;
     return c;
@@ -248,7 +215,7 @@ int32_t KYNHW_CALL OsaConsoleGetCh(void)
 
 char *KYNHW_CALL OsaConsoleGetStr(char *pszBuffer)
 {
-    SimCheckSignal();
+    OsaCheckSignal();
     if (InputLeft()) {
         ReadLineFromInput(pszBuffer);
         return pszBuffer;
@@ -257,7 +224,7 @@ char *KYNHW_CALL OsaConsoleGetStr(char *pszBuffer)
     if (g_nInputGone != 0)
         return nullptr;
     fflush(stdout);
-    bool bLine = SimHostKeyboardInput() ? ReadLineFromKeyboard(pszBuffer) : ReadLineFromStream(pszBuffer);
+    bool bLine = OsaHostKeyboardInput() ? ReadLineFromKeyboard(pszBuffer) : ReadLineFromStream(pszBuffer);
     return bLine ? pszBuffer : nullptr;
 }
 
@@ -273,7 +240,7 @@ const OSA_LOCAL_TIME *KYNHW_CALL OsaStdLocalTime(const uint64_t *pnSeconds)
 {
     static OSA_LOCAL_TIME s_time; // as the C library's localtime, one record reused
     struct tm local;
-    if (pnSeconds == nullptr || *pnSeconds >= 1833029933770ull || !SimHostLocalTime((int64_t)*pnSeconds, &local))
+    if (pnSeconds == nullptr || *pnSeconds >= 1833029933770ull || !OsaHostLocalTime((int64_t)*pnSeconds, &local))
         return nullptr;
     s_time.nSecond = local.tm_sec;
     s_time.nMinute = local.tm_min;

@@ -1,0 +1,24 @@
+// osa_host.h - the shared console's host layer (osa_host_posix.cpp, osa_host_win32.cpp): the only
+// host-specific calls of the console: terminal, keys, interrupts, sleep, clock, local time.
+#ifndef KYN_OSA_HOST_H
+#define KYN_OSA_HOST_H
+
+#include <stdint.h>
+#include <time.h>
+
+// Console start and end: key mode at a terminal, interrupts caught; settings put back at the end.
+void OsaHostConsoleInit();
+void OsaHostConsoleExit();
+// Standard input is the keyboard, not a pipe or file.
+bool OsaHostKeyboardInput();
+// One key from the keyboard, no echo, or OSA_KEY_END_OF_INPUT or OSA_KEY_READ_ERROR. Keys that are
+// no characters (arrows, function and editing keys) come as two codes, 0xE0 or 0 and the key's scan
+// code, as the Windows console gives them, on every host.
+int OsaHostReadKey();
+// A count of 0 or less does not sleep.
+void OsaHostSleep(int32_t nMilliseconds);
+bool OsaHostLocalTime(int64_t nSeconds, struct tm *pTime);
+// The environment block, NAME=VALUE strings.
+char **OsaHostEnvironmentBlock();
+
+#endif

@@ -1,0 +1,125 @@
+// osa_host_win32.cpp - the shared console's host layer on Windows: console keys, Ctrl-C, sleep, clock,
+// local time and the environment.
+#include <conio.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+#include <windows.h>
+
+#include "osa_host.h"
+#include "osa_library.h"
+
+volatile sig_atomic_t g_nOsaPendingSignal = 0;
+
+namespace {
+
+// The library's hook for the first interrupt (OsaOnInterrupt), or null.
+void (*volatile g_pfnOnInterrupt)() = nullptr;
+
+// Whether standard input is the console (keys come one at a time from it) or a pipe or file.
+bool g_bStdinConsole = false;
+bool g_bInitDone = false;
+// Set while a read waits on the console, where an interrupt must end the run at once.
+volatile LONG g_nWaitingForKey = 0;
+
+// Ctrl-C and Ctrl-Break arrive on a thread of their own. Noted, they end the run at the
+// next library call; a run blocked on the keyboard is ended from here.
+BOOL WINAPI OnConsoleControl(DWORD nEvent)
+{
+    if (nEvent != CTRL_C_EVENT && nEvent != CTRL_BREAK_EVENT && nEvent != CTRL_CLOSE_EVENT)
+        return FALSE;
+    g_nOsaPendingSignal = SIGINT;
+    if (g_pfnOnInterrupt != nullptr)
+        g_pfnOnInterrupt();
+    if (g_nWaitingForKey != 0)
+        exit(128 + SIGINT);
+    return TRUE;
+}
+
+} // namespace
+
+bool OsaHostKeyboardInput()
+{
+    return g_bStdinConsole;
+}
+
+// One key from the console without echo; function and arrow keys come as two codes, 0 or
+// 0xE0 first, as _getch gives them. A Ctrl-C typed while the tool waits arrives here as a
+// key, not as the console's interrupt, and ends the run the same way.
+int OsaHostReadKey()
+{
+    InterlockedExchange(&g_nWaitingForKey, 1);
+    int c = _getch();
+    InterlockedExchange(&g_nWaitingForKey, 0);
+    if (c == 0x03)
+        g_nOsaPendingSignal = SIGINT;
+    OsaCheckSignal();
+    return c;
+}
+
+bool OsaHostLocalTime(int64_t nSeconds, struct tm *pTime)
+{
+    __time64_t nTime = (__time64_t)nSeconds;
+    return _localtime64_s(pTime, &nTime) == 0;
+}
+
+uint64_t OsaTime100ns()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return ((uint64_t)now.dwHighDateTime << 32) | now.dwLowDateTime;
+}
+
+char **OsaHostEnvironmentBlock()
+{
+    return _environ;
+}
+
+void OsaOnInterrupt(void (*pfnOnInterrupt)())
+{
+    g_pfnOnInterrupt = pfnOnInterrupt;
+}
+
+void OsaEndOnSignal()
+{
+    exit(128 + g_nOsaPendingSignal);
+}
+
+void OsaFatal(const std::string &strMessage)
+{
+    fflush(stdout);
+    fprintf(stderr, "%s\n", strMessage.c_str());
+    fflush(stderr);
+    // Through the exit handlers: the tool's log keeps what was shown.
+    exit(2);
+}
+
+void OsaHostConsoleInit()
+{
+    if (g_bInitDone)
+        return;
+    g_bInitDone = true;
+    DWORD nMode = 0;
+    g_bStdinConsole = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &nMode) != 0;
+    // Output to a file or pipe goes in large blocks.
+    DWORD nOutMode = 0;
+    if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &nOutMode) == 0)
+        setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+void OsaHostConsoleExit()
+{
+}
+
+void OsaHostSleep(int32_t nMilliseconds)
+{
+    // In slices, so that Ctrl-C ends a long sleep promptly.
+    while (nMilliseconds > 0) {
+        DWORD nSlice = nMilliseconds > 100 ? 100 : (DWORD)nMilliseconds;
+        Sleep(nSlice);
+        nMilliseconds -= (int32_t)nSlice;
+        OsaCheckSignal();
+    }
+}
