@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -127,10 +128,12 @@ ToolProcess StartDuze(const ToolCase &toolCase)
         mkdir((process.strDir + "/" + strSub).c_str(), 0755);
     if (toolCase.setUp)
         toolCase.setUp(process.strDir);
+    if (toolCase.bAsNobody)
+        chmod(process.strDir.c_str(), 0777);
 
     std::vector<std::string> aEnv;
     for (char **ppsz = environ; *ppsz != nullptr; ++ppsz)
-        if (strncmp(*ppsz, "KYNSIM_", 7) != 0 && strncmp(*ppsz, "TZ=", 3) != 0)
+        if (strncmp(*ppsz, "KYNSIM_", 7) != 0 && strncmp(*ppsz, "KYNPCI_", 7) != 0 && strncmp(*ppsz, "TZ=", 3) != 0)
             aEnv.push_back(*ppsz);
     if (toolCase.env.count("TZ") == 0)
         aEnv.push_back("TZ=UTC");
@@ -172,6 +175,8 @@ ToolProcess StartDuze(const ToolCase &toolCase)
             close(afdPipe[1]);
         for (int fd : toolCase.aClosedFds)
             close(fd);
+        if (toolCase.bAsNobody && geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(122);
         execvpe(apszArgs[0], apszArgs.data(), apszEnv.data());
         _exit(127);
     }

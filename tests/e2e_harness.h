@@ -9,7 +9,7 @@
 
 struct ToolCase {
     std::vector<std::string> aArgs;
-    std::map<std::string, std::string> env; // KYNSIM_* settings, TZ (UTC unless given)
+    std::map<std::string, std::string> env; // KYNSIM_* and KYNPCI_* settings, TZ (UTC unless given)
     std::string strInput;                   // standard input, a file read to its end
     std::string strLogName = "DuzeDevazu.log";
     std::vector<int> aClosedFds;            // standard descriptors closed at start
@@ -20,6 +20,7 @@ struct ToolCase {
     std::function<void(const std::string &)> setUp;    // called with the run's directory before it starts
     std::function<void(const std::string &)> tearDown; // and after it ended
     bool bStdinPipe = false;                // standard input a pipe that stays open until the run is finished
+    bool bAsNobody = false;                 // run as user nobody when the tests run as root
 };
 
 struct ToolRun {

@@ -39,7 +39,7 @@ PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std:
 
     std::vector<std::string> aEnv;
     for (char **ppsz = environ; *ppsz != nullptr; ++ppsz)
-        if (strncmp(*ppsz, "KYNSIM_", 7) != 0 && strncmp(*ppsz, "TZ=", 3) != 0)
+        if (strncmp(*ppsz, "KYNSIM_", 7) != 0 && strncmp(*ppsz, "KYNPCI_", 7) != 0 && strncmp(*ppsz, "TZ=", 3) != 0)
             aEnv.push_back(*ppsz);
     aEnv.push_back("TZ=UTC");
     for (const auto &item : env)

@@ -1,0 +1,138 @@
+// pci_internal.h - what the PCI library's parts share: result codes, settings, the opened objects.
+#ifndef KYNPCI_INTERNAL_H
+#define KYNPCI_INTERNAL_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <pci/pci.h>
+}
+
+#include "KynHwDll.h"
+#include "osa_library.h"
+
+// Result codes: failure bit, upper field 2 (this library), middle field naming the area, code number.
+#define PCI_FAILURE(nMiddle, nCode) \
+    ((KYN_RESULT)(0x80000000u | (2u << 23) | ((uint32_t)(nMiddle) << 8) | (uint32_t)(nCode)))
+
+enum : int32_t {
+    PCI_OK = 0,
+    // The maker's "driver not loaded" answer to a connect, without the failure bit: no PCI tree.
+    PCI_CONNECT_NO_DRIVER = 11,
+    PCI_ERR_INVALID_PARAMETER = PCI_FAILURE(1, 0x06),
+    PCI_ERR_NOT_CONNECTED = PCI_FAILURE(1, 0x0C),
+    PCI_ERR_BUFFER_TOO_SMALL = PCI_FAILURE(2, 0x05),
+    PCI_ERR_NO_SUCH_ATTRIBUTE = PCI_FAILURE(2, 0x23),
+    PCI_ERR_ATTRIBUTE_KIND = PCI_FAILURE(2, 0x24),
+    PCI_ERR_INVALID_HANDLE = PCI_FAILURE(3, 0x21),
+    PCI_ERR_NO_SUCH_DEVICE = PCI_FAILURE(3, 0x22),
+    PCI_ERR_DEVICE_LIST = PCI_FAILURE(3, 0x25),
+    PCI_ERR_MISALIGNED = PCI_FAILURE(4, 0x31),
+    PCI_ERR_OUTSIDE = PCI_FAILURE(4, 0x32),
+    PCI_ERR_NO_BAR = PCI_FAILURE(4, 0x34),
+    PCI_ERR_IO_BAR = PCI_FAILURE(4, 0x35),
+    PCI_ERR_DRIVER = PCI_FAILURE(4, 0x36),
+    PCI_ERR_PERMISSION = PCI_FAILURE(4, 0x37),
+    PCI_ERR_CONFIG_ACCESS = PCI_FAILURE(4, 0x38),
+    PCI_ERR_NOT_SUPPORTED = PCI_FAILURE(5, 0x41),
+};
+
+// Settings (pci_config.cpp) ---------------------------------------------------------------------
+
+// One board type's devices: those whose IDs match any of the filters, in bus order.
+struct PciBoardIds {
+    uint32_t nType;
+    std::vector<pci_filter> aFilters;
+    std::string strIds; // as given, for the messages
+};
+
+struct PciSettings {
+    std::vector<PciBoardIds> aIds; // KYNPCI_IDS
+    bool bDevice = false;          // KYNPCI_DEVICE: one slot for any board type and number; wins over the IDs
+    pci_filter device;
+    std::string strDevice;
+    int nBar = -1;                 // KYNPCI_BAR; -1: the first memory BAR
+    std::string strSysfs = "/sys/bus/pci";
+    bool bAllowDriver = false;     // KYNPCI_ALLOW_DRIVER
+    std::string strTracePath;      // KYNPCI_TRACE
+};
+
+// The settings file read before the environment, unless KYNPCI_CONF names another.
+#define KYNPCI_CONF_DEFAULT "/etc/duzedevazu/kynpci.conf"
+
+// Read once, from the settings file and the environment (which wins), on first use.
+const PciSettings &PciGetSettings();
+// Parses name=value pairs; on a malformed one returns false with a message naming it. For the tests.
+bool PciParseSettings(const OsaNameValues &aValues, PciSettings &settings, std::string &strError);
+// The lines of a settings file as name=value pairs; false with a message on a malformed line.
+bool PciParseSettingsFile(const std::string &strText, const std::string &strFile, OsaNameValues &aValues,
+                          std::string &strError);
+
+// Opened objects (pci_devices.cpp) ------------------------------------------------------------
+
+// A board device, or a board's configuration space (its "bridge", device type 24), or a board that
+// was asked for and not found: every later call on that one fails with the reason it was not.
+struct PciObject {
+    KYN_HANDLE hHandle;
+    bool bBridge;
+    KYN_HANDLE hBoard;        // the board a bridge belongs to
+    uint32_t nType, nNumber;  // as asked for; 24 and 0 for a bridge
+    KYN_RESULT nMissing;      // why no device answers, or PCI_OK
+    std::string strMissing;
+    pci_dev *pDevice;
+    std::string strSlot;      // 0000:03:00.0
+    std::string strDir;       // its directory in the sysfs tree
+    uint32_t nConfigSize;     // 256 or 4096 bytes
+    // The BAR, mapped at the first register access.
+    bool bMapTried;
+    KYN_RESULT nMapResult;
+    std::string strMapText;
+    int nBar;
+    volatile uint8_t *pBar;
+    uint64_t nBarSize;
+};
+
+extern bool g_bPciConnected;
+KYN_RESULT PciConnect();
+void PciRelease();
+PciObject *PciFindObject(KYN_HANDLE hObject);
+KYN_RESULT PciOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice);
+
+// Attribute values: kind and value or text.
+enum PciAttrKind { PCI_ATTR_NONE, PCI_ATTR_BOOL, PCI_ATTR_UINT32, PCI_ATTR_SZ };
+struct PciAttrValue {
+    PciAttrKind eKind = PCI_ATTR_NONE;
+    uint32_t nValue = 0;
+    std::string strText;
+};
+KYN_RESULT PciLookUpAttr(KYN_HANDLE hObject, uint32_t nId, PciAttrValue &value);
+
+// One checked register access of 1, 2 or 4 bytes: the BAR of a board, the configuration space of a
+// bridge. Reads are zero-extended.
+KYN_RESULT PciAccess(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, bool bWrite, uint32_t *pnValue);
+
+// The fast path of the 32-bit BAR accesses (pci_driver.cpp): the handle whose BAR it may use, or
+// kPciNoFastBar whenever every access must be checked (tracing, an interrupt).
+const KYN_HANDLE kPciNoFastBar = INT32_MIN;
+extern volatile sig_atomic_t g_hPciFastBar;
+extern volatile uint8_t *g_pPciFastBase;
+extern uint32_t g_nPciFastLast; // the highest address a 32-bit access may use
+void PciArmFastPath(const PciObject &object);
+
+// Result texts (pci_results.cpp) --------------------------------------------------------------
+
+// A failure with the text that says what failed on this call; later asked for by its code.
+KYN_RESULT PciFail(KYN_RESULT nResult, const char *pszFormat, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+// The text of a result: the one its last failure gave, else the code's own; null for others.
+const char *PciResultText(KYN_RESULT nResult);
+// Copies a text into a caller's buffer of nBufferSize bytes, always terminated.
+KYN_RESULT PciCopyText(const std::string &strText, char *pszBuffer, uint32_t nBufferSize);
+
+#endif

@@ -1,0 +1,499 @@
+// pci_test.cpp - the tool over the PCI library: a fake sysfs tree holding real devices' configuration
+// bytes and files for their BARs, and this machine's own devices, read only.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e_harness.h"
+#include "pci_internal.h"
+
+namespace {
+
+// A configuration space as patches over zeros: an offset and the bytes there, in hexadecimal.
+struct ConfigPatch {
+    unsigned nOffset;
+    const char *pszHex;
+};
+
+// A virtio memory balloon (1af4:1045) as the kernel showed its 256 bytes on a test machine.
+const std::vector<ConfigPatch> kBalloon = {
+    {0x000, "f41a4510060410000100ffff00000000"}, {0x010, "04000000400000000000000000000000"},
+    {0x020, "000000000000000000000000f41a4510"}, {0x030, "00000000400000000000000000000000"},
+    {0x040, "09501001000000000000000038000000"}, {0x050, "09601003000000000020000001000000"},
+    {0x060, "09701004000000000040000000100000"}, {0x070, "09841402000000000060000000100000"},
+    {0x080, "04000000099814050000000000000000"}, {0x090, "00000000000000001100048000800000"},
+    {0x0a0, "00800400"},
+};
+// The balloon's bytes made a PCI Express board: revision 2, a PCI Express capability chained after
+// MSI-X at 0xb0, and a Device Serial Number capability (00-11-22-33-44-55-66-77) at 0x100.
+std::vector<ConfigPatch> PcieBoard()
+{
+    std::vector<ConfigPatch> aPatches = kBalloon;
+    aPatches.insert(aPatches.end(), {{0x008, "02"}, {0x099, "b0"}, {0x0b0, "10000200"}, {0x100, "030001007766554433221100"}});
+    return aPatches;
+}
+// A host bridge (8086:0d57): 4096 bytes, zero past its header, no BARs.
+const std::vector<ConfigPatch> kHostBridge = {{0x000, "8680570d000000000000000600000000"}};
+
+std::string ConfigBytes(const std::vector<ConfigPatch> &aPatches, size_t nSize)
+{
+    std::string strBytes(nSize, '\0');
+    for (const ConfigPatch &patch : aPatches)
+        for (size_t i = 0; patch.pszHex[2 * i] != '\0'; ++i)
+            strBytes[patch.nOffset + i] = (char)strtoul(std::string(patch.pszHex + 2 * i, 2).c_str(), nullptr, 16);
+    return strBytes;
+}
+
+const char *const kNoBars = "0x0000000000000000 0x0000000000000000 0x0000000000000000\n";
+
+struct FakeDevice {
+    std::string strSlot;
+    std::string strVendor, strDevice;
+    std::string strConfig;
+    std::string strResource;                          // the resource file: start, end and flags of each BAR
+    std::vector<std::pair<int, size_t>> aBarFiles;    // resourceN files and their sizes
+    std::string strDriver;                            // the kernel driver bound to it, or ""
+};
+
+// The tree the tests use: a host bridge, a balloon that a driver holds and whose BAR the kernel
+// offers no file for (as on the machine it came from), and board 1af4:1045 on bus 3 with a 1 MiB
+// memory BAR0, an I/O BAR1 and a 16 KiB memory BAR2.
+std::vector<FakeDevice> FakeTree()
+{
+    std::string strNoBars;
+    for (int i = 0; i < 7; ++i)
+        strNoBars += kNoBars;
+    return {
+        {"0000:00:00.0", "0x8086", "0x0d57", ConfigBytes(kHostBridge, 4096), strNoBars, {}, ""},
+        {"0000:00:01.0", "0x1af4", "0x1045", ConfigBytes(kBalloon, 256),
+         "0x0000004000000000 0x000000400007ffff 0x0000000000140204\n" + strNoBars.substr(0, 6 * strlen(kNoBars)), {},
+         "virtio-pci"},
+        {"0000:03:00.0", "0x1af4", "0x1045", ConfigBytes(PcieBoard(), 4096),
+         "0x00000000fe000000 0x00000000fe0fffff 0x0000000000040200\n"
+         "0x000000000000e000 0x000000000000e0ff 0x0000000000040101\n"
+         "0x00000000fe100000 0x00000000fe103fff 0x0000000000040200\n" + strNoBars.substr(0, 4 * strlen(kNoBars)),
+         {{0, 1u << 20}, {2, 0x4000}}, ""},
+    };
+}
+
+void MakeTree(const std::string &strRoot, const std::vector<FakeDevice> &aDevices)
+{
+    mkdir((strRoot + "/sys").c_str(), 0755);
+    mkdir((strRoot + "/sys/devices").c_str(), 0755);
+    for (const FakeDevice &device : aDevices) {
+        std::string strDir = strRoot + "/sys/devices/" + device.strSlot;
+        mkdir(strDir.c_str(), 0755);
+        WriteFile(strDir + "/vendor", device.strVendor + "\n");
+        WriteFile(strDir + "/device", device.strDevice + "\n");
+        WriteFile(strDir + "/class", "0xffff00\n");
+        WriteFile(strDir + "/config", device.strConfig);
+        WriteFile(strDir + "/resource", device.strResource);
+        for (const auto &bar : device.aBarFiles)
+            WriteFile(strDir + "/resource" + std::to_string(bar.first), std::string(bar.second, '\0'));
+        if (!device.strDriver.empty() && symlink(("../../bus/pci/drivers/" + device.strDriver).c_str(),
+                                                 (strDir + "/driver").c_str()) != 0)
+            perror("symlink");
+    }
+}
+
+const char *const kBoard = "sys/devices/0000:03:00.0";
+
+ToolCase PciCase(const std::string &strKeys, std::map<std::string, std::string> env = {},
+                 std::vector<std::string> aArgs = {"/B1"})
+{
+    ToolCase toolCase;
+    toolCase.aArgs = aArgs;
+    toolCase.strInput = strKeys;
+    toolCase.env = {{"KYNPCI_SYSFS", "sys"}, {"KYNPCI_IDS", "6=1af4:1045"}, {"KYNPCI_CONF", "/dev/null"}};
+    for (const auto &item : env)
+        toolCase.env[item.first] = item.second;
+    toolCase.setUp = [](const std::string &strDir) { MakeTree(strDir, FakeTree()); };
+    return toolCase;
+}
+
+std::string KernelRelease()
+{
+    struct utsname names;
+    uname(&names);
+    return names.release;
+}
+
+std::string PciStartup(const std::string &strBoardNumber, const std::string &strOpened)
+{
+    return "Log file is  DuzeDevazu.log\nBoard number " + strBoardNumber +
+           "\nLibrary version 1.0.0 (libpci " PCILIB_VERSION ") (filename libkynhwpci.a, static linked)\n"
+           "Connecting lib...\nDriver version Linux " +
+           KernelRelease() + " (sysfs sys)\nGet Handle to the board device...\nOpening Vesk-2-PCI board\n" + strOpened +
+           "CPLD Build:\n  not available over the kernel's PCI interface\n\nPress 'h' for help\n";
+}
+
+const std::string kBoardStartup = PciStartup("1", "Board Device Handle = 0x00000020\nPlx Device Handle = 0x00000021\n"
+                                                  "Read Serial Number to the board device...\n"
+                                                  "Board Serial Number: 00-11-22-33-44-55-66-77\n"
+                                                  "Board Build Number: revision 0x02 (0000:03:00.0, 1af4:1045)\n");
+const std::string kWait = "Do you want to exit (Y/N) ";
+
+TEST(Pci, EveryCommandOnABoardAndExactlyOneAccessOfEachWidth)
+{
+    ToolCase toolCase = PciCase("R0x10\nW0x10\n0x11223344\nR0x10\nw0x21\n0x1AB\nr0x21\no0x22\n0xBEEF\ni0x22\n"
+                                "p0\nS0x3C\n0x5A\np0x3C\nT0x019DB1DE\n0xD53E8000\n~0\nd0\nnq",
+                                {{"KYNPCI_TRACE", "trace.txt"}});
+    toolCase.aReadFiles = {"trace.txt", std::string(kBoard) + "/resource0", std::string(kBoard) + "/config"};
+    ToolRun run = RunDuze(toolCase);
+    const std::string kRead32 = "Read from a 32-bit register in the KYN Board device.\n";
+    const std::string kBridgeRead = "Read from a 32-bit register in the PCI Bridge device.\n";
+    std::string strBeforeSleep =
+        kRead32 + "Which Address (0x0): Brd Address 0x10 = 0x00000000 (0 decimal)\n"
+                  "Write to a 32-bit register in the KYN board device.\n"
+                  "Which Address (0x0): Which Value (0x0): Wrote 11223344 to Brd Address 0x10\n" +
+        kRead32 + "Which Address (0x10): Brd Address 0x10 = 0x11223344 (287454020 decimal)\n"
+                  "Write to a 8-bit register in the KYN board device.\n"
+                  "Which Address (0x0): Which Value (0x0): Wrote AB to Brd Address 0x21\n"
+                  "Read from a 8-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): Brd Address 0x21 = 0xAB (171 decimal)\n"
+                  "Write to a 16-bit register in the KYN board device.\n"
+                  "Which Address (0x0): Which Value (0x0): Wrote BEEF to Brd Address 0x22\n"
+                  "Read from a 16-bit register in the KYN Board device.\n"
+                  "Which Address (0x0): Brd Address 0x22 = 0xBEEF (48879 decimal)\n" +
+        kBridgeRead + "Which Address (0x0): Plx Address 0x0 = 0x10451AF4 (272964340 decimal)\n"
+                      "Write to a 32-bit register in the PCI Bridge device.\n"
+                      "Which Address (0x0): Which Value (0x0): Wrote 0000005A to PCI Bridge Address 0x3C\n" +
+        kBridgeRead + "Which Address (0x0): Plx Address 0x3C = 0x0000005A (90 decimal)\n"
+                      "Enter High 32-bit value of timestamp (0x00000000): Enter Low 32-bit value of timestamp "
+                      "(0x00000000): 01-01 00:00:00.000 \n";
+    std::string strAfterSleep = "Driver Debug Command. Which Cmd? [0x00000000] Issuing Driver Debug Command 0x00000000\n"
+                                "ERROR(0X41 [2.5]) Dev(20,6,1): Debug commands are not supported by the PCI library "
+                                "(command 0x0) \n" + kWait;
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strLog, kBoardStartup + strBeforeSleep + strAfterSleep);
+    EXPECT_EQ(run.strConsole, kBanner + kBoardStartup + strBeforeSleep +
+                                  "Enter milliseconds to sleep :Sleeping 0 milliseconds\n" + strAfterSleep);
+    // Each command is one call of its width, and the BAR holds what each width wrote.
+    EXPECT_EQ(TraceCalls(run, {"ReadReg", "WriteReg"}),
+              "ReadReg32(0x20, 0x10) = 0 -> 0\nWriteReg32(0x20, 0x10, 0x11223344) = 0\n"
+              "ReadReg32(0x20, 0x10) = 0 -> 0x11223344\nWriteReg8(0x20, 0x21, 0x1ab) = 0\nReadReg8(0x20, 0x21) = 0 -> 0xab\n"
+              "WriteReg16(0x20, 0x22, 0xbeef) = 0\nReadReg16(0x20, 0x22) = 0 -> 0xbeef\n"
+              "ReadReg32(0x21, 0) = 0 -> 0x10451af4\nWriteReg32(0x21, 0x3c, 0x5a) = 0\nReadReg32(0x21, 0x3c) = 0 -> 0x5a\n");
+    const std::string &strBar = run.files[std::string(kBoard) + "/resource0"];
+    ASSERT_EQ(strBar.size(), 1u << 20);
+    EXPECT_EQ(strBar.substr(0x10, 0x14), "\x44\x33\x22\x11" + std::string(13, '\0') + "\xab\xef\xbe");
+    EXPECT_EQ(run.files[std::string(kBoard) + "/config"].substr(0x3C, 4), std::string("\x5a\0\0\0", 4));
+}
+
+TEST(Pci, DumpShowsTheConfigurationSpaceAndAllOnesPastItsEnd)
+{
+    for (const char *pszBoard : {"/B0", "/B1"}) {
+        ToolCase toolCase = PciCase("P", {}, {pszBoard});
+        toolCase.aReadFiles = {std::string("sys/devices/") + (pszBoard[2] == '0' ? "0000:00:01.0" : "0000:03:00.0") + "/config"};
+        ToolRun run = RunDuze(toolCase);
+        const std::string &strConfig = run.files.begin()->second;
+        std::string strDump = "Complete register dump from the PCI Bridge device.\n";
+        for (uint32_t nAddress = 0; nAddress <= 0x1FC; nAddress += 4) {
+            uint32_t nValue = 0xFFFFFFFFu;
+            if (nAddress < strConfig.size())
+                memcpy(&nValue, strConfig.data() + nAddress, 4);
+            char szLine[80];
+            snprintf(szLine, sizeof szLine, "Plx Address 0x%X = 0x%.8X (%d decimal)\n", nAddress, nValue, (int)nValue);
+            strDump += szLine;
+        }
+        SCOPED_TRACE(pszBoard);
+        EXPECT_EQ(run.nStatus, 0);
+        EXPECT_EQ(run.strLog.substr(run.strLog.find("Complete")), strDump);
+    }
+}
+
+// Every refusal names its cause: the register, the BAR, the driver, the setting to change.
+TEST(Pci, FailedAccessesNameTheirCause)
+{
+    struct {
+        const char *pszName;
+        std::map<std::string, std::string> env;
+        std::vector<std::string> aArgs;
+        std::string strKeys;
+        std::string strError;
+    } aCases[] = {
+        {"past BAR0", {}, {"/B1"}, "R0x100000\n", "Dev(20,6,1): Register address 0x100000 is outside BAR0 (size 0x100000) of 0000:03:00.0"},
+        {"wider than the rest of BAR0", {}, {"/B1"}, "i0xFFFFE\nR0xFFFFC\nR0xFFFFE\n", "Dev(20,6,1): Register address 0xFFFFE is not aligned to the 32-bit access width"},
+        {"misaligned", {}, {"/B1"}, "i0x21\n", "Dev(20,6,1): Register address 0x21 is not aligned to the 16-bit access width"},
+        {"past BAR2", {{"KYNPCI_BAR", "2"}}, {"/B1"}, "R0x4000\n", "Dev(20,6,1): Register address 0x4000 is outside BAR2 (size 0x4000) of 0000:03:00.0"},
+        {"an I/O BAR", {{"KYNPCI_BAR", "1"}}, {"/B1"}, "R\n", "Dev(20,6,1): BAR1 of 0000:03:00.0 is an I/O-port BAR: set KYNPCI_BAR to a memory BAR"},
+        {"a BAR not there", {{"KYNPCI_BAR", "5"}}, {"/B1"}, "w\n\n", "Dev(20,6,1): BAR5 of 0000:03:00.0 is not implemented: set KYNPCI_BAR to a BAR the device has"},
+        {"held by a driver", {}, {"/B0"}, "R\n", "Dev(20,6,0): 0000:00:01.0 is held by the kernel driver virtio-pci: set KYNPCI_ALLOW_DRIVER=1 to map its BAR anyway"},
+        {"no file for the BAR", {{"KYNPCI_ALLOW_DRIVER", "1"}}, {"/B0"}, "R\n", "Dev(20,6,0): The kernel offers no way to map BAR0 of 0000:00:01.0: sys/devices/0000:00:01.0/resource0: No such file or directory"},
+        {"no memory BAR", {{"KYNPCI_DEVICE", "00:00.0"}}, {"/B0"}, "R\n", "Dev(20,6,0): 0000:00:00.0 has no memory BAR"},
+        {"config write past the end", {}, {"/B0"}, "S0x100\n5\n", "Dev(21,24,0): Configuration register 0x100 is past the end of the 256-byte configuration space of 0000:00:01.0"},
+    };
+    for (const auto &c : aCases) {
+        ToolRun run = RunDuze(PciCase(c.strKeys + "nnnq", c.env, c.aArgs));
+        SCOPED_TRACE(c.pszName);
+        EXPECT_EQ(run.nStatus, 0);
+        size_t nAt = run.strLog.find("ERROR(");
+        ASSERT_NE(nAt, std::string::npos) << run.strLog;
+        EXPECT_EQ(run.strLog.substr(nAt + 18, run.strLog.find(" \n", nAt) - nAt - 18), c.strError);
+    }
+}
+
+// When nothing matches, the open fails; the board's handle still answers every later call with the
+// reason, naming the setting to use and the board type and number looked for.
+TEST(Pci, ABoardWithNoDeviceNamesTheSettingToUse)
+{
+    const std::string kUnselected = "No PCI device selected for board type 6 number 0: set KYNPCI_IDS=6=VENDOR:DEVICE or "
+                                    "KYNPCI_DEVICE=[[DOMAIN:]BUS:]DEVICE.FUNCTION";
+    struct {
+        std::map<std::string, std::string> env;
+        std::vector<std::string> aArgs;
+        std::string strText;
+    } aCases[] = {
+        {{{"KYNPCI_IDS", ""}}, {}, kUnselected},
+        {{{"KYNPCI_IDS", "7=1af4:1045"}}, {}, kUnselected},
+        {{}, {"/B2"}, "No board type 6 number 2: KYNPCI_IDS 6=1af4:1045 matches 2 devices (0000:00:01.0, 0000:03:00.0)"},
+        {{{"KYNPCI_IDS", "6=10b5:9054"}}, {}, "No board type 6 number 0: KYNPCI_IDS 6=10b5:9054 matches 0 devices"},
+        {{{"KYNPCI_DEVICE", "05:00.0"}}, {}, "No PCI device at KYNPCI_DEVICE=05:00.0 (board type 6 number 0)"},
+        {{{"KYNPCI_DEVICE", "0.0"}}, {}, "KYNPCI_DEVICE=0.0 names 2 devices (0000:00:00.0, 0000:03:00.0): give the bus too"},
+    };
+    for (auto &c : aCases) {
+        if (c.env.count("KYNPCI_IDS") != 0 && c.env["KYNPCI_IDS"].empty())
+            c.env.erase("KYNPCI_IDS");
+        ToolCase toolCase = PciCase("nnnnq", c.env, c.aArgs);
+        if (c.env.empty() && c.aArgs.empty())
+            toolCase.env.erase("KYNPCI_IDS");
+        ToolRun run = RunDuze(toolCase);
+        std::string strBoard = c.aArgs.empty() ? "0" : "2";
+        std::string strError = "ERROR(0X22 [2.3]) Dev(20,6," + strBoard + "): " + c.strText + " \n" + kWait;
+        SCOPED_TRACE(c.strText);
+        EXPECT_EQ(run.nStatus, 0);
+        std::string strStartup = PciStartup(strBoard, "ERROR(0X22 [2.3]) \n" + kWait + "Board Device Handle = 0x00000020\n"
+                                            "Plx Device Handle = 0x00000000\nRead Serial Number to the board device...\n" +
+                                            strError + "Board Serial Number: \n" + strError + "Board Build Number: \n" + strError);
+        strStartup.erase(strStartup.find("  not available"), strlen("  not available over the kernel's PCI interface\n"));
+        EXPECT_EQ(run.strLog, strStartup);
+    }
+}
+
+TEST(Pci, MemoryTestOverTheBarAndPastItsEnd)
+{
+    ToolCase toolCase = PciCase("M0\n0x100000\n");
+    toolCase.aReadFiles = {std::string(kBoard) + "/resource0"};
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strLog, kBoardStartup + "Memory Read/Write test.\nWhich Start Address (0x0): Which Range (in bytes) "
+                                          "(0x0): Memory test finished. ErrorCount=0\n");
+    const std::string &strBar = run.files[std::string(kBoard) + "/resource0"];
+    ASSERT_EQ(strBar.size(), 1u << 20);
+    bool bEveryWordItsOffset = true;
+    for (uint32_t nOffset = 0; nOffset < strBar.size(); nOffset += 4) {
+        uint32_t nWord = 0;
+        memcpy(&nWord, strBar.data() + nOffset, 4);
+        bEveryWordItsOffset = bEveryWordItsOffset && nWord == nOffset;
+    }
+    EXPECT_TRUE(bEveryWordItsOffset);
+
+    // Two words inside, two past the end: each of those fails in both passes and is asked about.
+    auto Outside = [](const char *pszAddress) {
+        return std::string("ERROR(0X32 [2.4]) Dev(20,6,1): Register address ") + pszAddress +
+               " is outside BAR0 (size 0x100000) of 0000:03:00.0 \nDo you want to exit (Y/N) ";
+    };
+    run = RunDuze(PciCase("M0xFFFF8\n16\nnnnnq"));
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strLog, kBoardStartup + "Memory Read/Write test.\nWhich Start Address (0x0): Which Range (in bytes) (0x0): " +
+                              Outside("0x100000") + Outside("0x100004") + Outside("0x100000") +
+                              "Memory error at Address 0x100000   (nReadVal(0xFFFFC) != nWriteVal(0x100000))\n" +
+                              Outside("0x100004") +
+                              "Memory error at Address 0x100004   (nReadVal(0xFFFFC) != nWriteVal(0x100004))\n"
+                              "Memory test finished. ErrorCount=2\n");
+    // Quiet: the first failed access ends the run.
+    run = RunDuze(PciCase("", {}, {"/B1", "/Q", "/ZM0xFFFF8;16;q"}));
+    EXPECT_EQ(run.nStatus, 1);
+    EXPECT_EQ(run.strLog, kBoardStartup + "Memory Read/Write test.\nWhich Start Address (0x0): Which Range (in bytes) (0x0): " +
+                              Outside("0x100000").substr(0, Outside("0x100000").size() - kWait.size()));
+}
+
+// Without the rights to map a BAR or to write the configuration space, the text says what is needed.
+TEST(Pci, WithoutRightsTheTextSaysWhatIsNeeded)
+{
+    ToolCase toolCase = PciCase("R\nnS0x3C\n1\nnq");
+    toolCase.bAsNobody = true;
+    toolCase.setUp = [](const std::string &strDir) {
+        MakeTree(strDir, FakeTree());
+        chmod((strDir + "/" + kBoard + "/resource0").c_str(), 0);
+        chmod((strDir + "/" + kBoard + "/config").c_str(), 0444);
+    };
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_NE(run.strLog.find("ERROR(0X37 [2.4]) Dev(20,6,1): Mapping BAR0 of 0000:03:00.0 needs root, or a udev rule "
+                              "that lets you write sys/devices/0000:03:00.0/resource0 \n"),
+              std::string::npos)
+        << run.strLog;
+    EXPECT_NE(run.strLog.find("ERROR(0X37 [2.4]) Dev(21,24,0): Writing the configuration space of 0000:03:00.0 needs "
+                              "root, or a udev rule that lets you write sys/devices/0000:03:00.0/config \n"),
+              std::string::npos)
+        << run.strLog;
+}
+
+// No device the user did not select is opened: the others' configuration and BAR files see no open.
+TEST(Pci, NoOtherDeviceIsOpened)
+{
+    int fdNotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(fdNotify, 0);
+    ToolCase toolCase = PciCase("R\nW\n5\nP");
+    toolCase.setUp = [fdNotify](const std::string &strDir) {
+        MakeTree(strDir, FakeTree());
+        for (const char *pszFile : {"0000:00:00.0/config", "0000:00:01.0/config", "0000:00:01.0/resource"})
+            inotify_add_watch(fdNotify, (strDir + "/sys/devices/" + pszFile).c_str(), IN_OPEN | IN_ACCESS | IN_MODIFY);
+        inotify_add_watch(fdNotify, (strDir + "/" + kBoard + "/resource0").c_str(), IN_OPEN);
+    };
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0);
+    char acEvents[4096];
+    ssize_t nRead = read(fdNotify, acEvents, sizeof acEvents);
+    close(fdNotify);
+    // Only the selected board's BAR file was opened, by its one mapping; the run's directory going
+    // away ends the watches.
+    std::string strEvents;
+    for (ssize_t n = 0; n < nRead; n += (ssize_t)(sizeof(inotify_event) + ((inotify_event *)(acEvents + n))->len)) {
+        const inotify_event *pEvent = (const inotify_event *)(acEvents + n);
+        if ((pEvent->mask & IN_IGNORED) == 0)
+            strEvents += "watch " + std::to_string(pEvent->wd) + " mask " + std::to_string(pEvent->mask) + "\n";
+    }
+    EXPECT_EQ(strEvents, "watch 4 mask " + std::to_string(IN_OPEN) + "\n");
+}
+
+TEST(Pci, MalformedSettingsStopTheRunNamingThem)
+{
+    struct {
+        const char *pszName;
+        const char *pszValue;
+        const char *pszWhy;
+    } aCases[] = {
+        {"KYNPCI_IDS", "6", "'6' is not CODE=VENDOR:DEVICE[,VENDOR:DEVICE...] with a board type code"},
+        {"KYNPCI_IDS", "6=1af4", "'1af4' is not VENDOR:DEVICE in hexadecimal, as lspci -d takes it"},
+        {"KYNPCI_IDS", "6=1af4:1045;6=1af4:1041", "board type 6 is given twice"},
+        {"KYNPCI_DEVICE", "03:00", "'03:00' is not [[DOMAIN:]BUS:]DEVICE.FUNCTION, as lspci -s takes it"},
+        {"KYNPCI_BAR", "6", "'6' is not a BAR number from 0 to 5"},
+        {"KYNPCI_SYSFS", "nowhere", "no directory nowhere/devices"},
+        {"KYNPCI_ALLOW_DRIVER", "yes", "'yes' is not 0 or 1"},
+        {"KYNPCI_TRACE", "nodir/trace.txt", "cannot create the file"},
+        {"KYNPCI_CONF", "missing.conf", "the file cannot be read"},
+        {"KYNPCI_TYPO", "1", "unknown setting"},
+    };
+    for (const auto &c : aCases) {
+        ToolRun run = RunDuze(PciCase("q", {{c.pszName, c.pszValue}}));
+        SCOPED_TRACE(c.pszName);
+        EXPECT_EQ(run.nStatus, 2);
+        EXPECT_EQ(run.strConsole, "");
+        EXPECT_EQ(run.strError, std::string("kynpci: bad setting ") + c.pszName + "=" + c.pszValue + ": " + c.pszWhy + "\n");
+        EXPECT_FALSE(run.bLogExists);
+    }
+}
+
+// The settings file comes first; the environment wins where it says otherwise.
+TEST(Pci, SettingsFileAndEnvironment)
+{
+    ToolCase toolCase = PciCase("q", {{"KYNPCI_CONF", "kynpci.conf"}}, {});
+    toolCase.env.erase("KYNPCI_IDS");
+    toolCase.setUp = [](const std::string &strDir) {
+        MakeTree(strDir, FakeTree());
+        WriteFile(strDir + "/kynpci.conf", "# board registers\n KYNPCI_IDS = 6=1af4:1045 \n\nKYNPCI_DEVICE=03:00.0\n");
+    };
+    std::string strStartup = kBoardStartup;
+    EXPECT_EQ(RunDuze(toolCase).strLog, strStartup.replace(strStartup.find("Board number 1"), 14, "Board number 0"));
+    toolCase.env["KYNPCI_DEVICE"] = "00:01.0";
+    EXPECT_NE(RunDuze(toolCase).strLog.find("(0000:00:01.0, 1af4:1045)"), std::string::npos);
+    toolCase.setUp = [](const std::string &strDir) {
+        MakeTree(strDir, FakeTree());
+        WriteFile(strDir + "/kynpci.conf", "KYNPCI_BAR=1\nKYNPCI_CONF=other\n");
+    };
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 2);
+    EXPECT_EQ(run.strError, "kynpci: kynpci.conf line 2: 'KYNPCI_CONF=other' is not KYNPCI_NAME=VALUE (KYNPCI_CONF only "
+                            "in the environment)\n");
+}
+
+// This machine's own devices, read only: the tool's dump of the first one's configuration space
+// shows the bytes lspci -xxx shows for it.
+TEST(PciRealDevice, DumpEqualsLspci)
+{
+    FILE *pList = popen("ls /sys/bus/pci/devices 2>/dev/null | head -n 1", "r");
+    char szSlot[64] = "";
+    if (pList == nullptr || fgets(szSlot, sizeof szSlot, pList) == nullptr) {
+        if (pList != nullptr)
+            pclose(pList);
+        GTEST_SKIP() << "no PCI devices in /sys/bus/pci/devices";
+    }
+    pclose(pList);
+    szSlot[strcspn(szSlot, "\n")] = '\0';
+    FILE *pLspci = popen((std::string("lspci -xxx -s ") + szSlot + " 2>/dev/null").c_str(), "r");
+    std::string strBytes;
+    char szLine[256];
+    while (pLspci != nullptr && fgets(szLine, sizeof szLine, pLspci) != nullptr) {
+        unsigned nOffset = 0;
+        int nUsed = 0;
+        // Byte lines only ("00: 86 80 ..."), not the device's title line ("00:00.0 Host bridge: ...").
+        if (sscanf(szLine, "%x:%n", &nOffset, &nUsed) != 1 || szLine[nUsed] != ' ' || nOffset != strBytes.size())
+            continue;
+        for (const char *p = szLine + nUsed; strBytes.size() < nOffset + 16u; p += 3)
+            strBytes += (char)strtoul(std::string(p + 1, 2).c_str(), nullptr, 16);
+    }
+    if (pLspci != nullptr)
+        pclose(pLspci);
+    if (strBytes.size() < 256)
+        GTEST_SKIP() << "lspci shows " << strBytes.size() << " bytes of " << szSlot
+                     << " (none without pciutils, 64 without root): reading it is refused here";
+    ToolCase toolCase;
+    toolCase.aArgs = {"/ZPq"};
+    toolCase.env = {{"KYNPCI_DEVICE", szSlot}, {"KYNPCI_CONF", "/dev/null"}};
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0) << run.strLog;
+    std::string strDumped;
+    for (size_t nAt = run.strLog.find("Plx Address 0x"); nAt != std::string::npos && strDumped.size() < 256;
+         nAt = run.strLog.find("Plx Address 0x", nAt + 1)) {
+        unsigned nAddress = 0, nValue = 0;
+        ASSERT_EQ(sscanf(run.strLog.c_str() + nAt, "Plx Address 0x%X = 0x%X", &nAddress, &nValue), 2);
+        ASSERT_EQ(nAddress, strDumped.size());
+        for (int i = 0; i < 4; ++i)
+            strDumped += (char)(nValue >> (8 * i));
+    }
+    EXPECT_EQ(strDumped, strBytes.substr(0, 256)) << szSlot;
+}
+
+// The settings parsers, without a run: forms lspci takes, and what they refuse.
+TEST(PciSettingsParser, IdsAndSlotsInLspciForms)
+{
+    PciSettings settings;
+    std::string strError;
+    ASSERT_TRUE(PciParseSettings({{"KYNPCI_IDS", "6=10b5:9054,10B5:9056;75=1af4:1045:0680"},
+                                  {"KYNPCI_DEVICE", "0001:03:00.1"}, {"KYNPCI_BAR", "0x2"}, {"KYNPCI_ALLOW_DRIVER", "0"}},
+                                 settings, strError))
+        << strError;
+    ASSERT_EQ(settings.aIds.size(), 2u);
+    EXPECT_EQ(settings.aIds[0].nType, 6u);
+    ASSERT_EQ(settings.aIds[0].aFilters.size(), 2u);
+    EXPECT_EQ(settings.aIds[0].aFilters[1].vendor, 0x10b5);
+    EXPECT_EQ(settings.aIds[0].aFilters[1].device, 0x9056);
+    EXPECT_EQ(settings.aIds[1].aFilters[0].device_class, 0x0680);
+    EXPECT_EQ(settings.device.domain, 1);
+    EXPECT_EQ(settings.device.bus, 3);
+    EXPECT_EQ(settings.device.func, 1);
+    EXPECT_EQ(settings.nBar, 2);
+    for (const char *pszIds : {"=1:2", "6=", "6=:9054", "6=10b5:", "6=xyz:1", "x=1:2", "6=1:2;", "0x80000000=1:2"}) {
+        PciSettings bad;
+        EXPECT_FALSE(PciParseSettings({{"KYNPCI_IDS", pszIds}}, bad, strError)) << pszIds;
+    }
+    for (const char *pszSlot : {"", "3", "03:00", "1:2:3:4.0", "0.8"}) {
+        PciSettings bad;
+        EXPECT_FALSE(PciParseSettings({{"KYNPCI_DEVICE", pszSlot}}, bad, strError)) << pszSlot;
+    }
+}
+
+} // namespace
