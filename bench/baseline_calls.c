@@ -1,5 +1,6 @@
-/* baseline_calls.c - the healthy-board memory test as a plain C program against the same simulated
-   library: one library call per word, as a program driving a real board must make. */
+/* baseline_calls.c - the healthy-board memory test as a plain C program against the tool's library (the
+   simulated one, or the PCI one over a fake BAR): one library call per word, as a program driving a
+   real board must make. */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>

@@ -73,6 +73,8 @@ for name, label, base_label, target in (
         ("failing", "Failing board: `M` over 16 MiB, 4,194,303 error lines, console to a file",
          "two `vfprintf` per line (`baseline_failing.cpp`)", 1.0),
         ("startup", "Start-up and quit (`-Zq`)", "a dozen lines to console and file (`baseline_startup.cpp`)", 1.5),
+        ("pci", "PCI library (`duzedevazu-pci`): `M` over a 64 MiB BAR, a file mapped from a fake sysfs tree",
+         "one library call per word, the same C program linked to the PCI library (`baseline_pci_calls`)", 1.05),
         ("healthy", "Healthy board: `M` over 64 MiB", "a plain loop over the same memory (`baseline_healthy.cpp`)",
          None)):
     times, _ = load(name)

@@ -12,8 +12,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "PCMCIA, PC/104) with single keys: 8/16/32-bit register reads and writes,\n"
   "PCI-bridge reads, writes and a full dump, a write/read-back memory test, a\n"
   "driver debug command, timestamps and sleep. Everything shown also goes to a\n"
-  "log file; a command string makes runs scriptable. This build carries the\n"
-  "simulated hardware library, whose boards need no hardware.")
+  "log file; a command string makes runs scriptable. duzedevazu carries the\n"
+  "simulated hardware library, whose boards need no hardware; duzedevazu-pci\n"
+  "drives real PCI and PCI Express devices through libpci and sysfs.")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
@@ -38,6 +39,9 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME DuzeDevazu-${PROJECT_VERSION}-win32)
 else()
   install(TARGETS duzedevazu RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(TARGET duzedevazu-pci)
+    install(TARGETS duzedevazu-pci RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
   if(TARGET kynhwsim AND BUILD_SHARED_LIBS)
     install(TARGETS kynhwsim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
     set_target_properties(duzedevazu PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
@@ -47,8 +51,8 @@ else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
-  # The C++ runtime is linked in: the C library is all it needs.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
+  # The C++ runtime is linked in: the C library, and libpci for duzedevazu-pci, as dpkg-shlibdeps finds them.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 
 include(CPack)

@@ -4,9 +4,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include "pci_internal.h"
 
@@ -138,10 +136,14 @@ bool PciParseSettings(const OsaNameValues &aValues, PciSettings &settings, std::
 bool PciParseSettingsFile(const std::string &strText, const std::string &strFile, OsaNameValues &aValues,
                           std::string &strError)
 {
-    std::istringstream lines(strText);
-    std::string strLine;
-    for (int nLine = 1; std::getline(lines, strLine); ++nLine) {
-        strLine = Trimmed(strLine);
+    int nLine = 0;
+    for (size_t nStart = 0; nStart < strText.size(); ) {
+        size_t nEnd = strText.find('\n', nStart);
+        if (nEnd == std::string::npos)
+            nEnd = strText.size();
+        std::string strLine = Trimmed(strText.substr(nStart, nEnd - nStart));
+        nStart = nEnd + 1;
+        ++nLine;
         if (strLine.empty() || strLine[0] == '#')
             continue;
         size_t nEq = strLine.find('=');
@@ -172,13 +174,16 @@ const PciSettings &PciGetSettings()
     // The file's settings first; a setting the environment gives replaces the file's.
     OsaNameValues aValues;
     std::string strError;
-    std::ifstream file(strFile);
-    if (!file && bFileNamed)
+    FILE *pFile = fopen(strFile.c_str(), "r");
+    if (pFile == nullptr && bFileNamed)
         OsaFatal("kynpci: bad setting KYNPCI_CONF=" + strFile + ": the file cannot be read");
-    if (file) {
-        std::ostringstream text;
-        text << file.rdbuf();
-        if (!PciParseSettingsFile(text.str(), strFile, aValues, strError))
+    if (pFile != nullptr) {
+        std::string strText;
+        char acChunk[4096];
+        for (size_t nRead; (nRead = fread(acChunk, 1, sizeof acChunk, pFile)) > 0;)
+            strText.append(acChunk, nRead);
+        fclose(pFile);
+        if (!PciParseSettingsFile(strText, strFile, aValues, strError))
             OsaFatal(strError);
     }
     std::map<std::string, std::string> environment(aEnvironment.begin(), aEnvironment.end());
