@@ -28,6 +28,10 @@ extern "C" {
 #  define KYNHW_CALL
 #endif
 
+/* Interrupts (Ctrl-C, SIGTERM and the like, where the host has them) end the run at the next
+   call of the library, through exit with status 128 + the signal's number; a call the tool makes
+   after a wait of its own was interrupted lets that happen. */
+
 /* Result of every KynDrv operation: negative is failure.  Bit 31 failure flag,
    bits 23-30 upper field, bits 8-22 middle field, bits 0-7 code number. */
 typedef int32_t KYN_RESULT;
@@ -89,6 +93,11 @@ KYNHW_API KYN_RESULT KYNHW_CALL KynDrvGetCurrentTime(uint64_t *pnTime);
 /* Console, sleep and host helpers. */
 KYNHW_API void KYNHW_CALL OsaConsoleInit(void);
 KYNHW_API void KYNHW_CALL OsaConsoleExit(void);
+/* Output formatted as by the printf family: the text's length, or a negative value when the
+   console cannot be written (errno tells why); once that happened every later call fails and
+   writes nothing. Text for a console that is not a terminal may be held and written later:
+   before the next key or line read, at OsaConsoleExit, or at a call with an empty text (""),
+   which writes what is held and says whether that worked. */
 KYNHW_API int32_t KYNHW_CALL OsaConsolePrintF(const char *pszFormat, va_list args);
 /* Later key and line reads take their characters from pszText first; it stays valid for the run. */
 KYNHW_API void KYNHW_CALL OsaConsoleInput(const char *pszText);
@@ -99,7 +108,9 @@ KYNHW_API void KYNHW_CALL OsaConsoleInput(const char *pszText);
 #define OSA_KEY_READ_ERROR   ((int32_t)-2) /* reading standard input or the keyboard failed */
 KYNHW_API int32_t KYNHW_CALL OsaConsoleGetCh(void);
 /* One line without its end into a 64-byte buffer, at most 63 characters; empty on Enter.
-   NULL when the input ended or failed before the line began (OsaConsoleGetCh then tells which). */
+   NULL when no whole line came: the input ended or failed before the line began, or a failed
+   read cut it short, at the keyboard also its end or hang-up (OsaConsoleGetCh then tells which).
+   The last line of a pipe or file needs no line end. */
 KYNHW_API char *KYNHW_CALL OsaConsoleGetStr(char *pszBuffer);
 KYNHW_API void KYNHW_CALL OsaThreadSleep(int32_t nMilliseconds);
 KYNHW_API char *KYNHW_CALL OsaStdStrUpr(char *pszText);

@@ -6,7 +6,8 @@
 #include <stdint.h>
 
 // Opens the null device on each of descriptors 0, 1 and 2 that is closed, so that no file
-// the tool opens later takes one of them and gets the console's text.
+// the tool opens later takes one of them and gets the console's text. Where the null device
+// cannot be opened, the run says so on what it has and ends with -1.
 void HostOpenStandardDescriptors();
 
 bool HostInputIsTerminal();
@@ -16,20 +17,22 @@ uint32_t HostMilliseconds();
 
 // Opens the log for writing, emptied, and holds it for the run: a second run refused here
 // cannot destroy it. On failure returns -1 with errno set, and *ppszWhy names the reason
-// when the tool itself refused the file (in use, a pipe nobody reads), else null.
+// when the tool itself refused the file (in use, a pipe nobody reads, a link another user
+// planted, the tool's own standard output), else null. A pipe's writes never wait.
 int HostOpenLog(const char *pszName, const char **ppszWhy);
-// One write of up to nLength bytes: how many went, or -1 with errno set.
+// One write of up to nLength bytes: how many went, or -1 with errno set (EAGAIN when a pipe
+// is full). A pipe whose reader went away gives EPIPE, never SIGPIPE. Safe in a signal handler.
 long HostWriteLog(int fdLog, const char *pText, size_t nLength);
+// Waits until the log takes text, at most nMilliseconds (-1: as long as it takes); false with
+// errno set: EINTR when a signal came, ETIMEDOUT when the time passed.
+bool HostWaitLogWritable(int fdLog, int nMilliseconds);
 // Has the system put the file's data on disk; false with errno set on failure.
 bool HostCommitLog(int fdLog);
 // false with errno set on failure.
 bool HostCloseLog(int fdLog);
 
-// While held, the signals that end the run wait: the log's buffer is written and emptied
-// as one step, so the handler below never writes its bytes a second time.
-void HostHoldSignals(bool bHold);
 // pfnWritePending runs first in every signal handler the library installed, so that what
-// the console showed is in the log even when a second signal ends the process at once.
+// the console showed is in the log even when a signal ends the process at once.
 void HostGuardLogOnSignals(void (*pfnWritePending)());
 
 #endif

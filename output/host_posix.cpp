@@ -1,22 +1,48 @@
 // host_posix.cpp - the tool's host calls on POSIX systems.
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "host.h"
+
+namespace {
+
+bool IsOpen(int fd)
+{
+    return fcntl(fd, F_GETFD) >= 0 || errno != EBADF;
+}
+
+} // namespace
 
 void HostOpenStandardDescriptors()
 {
+    static const char *const s_apszNames[] = {"input", "output", "error"};
     for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+        if (IsOpen(fd))
             continue;
         // The lowest free descriptor is fd itself, as those below it are open by now.
         int fdNull = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-        if (fdNull >= 0 && fdNull != fd) {
+        if (fdNull < 0) {
+            // Whatever the tool opened now would take fd's place: the run cannot go on.
+            char szMessage[160];
+            int nLength = snprintf(szMessage, sizeof szMessage,
+                                   "Error: Standard %s is closed and the null device cannot be opened: %s\n",
+                                   s_apszNames[fd], strerror(errno));
+            for (int fdTell : {2, 1})
+                if (IsOpen(fdTell) && write(fdTell, szMessage, (size_t)nLength) >= 0)
+                    break;
+            exit(-1);
+        }
+        if (fdNull != fd) {
             dup2(fdNull, fd);
             close(fdNull);
         }
@@ -40,12 +66,56 @@ uint32_t HostMilliseconds()
     return (uint32_t)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
 }
 
+namespace {
+
+// The log is a pipe: its writes keep SIGPIPE out.
+bool g_bLogIsPipe = false;
+// A reason that names the file, for the refusal's second line.
+char g_szWhy[512];
+
+// The kernel's protected-symlinks rule, whatever the kernel's setting: a link is followed when
+// the one running the tool owns it, or its directory is not writable by others, or the link's
+// owner owns the directory. Otherwise another user may have planted it for root to follow.
+bool MayFollowLink(const char *pszName, const char **ppszWhy)
+{
+    struct stat link, directory;
+    if (lstat(pszName, &link) != 0 || !S_ISLNK(link.st_mode))
+        return true;
+    std::string strName = pszName;
+    size_t nSlash = strName.rfind('/');
+    std::string strDirectory = nSlash == std::string::npos ? "." : nSlash == 0 ? "/" : strName.substr(0, nSlash);
+    if (stat(strDirectory.c_str(), &directory) != 0)
+        return true;
+    if (link.st_uid == geteuid() || (directory.st_mode & S_IWOTH) == 0 || link.st_uid == directory.st_uid)
+        return true;
+    char szTarget[256];
+    ssize_t nTarget = readlink(pszName, szTarget, sizeof szTarget - 1);
+    szTarget[nTarget > 0 ? nTarget : 0] = '\0';
+    snprintf(g_szWhy, sizeof g_szWhy,
+             "The log file is a link to %s that user %u made in a directory others may write: it is not followed.",
+             szTarget, (unsigned)link.st_uid);
+    *ppszWhy = g_szWhy;
+    return false;
+}
+
+} // namespace
+
 int HostOpenLog(const char *pszName, const char **ppszWhy)
 {
     *ppszWhy = nullptr;
     // Not emptied yet: the file may be another run's log. Without waiting: a pipe with no
-    // reader would otherwise hold the start-up forever.
-    int fd = open(pszName, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    // reader would otherwise hold the start-up forever, and a pipe's reader never holds the
+    // run with signals waiting.
+    const int nFlags = O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    int fd = open(pszName, nFlags | O_NOFOLLOW, 0666);
+    struct stat link;
+    if (fd < 0 && lstat(pszName, &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (!MayFollowLink(pszName, ppszWhy)) {
+            errno = ELOOP;
+            return -1;
+        }
+        fd = open(pszName, nFlags, 0666);
+    }
     if (fd < 0) {
         struct stat info;
         if (errno == ENXIO && stat(pszName, &info) == 0 && S_ISFIFO(info.st_mode))
@@ -54,6 +124,17 @@ int HostOpenLog(const char *pszName, const char **ppszWhy)
     }
     struct stat info;
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        // Standard output or error already writing this file: the two would garble each other.
+        for (int fdStd : {1, 2}) {
+            struct stat standard;
+            if (fstat(fdStd, &standard) == 0 && standard.st_dev == info.st_dev && standard.st_ino == info.st_ino) {
+                close(fd);
+                *ppszWhy = fdStd == 1 ? "The log file is the tool's standard output: name another log with /L."
+                                      : "The log file is the tool's standard error: name another log with /L.";
+                errno = EEXIST;
+                return -1;
+            }
+        }
         struct flock lock;
         memset(&lock, 0, sizeof lock);
         lock.l_type = F_WRLCK;
@@ -73,14 +154,43 @@ int HostOpenLog(const char *pszName, const char **ppszWhy)
             return -1;
         }
     }
-    // From here on a pipe's reader sets the pace, as for any writer.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    g_bLogIsPipe = S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode);
     return fd;
 }
 
 long HostWriteLog(int fdLog, const char *pText, size_t nLength)
 {
-    return (long)write(fdLog, pText, nLength);
+    if (!g_bLogIsPipe)
+        return (long)write(fdLog, pText, nLength);
+    // A reader that went away is a failed write like any other, not the end of the run.
+    sigset_t pipe, before, pending;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    sigpending(&pending);
+    bool bPendingBefore = sigismember(&pending, SIGPIPE) == 1;
+    sigprocmask(SIG_BLOCK, &pipe, &before);
+    ssize_t nWritten = write(fdLog, pText, nLength);
+    int nErrno = errno;
+    if (nWritten < 0 && nErrno == EPIPE && !bPendingBefore && sigismember(&before, SIGPIPE) == 0) {
+        struct timespec now = {0, 0};
+        sigtimedwait(&pipe, nullptr, &now);
+    }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    errno = nErrno;
+    return (long)nWritten;
+}
+
+bool HostWaitLogWritable(int fdLog, int nMilliseconds)
+{
+    struct pollfd wait = {fdLog, POLLOUT, 0};
+    int nReady = poll(&wait, 1, nMilliseconds);
+    if (nReady == 0)
+        errno = ETIMEDOUT;
+    if (nReady == 1 && (wait.revents & (POLLERR | POLLHUP)) != 0 && (wait.revents & POLLOUT) == 0) {
+        errno = EPIPE;
+        return false;
+    }
+    return nReady == 1;
 }
 
 bool HostCommitLog(int fdLog)
@@ -96,7 +206,6 @@ bool HostCloseLog(int fdLog)
 
 namespace {
 
-sigset_t g_maskBeforeHold;
 void (*g_pfnWritePending)() = nullptr;
 // The handlers found in place, which the guard calls after writing the log's pending bytes.
 struct sigaction g_aGuarded[NSIG];
@@ -115,16 +224,7 @@ void GuardHandler(int nSignal, siginfo_t *pInfo, void *pContext)
 
 } // namespace
 
-void HostHoldSignals(bool bHold)
-{
-    if (bHold) {
-        sigset_t all;
-        sigfillset(&all);
-        sigprocmask(SIG_BLOCK, &all, &g_maskBeforeHold);
-    } else {
-        sigprocmask(SIG_SETMASK, &g_maskBeforeHold, nullptr);
-    }
-}
+
 
 void HostGuardLogOnSignals(void (*pfnWritePending)())
 {

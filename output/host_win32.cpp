@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <initializer_list>
+
 #include "host.h"
 
 // The C runtime keeps descriptors 0 to 2 for the standard streams even where a handle is
@@ -41,12 +43,34 @@ int HostOpenLog(const char *pszName, const char **ppszWhy)
     *ppszWhy = nullptr;
     // Others may read the log while the run holds it, but not write or empty it.
     int fd = -1;
-    errno_t nError = _sopen_s(&fd, pszName, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, _SH_DENYWR,
-                              _S_IREAD | _S_IWRITE);
+    errno_t nError = _sopen_s(&fd, pszName, _O_WRONLY | _O_CREAT | _O_TEXT, _SH_DENYWR, _S_IREAD | _S_IWRITE);
     if (nError != 0) {
         if (_doserrno == ERROR_SHARING_VIOLATION || _doserrno == ERROR_LOCK_VIOLATION)
             *ppszWhy = "The log file is in use by another run.";
         errno = nError;
+        return -1;
+    }
+    // Standard output or error already writing this file: the two would garble each other.
+    BY_HANDLE_FILE_INFORMATION log;
+    if (GetFileInformationByHandle((HANDLE)_get_osfhandle(fd), &log)) {
+        for (DWORD nStd : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+            BY_HANDLE_FILE_INFORMATION standard;
+            if (GetFileInformationByHandle(GetStdHandle(nStd), &standard) &&
+                standard.dwVolumeSerialNumber == log.dwVolumeSerialNumber &&
+                standard.nFileIndexHigh == log.nFileIndexHigh && standard.nFileIndexLow == log.nFileIndexLow) {
+                _close(fd);
+                *ppszWhy = nStd == STD_OUTPUT_HANDLE ? "The log file is the tool's standard output: name another log with /L."
+                                                     : "The log file is the tool's standard error: name another log with /L.";
+                errno = EEXIST;
+                return -1;
+            }
+        }
+    }
+    // Emptied only now that it is known to be this run's: a device has nothing to empty.
+    if (GetFileType((HANDLE)_get_osfhandle(fd)) == FILE_TYPE_DISK && _chsize_s(fd, 0) != 0) {
+        int nErrno = errno;
+        _close(fd);
+        errno = nErrno;
         return -1;
     }
     return fd;
@@ -68,12 +92,15 @@ bool HostCloseLog(int fdLog)
     return _close(fdLog) == 0;
 }
 
-// Ctrl-C ends the run from a thread of its own, through exit and the log's exit handler,
-// while the main thread waits for a key: there is no second, faster way out to guard.
-void HostHoldSignals(bool)
+bool HostWaitLogWritable(int, int)
 {
+    errno = EIO;
+    return false;
 }
 
+// Ctrl-C ends the run from a thread of its own, through exit and the log's exit handler,
+// while the main thread waits for a key: there is no second, faster way out to guard.
 void HostGuardLogOnSignals(void (*)())
 {
 }
+

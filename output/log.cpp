@@ -7,6 +7,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <atomic>
+
 #include "KynHwDll.h"
 #include "host.h"
 
@@ -19,27 +21,51 @@ const char *g_pszLogName = "";
 // Set at the first failed write, commit or close: the log is incomplete from there on, the
 // run's status becomes -1, and nothing more is written to it.
 bool g_bLogFailed = false;
-// Text not yet handed to the system. A signal handler may write [g_nSignalWritten,
-// g_nLogUsed) at any moment; the tool only appends beyond g_nLogUsed, and empties the
-// buffer with the signals held.
+// Text not yet handed to the system: [g_nLogWritten, g_nLogUsed) of g_acLog. A signal handler
+// may write that part at any moment, unless the tool is writing it itself (g_bLogWriting); the
+// tool only appends beyond g_nLogUsed. No write ever waits with signals held.
 char g_acLog[64 * 1024];
 volatile sig_atomic_t g_nLogUsed = 0;
-volatile sig_atomic_t g_nSignalWritten = 0;
+volatile sig_atomic_t g_nLogWritten = 0;
+volatile sig_atomic_t g_bLogWriting = 0;
 
-// Writes all nLength bytes; false with errno set on failure. Safe in a signal handler.
+// Set while the log is closed: from then on a pipe's reader is waited for only while it reads.
+bool g_bLogClosing = false;
+// How long a closing log waits for a pipe's reader to take some text.
+const int kClosingWaitMs = 200;
+
+// A pipe whose reader is slow is waited for. A signal that comes meanwhile may be an interrupt:
+// the library's next call ends the run then. While the log closes, a reader that takes nothing
+// for a while is no longer waited for (errno ETIMEDOUT).
+bool WaitForRoom()
+{
+    if (HostWaitLogWritable(g_fdLog, g_bLogClosing ? kClosingWaitMs : -1))
+        return true;
+    if (errno != EINTR)
+        return false;
+    if (!g_bLogClosing) {
+        uint64_t nTime = 0;
+        KynDrvGetCurrentTime(&nTime);
+    }
+    return true;
+}
+
+// Writes all nLength bytes of text outside the buffer; false with errno set on failure.
 bool WriteAll(const char *pText, size_t nLength)
 {
     while (nLength > 0) {
         long n = HostWriteLog(g_fdLog, pText, nLength);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
+        if (n > 0) {
+            pText += n;
+            nLength -= (size_t)n;
+        } else if (n < 0 && errno == EAGAIN) {
+            if (!WaitForRoom())
+                return false;
+        } else if (n == 0 || errno != EINTR) {
             if (n == 0)
                 errno = EIO;
             return false;
         }
-        pText += n;
-        nLength -= (size_t)n;
     }
     return true;
 }
@@ -59,29 +85,51 @@ void LogFailed()
         return;
     int nErrno = errno;
     g_bLogFailed = true;
-    g_nLogUsed = g_nSignalWritten = 0;
-    TellConsole("Error: Writing log file %s failed: %s\n", g_pszLogName, strerror(nErrno));
+    g_nLogUsed = g_nLogWritten = 0;
+    TellConsole("Error: Writing log file %s failed: %s\n", g_pszLogName,
+                nErrno == ETIMEDOUT ? "its reader stopped reading" : strerror(nErrno));
 }
 
+// The buffer's text to the system.
 void WriteBuffered()
 {
-    HostHoldSignals(true);
-    bool bWritten = WriteAll(g_acLog + g_nSignalWritten, (size_t)(g_nLogUsed - g_nSignalWritten));
-    g_nLogUsed = g_nSignalWritten = 0;
-    HostHoldSignals(false);
-    if (!bWritten)
+    while (g_nLogWritten < g_nLogUsed) {
+        g_bLogWriting = 1;
+        sig_atomic_t nFrom = g_nLogWritten;
+        long n = HostWriteLog(g_fdLog, g_acLog + nFrom, (size_t)(g_nLogUsed - nFrom));
+        int nErrno = errno;
+        if (n > 0)
+            g_nLogWritten = nFrom + (sig_atomic_t)n;
+        g_bLogWriting = 0;
+        errno = nErrno;
+        if (n > 0 || (n < 0 && errno == EINTR))
+            continue;
+        if (n < 0 && errno == EAGAIN && WaitForRoom())
+            continue;
+        if (n == 0)
+            errno = EIO;
         LogFailed();
+        return;
+    }
+    g_bLogWriting = 1;
+    g_nLogUsed = g_nLogWritten = 0;
+    g_bLogWriting = 0;
 }
 
-// From a signal handler: what the console may have shown goes to the system now, in case
-// the process ends before the tool gets to do it.
+// From a signal handler: what the console may have shown goes to the system now, in case the
+// process ends before the tool gets to do it; never waiting, and never while the tool writes.
 void WritePendingOnSignal()
 {
-    if (g_fdLog < 0 || g_bLogFailed)
+    if (g_fdLog < 0 || g_bLogFailed || g_bLogWriting)
         return;
-    sig_atomic_t nUsed = g_nLogUsed;
-    if (nUsed > g_nSignalWritten && WriteAll(g_acLog + g_nSignalWritten, (size_t)(nUsed - g_nSignalWritten)))
-        g_nSignalWritten = nUsed;
+    int nErrno = errno;
+    while (g_nLogWritten < g_nLogUsed) {
+        long n = HostWriteLog(g_fdLog, g_acLog + g_nLogWritten, (size_t)(g_nLogUsed - g_nLogWritten));
+        if (n <= 0)
+            break;
+        g_nLogWritten = g_nLogWritten + (sig_atomic_t)n;
+    }
+    errno = nErrno;
 }
 
 bool LogOpen()
@@ -95,6 +143,11 @@ void CloseAtExit()
 }
 
 } // namespace
+
+bool LogIsOpen()
+{
+    return LogOpen();
+}
 
 bool OpenLog(const char *pszName, const char **ppszWhy)
 {
@@ -113,13 +166,18 @@ void LogWriteText(const char *pText, size_t nLength)
         return;
     if (nLength > sizeof g_acLog - (size_t)g_nLogUsed) {
         WriteBuffered();
-        if (nLength > sizeof g_acLog) {
-            if (LogOpen() && !WriteAll(pText, nLength))
+        if (!LogOpen())
+            return;
+        // Still no room: a text longer than the buffer goes on its own.
+        if (nLength > sizeof g_acLog - (size_t)g_nLogUsed) {
+            if (g_nLogUsed == 0 && !WriteAll(pText, nLength))
                 LogFailed();
             return;
         }
     }
     memcpy(g_acLog + g_nLogUsed, pText, nLength);
+    // The text is in place before a signal handler can see it counted.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     g_nLogUsed = g_nLogUsed + (sig_atomic_t)nLength;
 }
 
@@ -132,6 +190,7 @@ void LogWriteV(const char *pszFormat, va_list args)
     size_t nRoom = sizeof g_acLog - (size_t)g_nLogUsed;
     int nLength = vsnprintf(g_acLog + g_nLogUsed, nRoom, pszFormat, args);
     if (nLength >= 0 && (size_t)nLength < nRoom) {
+        std::atomic_signal_fence(std::memory_order_seq_cst);
         g_nLogUsed = g_nLogUsed + nLength;
     } else if (nLength >= 0) {
         // Too long for what is left: formatted again on its own.
@@ -152,7 +211,7 @@ void LogFlush(bool bCommit)
 {
     if (!LogOpen())
         return;
-    if (g_nLogUsed > g_nSignalWritten)
+    if (g_nLogUsed > g_nLogWritten)
         WriteBuffered();
     if (bCommit && LogOpen() && !HostCommitLog(g_fdLog))
         LogFailed();
@@ -161,6 +220,7 @@ void LogFlush(bool bCommit)
 int CloseLogFile(int nStatus)
 {
     if (g_fdLog >= 0) {
+        g_bLogClosing = true;
         LogFlush(false);
         int fdLog = g_fdLog;
         g_fdLog = -1;

@@ -9,6 +9,9 @@
 // in *ppszWhy where the tool refused it (in use, a pipe nobody reads), else null.
 bool OpenLog(const char *pszName, const char **ppszWhy);
 
+// Whether the log is open and takes text.
+bool LogIsOpen();
+
 // The log's copy of a message; nothing once the log is closed or could not be written.
 void LogWriteV(const char *pszFormat, va_list args);
 void LogWriteText(const char *pText, size_t nLength);

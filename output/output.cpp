@@ -1,6 +1,7 @@
 // output.cpp - console and log output, the log file, and the check after every library call.
 #include "output.h"
 
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -30,6 +31,52 @@ void SetCommandString(const char *pszText)
     OsaConsoleInput(pszText);
 }
 
+// Set when the console could not be written: nothing more is tried on it, the log says so
+// (once it is open), and the run ends with -1.
+static bool g_bConsoleFailed = false;
+static bool g_bConsoleFailureLogged = false;
+static char g_szConsoleFailure[160];
+
+static void RecordConsoleFailure(int nErrno)
+{
+    g_bConsoleFailed = true;
+    snprintf(g_szConsoleFailure, sizeof g_szConsoleFailure, "Error: Writing the console failed: %s\n", strerror(nErrno));
+    fputs(g_szConsoleFailure, stderr);
+    fflush(stderr);
+}
+
+// The log's line about the failed console, as soon as the log can take it.
+static void LogConsoleFailure()
+{
+    if (g_bConsoleFailed && !g_bConsoleFailureLogged && LogIsOpen()) {
+        g_bConsoleFailureLogged = true;
+        LogWriteText(g_szConsoleFailure, strlen(g_szConsoleFailure));
+    }
+}
+
+static void ToConsole(const char *pszFormat, va_list args)
+{
+    if (g_bConsoleFailed)
+        return;
+    if (OsaConsolePrintF(pszFormat, args) < 0)
+        RecordConsoleFailure(errno);
+    LogConsoleFailure();
+}
+
+static void ConsoleText(const char *pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    ToConsole(pszFormat, args);
+    va_end(args);
+}
+
+// What the console holds back is written now, while the log can still say it failed.
+static void WriteHeldConsoleText()
+{
+    ConsoleText("");
+}
+
 void LogPrintF(const char *pszFormat, ...)
 {
     va_list args;
@@ -37,7 +84,7 @@ void LogPrintF(const char *pszFormat, ...)
     va_list argsForLog;
     va_copy(argsForLog, args);
     LogWriteV(pszFormat, argsForLog);
-    OsaConsolePrintF(pszFormat, args);
+    ToConsole(pszFormat, args);
     va_end(argsForLog);
     va_end(args);
 }
@@ -45,14 +92,14 @@ void LogPrintF(const char *pszFormat, ...)
 void LogPutLine(const char *pszLine, size_t nLength)
 {
     LogWriteText(pszLine, nLength);
-    ScreenPrintF("%s", pszLine);
+    ConsoleText("%s", pszLine);
 }
 
 void ScreenPrintF(const char *pszFormat, ...)
 {
     va_list args;
     va_start(args, pszFormat);
-    OsaConsolePrintF(pszFormat, args);
+    ToConsole(pszFormat, args);
     va_end(args);
 }
 
@@ -119,9 +166,12 @@ void OpenLogFile(const char *pszName)
     const char *pszWhy = nullptr;
     if (OpenLog(pszName, &pszWhy))
         return;
+    // After what the console holds: the message comes after the banner.
+    WriteHeldConsoleText();
     printf("Couldn't open logfile %s\n", pszName);
     if (pszWhy != nullptr)
         printf("%s\n", pszWhy);
+    fflush(stdout);
     EndRun(-1, kKeepLibrary);
 }
 
@@ -129,11 +179,12 @@ int FinishRun(int nStatus, RunEnd eEnd)
 {
     if (eEnd == kReleaseThenConsole)
         KynDrvReleaseLib();
+    WriteHeldConsoleText();
     nStatus = CloseLogFile(nStatus);
     OsaConsoleExit();
     if (eEnd == kConsoleThenRelease)
         KynDrvReleaseLib();
-    return nStatus;
+    return g_bConsoleFailed ? -1 : nStatus;
 }
 
 void EndRun(int nStatus, RunEnd eEnd)

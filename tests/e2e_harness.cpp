@@ -152,16 +152,24 @@ ToolProcess StartDuze(const ToolCase &toolCase)
         apszEnv.push_back(&strItem[0]);
     apszEnv.push_back(nullptr);
 
-    int afdPipe[2] = {-1, -1};
+    int afdPipe[2] = {-1, -1}, afdOut[2] = {-1, -1};
     if (toolCase.bStdinPipe && pipe(afdPipe) != 0)
         return process;
+    if (toolCase.eStdout != ToolCase::kStdoutFile && pipe(afdOut) != 0)
+        return process;
+    if (toolCase.eStdout == ToolCase::kStdoutClosedPipe) {
+        close(afdOut[0]);
+        afdOut[0] = -1;
+    }
     pid_t pid = fork();
     if (pid == 0) {
         ResetSignals();
         if (chdir(process.strDir.c_str()) != 0)
             _exit(120);
         int fdIn = toolCase.bStdinPipe ? afdPipe[0] : open(strIn.c_str(), O_RDONLY);
-        int fdOut = open(strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int fdOut = afdOut[1] >= 0                      ? afdOut[1]
+                    : !toolCase.strStdoutPath.empty() ? open(toolCase.strStdoutPath.c_str(), O_WRONLY | O_CREAT, 0644)
+                                                      : open(strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int fdErr = open(strErr.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fdIn < 0 || fdOut < 0 || fdErr < 0)
             _exit(121);
@@ -173,6 +181,10 @@ ToolProcess StartDuze(const ToolCase &toolCase)
         close(fdErr);
         if (toolCase.bStdinPipe)
             close(afdPipe[1]);
+        if (afdOut[0] >= 0)
+            close(afdOut[0]);
+        for (int nSignal : toolCase.aIgnoredSignals)
+            signal(nSignal, SIG_IGN);
         for (int fd : toolCase.aClosedFds)
             close(fd);
         if (toolCase.bAsNobody && geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
@@ -181,6 +193,9 @@ ToolProcess StartDuze(const ToolCase &toolCase)
         _exit(127);
     }
     process.nPid = pid;
+    if (afdOut[1] >= 0)
+        close(afdOut[1]);
+    process.fdStdout = afdOut[0];
     if (toolCase.bStdinPipe) {
         close(afdPipe[0]);
         process.fdStdin = afdPipe[1];
@@ -197,7 +212,7 @@ long ConsoleSize(const ToolProcess &process)
     return stat(process.strOut.c_str(), &info) == 0 ? (long)info.st_size : -1;
 }
 
-ToolRun FinishDuze(ToolProcess &process)
+ToolRun FinishDuze(ToolProcess &process, int nDeadlineMs)
 {
     ToolRun run;
     run.strDir = process.strDir;
@@ -206,10 +221,34 @@ ToolRun FinishDuze(ToolProcess &process)
     if (process.fdStdin >= 0)
         close(process.fdStdin);
     process.fdStdin = -1;
+    std::string strPiped;
     int nWait = 0;
-    waitpid(process.nPid, &nWait, 0);
-    run.nStatus = WIFEXITED(nWait) ? WEXITSTATUS(nWait) : 128 + WTERMSIG(nWait);
-    run.strConsole = FromHostText(ReadFile(process.strOut));
+    for (int nWaited = 0;; nWaited += 5) {
+        if (process.fdStdout >= 0) {
+            char acChunk[65536];
+            fcntl(process.fdStdout, F_SETFL, O_NONBLOCK);
+            for (ssize_t n; (n = read(process.fdStdout, acChunk, sizeof acChunk)) > 0;)
+                strPiped.append(acChunk, (size_t)n);
+        }
+        if (waitpid(process.nPid, &nWait, WNOHANG) == process.nPid)
+            break;
+        if (nWaited >= nDeadlineMs) {
+            kill(process.nPid, SIGKILL);
+            waitpid(process.nPid, &nWait, 0);
+            nWait = -1;
+            break;
+        }
+        usleep(5000);
+    }
+    run.nStatus = nWait == -1 ? -2 : WIFEXITED(nWait) ? WEXITSTATUS(nWait) : 128 + WTERMSIG(nWait);
+    if (process.fdStdout >= 0) {
+        char acChunk[65536];
+        for (ssize_t n; (n = read(process.fdStdout, acChunk, sizeof acChunk)) > 0;)
+            strPiped.append(acChunk, (size_t)n);
+        close(process.fdStdout);
+        process.fdStdout = -1;
+    }
+    run.strConsole = FromHostText(process.toolCase.eStdout == ToolCase::kStdoutPipe ? strPiped : ReadFile(process.strOut));
     run.strError = FromHostText(ReadFile(process.strErr));
     run.strLog = FromHostText(ReadFile(run.strDir + "/" + process.toolCase.strLogName, &run.bLogExists));
     for (const std::string &strName : process.toolCase.aReadFiles)

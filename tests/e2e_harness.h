@@ -21,6 +21,9 @@ struct ToolCase {
     std::function<void(const std::string &)> tearDown; // and after it ended
     bool bStdinPipe = false;                // standard input a pipe that stays open until the run is finished
     bool bAsNobody = false;                 // run as user nobody when the tests run as root
+    std::string strStdoutPath;              // standard output to this file (relative to the run's directory) instead
+    enum { kStdoutFile, kStdoutPipe, kStdoutClosedPipe } eStdout = kStdoutFile; // a pipe the test reads, or one nobody reads
+    std::vector<int> aIgnoredSignals;       // ignored when the tool starts, as nohup leaves SIGHUP
 };
 
 struct ToolRun {
@@ -39,12 +42,15 @@ ToolRun RunDuze(const ToolCase &toolCase);
 struct ToolProcess {
     int nPid = -1;
     int fdStdin = -1; // write end when bStdinPipe
+    int fdStdout = -1; // read end when eStdout is kStdoutPipe
     std::string strDir;
     std::string strOut, strErr; // where standard output and error went
     ToolCase toolCase;
 };
 ToolProcess StartDuze(const ToolCase &toolCase);
-ToolRun FinishDuze(ToolProcess &process);
+// Waits for the end, at most nDeadlineMs: a run that has not ended by then is killed and its
+// status is -2. A pipe on standard output is read to its end.
+ToolRun FinishDuze(ToolProcess &process, int nDeadlineMs = 60000);
 // Size of the run's standard output so far.
 long ConsoleSize(const ToolProcess &process);
 

@@ -1,12 +1,14 @@
 // e2e_reliability_test.cpp - interrupts lose no log line; hostile input at every prompt, argument and read.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "e2e_harness.h"
+#include "expected_text.h"
 
 namespace {
 
@@ -371,3 +373,205 @@ TEST(HostileInput, WholeRangeOnTheDefaultBoardEndsAtTheFirstUnansweredQuestion)
 }
 
 } // namespace
+
+namespace {
+
+// Until the console stops growing: the tool waits for something it writes to.
+void WaitForConsoleToStall(const ToolProcess &process)
+{
+    long nLast = -1;
+    for (int i = 0; i < 600; ++i) {
+        usleep(100000);
+        long nNow = ConsoleSize(process);
+        if (nNow > 0 && nNow == nLast)
+            return;
+        nLast = nNow;
+    }
+}
+
+// The log's file in a run's directory, with what a user may have put there.
+struct LogPlace {
+    const char *pszName;
+    bool bWorldWritable;    // the directory, with the sticky bit
+    bool bOtherOwner;       // the link belongs to user nobody
+    const char *pszTarget;  // the link's target, or null for no link
+    bool bStdoutThere;      // standard output is the log's file
+    std::string strWhy;     // the refusal's reason, or "" where the log is opened
+};
+
+} // namespace
+
+// The log never goes where another user planted a link for whoever runs the tool (root, on a lab
+// machine), nor into the tool's own standard output; links that their owner or a safe directory
+// vouch for are followed.
+TEST(LogFailure, PlantedLinksAndTheToolsOwnOutputAreRefused)
+{
+    const LogPlace aPlaces[] = {
+        {"another user's link where others write", true, true, "victim.txt", false,
+         "The log file is a link to victim.txt that user 65534 made in a directory others may write: it is not followed."},
+        {"another user's dangling link", true, true, "new.txt", false,
+         "The log file is a link to new.txt that user 65534 made in a directory others may write: it is not followed."},
+        {"the user's own link where others write", true, false, "victim.txt", false, ""},
+        {"another user's link where others may not write", false, true, "victim.txt", false, ""},
+        {"standard output", false, false, nullptr, true, "The log file is the tool's standard output: name another log with /L."},
+    };
+    for (const LogPlace &place : aPlaces) {
+        SCOPED_TRACE(place.pszName);
+        // Reparse points are another matter; wine's standard handles are no files to compare.
+        if (ToolIsWindows() && (place.pszTarget != nullptr || place.bStdoutThere))
+            continue;
+        if (place.bOtherOwner && geteuid() != 0) {
+            printf("skipped '%s': only root can give a link to another user\n", place.pszName);
+            continue;
+        }
+        ToolCase toolCase;
+        toolCase.strInput = "q";
+        toolCase.aReadFiles = {"victim.txt", "new.txt"};
+        toolCase.strLogName = place.pszTarget != nullptr ? "none" : "DuzeDevazu.log";
+        if (place.bStdoutThere)
+            toolCase.strStdoutPath = "DuzeDevazu.log";
+        toolCase.setUp = [&place](const std::string &strDir) {
+            WriteFile(strDir + "/victim.txt", "keep\n");
+            if (place.bWorldWritable)
+                chmod(strDir.c_str(), 01777);
+            if (place.pszTarget != nullptr) {
+                ASSERT_EQ(symlink(place.pszTarget, (strDir + "/DuzeDevazu.log").c_str()), 0);
+                if (place.bOtherOwner) {
+                    ASSERT_EQ(lchown((strDir + "/DuzeDevazu.log").c_str(), 65534, 65534), 0);
+                }
+            }
+        };
+        ToolRun run = RunDuze(toolCase);
+        if (place.strWhy.empty()) {
+            EXPECT_EQ(run.nStatus, 0);
+            EXPECT_EQ(run.files["victim.txt"], StartupLog());
+            continue;
+        }
+        EXPECT_EQ(run.nStatus, 255);
+        std::string strRefusal = std::string(kBanner) + "Couldn't open logfile DuzeDevazu.log\n" + place.strWhy + "\n";
+        EXPECT_EQ(place.bStdoutThere ? run.strLog : run.strConsole, strRefusal);
+        EXPECT_EQ(run.files["victim.txt"], "keep\n");
+        EXPECT_EQ(run.files["new.txt"], "");
+    }
+}
+
+// A log that is a pipe: a reader that stops reading never makes the run unkillable, and one that
+// goes away makes a failed write like any other, not a death by SIGPIPE.
+TEST(LogFailure, APipeLogsReaderThatStopsOrGoesAway)
+{
+    if (ToolIsWindows())
+        GTEST_SKIP() << "no named pipes in the file system";
+    int fdReader = -1;
+    auto MakePipeWithReader = [&fdReader](const std::string &strDir) {
+        ASSERT_EQ(mkfifo((strDir + "/DuzeDevazu.log").c_str(), 0644), 0);
+        fdReader = open((strDir + "/DuzeDevazu.log").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    };
+    for (int nSignal : {SIGTERM, SIGINT}) {
+        ToolCase toolCase;
+        toolCase.aArgs = {"-ZM0;0x4000000;q"};
+        toolCase.env["KYNSIM_MEMORY"] = "zero";
+        toolCase.strLogName = "none";
+        toolCase.setUp = MakePipeWithReader;
+        ToolProcess process = StartDuze(toolCase);
+        WaitForConsoleToStall(process);
+        kill(process.nPid, nSignal);
+        ToolRun run = FinishDuze(process);
+        close(fdReader);
+        EXPECT_EQ(run.nStatus, 128 + nSignal);
+    }
+    ToolCase toolCase;
+    toolCase.bStdinPipe = true;
+    toolCase.strInput = "h";
+    toolCase.strLogName = "none";
+    toolCase.setUp = MakePipeWithReader;
+    ToolProcess process = StartDuze(toolCase);
+    WaitForConsole(process, (long)(strlen(kBanner) + StartupLog().size() + strlen(kExpectedHelp)));
+    close(fdReader);
+    ASSERT_EQ(write(process.fdStdin, "hq", 2), 2);
+    ToolRun run = FinishDuze(process);
+    EXPECT_EQ(run.nStatus, 255);
+    EXPECT_EQ(run.strConsole, kBanner + StartupLog() + kExpectedHelp + kExpectedHelp +
+                                  "Error: Writing log file DuzeDevazu.log failed: Broken pipe\n");
+}
+
+// A console write that waits on a pipe nobody reads yet, interrupted: the write goes on while the
+// pipe is read, and the console has every byte the log has.
+TEST(Interrupts, AnInterruptedConsoleWriteDropsNoText)
+{
+    ToolCase toolCase;
+    toolCase.aArgs = {"-ZM0;0x4000000;q"};
+    toolCase.env["KYNSIM_MEMORY"] = "zero";
+    toolCase.eStdout = ToolCase::kStdoutPipe;
+    ToolProcess process = StartDuze(toolCase);
+    usleep(500000);
+    kill(process.nPid, SIGINT);
+    usleep(100000);
+    ToolRun run = FinishDuze(process);
+    EXPECT_EQ(run.nStatus, 128 + SIGINT);
+    EXPECT_GT(run.strLog.size(), 65536u);
+    EXPECT_TRUE(run.strConsole == kBanner + run.strLog) << "console " << run.strConsole.size() << " bytes, log "
+                                                          << run.strLog.size();
+}
+
+TEST(HostileInput, NoNullDeviceForAClosedStandardOutput)
+{
+    if (ToolIsWindows())
+        GTEST_SKIP() << "the C runtime keeps the standard descriptors";
+    ToolCase toolCase;
+    toolCase.aClosedFds = {1};
+    toolCase.env = {{"LD_PRELOAD", HOST_SPY_PATH}, {"NO_NULL_DEVICE", "1"}, {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 255);
+    EXPECT_EQ(run.strError, "Error: Standard output is closed and the null device cannot be opened: No such file or directory\n");
+    EXPECT_FALSE(run.bLogExists);
+}
+
+// A piped script's last line needs no line end: the end of input finishes it.
+TEST(HostileInput, APipedScriptsLastLineNeedsNoLineEnd)
+{
+    ToolCase toolCase;
+    toolCase.strInput = "W0x10\n0xF";
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strLog, StartupLog() + "Write to a 32-bit register in the KYN board device.\n"
+                                         "Which Address (0x0): Which Value (0x0): Wrote 0000000F to Brd Address 0x10\n");
+}
+
+// A console that cannot be written: the log says so, standard error gets the reason once, nothing
+// more is tried on the console, and the run ends with -1 however it ends. With SIGPIPE at its
+// default a broken pipe ends the run by the signal, the log holding every line up to it.
+TEST(ConsoleFailure, AFailedConsoleWriteEndsWithMinus1)
+{
+    const std::string kFull = "Error: Writing the console failed: No space left on device\n";
+    const std::string kBroken = "Error: Writing the console failed: Broken pipe\n";
+    std::string strHelpAfterItsFirstLine = std::string(kExpectedHelp).substr(strlen("Cmd  Synopsis\n"));
+    struct {
+        const char *pszName;
+        decltype(ToolCase::kStdoutFile) eStdout;
+        std::vector<int> aIgnored;
+        std::string strKeys;
+        int nStatus;
+        std::string strLogAfterStartup;
+        std::string strError;
+    } aCases[] = {
+        {"/dev/full", ToolCase::kStdoutFile, {}, "q", 255, kFull, kFull},
+        {"/dev/full, then help", ToolCase::kStdoutFile, {}, "hq", 255, "Cmd  Synopsis\n" + kFull + strHelpAfterItsFirstLine, kFull},
+        {"a closed pipe, SIGPIPE ignored", ToolCase::kStdoutClosedPipe, {SIGPIPE}, "q", 255, kBroken, kBroken},
+        {"a closed pipe, SIGPIPE at its default", ToolCase::kStdoutClosedPipe, {}, "q", 128 + SIGPIPE, "", ""},
+    };
+    for (const auto &c : aCases) {
+        if (ToolIsWindows() && c.eStdout != ToolCase::kStdoutFile)
+            continue; // no SIGPIPE there
+        ToolCase toolCase;
+        toolCase.strInput = c.strKeys;
+        toolCase.eStdout = c.eStdout;
+        toolCase.aIgnoredSignals = c.aIgnored;
+        if (c.eStdout == ToolCase::kStdoutFile)
+            toolCase.strStdoutPath = "/dev/full";
+        ToolRun run = RunDuze(toolCase);
+        SCOPED_TRACE(c.pszName);
+        EXPECT_EQ(run.nStatus, c.nStatus);
+        EXPECT_EQ(run.strLog, StartupLog() + c.strLogAfterStartup);
+        EXPECT_EQ(run.strError, c.strError);
+    }
+}

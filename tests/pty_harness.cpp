@@ -28,8 +28,54 @@ static long NowMs()
     return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
 }
 
+namespace {
+
+// The job-control shell of PtyStart::bAsJob, in the child that leads the terminal's session.
+[[noreturn]] void RunAsJob(char **apszArgs, char **apszEnv)
+{
+    signal(SIGTTOU, SIG_IGN);
+    signal(SIGTTIN, SIG_IGN);
+    signal(SIGTSTP, SIG_IGN);
+    sigset_t commands;
+    sigemptyset(&commands);
+    for (int nSignal : {SIGUSR1, SIGUSR2, SIGALRM})
+        sigaddset(&commands, nSignal);
+    sigprocmask(SIG_BLOCK, &commands, nullptr);
+    pid_t pidJob = fork();
+    if (pidJob == 0) {
+        setpgid(0, 0);
+        tcsetpgrp(STDIN_FILENO, getpid());
+        ResetSignals();
+        execvpe(apszArgs[0], apszArgs, apszEnv);
+        _exit(127);
+    }
+    setpgid(pidJob, pidJob);
+    tcsetpgrp(STDIN_FILENO, pidJob);
+    dprintf(STDOUT_FILENO, "[job %d]\n", (int)pidJob);
+    for (;;) {
+        int nWait = 0;
+        if (waitpid(pidJob, &nWait, WUNTRACED) != pidJob)
+            _exit(125);
+        if (!WIFSTOPPED(nWait))
+            _exit(WIFEXITED(nWait) ? WEXITSTATUS(nWait) : 128 + WTERMSIG(nWait));
+        tcsetpgrp(STDIN_FILENO, getpgrp());
+        dprintf(STDOUT_FILENO, "\n[stopped]\n");
+        int nCommand = 0;
+        sigwait(&commands, &nCommand);
+        if (nCommand == SIGUSR1) {
+            tcsetpgrp(STDIN_FILENO, pidJob);
+            kill(-pidJob, SIGCONT);
+        } else {
+            kill(-pidJob, nCommand == SIGUSR2 ? SIGTERM : SIGHUP);
+            kill(-pidJob, SIGCONT);
+        }
+    }
+}
+
+} // namespace
+
 PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std::string, std::string> &env,
-                      long nFileSizeLimit)
+                      const PtyStart &start)
 {
     PtySession session;
     char szDir[] = "/tmp/duze-pty-XXXXXX";
@@ -64,10 +110,14 @@ PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std:
     if (pid == 0) {
         close(fdMaster);
         ResetSignals();
-        struct rlimit limit = {(rlim_t)nFileSizeLimit, (rlim_t)nFileSizeLimit};
+        struct rlimit limit = {(rlim_t)start.nFileSizeLimit, (rlim_t)start.nFileSizeLimit};
         if (login_tty(fdSlave) != 0 || chdir(szDir) != 0 ||
-            (nFileSizeLimit > 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0))
+            (start.nFileSizeLimit > 0 && setrlimit(RLIMIT_FSIZE, &limit) != 0))
             _exit(120);
+        if (start.bAsJob)
+            RunAsJob(apszArgs.data(), apszEnv.data());
+        for (int nSignal : start.aIgnoredSignals)
+            signal(nSignal, SIG_IGN);
         execvpe(apszArgs[0], apszArgs.data(), apszEnv.data());
         _exit(127);
     }
@@ -153,6 +203,47 @@ int WaitForEnd(PtySession &session, int nMilliseconds)
             return -1;
         ReadSome(session, 10);
     }
+}
+
+std::string Render(const std::string &strShown, size_t nColumns)
+{
+    std::vector<std::string> aLines(1);
+    size_t nRow = 0, nColumn = 0;
+    bool bWrapPending = false;
+    for (char c : strShown) {
+        if (c == '\n') {
+            if (++nRow == aLines.size())
+                aLines.emplace_back();
+            nColumn = 0;
+            bWrapPending = false;
+        } else if (c == '\r') {
+            nColumn = 0;
+            bWrapPending = false;
+        } else if (c == '\b') {
+            nColumn -= nColumn > 0 ? 1 : 0;
+            bWrapPending = false;
+        } else {
+            // Past the last column the text goes on at the next line's start.
+            if (bWrapPending) {
+                if (++nRow == aLines.size())
+                    aLines.emplace_back();
+                nColumn = 0;
+                bWrapPending = false;
+            }
+            std::string &strLine = aLines[nRow];
+            if (strLine.size() <= nColumn)
+                strLine.resize(nColumn + 1, ' ');
+            strLine[nColumn] = c;
+            if (nColumn + 1 == nColumns)
+                bWrapPending = true;
+            else
+                ++nColumn;
+        }
+    }
+    std::string strScreen;
+    for (std::string &strLine : aLines)
+        strScreen += strLine.substr(0, strLine.find_last_not_of(' ') + 1) + "\n";
+    return strScreen;
 }
 
 bool TerminalRestored(const PtySession &session)

@@ -16,9 +16,18 @@ struct PtySession {
     struct termios before;    // terminal settings before the tool started
 };
 
-// nFileSizeLimit: the largest file the tool may write, in bytes (0: no limit).
+// How the tool runs in the terminal: as its session's leader, or as a job of a small
+// job-control shell, which prints "[job PID]" first and "[stopped]" at each stop of the job,
+// and then waits for the test: SIGUSR1 brings the job to the foreground again (fg), SIGUSR2
+// sends it SIGTERM and SIGCONT in the background (kill %1), SIGALRM sends it SIGHUP and
+// SIGCONT (kill -HUP %1). The shell ends with the job's status.
+struct PtyStart {
+    long nFileSizeLimit = 0;          // the largest file the tool may write, in bytes (0: no limit)
+    std::vector<int> aIgnoredSignals; // ignored when the tool starts, as nohup leaves SIGHUP
+    bool bAsJob = false;
+};
 PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std::string, std::string> &env = {},
-                      long nFileSizeLimit = 0);
+                      const PtyStart &start = PtyStart());
 // Reads the terminal until strText has been shown after position nFrom; false after nMilliseconds.
 bool WaitForScreen(PtySession &session, const std::string &strText, int nMilliseconds = 10000, size_t nFrom = 0);
 // Reads what the terminal shows for nMilliseconds.
@@ -31,6 +40,10 @@ bool WaitUntilReading(const PtySession &session, int nMilliseconds = 10000);
 int WaitForEnd(PtySession &session, int nMilliseconds = 10000);
 // Whether the terminal's settings now equal those before the run.
 bool TerminalRestored(const PtySession &session);
+// The screen as a terminal of nColumns leaves it: a carriage return goes back to the line's
+// start, a backspace one column, text overwrites what was there and wraps at the last column;
+// blanks at line ends do not show.
+std::string Render(const std::string &strShown, size_t nColumns = 1000);
 void ClosePty(PtySession &session);
 
 #endif

@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "e2e_harness.h"
@@ -24,33 +26,6 @@ std::string Crlf(const std::string &strText)
 }
 
 const std::string kPrompt = "Press 'h' for help\r\n";
-
-// The screen as a terminal leaves it: a carriage return goes back to the line's start, a
-// backspace one column, text overwrites what was there; blanks at line ends do not show.
-std::string Render(const std::string &strShown)
-{
-    std::vector<std::string> aLines(1);
-    size_t nColumn = 0;
-    for (char c : strShown) {
-        std::string &strLine = aLines.back();
-        if (c == '\n') {
-            aLines.emplace_back();
-            nColumn = 0;
-        } else if (c == '\r') {
-            nColumn = 0;
-        } else if (c == '\b') {
-            nColumn -= nColumn > 0 ? 1 : 0;
-        } else {
-            if (strLine.size() <= nColumn)
-                strLine.resize(nColumn + 1, ' ');
-            strLine[nColumn++] = c;
-        }
-    }
-    std::string strScreen;
-    for (std::string &strLine : aLines)
-        strScreen += strLine.substr(0, strLine.find_last_not_of(' ') + 1) + "\n";
-    return strScreen;
-}
 
 class Terminal : public ::testing::Test {
 protected:
@@ -241,7 +216,7 @@ TEST_F(Terminal, ProgressOfALongTestLeavesNoTrace)
 TEST_F(Terminal, TheLogIsCommittedOnlyWhereAPersonWaits)
 {
     const std::map<std::string, std::string> env = {
-        {"LD_PRELOAD", FSYNC_SPY_PATH}, {"FSYNC_SPY_FILE", "fsyncs"}, {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
+        {"LD_PRELOAD", HOST_SPY_PATH}, {"FSYNC_SPY_FILE", "fsyncs"}, {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
     StartAndWaitForKeys(env);
     TypeKeys(m_session, "h");
     ASSERT_TRUE(WaitForScreen(m_session, " M   Memory Read/Write Test.\r\n"));
@@ -357,7 +332,9 @@ TEST_F(Terminal, AMismatchShowsAsSoonAsItsWordIsCompared)
 
 TEST_F(Terminal, ALogPastTheFileSizeLimitSaysSoAndTheRunGoesOn)
 {
-    m_session = StartInPty({}, {}, 800); // the start-up lines fit, the help text does not
+    PtyStart start;
+    start.nFileSizeLimit = 800; // the start-up lines fit, the help text does not
+    m_session = StartInPty({}, {}, start);
     ASSERT_TRUE(WaitForScreen(m_session, kPrompt));
     TypeKeys(m_session, "hR\r");
     ASSERT_TRUE(WaitForScreen(m_session, "Brd Address 0x0 = 0x00000000 (0 decimal)\r\n")) << m_session.strScreen;
@@ -373,3 +350,156 @@ TEST_F(Terminal, ALogPastTheFileSizeLimitSaysSoAndTheRunGoesOn)
 }
 
 } // namespace
+
+namespace {
+
+// The run's end, without reading the terminal meanwhile: a run whose output nobody reads.
+int WaitForEndUnread(PtySession &session, int nMilliseconds)
+{
+    for (int nWaited = 0; nWaited < nMilliseconds; nWaited += 5) {
+        int nWait = 0;
+        if (waitpid(session.nPid, &nWait, WNOHANG) == session.nPid) {
+            session.nPid = -1;
+            return WIFEXITED(nWait) ? WEXITSTATUS(nWait) : 128 + WTERMSIG(nWait);
+        }
+        usleep(5000);
+    }
+    return -1;
+}
+
+const std::string kMemoryTestOnZeros = "-ZM0;0x4000000;q";
+
+std::vector<std::string> Lines(const std::string &strText)
+{
+    std::vector<std::string> aLines;
+    for (size_t nStart = 0; nStart < strText.size();) {
+        size_t nEnd = strText.find('\n', nStart);
+        aLines.push_back(strText.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart));
+        nStart = nEnd == std::string::npos ? strText.size() : nEnd + 1;
+    }
+    while (!aLines.empty() && aLines.back().empty())
+        aLines.pop_back();
+    return aLines;
+}
+
+// Every line the screen shows is in the log, in its order; the last may be cut short by the stop
+// or the end. Only the first difference is reported.
+void ExpectShownLinesInTheLog(const std::string &strScreen, const std::string &strLog)
+{
+    std::vector<std::string> aShown = Lines(Render(strScreen)), aLogged = Lines(Render(Crlf(kBanner + strLog)));
+    ASSERT_LE(aShown.size(), aLogged.size()) << "the screen shows more lines than the log has";
+    for (size_t i = 0; i < aShown.size(); ++i) {
+        bool bSame = i + 1 < aShown.size() ? aShown[i] == aLogged[i] : aLogged[i].compare(0, aShown[i].size(), aShown[i]) == 0;
+        ASSERT_TRUE(bSame) << "line " << i + 1 << " of " << aShown.size() << " shown: '" << aShown[i] << "', logged: '"
+                           << aLogged[i] << "'";
+    }
+}
+
+} // namespace
+
+// A terminal that goes away: with SIGHUP ignored (nohup) a number line it cut short is no line,
+// the command does not run, and the run says why; with SIGHUP at its default the run ends as a
+// hang-up, with no line about a failed read.
+TEST(TerminalLost, ALineCutShortIsNoLineAndAHangUpEndsTheRunAsOne)
+{
+    const std::string kWrite = "Write to a 32-bit register in the KYN board device.\nWhich Address (0x0): Which Value (0x0): ";
+    struct {
+        const char *pszName;
+        std::vector<int> aIgnored;
+        std::string strTyped;
+        int nStatus;
+        std::string strLogAfterStartup;
+    } aCases[] = {
+        {"cut short, SIGHUP ignored", {SIGHUP}, "W0x10\r0xF", 255,
+         kWrite + "Error: Reading input failed\nError: Writing the console failed: Input/output error\n"},
+        {"hang-up at a key", {}, "", 128 + SIGHUP, ""},
+        {"hang-up in a line", {}, "W0x10\r0xF", 128 + SIGHUP, kWrite},
+    };
+    for (const auto &c : aCases) {
+        PtyStart start;
+        start.aIgnoredSignals = c.aIgnored;
+        PtySession session = StartInPty({}, {{"KYNSIM_TRACE", "trace.txt"}}, start);
+        SCOPED_TRACE(c.pszName);
+        ASSERT_TRUE(WaitForScreen(session, kPrompt));
+        TypeKeys(session, c.strTyped);
+        ASSERT_TRUE(WaitForScreen(session, c.strTyped.empty() ? kPrompt : "0xF"));
+        ASSERT_TRUE(WaitUntilReading(session));
+        close(session.fdMaster);
+        session.fdMaster = -1;
+        EXPECT_EQ(WaitForEnd(session, 60000), c.nStatus);
+        EXPECT_EQ(ReadFile(session.strDir + "/DuzeDevazu.log"), StartupLog() + c.strLogAfterStartup);
+        EXPECT_EQ(ReadFile(session.strDir + "/trace.txt").find("WriteReg32"), std::string::npos);
+        ClosePty(session);
+    }
+}
+
+// A terminal whose output is stopped (Ctrl-S) or not read: an interrupt sent with kill ends the
+// run at once, with the terminal's settings back and the log holding every line shown.
+TEST(TerminalStalled, AnInterruptEndsARunWaitingForItsTerminal)
+{
+    for (bool bCtrlS : {true, false}) {
+        int nSignal = bCtrlS ? SIGTERM : SIGHUP;
+        PtySession session = StartInPty({kMemoryTestOnZeros}, {{"KYNSIM_MEMORY", "zero"}});
+        SCOPED_TRACE(bCtrlS ? "Ctrl-S" : "not read");
+        ASSERT_TRUE(WaitForScreen(session, "Memory error at Address 0x1000 ", 60000));
+        if (bCtrlS)
+            TypeKeys(session, "\x13");
+        usleep(300000);
+        kill(session.nPid, nSignal);
+        EXPECT_EQ(WaitForEndUnread(session, 60000), 128 + nSignal);
+        EXPECT_TRUE(TerminalRestored(session));
+        DrainScreen(session, 100);
+        ExpectShownLinesInTheLog(session.strScreen, ReadFile(session.strDir + "/DuzeDevazu.log"));
+        ClosePty(session);
+    }
+}
+
+// A typed Ctrl-C does not discard output the terminal has queued: the screen shows what the log has.
+TEST_F(Terminal, ATypedCtrlCKeepsQueuedOutput)
+{
+    Start({kMemoryTestOnZeros}, {{"KYNSIM_MEMORY", "zero"}});
+    ASSERT_TRUE(WaitForScreen(m_session, "Memory error at Address 0x10000 ", 60000)) << m_session.strScreen;
+    TypeKeys(m_session, "\x03");
+    EXPECT_EQ(WaitForEnd(m_session, 60000), 128 + SIGINT);
+    std::string strLog = ReadFile(m_session.strDir + "/DuzeDevazu.log");
+    ExpectShownLinesInTheLog(m_session.strScreen, strLog);
+    // At most the line the interrupt came in is in the log alone.
+    EXPECT_LE(Lines(Render(Crlf(kBanner + strLog))).size(), Lines(Render(m_session.strScreen)).size() + 1);
+}
+
+// A run stopped with Ctrl-Z: every stop writes the log's pending lines, and a stopped run that
+// is killed in the background (kill %1, kill -HUP %1) ends without stopping itself again.
+TEST(TerminalJobs, EveryStopWritesTheLogAndAKilledJobEnds)
+{
+    PtyStart start;
+    start.bAsJob = true;
+    PtySession session = StartInPty({kMemoryTestOnZeros}, {{"KYNSIM_MEMORY", "zero"}}, start);
+    ASSERT_TRUE(WaitForScreen(session, "Memory error at Address 0x1000 ", 60000)) << session.strScreen;
+    for (int nStop = 0; nStop < 4; ++nStop) {
+        size_t nMark = session.strScreen.size();
+        TypeKeys(session, "\x1a");
+        ASSERT_TRUE(WaitForScreen(session, "[stopped]", 60000, nMark)) << nStop;
+        // The screen up to this stop, without the shell's lines.
+        std::string strShown = session.strScreen.substr(0, session.strScreen.rfind("\r\n[stopped]\r\n"));
+        strShown = strShown.substr(strShown.find("\r\n") + 2);
+        for (size_t nAt; (nAt = strShown.find("\r\n[stopped]\r\n")) != std::string::npos;)
+            strShown.erase(nAt, 13);
+        SCOPED_TRACE(nStop);
+        ExpectShownLinesInTheLog(strShown, ReadFile(session.strDir + "/DuzeDevazu.log"));
+        kill(session.nPid, nStop < 3 ? SIGUSR1 : SIGUSR2);
+        usleep(200000);
+    }
+    EXPECT_EQ(WaitForEnd(session, 60000), 128 + SIGTERM);
+    EXPECT_TRUE(TerminalRestored(session));
+    ClosePty(session);
+
+    // At a key wait, killed with SIGHUP in the background.
+    session = StartInPty({}, {}, start);
+    ASSERT_TRUE(WaitForScreen(session, kPrompt, 60000));
+    TypeKeys(session, "\x1a");
+    ASSERT_TRUE(WaitForScreen(session, "[stopped]", 60000));
+    kill(session.nPid, SIGALRM);
+    EXPECT_EQ(WaitForEnd(session, 60000), 128 + SIGHUP);
+    EXPECT_TRUE(TerminalRestored(session));
+    ClosePty(session);
+}

@@ -13,6 +13,7 @@
 
 #include "osa_host.h"
 #include "osa_library.h"
+#include "osa_output.h"
 
 namespace {
 
@@ -74,8 +75,9 @@ int ReadStreamChar()
     }
 }
 
-// A line from a pipe or file ends at LF, CR or CR LF, or at the end of the input; past 63
-// characters the rest is dropped. False when the input is gone before the line began.
+// A line from a pipe or file ends at LF, CR or CR LF, or at the end of the input, so that a
+// script's last line needs no line end; past 63 characters the rest is dropped. False when the
+// input is gone before the line began, or a failed read cut it short.
 bool ReadLineFromStream(char *pszBuffer)
 {
     size_t nLength = 0;
@@ -93,12 +95,13 @@ bool ReadLineFromStream(char *pszBuffer)
             pszBuffer[nLength++] = (char)c;
     }
     pszBuffer[nLength] = '\0';
-    return true;
+    return c != OSA_KEY_READ_ERROR;
 }
 
 // Echoed line editing at the keyboard: Backspace removes, Enter ends, Ctrl-D or Ctrl-Z on
 // an empty line is the end of input, past 63 characters keys are dropped. Tabs are kept, as
-// from a pipe: a line of blanks is not empty.
+// from a pipe: a line of blanks is not empty. Only Enter finishes a line: one that a lost
+// keyboard cut short is no line.
 bool ReadLineFromKeyboard(char *pszBuffer)
 {
     size_t nLength = 0;
@@ -115,23 +118,22 @@ bool ReadLineFromKeyboard(char *pszBuffer)
         else if ((c == 0x04 || c == 0x1A) && nLength == 0)
             g_nInputGone = OSA_KEY_END_OF_INPUT;
         if (g_nInputGone != 0 || c == '\n' || c == '\r') {
-            fputs("\n", stdout);
-            fflush(stdout);
+            OsaOutputText("\n", 1);
             break;
         }
         if (c == 0x7F || c == 0x08) {
             if (nLength > 0) {
                 --nLength;
-                fputs("\b \b", stdout);
+                OsaOutputText("\b \b", 3);
             }
         } else if ((c >= 0x20 || c == '\t') && nLength < 63) {
             pszBuffer[nLength++] = (char)c;
-            fputc(c, stdout);
+            char cEcho = (char)c;
+            OsaOutputText(&cEcho, 1);
         }
-        fflush(stdout);
     }
     pszBuffer[nLength] = '\0';
-    return g_nInputGone == 0 || nLength > 0;
+    return g_nInputGone == 0;
 }
 
 // Key codes handed over by the library, returned before any other input.
@@ -150,7 +152,7 @@ void OsaLibraryPrint(const char *pszFormat, ...)
 {
     va_list args;
     va_start(args, pszFormat);
-    vfprintf(stdout, pszFormat, args);
+    OsaOutputV(pszFormat, args);
     va_end(args);
 }
 
@@ -170,7 +172,7 @@ void KYNHW_CALL OsaConsoleExit(void)
 {
     if (OsaTracing())
         OsaTrace("ConsoleExit()\n");
-    fflush(stdout);
+    OsaOutputFlush();
     OsaHostConsoleExit();
 }
 
@@ -183,7 +185,7 @@ void KYNHW_CALL OsaThreadSleep(int32_t nMilliseconds)
 
 int32_t KYNHW_CALL OsaConsolePrintF(const char *pszFormat, va_list args)
 {
-    int32_t nLength = vfprintf(stdout, pszFormat, args);
+    int32_t nLength = OsaOutputV(pszFormat, args);
     // After the text: what the tool gave the log before this call is shown too.
     OsaCheckSignal();
     return nLength;
@@ -203,8 +205,10 @@ int32_t KYNHW_CALL OsaConsoleGetCh(void)
         return (unsigned char)*g_pszInput++;
     if (g_nInputGone != 0)
         return g_nInputGone;
-    // Whoever answers through a pipe or at the keyboard sees the prompt first.
-    fflush(stdout);
+    // Whoever answers through a pipe or at the keyboard sees the prompt first; an interrupt that
+    // came while it was written ends the run before the read waits.
+    OsaOutputFlush();
+    OsaCheckSignal();
     if (!OsaHostKeyboardInput())
         return ReadStreamChar();
     int c = OsaHostReadKey();
@@ -223,7 +227,8 @@ char *KYNHW_CALL OsaConsoleGetStr(char *pszBuffer)
     pszBuffer[0] = '\0';
     if (g_nInputGone != 0)
         return nullptr;
-    fflush(stdout);
+    OsaOutputFlush();
+    OsaCheckSignal();
     bool bLine = OsaHostKeyboardInput() ? ReadLineFromKeyboard(pszBuffer) : ReadLineFromStream(pszBuffer);
     return bLine ? pszBuffer : nullptr;
 }

@@ -3,6 +3,7 @@
 #ifndef KYN_OSA_HOST_H
 #define KYN_OSA_HOST_H
 
+#include <stddef.h>
 #include <stdint.h>
 #include <time.h>
 
@@ -21,4 +22,13 @@ bool OsaHostLocalTime(int64_t nSeconds, struct tm *pTime);
 // The environment block, NAME=VALUE strings.
 char **OsaHostEnvironmentBlock();
 
+// Standard output, where the console's text goes. One write of up to nLength bytes: how many
+// went, or -1 with errno set. A write that waits is woken every kOsaStallMs with EINTR (or ends
+// early with what went), so that its caller sees an interrupt that came meanwhile.
+const int kOsaStallMs = 50;
+long OsaHostWriteOutput(const char *pText, size_t nLength);
+bool OsaHostOutputIsTerminal();
+// Waits until standard output takes text, at most nMilliseconds (-1: as long as it takes);
+// false with errno set (ETIMEDOUT when the time passed).
+bool OsaHostWaitOutputWritable(int nMilliseconds);
 #endif

@@ -6,12 +6,14 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "osa_host.h"
 #include "osa_library.h"
+#include "osa_output.h"
 
 extern char **environ;
 
@@ -27,24 +29,58 @@ bool g_bStdinTty = false;
 bool g_bTermiosSaved = false;
 struct termios g_termiosSaved;
 bool g_bInitDone = false;
+// Key mode is on: the terminal has the tool's settings, not the ones found at start.
+volatile sig_atomic_t g_bKeyMode = 0;
+// The terminal is this process's controlling terminal, whose hang-up sends SIGHUP.
+bool g_bControllingTerminal = false;
+// Wakes a console write that waits, so that an interrupt that came just before it is seen:
+// its signal does nothing but end the wait.
+timer_t g_wakeTimer;
+bool g_bWakeTimer = false;
+int g_nOutputIsFile = -1;
+void OnWake(int)
+{
+}
+
+// Set once the run is on its way out (the console ended, or an interrupt ends it): exit
+// handlers run, and an interrupt from then on ends the process at once.
+volatile sig_atomic_t g_bLeaving = 0;
+
+// tcsetattr from a background process raises SIGTTOU, which would stop a run that is ending:
+// held while the settings change. Safe in a signal handler.
+void SetTerminal(const struct termios &settings)
+{
+    sigset_t ttou, before;
+    sigemptyset(&ttou);
+    sigaddset(&ttou, SIGTTOU);
+    sigprocmask(SIG_BLOCK, &ttou, &before);
+    tcsetattr(STDIN_FILENO, TCSANOW, &settings);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+}
 
 void RestoreTerminal()
 {
-    if (g_bTermiosSaved)
-        tcsetattr(STDIN_FILENO, TCSANOW, &g_termiosSaved);
+    if (g_bTermiosSaved && g_bKeyMode) {
+        SetTerminal(g_termiosSaved);
+        g_bKeyMode = 0;
+    }
 }
 
 // Keys one at a time without echo for the whole run: keys typed while the tool is busy
-// must not show up on the screen, nor wait for Enter. Output processing is left alone.
+// must not show up on the screen, nor wait for Enter. Output processing is left alone, and
+// the interrupt key does not discard output already queued: the screen shows what the log has.
+// Only in the foreground: a run continued in the background leaves the shell's terminal alone.
 void EnterKeyMode()
 {
-    if (!g_bTermiosSaved)
+    if (!g_bTermiosSaved || tcgetpgrp(STDIN_FILENO) != getpgrp())
         return;
     struct termios raw = g_termiosSaved;
     raw.c_lflag &= ~(tcflag_t)(ICANON | ECHO);
+    raw.c_lflag |= NOFLSH;
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
-    tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    SetTerminal(raw);
+    g_bKeyMode = 1;
 }
 
 // No SA_RESTART: a read or sleep that is waiting returns, and the run ends promptly.
@@ -68,19 +104,25 @@ void RaiseDefault(int nSignal)
     raise(nSignal);
 }
 
-// First interrupt: noted, acted on at the next library call. A second one while the
-// run ends (a stuck write, say) ends the process at once with the terminal put back.
+// First interrupt: noted, acted on at the next library call. A second one while the run
+// ends (a stuck write, say) ends the process at once with the terminal put back; the tool's
+// own handler has written the log's pending bytes first.
 void OnInterrupt(int nSignal)
 {
-    if (g_nOsaPendingSignal != 0) {
-        RestoreTerminal();
-        RaiseDefault(g_nOsaPendingSignal);
-        _exit(128 + g_nOsaPendingSignal);
+    if (g_nOsaPendingSignal == 0) {
+        g_nOsaPendingSignal = nSignal;
+        if (g_pfnOnInterrupt != nullptr)
+            g_pfnOnInterrupt();
+        return;
     }
-    g_nOsaPendingSignal = nSignal;
-    if (g_pfnOnInterrupt != nullptr)
-        g_pfnOnInterrupt();
+    int nEnding = g_nOsaPendingSignal != 0 ? (int)g_nOsaPendingSignal : nSignal;
+    RestoreTerminal();
+    RaiseDefault(nEnding);
+    _exit(128 + nEnding);
 }
+
+// Whether SIGHUP ends the run here (it is not ignored, as under nohup).
+bool g_bCatchesHangUp = false;
 
 // The actions found at start for the signals caught here.
 struct sigaction g_aFound[NSIG];
@@ -118,11 +160,15 @@ void CatchEndingSignals()
         case SIGSTOP: case SIGKILL: case SIGTSTP: case SIGTTIN: case SIGTTOU:   // stop, or cannot be caught
             continue;
         }
+        if (nSignal == SIGRTMAX) // the console's wake-up
+            continue;
         struct sigaction found;
         if (sigaction(nSignal, nullptr, &found) != 0 || (found.sa_flags & SA_SIGINFO) != 0 ||
             found.sa_handler != SIG_DFL)
             continue;
         g_aFound[nSignal] = found;
+        if (nSignal == SIGHUP)
+            g_bCatchesHangUp = true;
         struct sigaction action;
         memset(&action, 0, sizeof action);
         action.sa_sigaction = OnSignal;
@@ -133,26 +179,62 @@ void CatchEndingSignals()
 }
 
 // Registered first, so it runs after every other exit handler: the log is closed by
-// then, and the process ends by the signal as a shell expects of an interrupted program.
-void DieBySignalAtExit()
+// then, the console gets what it holds (without waiting, when an interrupt ends the run), and
+// the process ends by the signal as a shell expects of an interrupted program.
+void FinishAtExit()
 {
     int nSignal = g_nOsaPendingSignal;
+    OsaOutputFlushAtExit(nSignal != 0);
     if (nSignal == 0)
         return;
-    fflush(stdout);
     RestoreTerminal();
     RaiseDefault(nSignal);
 }
 
-// Ctrl-Z: the shell gets its terminal back as it was, and key mode returns on continue.
+// Ctrl-Z: the shell gets its terminal back as it was, and key mode returns when the run
+// continues in the foreground. The action in place stays in place: the tool's own handler,
+// which writes the log's pending bytes first, runs at every stop, not only the first.
 void OnStop(int nSignal)
 {
     int nErrno = errno;
     RestoreTerminal();
-    RaiseDefault(nSignal);
-    CatchSignal(nSignal, OnStop);
+    struct sigaction stop, inPlace;
+    memset(&stop, 0, sizeof stop);
+    stop.sa_handler = SIG_DFL;
+    sigemptyset(&stop.sa_mask);
+    sigaction(nSignal, &stop, &inPlace);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, nSignal);
+    sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+    raise(nSignal);
+    sigaction(nSignal, &inPlace, nullptr);
     EnterKeyMode();
     errno = nErrno;
+}
+
+// A run continued after a stop it did not see (SIGSTOP, a read from the background) takes key
+// mode back when it is in the foreground.
+void OnContinue(int)
+{
+    int nErrno = errno;
+    if (!g_bKeyMode)
+        EnterKeyMode();
+    errno = nErrno;
+}
+
+// A terminal in key mode reads nothing only when it is hung up; the kernel then sends SIGHUP
+// to the run whose controlling terminal it is, a moment later: the run ends as a hang-up,
+// not as a failed read.
+void AwaitHangUp()
+{
+    if (!g_bKeyMode || !g_bControllingTerminal || !g_bCatchesHangUp)
+        return;
+    for (int i = 0; i < 100 && g_nOsaPendingSignal == 0; ++i) {
+        struct timespec wait = {0, 10 * 1000 * 1000};
+        nanosleep(&wait, nullptr);
+    }
+    OsaCheckSignal();
 }
 
 } // namespace
@@ -176,11 +258,14 @@ int ReadTerminalByte()
         ssize_t n = read(STDIN_FILENO, &c, 1);
         if (n == 1)
             return c;
-        if (n == 0)
-            return OSA_KEY_END_OF_INPUT;
-        if (errno != EINTR)
-            return OSA_KEY_READ_ERROR;
-        OsaCheckSignal();
+        if (n < 0 && errno == EINTR) {
+            OsaCheckSignal();
+            continue;
+        }
+        int nErrno = errno;
+        AwaitHangUp();
+        errno = nErrno;
+        return n == 0 ? OSA_KEY_END_OF_INPUT : OSA_KEY_READ_ERROR;
     }
 }
 
@@ -270,6 +355,45 @@ uint64_t OsaTime100ns()
     return (uint64_t)now.tv_sec * 10000000u + (uint64_t)now.tv_nsec / 100u + 116444736000000000ull;
 }
 
+long OsaHostWriteOutput(const char *pText, size_t nLength)
+{
+    if (g_nOutputIsFile < 0) {
+        struct stat info;
+        g_nOutputIsFile = fstat(STDOUT_FILENO, &info) == 0 && S_ISREG(info.st_mode) ? 1 : 0;
+    }
+    // A file's write never waits; any other is woken while it waits.
+    if (g_nOutputIsFile == 1 || !g_bWakeTimer)
+        return (long)write(STDOUT_FILENO, pText, nLength);
+    struct itimerspec wake = {{0, kOsaStallMs * 1000000L}, {0, kOsaStallMs * 1000000L}}, off = {{0, 0}, {0, 0}};
+    timer_settime(g_wakeTimer, 0, &wake, nullptr);
+    ssize_t nWritten = write(STDOUT_FILENO, pText, nLength);
+    int nErrno = errno;
+    timer_settime(g_wakeTimer, 0, &off, nullptr);
+    errno = nErrno;
+    return (long)nWritten;
+}
+
+bool OsaHostOutputIsTerminal()
+{
+    return isatty(STDOUT_FILENO) != 0;
+}
+
+bool OsaHostWaitOutputWritable(int nMilliseconds)
+{
+    for (;;) {
+        struct pollfd wait = {STDOUT_FILENO, POLLOUT, 0};
+        int nReady = poll(&wait, 1, nMilliseconds);
+        if (nReady == 1)
+            return (wait.revents & POLLOUT) != 0 || (errno = EIO, false);
+        if (nReady == 0) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        if (errno != EINTR || nMilliseconds >= 0)
+            return false;
+    }
+}
+
 char **OsaHostEnvironmentBlock()
 {
     return environ;
@@ -282,14 +406,22 @@ void OsaOnInterrupt(void (*pfnOnInterrupt)())
 
 void OsaEndOnSignal()
 {
+    int nSignal = g_nOsaPendingSignal;
+    // Exit handlers are running already: the process ends here, by the signal.
+    if (g_bLeaving) {
+        RestoreTerminal();
+        RaiseDefault(nSignal);
+        _exit(128 + nSignal);
+    }
+    g_bLeaving = 1;
     // Writes to a closed pipe must not interrupt the way out.
     signal(SIGPIPE, SIG_IGN);
-    exit(128 + g_nOsaPendingSignal);
+    exit(128 + nSignal);
 }
 
 void OsaFatal(const std::string &strMessage)
 {
-    fflush(stdout);
+    OsaOutputFlush();
     fprintf(stderr, "%s\n", strMessage.c_str());
     // Through the exit handlers: the tool's log keeps what was shown, the terminal is put back.
     exit(2);
@@ -300,22 +432,28 @@ void OsaHostConsoleInit()
     if (g_bInitDone)
         return;
     g_bInitDone = true;
-    atexit(DieBySignalAtExit);
-    // Output to a file or pipe goes in large blocks; a terminal gets each print at once, as a
-    // console would show it, a line that is redrawn in place included.
-    setvbuf(stdout, nullptr, isatty(STDOUT_FILENO) == 0 ? _IOFBF : _IONBF, isatty(STDOUT_FILENO) == 0 ? 64 * 1024 : 0);
+    atexit(FinishAtExit);
     g_bStdinTty = isatty(STDIN_FILENO) != 0;
     if (g_bStdinTty && tcgetattr(STDIN_FILENO, &g_termiosSaved) == 0) {
         g_bTermiosSaved = true;
+        g_bControllingTerminal = tcgetsid(STDIN_FILENO) == getsid(0);
         atexit(RestoreTerminal);
         CatchSignal(SIGTSTP, OnStop);
+        CatchSignal(SIGCONT, OnContinue);
         EnterKeyMode();
     }
     CatchEndingSignals();
+    CatchSignal(SIGRTMAX, OnWake);
+    struct sigevent event;
+    memset(&event, 0, sizeof event);
+    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_signo = SIGRTMAX;
+    g_bWakeTimer = timer_create(CLOCK_MONOTONIC, &event, &g_wakeTimer) == 0;
 }
 
 void OsaHostConsoleExit()
 {
+    g_bLeaving = 1;
     RestoreTerminal();
 }
 

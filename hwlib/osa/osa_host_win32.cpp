@@ -1,6 +1,8 @@
 // osa_host_win32.cpp - the shared console's host layer on Windows: console keys, Ctrl-C, sleep, clock,
 // local time and the environment.
 #include <conio.h>
+#include <io.h>
+#include <errno.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,6 +11,7 @@
 
 #include "osa_host.h"
 #include "osa_library.h"
+#include "osa_output.h"
 
 volatile sig_atomic_t g_nOsaPendingSignal = 0;
 
@@ -35,6 +38,13 @@ BOOL WINAPI OnConsoleControl(DWORD nEvent)
     if (g_nWaitingForKey != 0)
         exit(128 + SIGINT);
     return TRUE;
+}
+
+// The console gets what it holds at every exit; Ctrl-C ends the run through exit while the
+// main thread waits for a key, when nothing is being written.
+void FlushAtExit()
+{
+    OsaOutputFlushAtExit(g_nOsaPendingSignal != 0);
 }
 
 } // namespace
@@ -71,6 +81,31 @@ uint64_t OsaTime100ns()
     return ((uint64_t)now.dwHighDateTime << 32) | now.dwLowDateTime;
 }
 
+long OsaHostWriteOutput(const char *pText, size_t nLength)
+{
+    // Through the standard output stream, in text mode: the C runtime writes each line end as
+    // CR LF, and a missing standard output was reopened on NUL as that stream.
+    size_t nWritten = fwrite(pText, 1, nLength, stdout);
+    if (fflush(stdout) != 0 || nWritten < nLength) {
+        clearerr(stdout);
+        return nWritten > 0 ? (long)nWritten : -1;
+    }
+    return (long)nWritten;
+}
+
+bool OsaHostOutputIsTerminal()
+{
+    DWORD nMode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &nMode) != 0;
+}
+
+// Pipes and the console never refuse a write; they take it or fail.
+bool OsaHostWaitOutputWritable(int)
+{
+    errno = EIO;
+    return false;
+}
+
 char **OsaHostEnvironmentBlock()
 {
     return _environ;
@@ -88,7 +123,7 @@ void OsaEndOnSignal()
 
 void OsaFatal(const std::string &strMessage)
 {
-    fflush(stdout);
+    OsaOutputFlush();
     fprintf(stderr, "%s\n", strMessage.c_str());
     fflush(stderr);
     // Through the exit handlers: the tool's log keeps what was shown.
@@ -102,10 +137,7 @@ void OsaHostConsoleInit()
     g_bInitDone = true;
     DWORD nMode = 0;
     g_bStdinConsole = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &nMode) != 0;
-    // Output to a file or pipe goes in large blocks.
-    DWORD nOutMode = 0;
-    if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &nOutMode) == 0)
-        setvbuf(stdout, nullptr, _IOFBF, 64 * 1024);
+    atexit(FlushAtExit);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 

@@ -1,0 +1,62 @@
+/* host_spy.c - preloaded into the tool by tests that must see or change what the host does: notes
+   each fsync in the file FSYNC_SPY_FILE names (the log is committed to disk only where a person
+   waits at a terminal), and with NO_NULL_DEVICE set the null device cannot be opened, as in a
+   minimal container. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+int fsync(int fd)
+{
+    static int (*s_pfnFsync)(int) = NULL;
+    const char *pszFile = getenv("FSYNC_SPY_FILE");
+    if (s_pfnFsync == NULL)
+        s_pfnFsync = (int (*)(int))dlsym(RTLD_NEXT, "fsync");
+    if (pszFile != NULL) {
+        int fdSpy = open(pszFile, O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (fdSpy >= 0) {
+            if (write(fdSpy, "fsync\n", 6) != 6) {
+            }
+            close(fdSpy);
+        }
+    }
+    return s_pfnFsync(fd);
+}
+
+static int OpenThrough(const char *pszCall, const char *pszPath, int nFlags, mode_t nMode)
+{
+    if (getenv("NO_NULL_DEVICE") != NULL && strcmp(pszPath, "/dev/null") == 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    int (*pfnOpen)(const char *, int, ...) = (int (*)(const char *, int, ...))dlsym(RTLD_NEXT, pszCall);
+    return pfnOpen(pszPath, nFlags, nMode);
+}
+
+int open(const char *pszPath, int nFlags, ...)
+{
+    va_list args;
+    va_start(args, nFlags);
+    mode_t nMode = (nFlags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, mode_t) : 0;
+    va_end(args);
+    return OpenThrough("open", pszPath, nFlags, nMode);
+}
+
+int open64(const char *pszPath, int nFlags, ...)
+{
+    va_list args;
+    va_start(args, nFlags);
+    mode_t nMode = (nFlags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, mode_t) : 0;
+    va_end(args);
+    return OpenThrough("open64", pszPath, nFlags, nMode);
+}
+
+int __open_2(const char *pszPath, int nFlags)
+{
+    return OpenThrough("open", pszPath, nFlags, 0);
+}
