@@ -200,9 +200,13 @@ void TypeKeys(const std::string &strKeys)
     }
 }
 
+// Waits for text on the screen with a deadline a slow, busy machine meets: wine's console shows
+// a few dozen lines a second.
+const DWORD kDeadlineMs = 60000;
+
 bool WaitForScreen(const std::string &strText)
 {
-    for (int i = 0; i < 1000; ++i) {
+    for (DWORD nWaited = 0; nWaited < kDeadlineMs; nWaited += 10) {
         if (ReadScreen().find(strText) != std::string::npos)
             return true;
         Sleep(10);
@@ -307,7 +311,7 @@ bool RunScenario(const Scenario &scenario, const std::string &strTool, const std
             strWhy = "never showed '" + step.strText + "'";
     }
     DWORD nStatus = 0;
-    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process.hProcess, kDeadlineMs) != WAIT_OBJECT_0) {
         TerminateProcess(process.hProcess, 99);
         WaitForSingleObject(process.hProcess, 5000);
         if (strWhy.empty())
