@@ -1,5 +1,5 @@
 // main.cpp - program entry; everything else lives in the tool's library so the tests share it.
-#include "options.h"
+#include "run.h"
 
 int main(int argc, char **argv)
 {

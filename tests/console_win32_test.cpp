@@ -57,11 +57,11 @@ const std::string kStartup = std::string("Log file is  DuzeDevazu.log\nBoard num
                                          "Library version 4.12.0 (simulated) (filename libkynhwsim.a, static linked)\n") +
                              kExpectedAfterLibraryLine;
 const std::string kHelp = kExpectedHelp;
-const std::string kUnknown = "Unknown command. Press '?' for help, 'q' to quit\n";
+const std::string kUnknown = EXPECTED_UNKNOWN;
 const std::string kR32 = "Read from a 32-bit register in the KYN Board device.\nWhich Address (0x0): ";
 const std::string kMisaligned =
     "ERROR(0X31 [1.4]) Dev(20,6,0): Register address is not aligned to the access width. \n"
-    "Do you want to exit (Y/N) ";
+    EXPECTED_QUESTION;
 
 std::vector<Scenario> Scenarios()
 {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "e2e_harness.h"
+#include "expected_text.h"
 
 namespace {
 
@@ -294,7 +295,7 @@ TEST(CommandLine, CommandStrings)
          "Do you want to exit (Y/N) Brd Address 0x3 = 0x00000000 (0 decimal)\n"
          "Read from a 32-bit register in the KYN Board device.\nWhich Address (0x3): "
          "ERROR(0X31 [1.4]) Dev(20,6,0): Register address is not aligned to the access width. \n"
-         "Do you want to exit (Y/N) "},
+         EXPECTED_QUESTION},
     };
     for (auto &c : aCases) {
         ToolRun run = RunArgs(c.aArgs, c.strInput);

@@ -196,7 +196,7 @@ TEST(Commands, FailedCallsInsideCommandsFinishTheirPrinting)
                   "Do you want to exit (Y/N) Wrote 00000005 to PCI Bridge Address 0x200\n"
                   "Driver Debug Command. Which Cmd? [0x00000000] Issuing Driver Debug Command 0x00000007\n"
                   "ERROR(0X40 [1.5]) Dev(20,6,0): Unknown debug command. \n"
-                  "Do you want to exit (Y/N) ");
+                  EXPECTED_QUESTION);
 }
 
 TEST(Commands, FailedDumpReadsGoOnToTheNextRegister)
@@ -219,14 +219,14 @@ TEST(Commands, AnsweringYesInsideACommandEndsTheRun)
                   "Read from a 32-bit register in the KYN Board device.\n"
                   "Which Address (0x0): "
                   "ERROR(0X31 [1.4]) Dev(20,6,0): Register address is not aligned to the access width. \n"
-                  "Do you want to exit (Y/N) ");
+                  EXPECTED_QUESTION);
 }
 
 TEST(Commands, DebugCommandEntryIsSigned)
 {
     ToolRun run = Keys("d1\nd0x80000000\nnd\nnd-0x80000001\nnd-1\nnq");
     const std::string strUnknown = "ERROR(0X40 [1.5]) Dev(20,6,0): Unknown debug command. \n"
-                                   "Do you want to exit (Y/N) ";
+                                   EXPECTED_QUESTION;
     std::string strLog = "Driver Debug Command. Which Cmd? [0x00000000] Issuing Driver Debug Command 0x00000001\n"
                          "Driver Debug Command. Which Cmd? [0x00000001] Issuing Driver Debug Command 0x7FFFFFFF\n" +
                          strUnknown +
@@ -266,7 +266,7 @@ TEST(Commands, HelpKeys)
 
 TEST(Commands, UnknownKeys)
 {
-    const std::string strUnknown = "Unknown command. Press '?' for help, 'q' to quit\n";
+    const std::string strUnknown = EXPECTED_UNKNOWN;
     std::string strKeys = std::string("\x7f\x80\xff>\x01 \n;AzZ0", 13) + std::string(1, '\0') + "q";
     std::string strExpected;
     for (size_t i = 0; i + 1 < strKeys.size(); ++i)
@@ -359,11 +359,11 @@ TEST(MemoryTest, StuckBitsAndFailedCalls)
                   0,
                   kMemHead + "Which Start Address (0x0): Which Range (in bytes) (0x0): "
                              "ERROR(0X80000007 [1.4]) Dev(20,6,0): The driver is out of memory. \n"
-                             "Do you want to exit (Y/N) "
+                             EXPECTED_QUESTION
                              "Memory error at Address 0x1F4   (nReadVal(0x0) != nWriteVal(0x1F4))\n"
                              "Memory error at Address 0x1F8   (nReadVal(0x1F0) != nWriteVal(0x1F8))\n"
                              "ERROR(0XFF [255.32767]) Dev(20,6,0): Cannot translate this result code. \n"
-                             "Do you want to exit (Y/N) "
+                             EXPECTED_QUESTION
                              "Memory error at Address 0x1FC   (nReadVal(0x1F0) != nWriteVal(0x1FC))\n"
                              "Memory test finished. ErrorCount=3\n");
 }
@@ -377,7 +377,7 @@ TEST(MemoryTest, ARangeAcrossTheTopWrapsAndComparesItsLastWord)
     ExpectSession(run, 0,
                   kMemHead + "Which Start Address (0x0): Which Range (in bytes) (0x0): "
                              "ERROR(0XFF [255.32767]) Dev(20,6,0): Cannot translate this result code. \n"
-                             "Do you want to exit (Y/N) "
+                             EXPECTED_QUESTION
                              "Memory error at Address 0x4   (nReadVal(0x0) != nWriteVal(0x4))\n"
                              "Memory test finished. ErrorCount=1\n");
     EXPECT_EQ(RegisterCalls(run), "WriteReg32(0x20, 0xfffffff8, 0xfffffff8) = 0\n"
@@ -395,14 +395,14 @@ TEST(MemoryTest, RangesPastTheWindowEndReportEachWord)
     ExpectSession(Keys("M0x3FFFFF8\n0x10\nnnnnq"), 0,
                   kMemHead + "Which Start Address (0x0): Which Range (in bytes) (0x0): "
                              "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n"
-                             "Do you want to exit (Y/N) "
+                             EXPECTED_QUESTION
                              "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n"
-                             "Do you want to exit (Y/N) "
+                             EXPECTED_QUESTION
                              "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n"
-                             "Do you want to exit (Y/N) "
+                             EXPECTED_QUESTION
                              "Memory error at Address 0x4000000   (nReadVal(0x3FFFFFC) != nWriteVal(0x4000000))\n"
                              "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n"
-                             "Do you want to exit (Y/N) "
+                             EXPECTED_QUESTION
                              "Memory error at Address 0x4000004   (nReadVal(0x3FFFFFC) != nWriteVal(0x4000004))\n"
                              "Memory test finished. ErrorCount=2\n");
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e_harness.h"
+#include "expected_text.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ TEST(Startup, ReportedCodeFormsOfFailedConnect)
         toolCase.env["KYNSIM_CONNECT"] = c.pszConnect;
         toolCase.strInput = "y";
         SCOPED_TRACE(c.pszConnect);
-        ExpectRun(RunDuze(toolCase), 1, kLibraryLines + c.pszError + "Do you want to exit (Y/N) ");
+        ExpectRun(RunDuze(toolCase), 1, kLibraryLines + c.pszError + EXPECTED_QUESTION);
     }
 }
 
@@ -85,10 +86,13 @@ TEST(Startup, FailedConnectAnsweredNoGoesOn)
 {
     ToolCase toolCase;
     toolCase.env["KYNSIM_CONNECT"] = "0x8000000B";
-    toolCase.strInput = "nN\r \nxq";
+    toolCase.strInput = "nN\r \nxnnnq";
+    // Each board text asks for its type and then, with the size that left, its value: two failures.
     const std::string strNotConnected =
         "ERROR(0X8000000C [1.1]) Dev(0,999,999): The library is not connected to the KYN driver. \n"
-        "Do you want to exit (Y/N) ";
+        EXPECTED_QUESTION
+        "ERROR(0X8000000C [1.1]) Dev(0,999,999): The library is not connected to the KYN driver. \n"
+        EXPECTED_QUESTION;
     ExpectRun(RunDuze(toolCase), 0,
               kLibraryLines +
                   "ERROR(0X8000000B [0.0]) \nDo you want to exit (Y/N) "
@@ -117,7 +121,7 @@ TEST(Startup, FailedCallAnsweredYesEndsWithStatus1)
         std::string strHead = strStartup.substr(0, strStartup.find("Board Build Number"));
         ExpectRun(RunDuze(toolCase), 1,
                   strHead + "ERROR(0X23 [1.2]) Dev(20,6,0): The object has no such attribute. \n"
-                            "Do you want to exit (Y/N) ");
+                            EXPECTED_QUESTION);
     }
 }
 
@@ -205,11 +209,11 @@ TEST(Startup, DeviceWithoutTypeAndNumberAttributesShows999)
 {
     ToolCase toolCase;
     toolCase.env["KYNSIM_NO_ATTR"] = "board:2,board:3,board:9";
-    toolCase.strInput = "nq";
+    toolCase.strInput = "nnq";
     std::string strLog = StartupLog();
-    strLog.replace(strLog.find("Board Serial Number: KS-006-04711\n"), 34,
-                   "ERROR(0X23 [1.2]) Dev(20,999,999): The object has no such attribute. \n"
-                   "Do you want to exit (Y/N) Board Serial Number: \n");
+    const std::string kNoAttr = "ERROR(0X23 [1.2]) Dev(20,999,999): The object has no such attribute. \n"
+                                EXPECTED_QUESTION;
+    strLog.replace(strLog.find("Board Serial Number: KS-006-04711\n"), 34, kNoAttr + kNoAttr + "Board Serial Number: \n");
     ExpectRun(RunDuze(toolCase), 0, strLog);
 }
 
@@ -229,11 +233,15 @@ TEST(Startup, ResultCodesWithoutText)
         toolCase.env["KYNSIM_FAIL"] = c.pszFail;
         if (c.pszNoText != nullptr)
             toolCase.env["KYNSIM_NO_TEXT"] = c.pszNoText;
-        toolCase.strInput = "nq";
+        toolCase.strInput = "nnq";
+        // The value query follows with size 0, which the library refuses as an invalid parameter.
         std::string strLog = StartupLog();
         strLog.replace(strLog.find("Board Serial Number: KS-006-04711\n"), 34,
                        std::string(c.pszError) +
                            ": Cannot translate this result code. \n"
+                           EXPECTED_QUESTION + (c.pszNoText != nullptr && std::string(c.pszNoText) == "all" ?
+                           "ERROR(0X80000006 [1.1]) Dev(20,6,0): Cannot translate this result code. \n" :
+                           "ERROR(0X80000006 [1.1]) Dev(20,6,0): Invalid parameter (null pointer or zero size). \n") +
                            "Do you want to exit (Y/N) Board Serial Number: \n");
         SCOPED_TRACE(c.pszFail);
         ExpectRun(RunDuze(toolCase), 0, strLog);
@@ -307,20 +315,21 @@ TEST(Startup, MissingBoardFailsTheOpenAndTheLaterQueries)
 {
     ToolCase toolCase;
     toolCase.env["KYNSIM_BOARDS"] = "6:0";
-    toolCase.strInput = "nnnq";
+    toolCase.strInput = "nnnnnq";
     ToolRun run = RunDuze(toolCase);
     EXPECT_EQ(run.nStatus, 0);
     // The board handle stays 0, which names the driver: its attribute 9 is the driver's version.
     std::string strLog = StartupLog();
     const std::string strNoAttr = "ERROR(0X23 [1.2]) Dev(0,999,999): The object has no such attribute. \n"
-                                  "Do you want to exit (Y/N) ";
+                                  EXPECTED_QUESTION;
     strLog.replace(strLog.find("Board Device Handle"), std::string::npos,
                    "ERROR(0X22 [1.3]) \n"
                    "Do you want to exit (Y/N) Board Device Handle = 0x00000000\n"
                    "Plx Device Handle = 0x00000000\n"
                    "Read Serial Number to the board device...\n"
                    "Board Serial Number: 4.12.0 (simulated driver)\n" +
-                       strNoAttr + "Board Build Number: \n" + strNoAttr + "CPLD Build:\n\nPress 'h' for help\n");
+                       strNoAttr + strNoAttr + "Board Build Number: \n" + strNoAttr + strNoAttr +
+                       "CPLD Build:\n\nPress 'h' for help\n");
     EXPECT_EQ(run.strLog, strLog);
 }
 

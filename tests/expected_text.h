@@ -1,8 +1,12 @@
 // expected_text.h - the tool's fixed texts as every transcript expects them, for the Linux harnesses
-// and the Windows console driver alike: the default board's start-up lines after the library
-// line, and the help text.
+// and the Windows console driver alike: the exit question, the unknown-key line, the default
+// board's start-up lines after the library line, and the help text.
 #ifndef DUZE_EXPECTED_TEXT_H
 #define DUZE_EXPECTED_TEXT_H
+
+// String literals, so that they join the literals around them.
+#define EXPECTED_QUESTION "Do you want to exit (Y/N) "
+#define EXPECTED_UNKNOWN "Unknown command. Press '?' for help, 'q' to quit\n"
 
 const char kExpectedAfterLibraryLine[] = "Connecting lib...\n"
                                          "Driver version 4.12.0 (simulated driver)\n"

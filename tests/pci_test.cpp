@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "e2e_harness.h"
+#include "expected_text.h"
 #include "pci_internal.h"
 
 namespace {
@@ -142,7 +143,7 @@ const std::string kBoardStartup = PciStartup("1", "Board Device Handle = 0x00000
                                                   "Read Serial Number to the board device...\n"
                                                   "Board Serial Number: 00-11-22-33-44-55-66-77\n"
                                                   "Board Build Number: revision 0x02 (0000:03:00.0, 1af4:1045)\n");
-const std::string kWait = "Do you want to exit (Y/N) ";
+const std::string kWait = EXPECTED_QUESTION;
 
 TEST(Pci, EveryCommandOnABoardAndExactlyOneAccessOfEachWidth)
 {
@@ -265,12 +266,14 @@ TEST(Pci, ABoardWithNoDeviceNamesTheSettingToUse)
     for (auto &c : aCases) {
         if (c.env.count("KYNPCI_IDS") != 0 && c.env["KYNPCI_IDS"].empty())
             c.env.erase("KYNPCI_IDS");
-        ToolCase toolCase = PciCase("nnnnq", c.env, c.aArgs);
+        ToolCase toolCase = PciCase("nnnnnnnq", c.env, c.aArgs);
         if (c.env.empty() && c.aArgs.empty())
             toolCase.env.erase("KYNPCI_IDS");
         ToolRun run = RunDuze(toolCase);
         std::string strBoard = c.aArgs.empty() ? "0" : "2";
+        // Each board text asks for its type and then its value: the reason, twice.
         std::string strError = "ERROR(0X22 [2.3]) Dev(20,6," + strBoard + "): " + c.strText + " \n" + kWait;
+        strError += strError;
         SCOPED_TRACE(c.strText);
         EXPECT_EQ(run.nStatus, 0);
         std::string strStartup = PciStartup(strBoard, "ERROR(0X22 [2.3]) \n" + kWait + "Board Device Handle = 0x00000020\n"

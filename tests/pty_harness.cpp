@@ -91,6 +91,8 @@ PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std:
     for (const auto &item : env)
         aEnv.push_back(item.first + "=" + item.second);
     std::vector<std::string> aCommand = ToolCommand();
+    if (!start.strTool.empty())
+        aCommand.back() = start.strTool;
     aCommand.insert(aCommand.end(), aArgs.begin(), aArgs.end());
     std::vector<char *> apszArgs, apszEnv;
     for (std::string &strArg : aCommand)
@@ -100,7 +102,7 @@ PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std:
         apszEnv.push_back(&strItem[0]);
     apszEnv.push_back(nullptr);
 
-    struct winsize size = {24, 80, 0, 0};
+    struct winsize size = {24, (unsigned short)start.nColumns, 0, 0};
     int fdMaster = -1, fdSlave = -1;
     if (openpty(&fdMaster, &fdSlave, nullptr, nullptr, &size) != 0)
         return session;
@@ -210,10 +212,35 @@ std::string Render(const std::string &strShown, size_t nColumns)
     std::vector<std::string> aLines(1);
     size_t nRow = 0, nColumn = 0;
     bool bWrapPending = false;
-    for (char c : strShown) {
+    size_t nSavedRow = 0, nSavedColumn = 0;
+    bool bSavedWrap = false;
+    auto Down = [&]() {
+        if (++nRow == aLines.size())
+            aLines.emplace_back();
+    };
+    for (size_t i = 0; i < strShown.size(); ++i) {
+        char c = strShown[i];
+        if (c == '\033' && i + 1 < strShown.size()) {
+            char cNext = strShown[++i];
+            if (cNext == '7') {
+                nSavedRow = nRow, nSavedColumn = nColumn, bSavedWrap = bWrapPending;
+            } else if (cNext == '8') {
+                nRow = nSavedRow, nColumn = nSavedColumn, bWrapPending = bSavedWrap;
+            } else if (cNext == 'D') {
+                Down();
+            } else if (cNext == 'M') {
+                nRow -= nRow > 0 ? 1 : 0;
+            } else if (cNext == '[') {
+                // Parameters up to the final byte; of these only erase to the line's end acts here.
+                while (i + 1 < strShown.size() && (strShown[i + 1] < '@' || strShown[i + 1] > '~'))
+                    ++i;
+                if (i + 1 < strShown.size() && strShown[++i] == 'K' && aLines[nRow].size() > nColumn)
+                    aLines[nRow].resize(nColumn);
+            }
+            continue;
+        }
         if (c == '\n') {
-            if (++nRow == aLines.size())
-                aLines.emplace_back();
+            Down();
             nColumn = 0;
             bWrapPending = false;
         } else if (c == '\r') {
@@ -225,8 +252,7 @@ std::string Render(const std::string &strShown, size_t nColumns)
         } else {
             // Past the last column the text goes on at the next line's start.
             if (bWrapPending) {
-                if (++nRow == aLines.size())
-                    aLines.emplace_back();
+                Down();
                 nColumn = 0;
                 bWrapPending = false;
             }
@@ -243,6 +269,8 @@ std::string Render(const std::string &strShown, size_t nColumns)
     std::string strScreen;
     for (std::string &strLine : aLines)
         strScreen += strLine.substr(0, strLine.find_last_not_of(' ') + 1) + "\n";
+    while (strScreen.size() >= 2 && strScreen.compare(strScreen.size() - 2, 2, "\n\n") == 0)
+        strScreen.pop_back();
     return strScreen;
 }
 

@@ -25,6 +25,8 @@ struct PtyStart {
     long nFileSizeLimit = 0;          // the largest file the tool may write, in bytes (0: no limit)
     std::vector<int> aIgnoredSignals; // ignored when the tool starts, as nohup leaves SIGHUP
     bool bAsJob = false;
+    int nColumns = 80;                // the terminal's width
+    std::string strTool;              // the program to run instead of the tool under test
 };
 PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std::string, std::string> &env = {},
                       const PtyStart &start = PtyStart());
@@ -42,7 +44,8 @@ int WaitForEnd(PtySession &session, int nMilliseconds = 10000);
 bool TerminalRestored(const PtySession &session);
 // The screen as a terminal of nColumns leaves it: a carriage return goes back to the line's
 // start, a backspace one column, text overwrites what was there and wraps at the last column;
-// blanks at line ends do not show.
+// the cursor sequences a progress line uses (save, restore, index, reverse index, erase to the
+// line's end) act as on a VT100; blanks at line ends and empty lines at the end do not show.
 std::string Render(const std::string &strShown, size_t nColumns = 1000);
 void ClosePty(PtySession &session);
 

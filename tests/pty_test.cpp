@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "e2e_harness.h"
+#include "expected_text.h"
 #include "pty_harness.h"
 
 namespace {
@@ -109,7 +110,7 @@ TEST_F(Terminal, RestoredAfterAYesAtTheExitQuestion)
 {
     StartAndWaitForKeys();
     TypeKeys(m_session, "R3\r");
-    ASSERT_TRUE(WaitForScreen(m_session, "Do you want to exit (Y/N) "));
+    ASSERT_TRUE(WaitForScreen(m_session, EXPECTED_QUESTION));
     DrainScreen(m_session, 50);
     // The question waits: the log holds everything shown but the typed answer's echo.
     std::string strShown = m_session.strScreen;
@@ -146,7 +147,7 @@ TEST_F(Terminal, RestoredAfterEachFatalStartUpError)
 // unknown key, a number line drops it, and at the exit question it is no yes.
 TEST_F(Terminal, KeysThatAreNoLettersRunNoCommand)
 {
-    const std::string kUnknown = "Unknown command. Press '?' for help, 'q' to quit\n";
+    const std::string kUnknown = EXPECTED_UNKNOWN;
     StartAndWaitForKeys();
     // Page Down, Down, Right, Up, F1, Ctrl-Left, F12; then a lone Escape.
     TypeKeys(m_session, "\x1b[6~\x1b[B\x1b[C\x1b[A\x1bOP\x1b[1;5D\x1b[24~");
@@ -168,47 +169,81 @@ TEST_F(Terminal, KeysThatAreNoLettersRunNoCommand)
     EXPECT_EQ(WaitForEnd(m_session), 0);
 }
 
-// A long memory test at a terminal shows its progress in place, and leaves the screen as it
-// would be without it: after typed answers (echoed lines), and after a command string's
-// answers with an exit question and an error line in the middle of the progress.
-TEST_F(Terminal, ProgressOfALongTestLeavesNoTrace)
+// A long memory test at a terminal shows its progress, and the screen then reads exactly as
+// without it: with typed and scripted answers, a failed call and a mismatch in the middle, in
+// narrow terminals where the prompts wrap, and with a console that ends and echoes its lines
+// otherwise than by default. Each case runs twice with the tool built for tests, the progress
+// line drawn at every chance and never, and the two screens must render alike.
+struct ProgressCase {
+    const char *pszName;
+    std::vector<std::string> aArgs;
+    std::map<std::string, std::string> env;
+    std::string strTyped;
+    int nColumns;
+};
+
+std::string ScreenOfAProgressRun(const ProgressCase &c, bool bProgress, bool *pbDrawn)
 {
-    const std::string kMem = "Memory Read/Write test.\nWhich Start Address (0x0): ";
-    const std::string kAnswerNo = "ERROR(0XFF [255.32767]) Dev(20,6,0): Cannot translate this result code. \n"
-                                  "Do you want to exit (Y/N) "
-                                  "Memory error at Address 0x1E000000   (nReadVal(0x1DFFFFFC) != nWriteVal(0x1E000000))\n";
-    struct {
-        std::vector<std::string> aArgs;
-        std::map<std::string, std::string> env;
-        std::string strTyped;
-        std::string strAfterStartup;
-    } aCases[] = {
-        {{}, {{"KYNSIM_MEMORY", "address"}}, "M0\r0x20000000\r",
-         kMem + "0\nWhich Range (in bytes) (0x0): 0x20000000\nMemory test finished. ErrorCount=0\n"},
-        {{"-ZM0;0x20000000;n"}, {{"KYNSIM_MEMORY", "address"}, {"KYNSIM_FAIL", "ReadReg32:-1@0x1E000000"}}, "",
-         kMem + "Which Range (in bytes) (0x0): " + kAnswerNo + "Memory test finished. ErrorCount=1\n"},
+    PtyStart start;
+    start.strTool = PROGRESS_TOOL_PATH;
+    start.nColumns = c.nColumns;
+    std::map<std::string, std::string> env = c.env;
+    env["DUZE_PROGRESS_FIRST_MS"] = bProgress ? "0" : "100000000";
+    env["DUZE_PROGRESS_REDRAW_MS"] = "0";
+    PtySession session = StartInPty(c.aArgs, env, start);
+    EXPECT_TRUE(WaitForScreen(session, kPrompt, 60000));
+    TypeKeys(session, c.strTyped);
+    EXPECT_TRUE(WaitForScreen(session, "Memory test finished", 60000)) << session.strScreen.substr(0, 2000);
+    EXPECT_TRUE(WaitUntilReading(session, 60000));
+    DrainScreen(session, 50);
+    *pbDrawn = session.strScreen.find("Writing: ") != std::string::npos &&
+               session.strScreen.find("Reading back: ") != std::string::npos;
+    std::string strScreen = Render(session.strScreen, (size_t)c.nColumns);
+    ClosePty(session);
+    return strScreen;
+}
+
+TEST(TerminalProgress, TheScreenReadsAsWithoutTheProgressLine)
+{
+    const std::map<std::string, std::string> kWholeSpace = {{"KYNSIM_MEMORY", "address"}};
+    const std::map<std::string, std::string> kFailures = {
+        {"KYNSIM_MEMORY", "address"}, {"KYNSIM_FAIL", "ReadReg32:-1@0x100000"}};
+    const std::map<std::string, std::string> kOtherRules = {{"KYNSIM_MEMORY", "address"},
+                                                            {"KYNSIM_CONSOLE", "semicolon-lines,bare-echo"}};
+    const ProgressCase aCases[] = {
+        {"typed answers", {}, kWholeSpace, "M0\r0x400000\r", 80},
+        {"script with a failed call and a mismatch", {"-ZM0;0x400000;n"}, kFailures, "", 80},
+        {"60 columns", {}, kWholeSpace, "M0\r0x400000\r", 60},
+        {"50 columns, wrapped prompts", {"-ZM0;0x400000;n"}, kFailures, "", 50},
+        {"console's own rules, typed", {}, kOtherRules, "M0\r0x400000\r", 80},
+        {"console's own rules, script", {"-ZM0\n;0x400000;"}, kOtherRules, "", 80},
     };
-    for (const auto &c : aCases) {
-        ClosePty(m_session);
-        Start(c.aArgs, c.env);
-        ASSERT_TRUE(WaitForScreen(m_session, kPrompt));
-        TypeKeys(m_session, c.strTyped);
-        ASSERT_TRUE(WaitForScreen(m_session, "Memory test finished", 30000)) << m_session.strScreen;
-        ASSERT_TRUE(WaitUntilReading(m_session));
-        DrainScreen(m_session, 50);
-        EXPECT_TRUE(m_session.strScreen.find("\rWriting: ") != std::string::npos ||
-                    m_session.strScreen.find("\rReading back: ") != std::string::npos);
-        EXPECT_EQ(Render(m_session.strScreen), Render(Crlf(kBanner + StartupLog() + c.strAfterStartup)));
-        // Never in the log, and never where the console is a file.
-        EXPECT_EQ(Log(), StartupLog() + (c.strTyped.empty() ? c.strAfterStartup : kMem + "Which Range (in bytes) (0x0): Memory test finished. ErrorCount=0\n"));
-        if (c.strTyped.empty()) {
-            ToolCase toolCase;
-            toolCase.aArgs = c.aArgs;
-            toolCase.env = c.env;
-            ToolRun run = RunDuze(toolCase);
-            EXPECT_EQ(run.strConsole, kBanner + StartupLog() + c.strAfterStartup);
-        }
+    for (const ProgressCase &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        bool bDrawn = false, bDrawnWithout = true;
+        std::string strWith = ScreenOfAProgressRun(c, true, &bDrawn);
+        std::string strWithout = ScreenOfAProgressRun(c, false, &bDrawnWithout);
+        EXPECT_TRUE(bDrawn) << "no progress line was drawn";
+        EXPECT_FALSE(bDrawnWithout);
+        EXPECT_EQ(strWith, strWithout);
     }
+}
+
+// Ctrl-C in the middle of the test: the run ends and takes its progress line with it.
+TEST(TerminalProgress, CtrlCTakesTheProgressLineAway)
+{
+    PtyStart start;
+    start.strTool = PROGRESS_TOOL_PATH;
+    PtySession session = StartInPty({"-ZM0;0xFFFFFFFF;q"}, {{"KYNSIM_MEMORY", "address"}, {"DUZE_PROGRESS_FIRST_MS", "0"},
+                                                           {"DUZE_PROGRESS_REDRAW_MS", "0"}}, start);
+    ASSERT_TRUE(WaitForScreen(session, "Writing: ", 60000));
+    TypeKeys(session, "\x03");
+    EXPECT_EQ(WaitForEnd(session, 60000), 128 + SIGINT);
+    std::string strScreen = Render(session.strScreen);
+    EXPECT_EQ(strScreen.find("Writing: "), std::string::npos) << strScreen;
+    const std::string kPrompts = "\nWhich Start Address (0x0): Which Range (in bytes) (0x0):\n";
+    EXPECT_EQ(strScreen.substr(strScreen.size() - kPrompts.size()), kPrompts);
+    ClosePty(session);
 }
 
 // Before a read the log goes to disk (fsync) only where a person waits at a terminal:
@@ -411,7 +446,7 @@ TEST(TerminalLost, ALineCutShortIsNoLineAndAHangUpEndsTheRunAsOne)
         std::string strLogAfterStartup;
     } aCases[] = {
         {"cut short, SIGHUP ignored", {SIGHUP}, "W0x10\r0xF", 255,
-         kWrite + "Error: Reading input failed\nError: Writing the console failed: Input/output error\n"},
+         kWrite + "\nError: Reading input failed\nError: Writing the console failed: Input/output error\n"},
         {"hang-up at a key", {}, "", 128 + SIGHUP, ""},
         {"hang-up in a line", {}, "W0x10\r0xF", 128 + SIGHUP, kWrite},
     };

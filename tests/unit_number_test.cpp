@@ -1,7 +1,9 @@
 // unit_number_test.cpp - number entry gives the 32-bit results of base-0 strtoul and strtol on every host.
 #include <gtest/gtest.h>
 
-#include "number.h"
+#include "command_table.h"
+#include "console.h"
+#include "number_entry.h"
 
 TEST(ConvertUnsigned32, Base0RulesWith32BitResults)
 {
@@ -70,7 +72,6 @@ TEST(ConvertSigned32, SaturatesAtTheSigned32BitLimits)
         EXPECT_EQ(ConvertSigned32(c.pszText), c.nValue) << "'" << c.pszText << "'";
 }
 
-#include "commands.h"
 
 TEST(FormatMemoryError, GivesTheBytesOfTheFormat)
 {

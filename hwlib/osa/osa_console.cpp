@@ -19,6 +19,8 @@ namespace {
 
 // Command string handed over by OsaConsoleInput; read before the keyboard.
 const char *g_pszInput = nullptr;
+// How lines end where the interface leaves it to the library.
+OsaConsoleRules g_rules;
 
 inline bool InputLeft()
 {
@@ -35,9 +37,9 @@ void ReadLineFromInput(char *pszBuffer)
         if (c == '\0')
             break;
         ++g_pszInput;
-        if (c == '\n' || c == ';')
+        if (c == ';' || (c == '\n' && !g_rules.bLinesEndOnlyAtSemicolon))
             break;
-        if (c == '\r') {
+        if (c == '\r' && !g_rules.bLinesEndOnlyAtSemicolon) {
             if (*g_pszInput == '\n')
                 ++g_pszInput;
             break;
@@ -118,7 +120,8 @@ bool ReadLineFromKeyboard(char *pszBuffer)
         else if ((c == 0x04 || c == 0x1A) && nLength == 0)
             g_nInputGone = OSA_KEY_END_OF_INPUT;
         if (g_nInputGone != 0 || c == '\n' || c == '\r') {
-            OsaOutputText("\n", 1);
+            if (g_nInputGone != 0 || !g_rules.bEchoWithoutLineEnd)
+                OsaOutputText("\n", 1);
             break;
         }
         if (c == 0x7F || c == 0x08) {
@@ -141,6 +144,11 @@ std::vector<int32_t> g_anInjectedKeys;
 size_t g_nInjectedKeysUsed = 0;
 
 } // namespace
+
+void OsaSetConsoleRules(const OsaConsoleRules &rules)
+{
+    g_rules = rules;
+}
 
 void OsaInjectKeys(const std::vector<int32_t> &anKeys)
 {

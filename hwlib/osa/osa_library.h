@@ -34,6 +34,15 @@ void OsaOnInterrupt(void (*pfnOnInterrupt)());
 // 32-bit key codes the console returns first, before the command string and the keyboard.
 void OsaInjectKeys(const std::vector<int32_t> &anKeys);
 
+// What the interface leaves to the library, here set otherwise for tests of the tool's screen:
+// by default lines of the command string end at LF, CR, CR LF or ';', and a line typed at the
+// keyboard is echoed with its line end.
+struct OsaConsoleRules {
+    bool bLinesEndOnlyAtSemicolon = false;
+    bool bEchoWithoutLineEnd = false;
+};
+void OsaSetConsoleRules(const OsaConsoleRules &rules);
+
 // The library's own text (debug commands) goes to the console like everything else.
 void OsaLibraryPrint(const char *pszFormat, ...);
 

@@ -28,6 +28,8 @@ void OsaTraceOpen(const std::string &strPath, const char *pszLibrary, const char
     g_pTrace = fopen(strPath.c_str(), "w");
     if (g_pTrace == nullptr)
         OsaFatal(std::string(pszLibrary) + ": bad setting " + pszSetting + "=" + strPath + ": cannot create the file");
+    // Each record whole in the file at once: a run that an interrupt ends keeps every record.
+    setvbuf(g_pTrace, nullptr, _IOLBF, 4096);
     atexit(CloseTrace);
     g_bOsaTracing = true;
 }

@@ -219,6 +219,22 @@ bool ParseTrace(const std::string &strValue, SimSettings &settings, std::string 
     return settings.bTrace;
 }
 
+// KYNSIM_CONSOLE: what the interface leaves to the library, set otherwise, comma-separated.
+bool ParseConsoleRules(const std::string &strValue, SimSettings &settings, std::string &strWhy)
+{
+    for (const std::string &strItem : OsaSplit(strValue, ',')) {
+        if (strItem == "semicolon-lines") {
+            settings.consoleRules.bLinesEndOnlyAtSemicolon = true;
+        } else if (strItem == "bare-echo") {
+            settings.consoleRules.bEchoWithoutLineEnd = true;
+        } else {
+            strWhy = "'" + strItem + "' is not semicolon-lines or bare-echo";
+            return false;
+        }
+    }
+    return true;
+}
+
 // Every KYNSIM_* setting the library knows: name, parser, meaning.
 const OsaSettingRow<SimSettings> g_aSettings[] = {
     {"KYNSIM_CONNECT", ParseConnect, "result of KynDrvConnectLib"},
@@ -231,6 +247,7 @@ const OsaSettingRow<SimSettings> g_aSettings[] = {
     {"KYNSIM_KEYS", ParseKeys, "key codes the console returns first"},
     {"KYNSIM_TRACE", ParseTrace, "file for the call trace"},
     {"KYNSIM_HANDLES", ParseHandles, "the first device's handle"},
+    {"KYNSIM_CONSOLE", ParseConsoleRules, "console rules the interface leaves open: semicolon-lines, bare-echo"},
 };
 
 } // namespace
@@ -245,9 +262,13 @@ bool SimParseSettings(const OsaNameValues &aValues, SimSettings &settings, std::
     return OsaParseSettings("kynsim", g_aSettings, aValues, settings, strError);
 }
 
+namespace {
+
 const SimSettings *g_pSimSettings = nullptr;
 
-const SimSettings &SimLoadSettings()
+} // namespace
+
+const SimSettings &SimGetSettings()
 {
     if (g_pSimSettings == nullptr) {
         SimSettings *pSettings = new SimSettings(); // kept for the run

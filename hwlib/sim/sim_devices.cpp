@@ -19,14 +19,10 @@ namespace {
 #error "the simulated board memory assumes a little-endian host"
 #endif
 
-struct SimBoardType {
-    uint32_t nCode;
-    bool bBridge;
-    bool bCpld;
-};
+} // namespace
 
 // The boards this driver knows: every type the maker ships.
-const SimBoardType g_aBoardTypes[] = {
+const SimBoardType g_aSimBoardTypes[] = {
     {6, true, true},   {7, true, false},  {30, true, true},  {32, true, true},  {33, true, true},
     {35, true, true},  {39, true, true},  {40, true, true},  {41, true, true},  {45, true, true},
     {46, true, true},  {47, true, true},  {48, true, true},  {53, true, true},  {54, true, true},
@@ -34,6 +30,9 @@ const SimBoardType g_aBoardTypes[] = {
     {68, true, true},  {69, false, true}, {70, false, true}, {71, false, true}, {72, false, true},
     {75, true, true},
 };
+const size_t g_nSimBoardTypeCount = sizeof g_aSimBoardTypes / sizeof g_aSimBoardTypes[0];
+
+namespace {
 
 // Bridge reset values and the bits software may change; the rest are read-only.
 struct SimBridgeReg {
@@ -71,7 +70,7 @@ size_t g_nDevices = 0;
 
 const SimBoardType *FindBoardType(uint32_t nCode)
 {
-    for (const SimBoardType &type : g_aBoardTypes)
+    for (const SimBoardType &type : g_aSimBoardTypes)
         if (type.nCode == nCode)
             return &type;
     return nullptr;

@@ -101,6 +101,7 @@ void KynLibStartConsole()
     const SimSettings &settings = SimGetSettings();
     OsaTraceOpen(settings.strTracePath, "kynsim", "KYNSIM_TRACE");
     OsaInjectKeys(settings.anKeys);
+    OsaSetConsoleRules(settings.consoleRules);
     OsaOnInterrupt(LeaveFastPath);
 }
 

@@ -86,16 +86,11 @@ struct SimSettings {
     bool bTrace = false;
     std::vector<int32_t> anKeys; // key codes the console returns before any other input
     KYN_HANDLE hFirstDevice = 0x20; // the first device's handle; the next ones count up from it
+    OsaConsoleRules consoleRules;   // how the console ends lines where the interface leaves it open
 };
 
-// Settings, read once from the environment on first use; every call reads them, so the
-// check for "already read" is inline.
-extern const SimSettings *g_pSimSettings;
-const SimSettings &SimLoadSettings();
-inline const SimSettings &SimGetSettings()
-{
-    return g_pSimSettings != nullptr ? *g_pSimSettings : SimLoadSettings();
-}
+// Settings, read once from the environment on first use.
+const SimSettings &SimGetSettings();
 
 // Parses all settings from name=value pairs; on a malformed one returns false and
 // puts a message naming it in strError.  Exposed for the unit tests.
@@ -104,6 +99,15 @@ bool SimParseSettings(const OsaNameValues &aValues, SimSettings &settings, std::
 const char *SimOpName(SimOp eOp);
 
 // Devices and memory (sim_devices.cpp) ----------------------------------------------------
+
+// A board type the simulated driver knows: its code, whether it has a bridge and a CPLD text.
+struct SimBoardType {
+    uint32_t nCode;
+    bool bBridge;
+    bool bCpld;
+};
+extern const SimBoardType g_aSimBoardTypes[];
+extern const size_t g_nSimBoardTypeCount;
 
 // Board window: 64 MiB from address 0, kept in 64 KiB pages allocated on first write.
 const uint32_t kSimWindowSize = 64u << 20;

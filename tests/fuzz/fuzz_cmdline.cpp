@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fuzz_exit.h"
+#include "command_line.h"
 #include "options.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)

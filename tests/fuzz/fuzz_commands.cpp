@@ -5,10 +5,11 @@
 
 #include <string>
 
-#include "commands.h"
+#include "command_table.h"
 #include "fuzz_exit.h"
+#include "command_line.h"
 #include "options.h"
-#include "output.h"
+#include "console.h"
 
 static void OpenBoardGuarded()
 {

@@ -2,16 +2,19 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdarg.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "KynHwDll.h"
 #include "host.h"
 
 namespace {
@@ -54,9 +57,42 @@ bool HostInputIsTerminal()
     return isatty(STDIN_FILENO) != 0;
 }
 
-bool HostOutputIsTerminal()
+namespace {
+
+void ToConsole(const char *pszFormat, ...)
 {
-    return isatty(STDOUT_FILENO) != 0;
+    va_list args;
+    va_start(args, pszFormat);
+    OsaConsolePrintF(pszFormat, args);
+    va_end(args);
+}
+
+} // namespace
+
+// A terminal that knows the cursor sequences (save, restore, index, reverse index, erase to the
+// line's end) and tells its width.
+bool HostProgressPossible()
+{
+    const char *pszTerm = getenv("TERM");
+    struct winsize size;
+    return isatty(STDOUT_FILENO) != 0 && pszTerm != nullptr && *pszTerm != '\0' && strcmp(pszTerm, "dumb") != 0 &&
+           ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20;
+}
+
+// On the row below the cursor, which keeps its place: nothing on the cursor's row is touched,
+// whatever the console echoed there. The first draw makes that row (the screen scrolls when
+// the cursor is on its last row); the text stops a column short of the edge, so it never wraps.
+void HostProgressDraw(const char *pszText, bool bFirst)
+{
+    struct winsize size;
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col < 2)
+        return;
+    ToConsole("%s\0337\033D\r%.*s\033[K\0338", bFirst ? "\033D\033M" : "", (int)size.ws_col - 1, pszText);
+}
+
+void HostProgressErase()
+{
+    ToConsole("\0337\033D\r\033[K\0338");
 }
 
 uint32_t HostMilliseconds()

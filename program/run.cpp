@@ -1,18 +1,21 @@
-// startup.cpp - the run: start-up in its fixed order, board opening, board identity and the main loop.
+// run.cpp - the run: start-up in its fixed order, board opening, board identity and the main loop.
+#include "run.h"
+
 #include <stdlib.h>
 #include <string.h>
 
-#include "commands.h"
+#include "board_table.h"
+#include "command_line.h"
+#include "command_table.h"
+#include "console.h"
+#include "devices.h"
+#include "error_report.h"
 #include "host.h"
 #include "options.h"
-#include "output.h"
 
 #define DUZE_VERSION "1.0.0"
 
-// The options and device handles live for the whole run.
-ToolOptions g_toolOptions;
-KYN_HANDLE g_hBoard = 0;
-KYN_HANDLE g_hPlx = 0;
+namespace {
 
 void OpenBoard()
 {
@@ -33,35 +36,33 @@ void OpenBoard()
     }
 }
 
+// The value query follows the type query even when that failed, with the size it left. A size
+// of 0 or a failed allocation shows an empty text rather than nothing at all.
 void ReportBoardText(uint32_t nId, const char *pszFormat)
 {
     uint32_t nKind = 0, nSize = 0, nFlags = 0;
-    KYN_RESULT nResult = KynDrvGetAttributeType(g_hBoard, nId, &nKind, &nSize, &nFlags);
-    CheckResult(g_hBoard, nResult);
-    if (nResult < 0)
-        nSize = 0;
-    // A size of 0 or a failed allocation prints an empty text rather than nothing at all.
-    char *pszText = nSize > 0 ? (char *)malloc(nSize) : nullptr;
+    CheckResult(g_hBoard, KynDrvGetAttributeType(g_hBoard, nId, &nKind, &nSize, &nFlags));
+    char *pszText = (char *)malloc(nSize > 0 ? nSize : 1);
     if (pszText != nullptr) {
         pszText[0] = '\0';
-        nResult = KynDrvGetAttributeValueSz(g_hBoard, nId, pszText, nSize);
+        KYN_RESULT nResult = KynDrvGetAttributeValueSz(g_hBoard, nId, pszText, nSize);
         CheckResult(g_hBoard, nResult);
         if (nResult < 0)
             pszText[0] = '\0';
-        pszText[nSize - 1] = '\0';
+        pszText[nSize > 0 ? nSize - 1 : 0] = '\0';
     }
     LogPrintF(pszFormat, pszText != nullptr ? pszText : "");
     free(pszText);
 }
 
-// The sizes handed to the library's identity queries; each buffer is one byte larger, so
-// the text ends inside it whatever the library writes.
+// The sizes handed to the library's identity queries; each buffer is one byte larger, so the
+// text ends inside it whatever the library writes.
 const uint32_t kVersionQuerySize = 255;
 const uint32_t kFileNameQuerySize = 64;
 
-// Reads a text attribute into acBuffer, handing the library N - 1 bytes of it. An identity
-// query that fails and is gone on from leaves an empty text.
-template <size_t N> static void QueryText(KYN_HANDLE hObject, uint32_t nId, char (&acBuffer)[N])
+// Reads a text attribute into acBuffer, handing the library N - 1 bytes of it. An identity query
+// that fails and is gone on from leaves an empty text.
+template <size_t N> void QueryText(KYN_HANDLE hObject, uint32_t nId, char (&acBuffer)[N])
 {
     acBuffer[0] = '\0';
     KYN_RESULT nResult = KynDrvGetAttributeValueSz(hObject, nId, acBuffer, (uint32_t)(N - 1));
@@ -72,10 +73,10 @@ template <size_t N> static void QueryText(KYN_HANDLE hObject, uint32_t nId, char
 }
 
 // Connect codes 11 and 17 mean the driver is missing or of another revision: nothing can work.
-static const uint32_t kConnectNoDriver = 11;
-static const uint32_t kConnectMismatch = 17;
+const uint32_t kConnectNoDriver = 11;
+const uint32_t kConnectMismatch = 17;
 
-static void ConnectLibrary()
+void ConnectLibrary()
 {
     LogPrintF("Connecting lib...\n");
     KYN_RESULT nResult = KynDrvConnectLib();
@@ -91,18 +92,8 @@ static void ConnectLibrary()
     CheckResult(-1, nResult);
 }
 
-int RunTool(int argc, char **argv)
+void ShowIdentity()
 {
-    HostOpenStandardDescriptors();
-    OsaConsoleInit();
-    LogPrintF("DuzeDevazu %s - register test tool for KYN interface boards\n", DUZE_VERSION);
-    ParseCommandLine(argc, argv, &g_toolOptions);
-    if (g_toolOptions.pszCommandString != nullptr)
-        SetCommandString(g_toolOptions.pszCommandString);
-    OpenLogFile(g_toolOptions.szLogFileName);
-    LogPrintF("Log file is  %s\n", g_toolOptions.szLogFileName);
-    LogPrintF("Board number %d\n", (int)g_toolOptions.nBoardNumber);
-
     char szVersion[kVersionQuerySize + 1];
     char szFileName[kFileNameQuerySize + 1];
     uint32_t bStatic = 0;
@@ -119,6 +110,22 @@ int RunTool(int argc, char **argv)
 
     QueryText(KYN_HANDLE_DRIVER, KYN_ATTR_VERSION, szVersion);
     LogPrintF("Driver version %s\n", szVersion);
+}
+
+} // namespace
+
+int RunTool(int argc, char **argv)
+{
+    HostOpenStandardDescriptors();
+    OsaConsoleInit();
+    LogPrintF("DuzeDevazu %s - register test tool for KYN interface boards\n", DUZE_VERSION);
+    ParseCommandLine(argc, argv, &g_toolOptions);
+    if (g_toolOptions.pszCommandString != nullptr)
+        SetCommandString(g_toolOptions.pszCommandString);
+    OpenLogFile(g_toolOptions.szLogFileName);
+    LogPrintF("Log file is  %s\n", g_toolOptions.szLogFileName);
+    LogPrintF("Board number %d\n", (int)g_toolOptions.nBoardNumber);
+    ShowIdentity();
 
     LogPrintF("Get Handle to the board device...\n");
     OpenBoard();

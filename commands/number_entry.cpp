@@ -1,5 +1,10 @@
-// number.cpp - base-0 number conversion with 32-bit results, the same on hosts where long is 32 or 64 bits.
-#include "number.h"
+// number_entry.cpp - number entry: the prompt, the line, and base-0 conversion with 32-bit results,
+// the same on hosts where long is 32 or 64 bits.
+#include "number_entry.h"
+
+#include <stddef.h>
+
+#include "console.h"
 
 namespace {
 
@@ -71,4 +76,25 @@ int32_t ConvertSigned32(const char *pszText)
     if (bNegative)
         return bOverflow || nValue >= 0x80000000ull ? INT32_MIN : -(int32_t)nValue;
     return bOverflow || nValue > 0x7FFFFFFFull ? INT32_MAX : (int32_t)nValue;
+}
+
+// A number line as the library delivers it: at most 63 characters and their end.
+static const size_t kLineSize = 64;
+
+void PromptValue(const char *pszPrompt, uint32_t *pnRemembered)
+{
+    char szLine[kLineSize];
+    LogPrintF(pszPrompt, (unsigned)*pnRemembered);
+    ReadLine(szLine);
+    if (szLine[0] != '\0')
+        *pnRemembered = ConvertUnsigned32(szLine);
+}
+
+void PromptSignedValue(const char *pszPrompt, int32_t *pnRemembered)
+{
+    char szLine[kLineSize];
+    LogPrintF(pszPrompt, (unsigned)*pnRemembered);
+    ReadLine(szLine);
+    if (szLine[0] != '\0')
+        *pnRemembered = ConvertSigned32(szLine);
 }

@@ -1,4 +1,5 @@
-// host.h - the tool's few host calls: standard descriptors, terminal tests, and the log file's open, write, commit and close.
+// host.h - the tool's few host calls: standard descriptors, terminal tests, a clock, the progress
+// line's drawing, and the log file's open, write, commit and close.
 #ifndef DUZE_HOST_H
 #define DUZE_HOST_H
 
@@ -11,9 +12,18 @@
 void HostOpenStandardDescriptors();
 
 bool HostInputIsTerminal();
-bool HostOutputIsTerminal();
 // A clock in milliseconds for measuring spans; its start is arbitrary and it may wrap.
 uint32_t HostMilliseconds();
+
+// The progress line, drawn through the console without touching the text around it: on POSIX on
+// the row below the cursor, which is saved and restored; on Windows over the cursor's row, whose
+// text is read from the console and written back. Whether one can be drawn: standard output is
+// a terminal or console the tool knows how to draw on.
+bool HostProgressPossible();
+// Draws pszText, cut to the terminal's width; bFirst when no progress line is on the screen.
+void HostProgressDraw(const char *pszText, bool bFirst);
+// Takes it off the screen, which then reads as before it was drawn.
+void HostProgressErase();
 
 // Opens the log for writing, emptied, and holds it for the run: a second run refused here
 // cannot destroy it. On failure returns -1 with errno set, and *ppszWhy names the reason

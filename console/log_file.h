@@ -1,13 +1,14 @@
-// log.h - the log file: opened once, written through its own buffer, every write, commit and close checked.
-#ifndef DUZE_LOG_H
-#define DUZE_LOG_H
+// log_file.h - the log file: opened once, written through its own buffer, every write, commit and close checked.
+#ifndef DUZE_LOG_FILE_H
+#define DUZE_LOG_FILE_H
 
 #include <stdarg.h>
 #include <stddef.h>
 
 // Opens the log file, emptied and held for the run; false when it cannot be, with a reason
-// in *ppszWhy where the tool refused it (in use, a pipe nobody reads), else null.
-bool OpenLog(const char *pszName, const char **ppszWhy);
+// in *ppszWhy where the tool refused it (in use, a pipe nobody reads), else null. At the first
+// failed write, commit or close, pfnFailed gets the log's name and the reason, once.
+bool OpenLog(const char *pszName, const char **ppszWhy, void (*pfnFailed)(const char *pszName, const char *pszReason));
 
 // Whether the log is open and takes text.
 bool LogIsOpen();

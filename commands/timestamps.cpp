@@ -1,6 +1,7 @@
-// timestamp.cpp - the t and T commands: library timestamps shown as local month, day and time.
-#include "commands.h"
-#include "output.h"
+// timestamps.cpp - the t and T commands: library timestamps shown as local month, day and time.
+#include "command_table.h"
+#include "console.h"
+#include "number_entry.h"
 
 // 100-ns intervals between 1601-01-01 and 1970-01-01.
 static const uint64_t kEpochDifference = 116444736000000000ull;
@@ -20,7 +21,7 @@ void PrintTimestamp(uint32_t nLow, uint32_t nHigh)
               (int)pTime->nHour, (int)pTime->nMinute, (int)pTime->nSecond, (int)nMilliseconds);
 }
 
-void PrintCurrentTime(Command &)
+CommandOutcome ShowCurrentTime(const Command &, CommandDefaults &)
 {
     uint64_t nTime = 0;
     // A failed query leaves no time to show: 0 prints the invalid-timestamp line, never a made-up time.
@@ -28,13 +29,15 @@ void PrintCurrentTime(Command &)
         nTime = 0;
     PrintTimestamp((uint32_t)nTime, (uint32_t)(nTime >> 32));
     LogPrintF("\n");
+    return kGoOn;
 }
 
 // The high half is asked for first and remembered first.
-void PromptTimestamp(Command &command)
+CommandOutcome ShowEnteredTimestamp(const Command &, CommandDefaults &remembered)
 {
-    PromptValue("Enter High 32-bit value of timestamp (0x%.8X): ", &command.defaults.nFirst);
-    PromptValue("Enter Low 32-bit value of timestamp (0x%.8X): ", &command.defaults.nSecond);
-    PrintTimestamp(command.defaults.nSecond, command.defaults.nFirst);
+    PromptValue("Enter High 32-bit value of timestamp (0x%.8X): ", &remembered.nFirst);
+    PromptValue("Enter Low 32-bit value of timestamp (0x%.8X): ", &remembered.nSecond);
+    PrintTimestamp(remembered.nSecond, remembered.nFirst);
     LogPrintF("\n");
+    return kGoOn;
 }

@@ -1,5 +1,5 @@
-// log.cpp - the log file: opened once, written through its own buffer, every write, commit and close checked.
-#include "log.h"
+// log_file.cpp - the log file: opened once, written through its own buffer, every write, commit and close checked.
+#include "log_file.h"
 
 #include <errno.h>
 #include <signal.h>
@@ -70,14 +70,8 @@ bool WriteAll(const char *pText, size_t nLength)
     return true;
 }
 
-// To the console alone, as the log is what failed.
-void TellConsole(const char *pszFormat, ...)
-{
-    va_list args;
-    va_start(args, pszFormat);
-    OsaConsolePrintF(pszFormat, args);
-    va_end(args);
-}
+// Who is told, once, that the log could not be written.
+void (*g_pfnLogFailed)(const char *pszName, const char *pszReason) = nullptr;
 
 void LogFailed()
 {
@@ -86,8 +80,7 @@ void LogFailed()
     int nErrno = errno;
     g_bLogFailed = true;
     g_nLogUsed = g_nLogWritten = 0;
-    TellConsole("Error: Writing log file %s failed: %s\n", g_pszLogName,
-                nErrno == ETIMEDOUT ? "its reader stopped reading" : strerror(nErrno));
+    g_pfnLogFailed(g_pszLogName, nErrno == ETIMEDOUT ? "its reader stopped reading" : strerror(nErrno));
 }
 
 // The buffer's text to the system.
@@ -137,11 +130,6 @@ bool LogOpen()
     return g_fdLog >= 0 && !g_bLogFailed;
 }
 
-void CloseAtExit()
-{
-    CloseLogFile(0);
-}
-
 } // namespace
 
 bool LogIsOpen()
@@ -149,13 +137,13 @@ bool LogIsOpen()
     return LogOpen();
 }
 
-bool OpenLog(const char *pszName, const char **ppszWhy)
+bool OpenLog(const char *pszName, const char **ppszWhy, void (*pfnFailed)(const char *pszName, const char *pszReason))
 {
     g_fdLog = HostOpenLog(pszName, ppszWhy);
     if (g_fdLog < 0)
         return false;
     g_pszLogName = pszName;
-    atexit(CloseAtExit);
+    g_pfnLogFailed = pfnFailed;
     HostGuardLogOnSignals(WritePendingOnSignal);
     return true;
 }

@@ -3,12 +3,16 @@
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
+#include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <initializer_list>
 
+#include "KynHwDll.h"
 #include "host.h"
 
 // The C runtime keeps descriptors 0 to 2 for the standard streams even where a handle is
@@ -27,10 +31,55 @@ bool HostInputIsTerminal()
     return _isatty(_fileno(stdin)) != 0;
 }
 
-bool HostOutputIsTerminal()
+namespace {
+
+// What the cursor's row held when the progress line was drawn over it, read from the console
+// itself, and how wide the line was drawn.
+char g_szRowText[512];
+int g_nRowLength = 0;
+int g_nDrawnWidth = 0;
+
+void ToConsole(const char *pszFormat, ...)
 {
-    DWORD nMode = 0;
-    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &nMode) != 0;
+    va_list args;
+    va_start(args, pszFormat);
+    OsaConsolePrintF(pszFormat, args);
+    va_end(args);
+}
+
+} // namespace
+
+bool HostProgressPossible()
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    return GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) && info.dwSize.X >= 20;
+}
+
+// Over the cursor's row: whatever the row holds (prompts, an echoed answer, a wrapped line's
+// last part) is read from the console first and written back when the line goes.
+void HostProgressDraw(const char *pszText, bool bFirst)
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    HANDLE hOut = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!GetConsoleScreenBufferInfo(hOut, &info) || info.dwSize.X < 2)
+        return;
+    if (bFirst) {
+        DWORD nRead = 0;
+        COORD rowStart = {0, info.dwCursorPosition.Y};
+        DWORD nWanted = std::min<DWORD>((DWORD)info.dwCursorPosition.X, sizeof g_szRowText - 1);
+        if (!ReadConsoleOutputCharacterA(hOut, g_szRowText, nWanted, rowStart, &nRead))
+            nRead = 0;
+        g_nRowLength = (int)nRead;
+        g_nDrawnWidth = 0;
+    }
+    int nWidth = std::min(std::max({(int)strlen(pszText), g_nDrawnWidth, g_nRowLength}), (int)info.dwSize.X - 1);
+    ToConsole("\r%-*.*s", nWidth, nWidth, pszText);
+    g_nDrawnWidth = nWidth;
+}
+
+void HostProgressErase()
+{
+    ToConsole("\r%*s\r%.*s", g_nDrawnWidth, "", g_nRowLength, g_szRowText);
 }
 
 uint32_t HostMilliseconds()

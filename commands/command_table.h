@@ -1,0 +1,56 @@
+// command_table.h - the single-key commands: one constant row each, describing the command, and the
+// values each remembers between runs of it; the interpreter that runs a key's command.
+#ifndef DUZE_COMMAND_TABLE_H
+#define DUZE_COMMAND_TABLE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// A command's remembered values: address and value, start and range, high and low half. Each
+// command has its own, never shared, 0 at the start of the run; the debug command keeps a
+// signed one in the first.
+struct CommandDefaults {
+    uint32_t nFirst;
+    uint32_t nSecond;
+};
+
+enum CommandDevice { kNoDevice, kBoard, kBridge };
+enum CommandOutcome { kGoOn, kEndTheRun };
+
+// What a command is: everything about it but what it remembers.
+struct Command {
+    char cKey;                // exact, case-sensitive
+    const char *pszHelp;      // its line of the help text; null for keys the help leaves out
+    const char *pszTitle;     // the line it starts with, or null
+    const char *pszResult;    // the format of its result line, or null; "%.*X" takes the width's digits
+    int nWidth;               // register width in bits
+    CommandDevice eDevice;    // the device its registers are on
+    CommandOutcome (*pfnRun)(const Command &command, CommandDefaults &remembered);
+};
+
+// Runs the command of one key (its low 8 bits as a signed character); 1 when the run is to end.
+int ExecuteCommand(signed char cKey);
+
+// The commands' actions (register_commands.cpp, memory_command.cpp, timestamps.cpp).
+CommandOutcome ReadRegister(const Command &command, CommandDefaults &remembered);
+CommandOutcome WriteRegister(const Command &command, CommandDefaults &remembered);
+CommandOutcome DumpBridge(const Command &command, CommandDefaults &remembered);
+CommandOutcome IssueDebugCommand(const Command &command, CommandDefaults &remembered);
+CommandOutcome SleepForAWhile(const Command &command, CommandDefaults &remembered);
+CommandOutcome TestMemory(const Command &command, CommandDefaults &remembered);
+CommandOutcome ShowCurrentTime(const Command &command, CommandDefaults &remembered);
+CommandOutcome ShowEnteredTimestamp(const Command &command, CommandDefaults &remembered);
+
+// Words a memory test over nRange bytes reads and writes: those that start below the range end,
+// counted in 64 bits so that a range above 0xFFFFFFFC ends after the word at offset 0xFFFFFFFC
+// instead of starting again at 0.
+uint64_t MemoryTestWords(uint32_t nRange);
+// One memory error line as "Memory error at Address 0x%X   (nReadVal(0x%X) != nWriteVal(0x%X))\n"
+// gives it, terminated, into a buffer of kMemoryErrorLineMax bytes; returns its length.
+const size_t kMemoryErrorLineMax = 96;
+size_t FormatMemoryError(char *pszLine, uint32_t nAddress, uint32_t nReadVal);
+
+// One timestamp as local month, day and time with milliseconds, without a line end.
+void PrintTimestamp(uint32_t nLow, uint32_t nHigh);
+
+#endif

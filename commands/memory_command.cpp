@@ -1,0 +1,130 @@
+// memory_command.cpp - the M command: fill a range of board addresses with their own address, read it all
+// back, count the mismatches.
+#include <string.h>
+
+#include <algorithm>
+
+#include "command_table.h"
+#include "console.h"
+#include "devices.h"
+#include "error_report.h"
+#include "number_entry.h"
+
+namespace {
+
+// Keeps the rare branches of the per-word path out of its straight line.
+#if defined(__GNUC__)
+#define DUZE_RARELY(bCondition) __builtin_expect(!!(bCondition), 0)
+#else
+#define DUZE_RARELY(bCondition) (bCondition)
+#endif
+
+// Words between two looks at the progress line: the per-word path stays the library call alone.
+const uint64_t kProgressStride = 4096;
+
+template <size_t N> inline char *PutText(char *p, const char (&acText)[N])
+{
+    memcpy(p, acText, N - 1);
+    return p + N - 1;
+}
+
+// As printf's "%X".
+inline char *PutHex(char *p, uint32_t nValue)
+{
+    char acDigits[8];
+    int nDigits = 0;
+    do {
+        acDigits[nDigits++] = "0123456789ABCDEF"[nValue & 0xF];
+        nValue >>= 4;
+    } while (nValue != 0);
+    while (nDigits > 0)
+        *p++ = acDigits[--nDigits];
+    return p;
+}
+
+// One test, from its prompts to its count.
+struct MemoryTestRun {
+    KYN_HANDLE hBoard;
+    uint32_t nStart;   // the address wraps in 32 bits
+    uint64_t nWords;
+    int32_t nErrors;
+};
+
+// A failing board gives one error line per word, millions of them: each is formatted once and
+// shown as soon as its word is compared.
+inline void ShowMismatch(MemoryTestRun &run, uint32_t nAddress, uint32_t nReadVal)
+{
+    char szLine[kMemoryErrorLineMax];
+    size_t nLength = FormatMemoryError(szLine, nAddress, nReadVal);
+    LogAndShowText(szLine, nLength);
+    ++run.nErrors;
+}
+
+void WritePass(MemoryTestRun &run)
+{
+    // The sign test before the check keeps the per-word path to the library call alone.
+    uint32_t nAddress = run.nStart;
+    for (uint64_t nDone = 0; nDone < run.nWords;) {
+        uint64_t nChunk = std::min(run.nWords - nDone, kProgressStride);
+        for (uint64_t nLeft = nChunk; nLeft != 0; --nLeft, nAddress += 4) {
+            KYN_RESULT nResult = KynDrvWriteReg32(run.hBoard, nAddress, nAddress);
+            if (DUZE_RARELY(nResult < 0))
+                CheckResult(run.hBoard, nResult);
+        }
+        nDone += nChunk;
+        ProgressUpdate(0, nDone, 0);
+    }
+}
+
+void ReadPass(MemoryTestRun &run)
+{
+    uint32_t nReadVal = 0; // a failed read leaves what the word before it read
+    uint32_t nAddress = run.nStart;
+    for (uint64_t nDone = 0; nDone < run.nWords;) {
+        uint64_t nChunk = std::min(run.nWords - nDone, kProgressStride);
+        for (uint64_t nLeft = nChunk; nLeft != 0; --nLeft, nAddress += 4) {
+            KYN_RESULT nResult = KynDrvReadReg32(run.hBoard, nAddress, &nReadVal);
+            if (DUZE_RARELY(nResult < 0))
+                CheckResult(run.hBoard, nResult);
+            if (DUZE_RARELY(nReadVal != nAddress))
+                ShowMismatch(run, nAddress, nReadVal);
+        }
+        nDone += nChunk;
+        ProgressUpdate(1, nDone, run.nErrors);
+    }
+}
+
+} // namespace
+
+size_t FormatMemoryError(char *pszLine, uint32_t nAddress, uint32_t nReadVal)
+{
+    char *p = PutText(pszLine, "Memory error at Address 0x");
+    p = PutHex(p, nAddress);
+    p = PutText(p, "   (nReadVal(0x");
+    p = PutHex(p, nReadVal);
+    p = PutText(p, ") != nWriteVal(0x");
+    p = PutHex(p, nAddress);
+    p = PutText(p, "))\n");
+    *p = '\0';
+    return (size_t)(p - pszLine);
+}
+
+uint64_t MemoryTestWords(uint32_t nRange)
+{
+    return ((uint64_t)nRange + 3) / 4;
+}
+
+// All writes finish before the first read; the progress line shows at a terminal.
+CommandOutcome TestMemory(const Command &command, CommandDefaults &remembered)
+{
+    LogPrintF("%s", command.pszTitle);
+    PromptValue("Which Start Address (0x%X): ", &remembered.nFirst);
+    PromptValue("Which Range (in bytes) (0x%X): ", &remembered.nSecond);
+    MemoryTestRun run = {g_hBoard, remembered.nFirst, MemoryTestWords(remembered.nSecond), 0};
+    ProgressBegin(run.nWords);
+    WritePass(run);
+    ReadPass(run);
+    ProgressEnd();
+    LogPrintF(command.pszResult, (int)run.nErrors);
+    return kGoOn;
+}

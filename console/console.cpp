@@ -1,0 +1,233 @@
+// console.cpp - everything the tool shows and reads: each message formatted once, to the log and
+// then the screen; the tool's own error lines; key and line reads; the run's end.
+#include "console.h"
+
+#include <errno.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "host.h"
+#include "log_file.h"
+#include "progress_line.h"
+
+namespace {
+
+// Whether keys come from a terminal, where reads wait for a person; looked up once.
+int g_nInputIsTerminal = -1;
+// The last text the tool gave the log, and the screen, left its line open (it did not end in a
+// line end): the tool's own error lines start a line of their own. Reads do not change it: what
+// the console echoes is the console's affair.
+bool g_bLogLineOpen = false;
+bool g_bScreenLineOpen = false;
+
+// Set when the screen could not be written: nothing more is tried on it, the log says so (once
+// it is open), standard error says it once, and the run ends with -1.
+bool g_bScreenFailed = false;
+bool g_bScreenFailureLogged = false;
+char g_szScreenFailure[160];
+
+void NoteText(bool &bLineOpen, const char *pText, size_t nLength)
+{
+    if (nLength > 0)
+        bLineOpen = pText[nLength - 1] != '\n';
+}
+
+// The log's line about the failed screen, as soon as the log can take it.
+void LogScreenFailure()
+{
+    if (g_bScreenFailed && !g_bScreenFailureLogged && LogIsOpen()) {
+        g_bScreenFailureLogged = true;
+        LogWriteText(g_szScreenFailure, strlen(g_szScreenFailure));
+    }
+}
+
+void ToScreen(const char *pszFormat, va_list args)
+{
+    if (!g_bScreenFailed && OsaConsolePrintF(pszFormat, args) < 0) {
+        g_bScreenFailed = true;
+        snprintf(g_szScreenFailure, sizeof g_szScreenFailure, "%sError: Writing the console failed: %s\n",
+                 g_bLogLineOpen ? "\n" : "", strerror(errno));
+        fputs(g_szScreenFailure + (g_bLogLineOpen ? 1 : 0), stderr);
+        fflush(stderr);
+    }
+    LogScreenFailure();
+}
+
+void ScreenText(const char *pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    ToScreen(pszFormat, args);
+    va_end(args);
+}
+
+// Formats once; the log's copy first, so a line the screen showed is in the log whatever ends the run.
+void LogAndShowV(const char *pszFormat, va_list args)
+{
+    ProgressHide();
+    char szText[512];
+    va_list argsAgain;
+    va_copy(argsAgain, args);
+    int nLength = vsnprintf(szText, sizeof szText, pszFormat, args);
+    if (nLength >= 0 && (size_t)nLength < sizeof szText) {
+        LogWriteText(szText, (size_t)nLength);
+        NoteText(g_bLogLineOpen, szText, (size_t)nLength);
+        ScreenText("%s", szText);
+        NoteText(g_bScreenLineOpen, szText, (size_t)nLength);
+    } else if (nLength >= 0) {
+        char *pszText = (char *)malloc((size_t)nLength + 1);
+        if (pszText != nullptr) {
+            vsnprintf(pszText, (size_t)nLength + 1, pszFormat, argsAgain);
+            LogAndShowText(pszText, (size_t)nLength);
+            free(pszText);
+        }
+    }
+    va_end(argsAgain);
+}
+
+// A line of the tool's own to the screen alone (the log is what failed), on a line of its own.
+void OnLogFailure(const char *pszName, const char *pszReason)
+{
+    ProgressHide();
+    ScreenText("%sError: Writing log file %s failed: %s\n", g_bScreenLineOpen ? "\n" : "", pszName, pszReason);
+    g_bScreenLineOpen = false;
+}
+
+void FlushLogBeforeInput()
+{
+    if (g_nInputIsTerminal < 0)
+        g_nInputIsTerminal = HostInputIsTerminal() ? 1 : 0;
+    // Scripted and piped runs only hand the text to the system: committing costs time there.
+    LogFlush(g_nInputIsTerminal == 1);
+}
+
+// Input that failed or ended where a command needs it: nothing more can be done.
+[[noreturn]] void EndOnLostInput(int32_t nCode)
+{
+    if (nCode == OSA_KEY_READ_ERROR)
+        LogErrorLine("Error: Reading input failed\n");
+    else
+        LogErrorLine("Error: End of input in the middle of a command\n");
+    EndRun(1, kReleaseThenConsole);
+}
+
+int32_t GetKey()
+{
+    int32_t nKey = OsaConsoleGetCh();
+    if (nKey == OSA_KEY_READ_ERROR)
+        EndOnLostInput(nKey);
+    return nKey;
+}
+
+// On every way out the log is closed first, while a progress line still stands, and then the
+// progress line goes: an interrupt may end the process at the screen's next write.
+void CloseAtExit()
+{
+    CloseLogFile(0);
+    ProgressHide();
+}
+
+} // namespace
+
+void LogPrintF(const char *pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    LogAndShowV(pszFormat, args);
+    va_end(args);
+}
+
+void LogAndShowText(const char *pText, size_t nLength)
+{
+    ProgressHide();
+    LogWriteText(pText, nLength);
+    NoteText(g_bLogLineOpen, pText, nLength);
+    ScreenText("%.*s", (int)nLength, pText);
+    NoteText(g_bScreenLineOpen, pText, nLength);
+}
+
+void ScreenPrintF(const char *pszFormat, ...)
+{
+    ProgressHide();
+    va_list args;
+    va_start(args, pszFormat);
+    ToScreen(pszFormat, args);
+    va_end(args);
+    NoteText(g_bScreenLineOpen, pszFormat, strlen(pszFormat));
+}
+
+void LogErrorLine(const char *pszFormat, ...)
+{
+    ProgressHide();
+    char szText[512];
+    va_list args;
+    va_start(args, pszFormat);
+    vsnprintf(szText + 1, sizeof szText - 1, pszFormat, args);
+    va_end(args);
+    // Each of log and screen gets the line end it needs first, and then the whole line at once.
+    szText[0] = '\n';
+    const char *pszForLog = g_bLogLineOpen ? szText : szText + 1;
+    LogWriteText(pszForLog, strlen(pszForLog));
+    NoteText(g_bLogLineOpen, pszForLog, strlen(pszForLog));
+    const char *pszForScreen = g_bScreenLineOpen ? szText : szText + 1;
+    ScreenText("%s", pszForScreen);
+    NoteText(g_bScreenLineOpen, pszForScreen, strlen(pszForScreen));
+}
+
+void OpenLogFile(const char *pszName)
+{
+    const char *pszWhy = nullptr;
+    if (OpenLog(pszName, &pszWhy, OnLogFailure)) {
+        atexit(CloseAtExit);
+        return;
+    }
+    // After what the screen holds: the message comes after the banner.
+    ScreenText("");
+    printf("Couldn't open logfile %s\n", pszName);
+    if (pszWhy != nullptr)
+        printf("%s\n", pszWhy);
+    fflush(stdout);
+    EndRun(-1, kKeepLibrary);
+}
+
+void SetCommandString(const char *pszText)
+{
+    OsaConsoleInput(pszText);
+}
+
+int32_t ReadKey()
+{
+    FlushLogBeforeInput();
+    int32_t nKey = GetKey();
+    if ((nKey == 0 || nKey == 0xE0) && g_nInputIsTerminal == 1)
+        GetKey();
+    return nKey;
+}
+
+void ReadLine(char *pszLine)
+{
+    FlushLogBeforeInput();
+    // The library says again why no line came: the input's end and failure both stay.
+    if (OsaConsoleGetStr(pszLine) == nullptr)
+        EndOnLostInput(OsaConsoleGetCh());
+}
+
+int FinishRun(int nStatus, RunEnd eEnd)
+{
+    if (eEnd == kReleaseThenConsole)
+        KynDrvReleaseLib();
+    // An empty text writes what the screen holds back.
+    ScreenText("");
+    nStatus = CloseLogFile(nStatus);
+    OsaConsoleExit();
+    if (eEnd == kConsoleThenRelease)
+        KynDrvReleaseLib();
+    return g_bScreenFailed ? -1 : nStatus;
+}
+
+void EndRun(int nStatus, RunEnd eEnd)
+{
+    exit(FinishRun(nStatus, eEnd));
+}

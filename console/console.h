@@ -1,0 +1,65 @@
+// console.h - everything the tool shows, and the keys and lines it reads: each message is formatted
+// once and goes to the log, then to the screen; the progress line of a long job; the run's end.
+#ifndef DUZE_CONSOLE_H
+#define DUZE_CONSOLE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "KynHwDll.h"
+
+#if defined(__GNUC__)
+#define DUZE_PRINTF(nFormat, nArgs) __attribute__((format(printf, nFormat, nArgs)))
+#else
+#define DUZE_PRINTF(nFormat, nArgs)
+#endif
+
+// To the log file, once it is open, and then to the screen: a line the screen showed is in the
+// log whatever ends the run.
+void LogPrintF(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
+// Text already formatted, to log and screen alike: the bytes LogPrintF("%s") would write.
+void LogAndShowText(const char *pText, size_t nLength);
+// To the screen only (the sleep command's lines).
+void ScreenPrintF(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
+// A line of the tool's own about the run ("Error: ..."), to log and screen, on a line of its own:
+// after text that left its line open, a line end comes first.
+void LogErrorLine(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
+
+// Opens the log file, emptied and held for the run, or ends the run with status -1.
+void OpenLogFile(const char *pszName);
+
+// Hands the command string to the library, which reads it before the keyboard.
+void SetCommandString(const char *pszText);
+
+// Key and line input for the whole tool. Before each read the log goes to the system, and when
+// the keyboard is a terminal also to disk: a wrong register write can hang the machine while the
+// tool waits, and the log must already hold everything shown.
+// A key, or OSA_KEY_END_OF_INPUT; a failed read ends the run with status 1. At a terminal a key
+// that is no character (two codes, 0 or 0xE0 first) is one key.
+int32_t ReadKey();
+// A line into a 64-byte buffer. Input that ends or fails here ends the run with status 1: a
+// command nobody finished typing does not run.
+void ReadLine(char *pszLine);
+
+// The progress line of a long job (the memory test), at a terminal only: first shown after a
+// second, redrawn four times a second, never wider than the terminal, never in the log, and gone
+// before any other output and on every way out, so that the screen reads as if it never was.
+// nWords is the job's words per pass; pass 0 writes, pass 1 reads back.
+void ProgressBegin(uint64_t nWords);
+void ProgressUpdate(int nPass, uint64_t nDone, int32_t nErrors);
+void ProgressEnd();
+// The progress line's text: pass, share done, speed, errors and time left; its length.
+int FormatProgress(char *pszText, size_t nSize, int nPass, uint64_t nDone, uint64_t nWords, int32_t nErrors,
+                   uint32_t nElapsedMs);
+// For tests of the drawing: when the line first shows and how often it is redrawn.
+void SetProgressTiming(uint32_t nFirstDrawMs, uint32_t nRedrawMs);
+
+// How the run's end treats the library: the quit command and the exit question release it
+// before the console ends, the connect failures after, the early errors not at all.
+enum RunEnd { kKeepLibrary, kReleaseThenConsole, kConsoleThenRelease };
+// Ends the run. What the screen holds back and the log are written while the log can still say
+// that the screen failed; the status is -1 when either could not be written, whatever nStatus says.
+[[noreturn]] void EndRun(int nStatus, RunEnd eEnd);
+int FinishRun(int nStatus, RunEnd eEnd); // the same, returning the status instead of exiting
+
+#endif

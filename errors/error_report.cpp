@@ -1,0 +1,74 @@
+// error_report.cpp - the check after every library call: the failed result decoded and reported, and
+// the question whether to end the run, which quiet mode answers at once.
+#include "error_report.h"
+
+#include <stdio.h>
+
+#include "console.h"
+#include "options.h"
+
+namespace {
+
+// The question takes a key's low 16 bits for its answer (the main loop, its low 8).
+const uint32_t kAnswerKeyMask = 0xFFFFu;
+// The buffer for a result's text from the library.
+const uint32_t kResultTextSize = 256;
+// Code numbers up to this one keep the failure bit in the reported code.
+const uint32_t kLastCodeWithFailureBit = 29;
+
+} // namespace
+
+uint32_t ReportedCode(KYN_RESULT nResult)
+{
+    uint32_t nCode = (uint32_t)nResult & 0xFFu;
+    return nCode <= kLastCodeWithFailureBit ? (uint32_t)nResult & 0x800000FFu : nCode;
+}
+
+uint32_t UpperField(KYN_RESULT nResult)
+{
+    return ((uint32_t)nResult >> 23) & 0xFFu;
+}
+
+uint32_t MiddleField(KYN_RESULT nResult)
+{
+    return ((uint32_t)nResult >> 8) & 0x7FFFu;
+}
+
+void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult)
+{
+    if (nResult >= 0)
+        return;
+    // Widened without sign extension, so the code never shows more than eight digits.
+    unsigned long nReported = ReportedCode(nResult);
+    int nUpper = (int)UpperField(nResult);
+    int nMiddle = (int)MiddleField(nResult);
+    if (hDevice == -1) {
+        LogPrintF("ERROR(%#lX [%d.%d]) \n", nReported, nUpper, nMiddle);
+    } else {
+        uint32_t nKind = 0, nSize = 0, nFlags = 0;
+        uint32_t nDeviceType = 999, nDeviceNumber = 999;
+        if (KynDrvGetAttributeType(hDevice, KYN_ATTR_DEVICE_TYPE, &nKind, &nSize, &nFlags) >= 0)
+            KynDrvGetAttributeValueUint32(hDevice, KYN_ATTR_DEVICE_TYPE, &nDeviceType);
+        if (KynDrvGetAttributeType(hDevice, KYN_ATTR_DEVICE_NUMBER, &nKind, &nSize, &nFlags) >= 0)
+            KynDrvGetAttributeValueUint32(hDevice, KYN_ATTR_DEVICE_NUMBER, &nDeviceNumber);
+        char szText[kResultTextSize];
+        if (KynDrvResultCode2String(0, nResult, sizeof szText, szText) < 0)
+            snprintf(szText, sizeof szText, "%s", "Cannot translate this result code.");
+        szText[sizeof szText - 1] = '\0';
+        LogPrintF("ERROR(%#lX [%d.%d]) Dev(%X,%d,%d): %s \n", nReported, nUpper, nMiddle, (unsigned)hDevice,
+                  (int)nDeviceType, (int)nDeviceNumber, szText);
+    }
+    AskExit();
+}
+
+void AskExit()
+{
+    if (g_toolOptions.bQuiet)
+        EndRun(1, kReleaseThenConsole);
+    LogPrintF("Do you want to exit (Y/N) ");
+    int32_t nKey = ReadKey();
+    // At the end of input nobody can answer: a failure must not end as a success later.
+    uint32_t nLow = (uint32_t)nKey & kAnswerKeyMask;
+    if (nKey == OSA_KEY_END_OF_INPUT || nLow == 'y' || nLow == 'Y')
+        EndRun(1, kReleaseThenConsole);
+}

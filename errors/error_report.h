@@ -1,0 +1,22 @@
+// error_report.h - the check after every library call: a failed result reported in one of its two
+// fixed forms, then the end-or-go-on question.
+#ifndef DUZE_ERROR_REPORT_H
+#define DUZE_ERROR_REPORT_H
+
+#include <stdint.h>
+
+#include "KynHwDll.h"
+
+// Returns only when the run goes on after a failed call; hDevice is -1 for calls that concern no device.
+void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult);
+// The end-or-go-on question; returns only when the run goes on. Nothing is printed after the
+// answer: its text stays on the screen's line.
+void AskExit();
+
+// The code a failed result is reported with: bit 31 and the code number for code numbers up to
+// 29, the code number alone from 30 on; and the result's two fields.
+uint32_t ReportedCode(KYN_RESULT nResult);
+uint32_t UpperField(KYN_RESULT nResult);
+uint32_t MiddleField(KYN_RESULT nResult);
+
+#endif
