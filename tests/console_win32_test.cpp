@@ -21,6 +21,8 @@ namespace {
 
 HANDLE g_hInput;
 HANDLE g_hScreen;
+// The console's input mode as found, given back before every scenario.
+DWORD g_nInputMode = 0;
 
 // One step of a scenario: 'k' types keys, 'w' waits until the screen shows a text,
 // 'c' types Ctrl-C, 'p' pauses for a number of milliseconds.
@@ -287,6 +289,10 @@ bool RunScenario(const Scenario &scenario, const std::string &strTool, const std
     CreateDirectoryA(strDir.c_str(), nullptr);
     DeleteFileA((strDir + "\\DuzeDevazu.log").c_str());
     ClearScreen();
+    // Each scenario from the console's own input mode and an empty input buffer, whatever the
+    // one before left.
+    SetConsoleMode(g_hInput, g_nInputMode);
+    FlushConsoleInputBuffer(g_hInput);
 
     std::string strCommand = "\"" + strTool + "\" " + scenario.pszArgs;
     std::vector<char> acEnvironment = Environment(scenario.pszSettings);
@@ -353,8 +359,8 @@ BOOL WINAPI KeepRunning(DWORD)
 
 int main(int argc, char **argv)
 {
-    if (argc != 4) {
-        fprintf(stderr, "usage: console_tests TOOL.exe RUN-DIRECTORY REPORT-FILE\n");
+    if (argc != 4 && argc != 5) {
+        fprintf(stderr, "usage: console_tests TOOL.exe RUN-DIRECTORY REPORT-FILE [SCENARIO]\n");
         return 100;
     }
     FILE *pReport = fopen(argv[3], "w");
@@ -370,10 +376,13 @@ int main(int argc, char **argv)
         fclose(pReport);
         return 102;
     }
+    g_nInputMode = nMode;
     SetConsoleCtrlHandler(KeepRunning, TRUE);
     CreateDirectoryA(argv[2], nullptr);
     int nFailed = 0;
     for (const Scenario &scenario : Scenarios()) {
+        if (argc == 5 && strcmp(argv[4], scenario.pszName) != 0)
+            continue;
         if (!RunScenario(scenario, argv[1], argv[2], pReport))
             ++nFailed;
         fflush(pReport);

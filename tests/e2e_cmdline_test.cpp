@@ -238,6 +238,13 @@ TEST(CommandLine, LogFileNameLimit)
     EXPECT_EQ(run.nStatus, 1);
     EXPECT_EQ(run.strConsole, std::string(kBanner) + "Error: Log file name is 260 characters long, at most 259 are allowed\n");
     EXPECT_FALSE(run.bLogExists);
+
+    // The limit is the last /L's: a later one replaces a name that was too long.
+    toolCase.aArgs = {"/L" + strName + "D", "/Lok.log"};
+    toolCase.strLogName = "OK.LOG";
+    run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strLog, StartupLog("OK.LOG"));
 }
 
 TEST(CommandLine, QuietModeEndsAtTheFirstFailedCall)

@@ -25,6 +25,15 @@ bool g_bStdinConsole = false;
 bool g_bInitDone = false;
 // Set while a read waits on the console, where an interrupt must end the run at once.
 volatile LONG g_nWaitingForKey = 0;
+// The console's input mode at start: a run that Ctrl-C ends while _getch has the console in
+// raw mode puts it back, so that Ctrl-C stays Ctrl-C for whatever runs next.
+DWORD g_nInputModeAtStart = 0;
+
+void RestoreInputMode()
+{
+    if (g_bStdinConsole)
+        SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), g_nInputModeAtStart);
+}
 
 // Ctrl-C and Ctrl-Break arrive on a thread of their own. Noted, they end the run at the
 // next library call; a run blocked on the keyboard is ended from here.
@@ -35,8 +44,10 @@ BOOL WINAPI OnConsoleControl(DWORD nEvent)
     g_nOsaPendingSignal = SIGINT;
     if (g_pfnOnInterrupt != nullptr)
         g_pfnOnInterrupt();
-    if (g_nWaitingForKey != 0)
+    if (g_nWaitingForKey != 0) {
+        RestoreInputMode();
         exit(128 + SIGINT);
+    }
     return TRUE;
 }
 
@@ -137,6 +148,8 @@ void OsaHostConsoleInit()
     g_bInitDone = true;
     DWORD nMode = 0;
     g_bStdinConsole = GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &nMode) != 0;
+    g_nInputModeAtStart = nMode;
+    atexit(RestoreInputMode);
     atexit(FlushAtExit);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
