@@ -84,7 +84,7 @@ install: all
 # A Debian package of the Linux build (build-package/duzedevazu_VERSION_ARCH.deb) and a .zip
 # of the Windows build (build-win/DuzeDevazu-VERSION-win32.zip), both Release.
 package: windows
-	@scripts/ensure-deps groff-base bsdextrautils
+	@scripts/ensure-deps groff-base bsdextrautils lintian binutils
 	cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 	cmake --build build-package -j $(JOBS)
 	cd build-package && cpack

@@ -4,7 +4,7 @@ include(GNUInstallDirs)
 
 set(CPACK_PACKAGE_NAME duzedevazu)
 set(CPACK_PACKAGE_VENDOR "DuzeDevazu developers")
-set(CPACK_PACKAGE_CONTACT "DuzeDevazu developers <duzedevazu@localhost>")
+set(CPACK_PACKAGE_CONTACT "DuzeDevazu developers <developers@duzedevazu.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "register test tool for KYN interface boards")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
@@ -38,6 +38,15 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME DuzeDevazu-${PROJECT_VERSION}-win32)
 else()
+  # The compiler's ident notes of the runtime linked in are of no use in a package.
+  if(CMAKE_BUILD_TYPE STREQUAL "Release" AND CMAKE_OBJCOPY)
+    foreach(target duzedevazu duzedevazu-pci)
+      if(TARGET ${target})
+        add_custom_command(TARGET ${target} POST_BUILD
+                           COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:${target}>)
+      endif()
+    endforeach()
+  endif()
   install(TARGETS duzedevazu RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   if(TARGET duzedevazu-pci)
     install(TARGETS duzedevazu-pci RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -46,8 +55,26 @@ else()
     install(TARGETS kynhwsim LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
     set_target_properties(duzedevazu PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
   endif()
-  install(FILES docs/duzedevazu.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/duzedevazu)
+  # By Debian's rules: the manual page and the changelog compressed with gzip -9n (no name, no
+  # time, so the same input gives the same bytes), duzedevazu-pci's page a link to the one page,
+  # and a machine-readable copyright file.
+  find_program(DUZE_GZIP gzip REQUIRED)
+  set(DUZE_GZIPPED ${CMAKE_BINARY_DIR}/gzipped)
+  add_custom_command(OUTPUT ${DUZE_GZIPPED}/duzedevazu.1.gz ${DUZE_GZIPPED}/changelog.gz ${DUZE_GZIPPED}/duzedevazu-pci.1.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${DUZE_GZIPPED}
+    COMMAND ${DUZE_GZIP} -9n -c ${CMAKE_SOURCE_DIR}/docs/duzedevazu.1 > ${DUZE_GZIPPED}/duzedevazu.1.gz
+    COMMAND ${DUZE_GZIP} -9n -c ${CMAKE_SOURCE_DIR}/packaging/changelog > ${DUZE_GZIPPED}/changelog.gz
+    COMMAND ${CMAKE_COMMAND} -E create_symlink duzedevazu.1.gz ${DUZE_GZIPPED}/duzedevazu-pci.1.gz
+    DEPENDS docs/duzedevazu.1 packaging/changelog
+    COMMENT "The manual page and the changelog, compressed")
+  add_custom_target(gzipped_docs ALL DEPENDS ${DUZE_GZIPPED}/duzedevazu.1.gz ${DUZE_GZIPPED}/changelog.gz
+                                             ${DUZE_GZIPPED}/duzedevazu-pci.1.gz)
+  install(FILES ${DUZE_GZIPPED}/duzedevazu.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  if(TARGET duzedevazu-pci)
+    install(FILES ${DUZE_GZIPPED}/duzedevazu-pci.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+  install(FILES README.md packaging/copyright ${DUZE_GZIPPED}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/duzedevazu)
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
