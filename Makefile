@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all configure run test test-asan fuzz fuzz-ci windows test-windows test-windows-dll install package test-package bench clean deps
+.PHONY: all configure run test test-asan fuzz fuzz-ci windows test-windows test-windows-dll test-busy install package test-package bench clean deps
 
 all: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
@@ -55,19 +55,15 @@ windows:
 	  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 
-# The same end-to-end transcripts against wine DuzeDevazu.exe. POSIX signals have no
-# Windows counterpart, so the interrupt tests run on the Linux build only. Then the tool at a
-# console, driven with key events by console_tests.exe; wine gives a program a console only
-# with a terminal on its standard input, which script(1) provides.
-WINE_ENV = LANG=C.UTF-8 LC_ALL=C.UTF-8 WINEPREFIX=$(CURDIR)/$(WIN_BUILD)/wine WINEDEBUG=-all \
-  WINEDLLOVERRIDES=winemenubuilder.exe=d
+# The same end-to-end transcripts against wine DuzeDevazu.exe, then the tool at a console,
+# driven with key events; one wine server for the whole run (scripts/wine-env says why).
 test-windows: all windows
-	$(WINE_ENV) wineboot -i >/dev/null 2>&1 || true
-	$(WINE_ENV) DUZE_TOOL_PREFIX=wine DUZE_TOOL=$(CURDIR)/$(WIN_BUILD)/DuzeDevazu.exe DUZE_TOOL_HOST=win32 \
-	  $(BUILD)/tests/e2e_tests --gtest_filter='-Interrupts.*' --gtest_brief=1
-	cd $(WIN_BUILD) && rm -rf console-runs && $(WINE_ENV) script -qec \
-	  "wine ./console_tests.exe DuzeDevazu.exe console-runs console-report.txt" /dev/null >/dev/null; \
-	  status=$$?; cat console-report.txt; exit $$status
+	scripts/test-windows
+
+# The gate on a busy machine: test-windows 10 times and .ci/run 3 times (fresh clones) while
+# stress-ng keeps every processor busy; WINDOWS_RUNS and CI_RUNS change the counts.
+test-busy:
+	scripts/test-busy
 
 # The tool against the simulated library built alone as the maker ships it: KynHwDll.dll
 # with a .def-made import library, cdecl and stdcall, under wine; and a Linux shared object.
@@ -100,4 +96,4 @@ bench:
 	bench/run-bench $(BENCH_RUNS)
 
 clean:
-	rm -rf build build-asan build-fuzz build-win build-bench build-bench-so build-bench-sotool build-windll-* build-wintool-* build-so build-sotool build-package
+	rm -rf build build-asan build-fuzz build-win build-bench build-bench-so build-bench-sotool build-windll-* build-wintool-* build-so build-sotool build-package build-busy

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -16,10 +17,21 @@ const std::string kWait = EXPECTED_QUESTION;
 // Windows limits a whole command line to 32,767 characters.
 const size_t kLongArgument = ToolIsWindows() ? 30000 : 100000;
 
-void WaitForConsole(const ToolProcess &process, long nBytes)
+bool WaitForConsole(const ToolProcess &process, long nBytes)
 {
-    for (int i = 0; i < 2000 && ConsoleSize(process) < nBytes; ++i)
-        usleep(5000);
+    return WaitUntil([&] { return ConsoleSize(process) >= nBytes; });
+}
+
+// Processor time the run has used, from /proc: how far it got, whatever the machine's load.
+long CpuTimeMs(const ToolProcess &process)
+{
+    std::string strStat = ReadFile("/proc/" + std::to_string(process.nPid) + "/stat");
+    size_t nAt = strStat.rfind(')');
+    unsigned long nUser = 0, nSystem = 0;
+    if (nAt == std::string::npos ||
+        sscanf(strStat.c_str() + nAt + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &nUser, &nSystem) != 2)
+        return -1;
+    return (long)((nUser + nSystem) * 1000 / (unsigned long)sysconf(_SC_CLK_TCK));
 }
 
 TEST(Interrupts, FailingMemoryTestInterruptedKeepsEveryPrintedLine)
@@ -29,7 +41,7 @@ TEST(Interrupts, FailingMemoryTestInterruptedKeepsEveryPrintedLine)
         toolCase.aArgs = {"-ZM0;0x4000000;q"};
         toolCase.env["KYNSIM_MEMORY"] = "zero";
         ToolProcess process = StartDuze(toolCase);
-        WaitForConsole(process, 2 << 20);
+        EXPECT_TRUE(WaitForConsole(process, 2 << 20));
         kill(process.nPid, nSignal);
         ToolRun run = FinishDuze(process);
         SCOPED_TRACE(nSignal);
@@ -47,7 +59,8 @@ TEST(Interrupts, HealthyMemoryTestInterruptedInItsWritePass)
     toolCase.aArgs = {"-ZM0;0xFFFFFFFF;q"};
     toolCase.env["KYNSIM_MEMORY"] = "address";
     ToolProcess process = StartDuze(toolCase);
-    usleep(500000); // well into the 2^30 writes, which take seconds
+    // Into the 2^30 writes, which take many seconds: start-up takes the tool a few milliseconds.
+    EXPECT_TRUE(WaitUntil([&] { return CpuTimeMs(process) >= 300; }));
     kill(process.nPid, SIGINT);
     ToolRun run = FinishDuze(process);
     EXPECT_EQ(run.nStatus, 128 + SIGINT);
@@ -65,7 +78,7 @@ TEST(Interrupts, WhileWaitingForAKeyOnAPipe)
         toolCase.env["KYNSIM_TRACE"] = "trace.txt";
         toolCase.aReadFiles = {"trace.txt"};
         ToolProcess process = StartDuze(toolCase);
-        WaitForConsole(process, (long)(strlen(kBanner) + StartupLog().size() + 16 * 20));
+        EXPECT_TRUE(WaitForConsole(process, (long)(strlen(kBanner) + StartupLog().size() + 16 * 20)));
         usleep(50000);
         kill(process.nPid, nSignal);
         ToolRun run = FinishDuze(process);
@@ -344,7 +357,7 @@ TEST(LogFailure, ALogInUseIsLeftToItsRun)
     firstCase.strInput = "R\n";
     ToolProcess first = StartDuze(firstCase);
     const std::string kRead = kR32 + "Brd Address 0x0 = 0x00000000 (0 decimal)\n";
-    WaitForConsole(first, (long)(strlen(kBanner) + StartupLog().size() + kRead.size()));
+    EXPECT_TRUE(WaitForConsole(first, (long)(strlen(kBanner) + StartupLog().size() + kRead.size())));
     ToolCase secondCase;
     secondCase.strDir = first.strDir;
     secondCase.strInput = "q";
@@ -492,7 +505,7 @@ TEST(LogFailure, APipeLogsReaderThatStopsOrGoesAway)
     toolCase.strLogName = "none";
     toolCase.setUp = MakePipeWithReader;
     ToolProcess process = StartDuze(toolCase);
-    WaitForConsole(process, (long)(strlen(kBanner) + StartupLog().size() + strlen(kExpectedHelp)));
+    EXPECT_TRUE(WaitForConsole(process, (long)(strlen(kBanner) + StartupLog().size() + strlen(kExpectedHelp))));
     close(fdReader);
     ASSERT_EQ(write(process.fdStdin, "hq", 2), 2);
     ToolRun run = FinishDuze(process);
@@ -510,7 +523,8 @@ TEST(Interrupts, AnInterruptedConsoleWriteDropsNoText)
     toolCase.env["KYNSIM_MEMORY"] = "zero";
     toolCase.eStdout = ToolCase::kStdoutPipe;
     ToolProcess process = StartDuze(toolCase);
-    usleep(500000);
+    // Until the pipe has no room for another line and the tool waits in the middle of a write.
+    EXPECT_TRUE(WaitUntil([&] { return PipedSize(process) > PipeCapacity(process) - PIPE_BUF; }));
     kill(process.nPid, SIGINT);
     usleep(100000);
     ToolRun run = FinishDuze(process);

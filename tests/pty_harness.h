@@ -31,15 +31,15 @@ struct PtyStart {
 PtySession StartInPty(const std::vector<std::string> &aArgs, const std::map<std::string, std::string> &env = {},
                       const PtyStart &start = PtyStart());
 // Reads the terminal until strText has been shown after position nFrom; false after nMilliseconds.
-bool WaitForScreen(PtySession &session, const std::string &strText, int nMilliseconds = 10000, size_t nFrom = 0);
+bool WaitForScreen(PtySession &session, const std::string &strText, int nMilliseconds = 60000, size_t nFrom = 0);
 // Reads what the terminal shows for nMilliseconds.
 void DrainScreen(PtySession &session, int nMilliseconds);
 void TypeKeys(PtySession &session, const std::string &strKeys);
 // Waits until the tool is blocked reading the terminal (its last output is then all shown
 // and all flushed); false after nMilliseconds.
-bool WaitUntilReading(const PtySession &session, int nMilliseconds = 10000);
+bool WaitUntilReading(const PtySession &session, int nMilliseconds = 60000);
 // Waits for the tool to end: its status, 128 + signal, or -1 after nMilliseconds.
-int WaitForEnd(PtySession &session, int nMilliseconds = 10000);
+int WaitForEnd(PtySession &session, int nMilliseconds = 60000);
 // Whether the terminal's settings now equal those before the run.
 bool TerminalRestored(const PtySession &session);
 // The screen as a terminal of nColumns leaves it: a carriage return goes back to the line's

@@ -57,7 +57,7 @@ TEST_F(Terminal, KeysActWithoutEnterAndAreNotEchoedAndTheLogIsOnDiskWhileWaiting
     EXPECT_EQ(Log(), StartupLog());
     size_t nMark = m_session.strScreen.size();
     TypeKeys(m_session, "h");
-    ASSERT_TRUE(WaitForScreen(m_session, " M   Memory Read/Write Test.\r\n", 10000, nMark)) << m_session.strScreen;
+    ASSERT_TRUE(WaitForScreen(m_session, " M   Memory Read/Write Test.\r\n", 60000, nMark)) << m_session.strScreen;
     EXPECT_EQ(m_session.strScreen.substr(nMark, 15), "Cmd  Synopsis\r\n");
     // The tool waits for the next key: the log already holds every line shown.
     EXPECT_EQ(Crlf(kBanner + Log()), m_session.strScreen);
@@ -297,7 +297,7 @@ TEST_P(Interrupt, EndsPromptlyWithTheTerminalRestoredAndTheLogComplete)
         TypeKeys(m_session, "\x03");
     else
         kill(m_session.nPid, c.nSignal);
-    EXPECT_EQ(WaitForEnd(m_session, 5000), 128 + c.nSignal);
+    EXPECT_EQ(WaitForEnd(m_session), 128 + c.nSignal);
     EXPECT_TRUE(TerminalRestored(m_session));
     std::string strScreen = m_session.strScreen;
     if (!c.strNotLogged.empty()) {
@@ -338,7 +338,7 @@ TEST_F(Terminal, TwoQuickInterruptsLoseNoLineTheScreenShowed)
     kill(m_session.nPid, SIGINT);
     usleep(10000);
     kill(m_session.nPid, SIGINT);
-    EXPECT_EQ(WaitForEnd(m_session, 5000), 128 + SIGINT);
+    EXPECT_EQ(WaitForEnd(m_session), 128 + SIGINT);
     EXPECT_TRUE(TerminalRestored(m_session));
     // What the screen shows, less a progress line the interrupt may have left standing.
     std::string strShown = Render(m_session.strScreen);
@@ -359,7 +359,7 @@ TEST_F(Terminal, AMismatchShowsAsSoonAsItsWordIsCompared)
     const std::string kLine = "Memory error at Address 0x8   (nReadVal(0x4) != nWriteVal(0x8))\n";
     ASSERT_TRUE(WaitForScreen(m_session, Crlf(kLine))) << m_session.strScreen;
     kill(m_session.nPid, SIGINT);
-    EXPECT_EQ(WaitForEnd(m_session, 5000), 128 + SIGINT);
+    EXPECT_EQ(WaitForEnd(m_session), 128 + SIGINT);
     std::string strLog = ReadFile(m_session.strDir + "/DuzeDevazu.log");
     EXPECT_EQ(strLog.substr(strLog.size() - kLine.size()), kLine);
     EXPECT_EQ(m_session.strScreen.find("Memory test finished"), std::string::npos);
