@@ -8,8 +8,12 @@ namespace {
 
 #if defined(_MSC_VER)
 #define SIM_NOINLINE __declspec(noinline)
+#define SIM_HOT
 #else
 #define SIM_NOINLINE __attribute__((noinline))
+// The two calls a memory test makes per word start on a cache line of their own: where the
+// linker happens to put them otherwise cost up to a sixth of a healthy test's time.
+#define SIM_HOT __attribute__((aligned(64)))
 #endif
 
 // Calls of each operation so far, for the KYNSIM_FAIL rules that fail the Nth call.
@@ -215,7 +219,7 @@ KYN_RESULT KYNHW_CALL KynDrvReadReg16(KYN_HANDLE hDevice, uint32_t nAddress, uin
 
 // The memory test's path: a board whose window the fast path may use, an aligned address
 // inside it. Anything else, or anything to check, goes the checked way.
-KYN_RESULT KYNHW_CALL KynDrvReadReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t *pnValue)
+SIM_HOT KYN_RESULT KYNHW_CALL KynDrvReadReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t *pnValue)
 {
     if (hDevice == g_hSimFastBoard && nAddress < kSimWindowSize && (nAddress & 3) == 0 && pnValue != nullptr) {
         const uint8_t *pPage = g_apSimFastPages[nAddress >> kSimPageShift];
@@ -238,7 +242,7 @@ KYN_RESULT KYNHW_CALL KynDrvWriteReg16(KYN_HANDLE hDevice, uint32_t nAddress, ui
     return WriteReg(SIM_OP_WRITE_REG16, hDevice, nAddress, 2, nValue);
 }
 
-KYN_RESULT KYNHW_CALL KynDrvWriteReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue)
+SIM_HOT KYN_RESULT KYNHW_CALL KynDrvWriteReg32(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue)
 {
     if (hDevice == g_hSimFastBoard && nAddress < kSimWindowSize && (nAddress & 3) == 0) {
         uint8_t *pPage = g_apSimFastPages[nAddress >> kSimPageShift];
