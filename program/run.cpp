@@ -15,8 +15,6 @@
 
 #define DUZE_VERSION "1.0.0"
 
-namespace {
-
 void OpenBoard()
 {
     const BoardType *pType = FindBoardType(g_toolOptions.nBoardType);
@@ -35,6 +33,8 @@ void OpenBoard()
         LogPrintF("Plx Device Handle = 0x%.8X\n", (unsigned)g_hPlx);
     }
 }
+
+namespace {
 
 // The value query follows the type query even when that failed, with the size it left. A size
 // of 0 or a failed allocation shows an empty text rather than nothing at all.

@@ -4,5 +4,7 @@
 
 // Returns the exit status of a quit; every other end leaves through exit.
 int RunTool(int argc, char **argv);
+// The board of g_toolOptions and its bridge: the handles, or the run's end.
+void OpenBoard();
 
 #endif

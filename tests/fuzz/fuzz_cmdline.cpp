@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fuzz_exit.h"
+#include "board_table.h"
 #include "command_line.h"
 #include "options.h"
 

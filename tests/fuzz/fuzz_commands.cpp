@@ -10,6 +10,7 @@
 #include "command_line.h"
 #include "options.h"
 #include "console.h"
+#include "run.h"
 
 static void OpenBoardGuarded()
 {
@@ -27,7 +28,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     if (freopen("/dev/null", "w", stdout) == nullptr || freopen("/dev/null", "r", stdin) == nullptr)
         return 0;
     StartConsoleForFuzzing();
-    SetDefaultOptions(&g_toolOptions);
+    char szName[] = "duzedevazu", *apszArgs[] = {szName, nullptr};
+    ParseCommandLine(1, apszArgs, &g_toolOptions);
     OpenBoardGuarded();
     return 0;
 }
