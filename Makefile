@@ -96,4 +96,4 @@ bench:
 	bench/run-bench $(BENCH_RUNS)
 
 clean:
-	rm -rf build build-asan build-fuzz build-win build-bench build-bench-so build-bench-sotool build-windll-* build-wintool-* build-so build-sotool build-package build-busy
+	rm -rf build build-asan build-fuzz build-win build-bench build-bench-so build-bench-sotool build-windll-* build-wintool-* build-so build-sotool build-nocmake build-package build-busy

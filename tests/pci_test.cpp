@@ -17,15 +17,10 @@
 
 #include "e2e_harness.h"
 #include "expected_text.h"
+#include "fake_sysfs.h"
 #include "pci_internal.h"
 
 namespace {
-
-// A configuration space as patches over zeros: an offset and the bytes there, in hexadecimal.
-struct ConfigPatch {
-    unsigned nOffset;
-    const char *pszHex;
-};
 
 // A virtio memory balloon (1af4:1045) as the kernel showed its 256 bytes on a test machine.
 const std::vector<ConfigPatch> kBalloon = {
@@ -47,26 +42,6 @@ std::vector<ConfigPatch> PcieBoard()
 // A host bridge (8086:0d57): 4096 bytes, zero past its header, no BARs.
 const std::vector<ConfigPatch> kHostBridge = {{0x000, "8680570d000000000000000600000000"}};
 
-std::string ConfigBytes(const std::vector<ConfigPatch> &aPatches, size_t nSize)
-{
-    std::string strBytes(nSize, '\0');
-    for (const ConfigPatch &patch : aPatches)
-        for (size_t i = 0; patch.pszHex[2 * i] != '\0'; ++i)
-            strBytes[patch.nOffset + i] = (char)strtoul(std::string(patch.pszHex + 2 * i, 2).c_str(), nullptr, 16);
-    return strBytes;
-}
-
-const char *const kNoBars = "0x0000000000000000 0x0000000000000000 0x0000000000000000\n";
-
-struct FakeDevice {
-    std::string strSlot;
-    std::string strVendor, strDevice;
-    std::string strConfig;
-    std::string strResource;                          // the resource file: start, end and flags of each BAR
-    std::vector<std::pair<int, size_t>> aBarFiles;    // resourceN files and their sizes
-    std::string strDriver;                            // the kernel driver bound to it, or ""
-};
-
 // The tree the tests use: a host bridge, a balloon that a driver holds and whose BAR the kernel
 // offers no file for (as on the machine it came from), and board 1af4:1045 on bus 3 with a 1 MiB
 // memory BAR0, an I/O BAR1 and a 16 KiB memory BAR2.
@@ -86,26 +61,6 @@ std::vector<FakeDevice> FakeTree()
          "0x00000000fe100000 0x00000000fe103fff 0x0000000000040200\n" + strNoBars.substr(0, 4 * strlen(kNoBars)),
          {{0, 1u << 20}, {2, 0x4000}}, ""},
     };
-}
-
-void MakeTree(const std::string &strRoot, const std::vector<FakeDevice> &aDevices)
-{
-    mkdir((strRoot + "/sys").c_str(), 0755);
-    mkdir((strRoot + "/sys/devices").c_str(), 0755);
-    for (const FakeDevice &device : aDevices) {
-        std::string strDir = strRoot + "/sys/devices/" + device.strSlot;
-        mkdir(strDir.c_str(), 0755);
-        WriteFile(strDir + "/vendor", device.strVendor + "\n");
-        WriteFile(strDir + "/device", device.strDevice + "\n");
-        WriteFile(strDir + "/class", "0xffff00\n");
-        WriteFile(strDir + "/config", device.strConfig);
-        WriteFile(strDir + "/resource", device.strResource);
-        for (const auto &bar : device.aBarFiles)
-            WriteFile(strDir + "/resource" + std::to_string(bar.first), std::string(bar.second, '\0'));
-        if (!device.strDriver.empty() && symlink(("../../bus/pci/drivers/" + device.strDriver).c_str(),
-                                                 (strDir + "/driver").c_str()) != 0)
-            perror("symlink");
-    }
 }
 
 const char *const kBoard = "sys/devices/0000:03:00.0";
