@@ -42,6 +42,8 @@ BOOL WINAPI OnConsoleControl(DWORD nEvent)
     if (nEvent != CTRL_C_EVENT && nEvent != CTRL_BREAK_EVENT && nEvent != CTRL_CLOSE_EVENT)
         return FALSE;
     g_nOsaPendingSignal = SIGINT;
+    // Noted before the main thread's look at it below, or seen waiting here: never neither.
+    MemoryBarrier();
     if (g_pfnOnInterrupt != nullptr)
         g_pfnOnInterrupt();
     if (g_nWaitingForKey != 0) {
@@ -71,6 +73,12 @@ bool OsaHostKeyboardInput()
 int OsaHostReadKey()
 {
     InterlockedExchange(&g_nWaitingForKey, 1);
+    // A Ctrl-C that came after the last library call but before the wait would otherwise wait
+    // for the next key.
+    if (g_nOsaPendingSignal != 0) {
+        InterlockedExchange(&g_nWaitingForKey, 0);
+        OsaCheckSignal();
+    }
     int c = _getch();
     InterlockedExchange(&g_nWaitingForKey, 0);
     if (c == 0x03)
