@@ -20,8 +20,10 @@ uint32_t HostMilliseconds();
 // text is read from the console and written back. Whether one can be drawn: standard output is
 // a terminal or console the tool knows how to draw on.
 bool HostProgressPossible();
-// Draws pszText, cut to the terminal's width; bFirst when no progress line is on the screen.
-void HostProgressDraw(const char *pszText, bool bFirst);
+// Draws pszText, cut to the terminal's width; *pbShown is false when no progress line is on the
+// screen. It turns true before the line's text goes out: an interrupt may end the run inside that
+// write, and the way out must still find a line to take away.
+void HostProgressDraw(const char *pszText, bool *pbShown);
 // Takes it off the screen, which then reads as before it was drawn.
 void HostProgressErase();
 

@@ -82,11 +82,13 @@ bool HostProgressPossible()
 // On the row below the cursor, which keeps its place: nothing on the cursor's row is touched,
 // whatever the console echoed there. The first draw makes that row (the screen scrolls when
 // the cursor is on its last row); the text stops a column short of the edge, so it never wraps.
-void HostProgressDraw(const char *pszText, bool bFirst)
+void HostProgressDraw(const char *pszText, bool *pbShown)
 {
     struct winsize size;
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col < 2)
         return;
+    bool bFirst = !*pbShown;
+    *pbShown = true;
     ToConsole("%s\0337\033D\r%.*s\033[K\0338", bFirst ? "\033D\033M" : "", (int)size.ws_col - 1, pszText);
 }
 

@@ -57,13 +57,13 @@ bool HostProgressPossible()
 
 // Over the cursor's row: whatever the row holds (prompts, an echoed answer, a wrapped line's
 // last part) is read from the console first and written back when the line goes.
-void HostProgressDraw(const char *pszText, bool bFirst)
+void HostProgressDraw(const char *pszText, bool *pbShown)
 {
     CONSOLE_SCREEN_BUFFER_INFO info;
     HANDLE hOut = GetStdHandle(STD_OUTPUT_HANDLE);
     if (!GetConsoleScreenBufferInfo(hOut, &info) || info.dwSize.X < 2)
         return;
-    if (bFirst) {
+    if (!*pbShown) {
         DWORD nRead = 0;
         COORD rowStart = {0, info.dwCursorPosition.Y};
         DWORD nWanted = std::min<DWORD>((DWORD)info.dwCursorPosition.X, sizeof g_szRowText - 1);
@@ -73,8 +73,9 @@ void HostProgressDraw(const char *pszText, bool bFirst)
         g_nDrawnWidth = 0;
     }
     int nWidth = std::min(std::max({(int)strlen(pszText), g_nDrawnWidth, g_nRowLength}), (int)info.dwSize.X - 1);
-    ToConsole("\r%-*.*s", nWidth, nWidth, pszText);
     g_nDrawnWidth = nWidth;
+    *pbShown = true;
+    ToConsole("\r%-*.*s", nWidth, nWidth, pszText);
 }
 
 void HostProgressErase()

@@ -55,8 +55,7 @@ void ProgressUpdate(int nPass, uint64_t nDone, int32_t nErrors)
     g_nNext = nNow + g_nRedrawMs;
     char szText[128];
     FormatProgress(szText, sizeof szText, nPass, nDone, g_nWords, nErrors, nNow - g_nStart);
-    HostProgressDraw(szText, !g_bShown);
-    g_bShown = true;
+    HostProgressDraw(szText, &g_bShown);
 }
 
 void ProgressHide()
