@@ -1,11 +1,13 @@
 /* host_spy.c - preloaded into the tool by tests that must see or change what the host does: notes
    each fsync in the file FSYNC_SPY_FILE names (the log is committed to disk only where a person
-   waits at a terminal), and with NO_NULL_DEVICE set the null device cannot be opened, as in a
-   minimal container. */
+   waits at a terminal), with NO_NULL_DEVICE set the null device cannot be opened, as in a
+   minimal container, and with SIGINT_AFTER_WRITE set the first write to standard output that
+   holds its text is followed at once by SIGINT, as if Ctrl-C came the moment the text went out. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
@@ -59,4 +61,20 @@ int open64(const char *pszPath, int nFlags, ...)
 int __open_2(const char *pszPath, int nFlags)
 {
     return OpenThrough("open", pszPath, nFlags, 0);
+}
+
+ssize_t write(int fd, const void *pBuffer, size_t nLength)
+{
+    static ssize_t (*s_pfnWrite)(int, const void *, size_t) = NULL;
+    static int s_bSent = 0;
+    if (s_pfnWrite == NULL)
+        s_pfnWrite = (ssize_t(*)(int, const void *, size_t))dlsym(RTLD_NEXT, "write");
+    ssize_t nWritten = s_pfnWrite(fd, pBuffer, nLength);
+    const char *pszText = getenv("SIGINT_AFTER_WRITE");
+    if (fd == STDOUT_FILENO && nWritten > 0 && pszText != NULL && !s_bSent &&
+        memmem(pBuffer, (size_t)nWritten, pszText, strlen(pszText)) != NULL) {
+        s_bSent = 1;
+        raise(SIGINT);
+    }
+    return nWritten;
 }

@@ -229,21 +229,31 @@ TEST(TerminalProgress, TheScreenReadsAsWithoutTheProgressLine)
     }
 }
 
-// Ctrl-C in the middle of the test: the run ends and takes its progress line with it.
+// Ctrl-C in the middle of the test: the run ends and takes its progress line with it, also when
+// the interrupt comes while the line's own write is still under way.
 TEST(TerminalProgress, CtrlCTakesTheProgressLineAway)
 {
-    PtyStart start;
-    start.strTool = PROGRESS_TOOL_PATH;
-    PtySession session = StartInPty({"-ZM0;0xFFFFFFFF;q"}, {{"KYNSIM_MEMORY", "address"}, {"DUZE_PROGRESS_FIRST_MS", "0"},
-                                                           {"DUZE_PROGRESS_REDRAW_MS", "0"}}, start);
-    ASSERT_TRUE(WaitForScreen(session, "Writing: ", 60000));
-    TypeKeys(session, "\x03");
-    EXPECT_EQ(WaitForEnd(session, 60000), 128 + SIGINT);
-    std::string strScreen = Render(session.strScreen);
-    EXPECT_EQ(strScreen.find("Writing: "), std::string::npos) << strScreen;
-    const std::string kPrompts = "\nWhich Start Address (0x0): Which Range (in bytes) (0x0):\n";
-    EXPECT_EQ(strScreen.substr(strScreen.size() - kPrompts.size()), kPrompts);
-    ClosePty(session);
+    for (bool bInsideTheDraw : {false, true}) {
+        SCOPED_TRACE(bInsideTheDraw ? "interrupt right after the first draw's write" : "Ctrl-C typed");
+        PtyStart start;
+        start.strTool = PROGRESS_TOOL_PATH;
+        std::map<std::string, std::string> env = {
+            {"KYNSIM_MEMORY", "address"}, {"DUZE_PROGRESS_FIRST_MS", "0"}, {"DUZE_PROGRESS_REDRAW_MS", "0"}};
+        if (bInsideTheDraw)
+            env.insert({{"LD_PRELOAD", HOST_SPY_PATH},
+                        {"SIGINT_AFTER_WRITE", "Writing: "},
+                        {"ASAN_OPTIONS", "verify_asan_link_order=0"}});
+        PtySession session = StartInPty({"-ZM0;0xFFFFFFFF;q"}, env, start);
+        ASSERT_TRUE(WaitForScreen(session, "Writing: ", 60000));
+        if (!bInsideTheDraw)
+            TypeKeys(session, "\x03");
+        EXPECT_EQ(WaitForEnd(session, 60000), 128 + SIGINT);
+        std::string strScreen = Render(session.strScreen);
+        EXPECT_EQ(strScreen.find("Writing: "), std::string::npos) << strScreen;
+        const std::string kPrompts = "\nWhich Start Address (0x0): Which Range (in bytes) (0x0):\n";
+        EXPECT_EQ(strScreen.substr(strScreen.size() - kPrompts.size()), kPrompts);
+        ClosePty(session);
+    }
 }
 
 // Before a read the log goes to disk (fsync) only where a person waits at a terminal:
