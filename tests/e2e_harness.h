@@ -20,7 +20,7 @@ struct ToolCase {
     std::function<void(const std::string &)> setUp;    // called with the run's directory before it starts
     std::function<void(const std::string &)> tearDown; // and after it ended
     bool bStdinPipe = false;                // standard input a pipe that stays open until the run is finished
-    bool bAsNobody = false;                 // run as user nobody when the tests run as root
+    bool bWithoutFileRights = false;        // file modes hold for the tool even when the tests run as root
     std::string strStdoutPath;              // standard output to this file (relative to the run's directory) instead
     enum { kStdoutFile, kStdoutPipe, kStdoutClosedPipe } eStdout = kStdoutFile; // a pipe the test reads, or one nobody reads
     std::vector<int> aIgnoredSignals;       // ignored when the tool starts, as nohup leaves SIGHUP

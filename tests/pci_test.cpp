@@ -281,7 +281,7 @@ TEST(Pci, MemoryTestOverTheBarAndPastItsEnd)
 TEST(Pci, WithoutRightsTheTextSaysWhatIsNeeded)
 {
     ToolCase toolCase = PciCase("R\nnS0x3C\n1\nnq");
-    toolCase.bAsNobody = true;
+    toolCase.bWithoutFileRights = true;
     toolCase.setUp = [](const std::string &strDir) {
         MakeTree(strDir, FakeTree());
         chmod((strDir + "/" + kBoard + "/resource0").c_str(), 0);
