@@ -11,7 +11,6 @@
 #include <string.h>
 #include <grp.h>
 #include <linux/capability.h>
-#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -228,17 +227,6 @@ long ConsoleSize(const ToolProcess &process)
     return stat(process.strOut.c_str(), &info) == 0 ? (long)info.st_size : -1;
 }
 
-long PipedSize(const ToolProcess &process)
-{
-    int nBytes = 0;
-    return ioctl(process.fdStdout, FIONREAD, &nBytes) == 0 ? nBytes : -1;
-}
-
-long PipeCapacity(const ToolProcess &process)
-{
-    return fcntl(process.fdStdout, F_GETPIPE_SZ);
-}
-
 bool WaitUntil(const std::function<bool()> &ready, int nDeadlineMs)
 {
     struct timespec start, now;
@@ -251,6 +239,14 @@ bool WaitUntil(const std::function<bool()> &ready, int nDeadlineMs)
             return false;
         usleep(5000);
     }
+}
+
+bool WaitsInCall(int nPid, long nCall, int fd)
+{
+    // /proc/PID/syscall starts with the number of the call the process is blocked in and its first argument.
+    char szStart[64];
+    snprintf(szStart, sizeof szStart, "%ld 0x%x ", nCall, (unsigned)fd);
+    return ReadFile("/proc/" + std::to_string(nPid) + "/syscall").rfind(szStart, 0) == 0;
 }
 
 ToolRun FinishDuze(ToolProcess &process, int nDeadlineMs)

@@ -53,11 +53,10 @@ ToolProcess StartDuze(const ToolCase &toolCase);
 ToolRun FinishDuze(ToolProcess &process, int nDeadlineMs = 60000);
 // Size of the run's standard output so far.
 long ConsoleSize(const ToolProcess &process);
-// Bytes waiting in the pipe on standard output (kStdoutPipe), and what that pipe holds at most.
-long PipedSize(const ToolProcess &process);
-long PipeCapacity(const ToolProcess &process);
 // Until ready() holds, with a deadline a slow, busy machine meets; false when it never did.
 bool WaitUntil(const std::function<bool()> &ready, int nDeadlineMs = 60000);
+// Whether the process waits in system call nCall on descriptor fd (Linux only).
+bool WaitsInCall(int nPid, long nCall, int fd);
 
 // The lines of a run's trace (read back as "trace.txt") whose call names start with one of the prefixes.
 std::string TraceCalls(const ToolRun &run, std::initializer_list<const char *> apszPrefixes);

@@ -179,15 +179,7 @@ bool WaitUntilReading(const PtySession &session, int nMilliseconds)
 {
     if (session.nPid <= 0)
         return true;
-    // /proc/PID/syscall starts with the number of the call the process is blocked in and its first argument.
-    std::string strReading = std::to_string(SYS_read) + " 0x0 ";
-    long nEnd = NowMs() + nMilliseconds;
-    while (ReadFile("/proc/" + std::to_string(session.nPid) + "/syscall").rfind(strReading, 0) != 0) {
-        if (NowMs() >= nEnd)
-            return false;
-        usleep(1000);
-    }
-    return true;
+    return WaitUntil([&] { return WaitsInCall(session.nPid, SYS_read, 0); }, nMilliseconds);
 }
 
 int WaitForEnd(PtySession &session, int nMilliseconds)
