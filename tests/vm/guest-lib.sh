@@ -1,0 +1,71 @@
+# guest-lib.sh - what a case's guest part calls: find a device, run the tool as a user types it,
+# and say ok or not ok for what it did.
+
+# The slot of the first device with these IDs (hexadecimal, without 0x).
+slot_of() {
+    for dir in /sys/bus/pci/devices/*; do
+        if [ "$(cat "$dir/vendor")" = "0x$1" ] && [ "$(cat "$dir/device")" = "0x$2" ]; then
+            basename "$dir"
+            return 0
+        fi
+    done
+    echo "# no device $1:$2" >&2
+    return 1
+}
+
+# run 'COMMAND LINE': in a fresh directory, with no settings file; the console is then in
+# /tmp/run/out.txt, standard error in err.txt, the log in DuzeDevazu.log, the status in $status.
+run() {
+    rm -rf /tmp/run
+    mkdir -p /tmp/run
+    chmod 777 /tmp/run
+    (cd /tmp/run && KYNPCI_CONF=/dev/null sh -c "$1" </dev/null >out.txt 2>err.txt)
+    status=$?
+    last_command=$1
+}
+
+ok() {
+    echo "ok - $1"
+}
+
+# NAME WHY: the failure, with what the run left to read it by.
+not_ok() {
+    echo "not ok - $1: $2"
+    echo "# command: $last_command (status $status)"
+    for file in out.txt err.txt DuzeDevazu.log; do
+        [ -s "/tmp/run/$file" ] && tail -n 12 "/tmp/run/$file" | sed "s/^/# $file: /"
+    done
+}
+
+# NAME TEXT: the log holds TEXT, a fixed string.
+expect_log() {
+    if grep -qF -- "$2" /tmp/run/DuzeDevazu.log 2>/dev/null; then ok "$1"; else not_ok "$1" "the log lacks '$2'"; fi
+}
+
+# NAME TEXT: the log does not hold TEXT.
+expect_not_log() {
+    if grep -qF -- "$2" /tmp/run/DuzeDevazu.log 2>/dev/null; then not_ok "$1" "the log holds '$2'"; else ok "$1"; fi
+}
+
+# NAME TEXT: standard error holds TEXT.
+expect_err() {
+    if grep -qF -- "$2" /tmp/run/err.txt 2>/dev/null; then ok "$1"; else not_ok "$1" "standard error lacks '$2'"; fi
+}
+
+# NAME STATUS
+expect_status() {
+    if [ "$status" = "$2" ]; then ok "$1"; else not_ok "$1" "status $status, not $2"; fi
+}
+
+# NAME SLOT: the log's P dump shows the device's configuration space as the kernel shows it to
+# root, and 0xFFFFFFFF past its end.
+expect_dump() {
+    { od -A n -t x4 -v "/sys/bus/pci/devices/$2/config" | tr -s ' ' '\n' | grep .; yes ffffffff | head -n 128; } |
+        head -n 128 > /tmp/config-words
+    sed -n 's/^Plx Address 0x[0-9A-F]* = 0x\([0-9A-F]*\) .*/\1/p' /tmp/run/DuzeDevazu.log | tr 'A-F' 'a-f' > /tmp/dump-words
+    if [ "$(wc -l < /tmp/dump-words)" = 128 ] && cmp -s /tmp/config-words /tmp/dump-words; then
+        ok "$1"
+    else
+        not_ok "$1" "the dump differs from $2/config: $(diff /tmp/config-words /tmp/dump-words | head -n 6 | tr '\n' ' ')"
+    fi
+}
