@@ -58,7 +58,7 @@ std::vector<FakeDevice> FakeTree()
         {"0000:03:00.0", "0x1af4", "0x1045", ConfigBytes(PcieBoard(), 4096),
          "0x00000000fe000000 0x00000000fe0fffff 0x0000000000040200\n"
          "0x000000000000e000 0x000000000000e0ff 0x0000000000040101\n"
-         "0x00000000fe100000 0x00000000fe103fff 0x0000000000040200\n" + strNoBars.substr(0, 4 * strlen(kNoBars)),
+         "0x00000000fe100000 0x00000000fe103fff 0x0000000000140200\n" + strNoBars.substr(0, 4 * strlen(kNoBars)),
          {{0, 1u << 20}, {2, 0x4000}}, ""},
     };
 }
@@ -188,7 +188,9 @@ TEST(Pci, FailedAccessesNameTheirCause)
         {"held by a driver", {}, {"/B0"}, "R\n", "Dev(20,6,0): 0000:00:01.0 is held by the kernel driver virtio-pci: set KYNPCI_ALLOW_DRIVER=1 to map its BAR anyway"},
         {"no file for the BAR", {{"KYNPCI_ALLOW_DRIVER", "1"}}, {"/B0"}, "R\n", "Dev(20,6,0): The kernel offers no way to map BAR0 of 0000:00:01.0: sys/devices/0000:00:01.0/resource0: No such file or directory"},
         {"no memory BAR", {{"KYNPCI_DEVICE", "00:00.0"}}, {"/B0"}, "R\n", "Dev(20,6,0): 0000:00:00.0 has no memory BAR"},
-        {"config write past the end", {}, {"/B0"}, "S0x100\n5\n", "Dev(21,24,0): Configuration register 0x100 is past the end of the 256-byte configuration space of 0000:00:01.0"},
+        {"config write past the end", {{"KYNPCI_ALLOW_DRIVER", "1"}}, {"/B0"}, "S0x100\n5\n", "Dev(21,24,0): Configuration register 0x100 is past the end of the 256-byte configuration space of 0000:00:01.0"},
+        {"config write, driver", {}, {"/B0"}, "p0x3C\nS0x3C\n5\n", "Dev(21,24,0): 0000:00:01.0 is held by the kernel driver virtio-pci: set KYNPCI_ALLOW_DRIVER=1 to write its configuration space anyway"},
+        {"upper half of BAR2", {{"KYNPCI_BAR", "3"}}, {"/B1"}, "R\n", "Dev(20,6,1): BAR3 of 0000:03:00.0 is the upper half of the 64-bit BAR2: set KYNPCI_BAR=2"},
     };
     for (const auto &c : aCases) {
         ToolRun run = RunDuze(PciCase(c.strKeys + "nnnq", c.env, c.aArgs));
@@ -341,6 +343,9 @@ TEST(Pci, MalformedSettingsStopTheRunNamingThem)
         {"KYNPCI_BAR", "6", "'6' is not a BAR number from 0 to 5"},
         {"KYNPCI_SYSFS", "nowhere", "no directory nowhere/devices"},
         {"KYNPCI_ALLOW_DRIVER", "yes", "'yes' is not 0 or 1"},
+        {"KYNPCI_ENABLE", "2", "'2' is not 0 or 1"},
+        {"KYNPCI_IDS", "0x6=1af4:1045", "board type code '0x6' is not decimal"},
+        {"KYNPCI_IDS", "99=1af4:1045", "no board type has code 99"},
         {"KYNPCI_TRACE", "nodir/trace.txt", "cannot create the file"},
         {"KYNPCI_CONF", "missing.conf", "the file cannot be read"},
         {"KYNPCI_TYPO", "1", "unknown setting"},
@@ -376,6 +381,160 @@ TEST(Pci, SettingsFileAndEnvironment)
     EXPECT_EQ(run.nStatus, 2);
     EXPECT_EQ(run.strError, "kynpci: kynpci.conf line 2: 'KYNPCI_CONF=other' is not KYNPCI_NAME=VALUE (KYNPCI_CONF only "
                             "in the environment)\n");
+}
+
+// Who may have written the settings file, and which selection wins: a file others can change
+// is not used; the environment's selection replaces the file's as a whole, and empty clears it.
+TEST(Pci, SettingsFileRulesAndSelection)
+{
+    struct {
+        const char *pszName;
+        std::string strFile;
+        unsigned nMode;
+        unsigned nOwner;
+        std::map<std::string, std::string> env;
+        int nStatus;
+        std::string strExpected; // standard error, or a text of the log
+    } aCases[] = {
+        {"others may write", "KYNPCI_BAR=0\n", 0666, 0, {}, 2,
+         "kynpci: settings file kynpci.conf is not used: group or others may write it (mode 0666)\n"},
+        {"another user's", "KYNPCI_BAR=0\n", 0644, 1, {}, 2,
+         "kynpci: settings file kynpci.conf is not used: it belongs to user 1, neither root nor you\n"},
+        {"given twice", "KYNPCI_IDS=6=1af4:1045\nKYNPCI_IDS=6=1234:11e8\n", 0600, 0, {}, 2,
+         "kynpci: kynpci.conf line 2: KYNPCI_IDS is given twice\n"},
+        {"environment's IDs beat the file's slot", "KYNPCI_DEVICE=03:00.0\n", 0644, 0, {{"KYNPCI_IDS", "6=1af4:1045"}}, 0,
+         "Board Build Number: revision 0x01 (0000:00:01.0, 1af4:1045)"},
+        {"empty clears the file's slot", "KYNPCI_DEVICE=03:00.0\n", 0644, 0, {{"KYNPCI_DEVICE", ""}}, 0,
+         "No PCI device selected for board type 6 number 0"},
+    };
+    for (const auto &c : aCases) {
+        ToolCase toolCase = PciCase("nnnnnnnq", c.env, {});
+        if (c.env.count("KYNPCI_IDS") == 0)
+            toolCase.env.erase("KYNPCI_IDS");
+        toolCase.env["KYNPCI_CONF"] = "kynpci.conf";
+        toolCase.setUp = [&c](const std::string &strDir) {
+            MakeTree(strDir, FakeTree());
+            WriteFile(strDir + "/kynpci.conf", c.strFile);
+            chmod((strDir + "/kynpci.conf").c_str(), c.nMode);
+            EXPECT_EQ(chown((strDir + "/kynpci.conf").c_str(), c.nOwner, 0), 0);
+        };
+        ToolRun run = RunDuze(toolCase);
+        SCOPED_TRACE(c.pszName);
+        EXPECT_EQ(run.nStatus, c.nStatus);
+        if (c.nStatus == 2)
+            EXPECT_EQ(run.strError, c.strExpected);
+        else
+            EXPECT_NE(run.strLog.find(c.strExpected), std::string::npos) << run.strLog;
+    }
+}
+
+// The trace file is opened as the log is: not through a link another user planted in a sticky
+// directory others may write, and never the tool's own output.
+TEST(Pci, TraceFileIsNotOpenedThroughAPlantedLink)
+{
+    ToolCase toolCase = PciCase("q", {{"KYNPCI_TRACE", "shared/trace.txt"}});
+    toolCase.aReadFiles = {"victim"};
+    toolCase.setUp = [](const std::string &strDir) {
+        MakeTree(strDir, FakeTree());
+        WriteFile(strDir + "/victim", "root's file");
+        mkdir((strDir + "/shared").c_str(), 01777);
+        chmod((strDir + "/shared").c_str(), 01777);
+        EXPECT_EQ(symlink((strDir + "/victim").c_str(), (strDir + "/shared/trace.txt").c_str()), 0);
+        EXPECT_EQ(lchown((strDir + "/shared/trace.txt").c_str(), 1, 1), 0);
+    };
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 2);
+    EXPECT_EQ(run.strError, "kynpci: bad setting KYNPCI_TRACE=shared/trace.txt: it is a link that user 1 made in a "
+                            "directory others may write: it is not followed\n");
+    EXPECT_EQ(run.files["victim"], "root's file");
+    toolCase = PciCase("q", {{"KYNPCI_TRACE", "out.txt"}});
+    toolCase.strStdoutPath = "out.txt";
+    run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 2);
+    EXPECT_EQ(run.strError, "kynpci: bad setting KYNPCI_TRACE=out.txt: it is the tool's standard output\n");
+}
+
+// A board whose 256-byte BAR0 starts 2 KiB into a page, as small BARs may: the file maps from the
+// page, and the registers are at the BAR's own offset in it. Command register as given.
+FakeDevice SmallBarBoard(const char *pszCommand, const std::string &strDriver = "")
+{
+    std::string strNoBars;
+    for (int i = 0; i < 6; ++i)
+        strNoBars += kNoBars;
+    return {"0000:04:00.0", "0x1234", "0x11e8",
+            ConfigBytes({{0x000, "3412e811"}, {0x004, pszCommand}, {0x008, "10"}}, 256),
+            "0x00000000fe200800 0x00000000fe2008ff 0x0000000000040200\n" + strNoBars, {{0, 4096}}, strDriver};
+}
+
+TEST(Pci, SmallBarsAndMemoryDecoding)
+{
+    const char *const kSmall = "sys/devices/0000:04:00.0";
+    struct {
+        const char *pszName;
+        const char *pszCommand;
+        std::string strDriver;
+        std::map<std::string, std::string> env;
+        std::string strError; // "" when the writes work
+    } aCases[] = {
+        {"BAR inside a page", "0200", "", {}, ""},
+        {"decoding off", "0000", "", {}, "Memory decoding of 0000:04:00.0 is off (Memory Space clear in its Command register, enable 0): set KYNPCI_ENABLE=1 to turn it on as a driver would"},
+        {"enabled, still off", "0000", "", {{"KYNPCI_ENABLE", "1"}}, "Memory decoding of 0000:04:00.0 is still off after writing 1 to sys/devices/0000:04:00.0/enable"},
+        {"not for a driver's device", "0000", "pci-stub", {{"KYNPCI_ENABLE", "1"}, {"KYNPCI_ALLOW_DRIVER", "1"}}, "Memory decoding of 0000:04:00.0 is off, and KYNPCI_ENABLE=1 does not enable a device the kernel driver pci-stub holds"},
+    };
+    for (const auto &c : aCases) {
+        ToolCase toolCase = PciCase("W0x10\n0x11223344\nnw0xFF\n0x5A\nnR0x100\nnq", c.env, {});
+        toolCase.env["KYNPCI_DEVICE"] = "04:00.0";
+        toolCase.aReadFiles = {std::string(kSmall) + "/resource0", std::string(kSmall) + "/enable"};
+        toolCase.setUp = [&c, kSmall](const std::string &strDir) {
+            std::vector<FakeDevice> aDevices = FakeTree();
+            aDevices.push_back(SmallBarBoard(c.pszCommand, c.strDriver));
+            MakeTree(strDir, aDevices);
+            WriteFile(strDir + "/" + kSmall + "/enable", "0\n");
+        };
+        ToolRun run = RunDuze(toolCase);
+        SCOPED_TRACE(c.pszName);
+        EXPECT_EQ(run.nStatus, 0);
+        const std::string &strBar = run.files[std::string(kSmall) + "/resource0"];
+        std::string strExpected(4096, '\0');
+        if (c.strError.empty()) {
+            strExpected.replace(0x810, 4, "\x44\x33\x22\x11");
+            strExpected[0x8FF] = '\x5A';
+            EXPECT_NE(run.strLog.find("Dev(20,6,0): Register address 0x100 is outside BAR0 (size 0x100) of 0000:04:00.0"),
+                      std::string::npos) << run.strLog;
+        } else {
+            EXPECT_NE(run.strLog.find("ERROR(0X3A [2.4]) Dev(20,6,0): " + c.strError + " \n"), std::string::npos) << run.strLog;
+        }
+        EXPECT_EQ(strBar, strExpected);
+        EXPECT_EQ(run.files[std::string(kSmall) + "/enable"], c.env.count("KYNPCI_ENABLE") != 0 && c.strDriver.empty() ? "1\n" : "0\n");
+    }
+}
+
+// A BAR that goes away under the tool (here its file shrinks; on a machine the device is removed)
+// fails the access that met it and every later one, on the fast path and the checked one alike.
+TEST(Pci, ABarThatGoesAwayFailsItsAccessesNotTheRun)
+{
+    for (bool bQuiet : {false, true}) {
+        ToolCase toolCase = PciCase("R0x10\n", {}, bQuiet ? std::vector<std::string>{"/B1", "/Q"} : std::vector<std::string>{"/B1"});
+        toolCase.bStdinPipe = true;
+        ToolProcess process = StartDuze(toolCase);
+        std::string strLog = process.strDir + "/DuzeDevazu.log";
+        EXPECT_TRUE(WaitUntil([&] { return ReadFile(strLog).find("Brd Address 0x10") != std::string::npos; }));
+        EXPECT_EQ(truncate((process.strDir + "/" + kBoard + "/resource0").c_str(), 0), 0);
+        const char *pszKeys = "R0x10\nnW0x10\n5\nnq";
+        EXPECT_EQ(write(process.fdStdin, pszKeys, strlen(pszKeys)), (ssize_t)strlen(pszKeys));
+        ToolRun run = FinishDuze(process);
+        const std::string kGone = "ERROR(0X3B [2.4]) Dev(20,6,1): BAR0 of 0000:03:00.0 went away during the access: the "
+                                  "device was removed, or its resource file shrank \n";
+        std::string strAfter = "Read from a 32-bit register in the KYN Board device.\nWhich Address (0x10): " + kGone;
+        if (!bQuiet)
+            strAfter += kWait + "Brd Address 0x10 = 0x00000000 (0 decimal)\nWrite to a 32-bit register in the KYN board "
+                        "device.\nWhich Address (0x0): Which Value (0x0): " + kGone + kWait + "Wrote 00000005 to Brd Address 0x10\n";
+        SCOPED_TRACE(bQuiet);
+        EXPECT_EQ(run.nStatus, bQuiet ? 1 : 0);
+        EXPECT_EQ(run.strLog.substr(run.strLog.find("Press 'h'")),
+                  "Press 'h' for help\nRead from a 32-bit register in the KYN Board device.\nWhich Address (0x0): "
+                  "Brd Address 0x10 = 0x00000000 (0 decimal)\n" + strAfter);
+    }
 }
 
 // This machine's own devices, read only: the tool's dump of the first one's configuration space
@@ -448,7 +607,11 @@ TEST(PciSettingsParser, IdsAndSlotsInLspciForms)
         PciSettings bad;
         EXPECT_FALSE(PciParseSettings({{"KYNPCI_IDS", pszIds}}, bad, strError)) << pszIds;
     }
-    for (const char *pszSlot : {"", "3", "03:00", "1:2:3:4.0", "0.8"}) {
+    // Empty clears a selection the settings file made.
+    EXPECT_TRUE(PciParseSettings({{"KYNPCI_DEVICE", "03:00.0"}, {"KYNPCI_DEVICE", ""}, {"KYNPCI_IDS", ""}}, settings, strError));
+    EXPECT_FALSE(settings.bDevice);
+    EXPECT_TRUE(settings.aIds.empty());
+    for (const char *pszSlot : {"3", "03:00", "1:2:3:4.0", "0.8"}) {
         PciSettings bad;
         EXPECT_FALSE(PciParseSettings({{"KYNPCI_DEVICE", pszSlot}}, bad, strError)) << pszSlot;
     }

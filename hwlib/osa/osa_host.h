@@ -5,7 +5,10 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <time.h>
+
+#include <string>
 
 // Console start and end: key mode at a terminal, interrupts caught; settings put back at the end.
 void OsaHostConsoleInit();
@@ -31,4 +34,9 @@ bool OsaHostOutputIsTerminal();
 // Waits until standard output takes text, at most nMilliseconds (-1: as long as it takes);
 // false with errno set (ETIMEDOUT when the time passed).
 bool OsaHostWaitOutputWritable(int nMilliseconds);
+
+// A file a library writes (the call trace), opened and emptied as the tool opens its log: a link
+// another user may have planted is not followed, and the tool's own output or error is refused.
+// Null with strWhy saying why.
+FILE *OsaHostCreateFile(const char *pszName, std::string &strWhy);
 #endif

@@ -1,6 +1,7 @@
 // osa_host_posix.cpp - the shared console's host layer on POSIX: terminal, keys, interrupts, sleep, clock,
 // local time and the environment.
 #include <errno.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
@@ -464,4 +465,59 @@ void OsaHostSleep(int32_t nMilliseconds)
     struct timespec wait = {(time_t)(nMilliseconds / 1000), (long)(nMilliseconds % 1000) * 1000000L};
     while (nanosleep(&wait, &wait) != 0 && errno == EINTR)
         OsaCheckSignal();
+}
+
+FILE *OsaHostCreateFile(const char *pszName, std::string &strWhy)
+{
+    const int nFlags = O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC;
+    int fd = open(pszName, nFlags | O_NOFOLLOW, 0666);
+    struct stat link;
+    // ELOOP for a link, or EACCES where the kernel turns a link in a sticky directory down at once.
+    if (fd < 0 && (errno == ELOOP || errno == EACCES) && lstat(pszName, &link) == 0 && S_ISLNK(link.st_mode)) {
+        // The kernel's protected-symlinks rule: in a sticky directory others may write, a link is
+        // followed only when its owner is the one who runs the tool or owns the directory. Nobody
+        // else can replace such a link there, so what is judged is what is followed.
+        std::string strDirectory = pszName;
+        size_t nSlash = strDirectory.rfind('/');
+        strDirectory = nSlash == std::string::npos ? "." : nSlash == 0 ? "/" : strDirectory.substr(0, nSlash);
+        struct stat directory;
+        if (stat(strDirectory.c_str(), &directory) != 0) {
+            strWhy = "cannot create the file";
+            return nullptr;
+        }
+        bool bOthersWrite = (directory.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
+        if (bOthersWrite && link.st_uid != geteuid() && link.st_uid != directory.st_uid) {
+            strWhy = "it is a link that user " + std::to_string((unsigned)link.st_uid) +
+                     " made in a directory others may write: it is not followed";
+            return nullptr;
+        }
+        fd = open(pszName, nFlags, 0666);
+    }
+    if (fd < 0) {
+        strWhy = "cannot create the file";
+        return nullptr;
+    }
+    struct stat info;
+    if (fstat(fd, &info) == 0) {
+        for (int fdStd : {1, 2}) {
+            struct stat standard;
+            if (fstat(fdStd, &standard) == 0 && standard.st_dev == info.st_dev && standard.st_ino == info.st_ino &&
+                S_ISREG(info.st_mode)) {
+                close(fd);
+                strWhy = fdStd == 1 ? "it is the tool's standard output" : "it is the tool's standard error";
+                return nullptr;
+            }
+        }
+        if (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
+            strWhy = std::string("cannot empty the file: ") + strerror(errno);
+            close(fd);
+            return nullptr;
+        }
+    }
+    FILE *pFile = fdopen(fd, "w");
+    if (pFile == nullptr) {
+        strWhy = "cannot create the file";
+        close(fd);
+    }
+    return pFile;
 }

@@ -119,6 +119,11 @@ bool OsaHostOutputIsTerminal()
 }
 
 // Pipes and the console never refuse a write; they take it or fail.
+FILE *OsaHostCreateFile(const char *pszName, std::string &)
+{
+    return fopen(pszName, "w");
+}
+
 bool OsaHostWaitOutputWritable(int)
 {
     errno = EIO;

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include "osa_host.h"
 #include "osa_library.h"
 
 bool g_bOsaTracing = false;
@@ -25,9 +26,10 @@ void OsaTraceOpen(const std::string &strPath, const char *pszLibrary, const char
 {
     if (g_pTrace != nullptr || strPath.empty())
         return;
-    g_pTrace = fopen(strPath.c_str(), "w");
+    std::string strWhy = "cannot create the file";
+    g_pTrace = OsaHostCreateFile(strPath.c_str(), strWhy);
     if (g_pTrace == nullptr)
-        OsaFatal(std::string(pszLibrary) + ": bad setting " + pszSetting + "=" + strPath + ": cannot create the file");
+        OsaFatal(std::string(pszLibrary) + ": bad setting " + pszSetting + "=" + strPath + ": " + strWhy);
     // Each record whole in the file at once: a run that an interrupt ends keeps every record.
     setvbuf(g_pTrace, nullptr, _IOLBF, 4096);
     atexit(CloseTrace);

@@ -1,24 +1,46 @@
 // pci_config.cpp - reads the PCI library's KYNPCI_* settings, from its settings file and then the
 // environment, which wins; a malformed one stops the run.
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 
 #include "pci_internal.h"
 
 namespace {
 
-// KYNPCI_IDS: CODE=VENDOR:DEVICE[,VENDOR:DEVICE...][;CODE=...], the IDs as lspci -d takes them.
+// The board type codes the maker ships: a code in KYNPCI_IDS that is none of these is a typing slip.
+const uint32_t kBoardTypeCodes[] = {6,  7,  30, 32, 33, 35, 39, 40, 41, 45, 46, 47, 48,
+                                    53, 54, 55, 57, 60, 61, 67, 68, 69, 70, 71, 72, 75};
+
+// KYNPCI_IDS: CODE=VENDOR:DEVICE[,VENDOR:DEVICE...][;CODE=...], the IDs as lspci -d takes them and
+// the code in decimal, as the README's board table gives it. Empty: no board type selected.
 bool ParseIds(const std::string &strValue, PciSettings &settings, std::string &strWhy)
 {
     settings.aIds.clear();
+    if (strValue.empty())
+        return true;
     for (const std::string &strItem : OsaSplit(strValue, ';')) {
         size_t nEq = strItem.find('=');
         PciBoardIds ids;
         if (nEq == std::string::npos || !OsaParseU32(strItem.substr(0, nEq), ids.nType) || ids.nType > 0x7FFFFFFFu) {
             strWhy = "'" + strItem + "' is not CODE=VENDOR:DEVICE[,VENDOR:DEVICE...] with a board type code";
+            return false;
+        }
+        std::string strCode = strItem.substr(0, nEq);
+        if (strCode.find_first_not_of("0123456789") != std::string::npos || (strCode.size() > 1 && strCode[0] == '0')) {
+            strWhy = "board type code '" + strCode + "' is not decimal";
+            return false;
+        }
+        if (std::find(std::begin(kBoardTypeCodes), std::end(kBoardTypeCodes), ids.nType) == std::end(kBoardTypeCodes)) {
+            strWhy = "no board type has code " + strCode;
             return false;
         }
         for (const PciBoardIds &known : settings.aIds) {
@@ -45,10 +67,14 @@ bool ParseIds(const std::string &strValue, PciSettings &settings, std::string &s
     return true;
 }
 
-// KYNPCI_DEVICE: [[DOMAIN:]BUS:]DEVICE.FUNCTION, as lspci -s takes it.
+// KYNPCI_DEVICE: [[DOMAIN:]BUS:]DEVICE.FUNCTION, as lspci -s takes it. Empty: no slot selected.
 bool ParseDevice(const std::string &strValue, PciSettings &settings, std::string &strWhy)
 {
     pci_filter_init(nullptr, &settings.device);
+    settings.bDevice = false;
+    settings.strDevice.clear();
+    if (strValue.empty())
+        return true;
     std::string strCopy = strValue;
     const char *pszError = strValue.empty() ? "" : pci_filter_parse_slot(&settings.device, &strCopy[0]);
     if (pszError != nullptr || settings.device.slot < 0 || settings.device.func < 0) {
@@ -82,14 +108,24 @@ bool ParseSysfs(const std::string &strValue, PciSettings &settings, std::string 
     return true;
 }
 
-bool ParseAllowDriver(const std::string &strValue, PciSettings &settings, std::string &strWhy)
+bool ParseFlag(const std::string &strValue, bool &bFlag, std::string &strWhy)
 {
     if (strValue != "0" && strValue != "1") {
         strWhy = "'" + strValue + "' is not 0 or 1";
         return false;
     }
-    settings.bAllowDriver = strValue == "1";
+    bFlag = strValue == "1";
     return true;
+}
+
+bool ParseAllowDriver(const std::string &strValue, PciSettings &settings, std::string &strWhy)
+{
+    return ParseFlag(strValue, settings.bAllowDriver, strWhy);
+}
+
+bool ParseEnable(const std::string &strValue, PciSettings &settings, std::string &strWhy)
+{
+    return ParseFlag(strValue, settings.bEnable, strWhy);
 }
 
 bool ParseTrace(const std::string &strValue, PciSettings &settings, std::string &strWhy)
@@ -113,6 +149,7 @@ const OsaSettingRow<PciSettings> g_aSettings[] = {
     {"KYNPCI_BAR", ParseBar, "the BAR that holds the board registers"},
     {"KYNPCI_SYSFS", ParseSysfs, "the sysfs PCI tree instead of /sys/bus/pci"},
     {"KYNPCI_ALLOW_DRIVER", ParseAllowDriver, "1: map the BAR of a device a kernel driver holds"},
+    {"KYNPCI_ENABLE", ParseEnable, "1: turn on the memory decoding of a device no driver holds"},
     {"KYNPCI_TRACE", ParseTrace, "file for the call trace"},
     {"KYNPCI_CONF", ParseConf, "the settings file instead of " KYNPCI_CONF_DEFAULT},
 };
@@ -153,10 +190,69 @@ bool PciParseSettingsFile(const std::string &strText, const std::string &strFile
                        "' is not KYNPCI_NAME=VALUE (KYNPCI_CONF only in the environment)";
             return false;
         }
+        auto itKnown = std::find_if(aValues.begin(), aValues.end(), [&](const auto &item) { return item.first == strName; });
+        if (itKnown != aValues.end()) {
+            strError = "kynpci: " + strFile + " line " + std::to_string(nLine) + ": " + strName + " is given twice";
+            return false;
+        }
         aValues.emplace_back(strName, Trimmed(strLine.substr(nEq + 1)));
     }
     return true;
 }
+
+namespace {
+
+// The settings file's text, read only where nobody but root or the one who runs the tool can have
+// written it: a file others may change would let them point root's writes at any device. The
+// default file may be missing; one named by KYNPCI_CONF must be there.
+std::string ReadSettingsFile(const std::string &strFile, bool bNamed)
+{
+    int fd = open(strFile.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 && bNamed)
+        OsaFatal("kynpci: bad setting KYNPCI_CONF=" + strFile + ": the file cannot be read");
+    if (fd < 0 && errno != ENOENT && errno != ENOTDIR)
+        OsaFatal("kynpci: settings file " + strFile + " cannot be read: " + strerror(errno));
+    if (fd < 0)
+        return "";
+    struct stat info;
+    std::string strRefused;
+    char szMode[16];
+    if (fstat(fd, &info) != 0) {
+        strRefused = strerror(errno);
+    } else if (S_ISCHR(info.st_mode) && major(info.st_rdev) == 1 && minor(info.st_rdev) == 3) {
+        close(fd); // the null device: no settings
+        return "";
+    } else if (!S_ISREG(info.st_mode)) {
+        strRefused = "it is not a regular file";
+    } else if (info.st_uid != 0 && info.st_uid != geteuid()) {
+        strRefused = "it belongs to user " + std::to_string((unsigned)info.st_uid) + ", neither root nor you";
+    } else if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        snprintf(szMode, sizeof szMode, "%04o", (unsigned)(info.st_mode & 07777));
+        strRefused = std::string("group or others may write it (mode ") + szMode + ")";
+    }
+    if (!strRefused.empty()) {
+        close(fd);
+        OsaFatal("kynpci: settings file " + strFile + " is not used: " + strRefused);
+    }
+    std::string strText;
+    char acChunk[4096];
+    ssize_t nRead;
+    while ((nRead = read(fd, acChunk, sizeof acChunk)) > 0 || (nRead < 0 && errno == EINTR))
+        if (nRead > 0)
+            strText.append(acChunk, (size_t)nRead);
+    int nErrno = errno;
+    close(fd);
+    if (nRead < 0)
+        OsaFatal("kynpci: settings file " + strFile + " cannot be read: " + strerror(nErrno));
+    return strText;
+}
+
+bool SelectsDevices(const std::string &strName)
+{
+    return strName == "KYNPCI_IDS" || strName == "KYNPCI_DEVICE";
+}
+
+} // namespace
 
 const PciSettings &PciGetSettings()
 {
@@ -165,31 +261,25 @@ const PciSettings &PciGetSettings()
     OsaNameValues aEnvironment = OsaEnvironment("KYNPCI_");
     std::string strFile = KYNPCI_CONF_DEFAULT;
     bool bFileNamed = false;
+    bool bEnvironmentSelects = false;
     for (const auto &item : aEnvironment) {
         if (item.first == "KYNPCI_CONF") {
             strFile = item.second;
             bFileNamed = true;
         }
+        bEnvironmentSelects = bEnvironmentSelects || SelectsDevices(item.first);
     }
-    // The file's settings first; a setting the environment gives replaces the file's.
     OsaNameValues aValues;
     std::string strError;
-    FILE *pFile = fopen(strFile.c_str(), "r");
-    if (pFile == nullptr && bFileNamed)
-        OsaFatal("kynpci: bad setting KYNPCI_CONF=" + strFile + ": the file cannot be read");
-    if (pFile != nullptr) {
-        std::string strText;
-        char acChunk[4096];
-        for (size_t nRead; (nRead = fread(acChunk, 1, sizeof acChunk, pFile)) > 0;)
-            strText.append(acChunk, nRead);
-        fclose(pFile);
-        if (!PciParseSettingsFile(strText, strFile, aValues, strError))
-            OsaFatal(strError);
-    }
+    if (!PciParseSettingsFile(ReadSettingsFile(strFile, bFileNamed), strFile, aValues, strError))
+        OsaFatal(strError);
+    // The file's settings first; a setting the environment gives replaces the file's, and a
+    // selection the environment gives (KYNPCI_IDS or KYNPCI_DEVICE, even empty) replaces the
+    // file's selection as a whole.
     std::map<std::string, std::string> environment(aEnvironment.begin(), aEnvironment.end());
     OsaNameValues aMerged;
     for (const auto &item : aValues)
-        if (environment.count(item.first) == 0)
+        if (environment.count(item.first) == 0 && !(bEnvironmentSelects && SelectsDevices(item.first)))
             aMerged.push_back(item);
     aMerged.insert(aMerged.end(), aEnvironment.begin(), aEnvironment.end());
     PciSettings *pSettings = new PciSettings(); // kept for the run

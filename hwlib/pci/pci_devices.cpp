@@ -2,6 +2,7 @@
 // space through libpci, their attributes, and the BAR behind their registers mapped from sysfs.
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <setjmp.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -231,6 +232,9 @@ PciObject *NewObject()
     pObject->nBar = -1;
     pObject->pBar = nullptr;
     pObject->nBarSize = 0;
+    pObject->pMapping = nullptr;
+    pObject->nMapLength = 0;
+    pObject->nGuard = -1;
     g_apObjects.push_back(pObject);
     return pObject;
 }
@@ -277,6 +281,9 @@ KYN_RESULT ChooseBar(PciObject &board)
         if (nBar < 0)
             return PciFail(PCI_ERR_NO_BAR, "%s has no memory BAR", board.strSlot.c_str());
     }
+    if (pDevice->size[nBar] == 0 && nBar > 0 && (pDevice->flags[nBar - 1] & PCI_IORESOURCE_MEM_64) != 0)
+        return PciFail(PCI_ERR_NO_BAR, "BAR%d of %s is the upper half of the 64-bit BAR%d: set KYNPCI_BAR=%d", nBar,
+                       board.strSlot.c_str(), nBar - 1, nBar - 1);
     if (pDevice->size[nBar] == 0)
         return PciFail(PCI_ERR_NO_BAR, "BAR%d of %s is not implemented: set KYNPCI_BAR to a BAR the device has", nBar,
                        board.strSlot.c_str());
@@ -287,7 +294,70 @@ KYN_RESULT ChooseBar(PciObject &board)
     return PCI_OK;
 }
 
-// Maps the board's BAR: never a device a kernel driver holds, unless the settings allow it.
+// What a refusal of root means on a kernel in lockdown: no program gets at the device this way.
+KYN_RESULT LockdownFailure(const std::string &strLockdown, const std::string &strWhat)
+{
+    return PciFail(PCI_ERR_LOCKDOWN,
+                   "The kernel is in lockdown (%s): it refuses %s through sysfs to every program, root too; boot "
+                   "with Secure Boot off (and no lockdown=) to use this path",
+                   strLockdown.c_str(), strWhat.c_str());
+}
+
+// The first line of a small sysfs file, or "".
+std::string FirstLine(const std::string &strPath)
+{
+    FILE *pFile = fopen(strPath.c_str(), "re");
+    char szLine[64] = "";
+    if (pFile != nullptr) {
+        if (fgets(szLine, sizeof szLine, pFile) == nullptr)
+            szLine[0] = '\0';
+        fclose(pFile);
+    }
+    szLine[strcspn(szLine, "\n")] = '\0';
+    return szLine;
+}
+
+bool MemoryDecodingOn(const PciObject &board)
+{
+    uint8_t anCommand[2] = {0, 0};
+    // A Command register that cannot be read is left to the access to find out.
+    if (pci_read_block(board.pDevice, PCI_COMMAND, anCommand, 2) == 0)
+        return true;
+    return (anCommand[0] & PCI_COMMAND_MEMORY) != 0;
+}
+
+// A BAR whose device does not decode memory reads as nothing and takes no writes: no access goes
+// there silently. KYNPCI_ENABLE=1 enables the device as the kernel does for its driver.
+KYN_RESULT CheckMemoryDecoding(const PciObject &board, const std::string &strDriver)
+{
+    if (MemoryDecodingOn(board))
+        return PCI_OK;
+    std::string strEnable = board.strDir + "/enable";
+    if (!PciGetSettings().bEnable)
+        return PciFail(PCI_ERR_DECODING_OFF,
+                       "Memory decoding of %s is off (Memory Space clear in its Command register, enable %s): set "
+                       "KYNPCI_ENABLE=1 to turn it on as a driver would",
+                       board.strSlot.c_str(), FirstLine(strEnable).c_str());
+    if (!strDriver.empty())
+        return PciFail(PCI_ERR_DECODING_OFF,
+                       "Memory decoding of %s is off, and KYNPCI_ENABLE=1 does not enable a device the kernel driver %s holds",
+                       board.strSlot.c_str(), strDriver.c_str());
+    int fd = open(strEnable.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    bool bWritten = fd >= 0 && write(fd, "1", 1) == 1;
+    int nErrno = errno;
+    if (fd >= 0)
+        close(fd);
+    if (!bWritten)
+        return PciFail(PCI_ERR_DECODING_OFF, "Memory decoding of %s is off, and writing 1 to %s failed: %s",
+                       board.strSlot.c_str(), strEnable.c_str(), strerror(nErrno));
+    if (!MemoryDecodingOn(board))
+        return PciFail(PCI_ERR_DECODING_OFF, "Memory decoding of %s is still off after writing 1 to %s",
+                       board.strSlot.c_str(), strEnable.c_str());
+    return PCI_OK;
+}
+
+// Maps the board's BAR: never a device a kernel driver holds, unless the settings allow it, and
+// never one whose memory decoding is off.
 KYN_RESULT MapBar(PciObject &board)
 {
     std::string strDriver = DriverOf(board);
@@ -297,33 +367,62 @@ KYN_RESULT MapBar(PciObject &board)
     KYN_RESULT nResult = ChooseBar(board);
     if (nResult < 0)
         return nResult;
+    nResult = CheckMemoryDecoding(board, strDriver);
+    if (nResult < 0)
+        return nResult;
     char szFile[32];
     snprintf(szFile, sizeof szFile, "/resource%d", board.nBar);
     std::string strPath = board.strDir + szFile;
+    char szWhat[64];
+    snprintf(szWhat, sizeof szWhat, "the mapping of BAR%d of %s", board.nBar, board.strSlot.c_str());
+    std::string strLockdown = PciLockdown();
     int fd = open(strPath.c_str(), O_RDWR | O_SYNC | O_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EPERM) && !strLockdown.empty())
+        return LockdownFailure(strLockdown, szWhat);
     if (fd < 0 && (errno == EACCES || errno == EPERM))
         return PciFail(PCI_ERR_PERMISSION, "Mapping BAR%d of %s needs root, or a udev rule that lets you write %s",
                        board.nBar, board.strSlot.c_str(), strPath.c_str());
     if (fd < 0)
         return PciFail(PCI_ERR_NO_BAR, "The kernel offers no way to map BAR%d of %s: %s: %s", board.nBar,
                        board.strSlot.c_str(), strPath.c_str(), strerror(errno));
-    // A file shorter than the BAR (a test's) is mapped as far as it goes: nothing past its end is touched.
+    // The file maps from the page that holds the BAR's start: a BAR smaller than a page may start
+    // inside it, and its registers are at its own offset there.
+    const uint64_t nPage = (uint64_t)sysconf(_SC_PAGESIZE);
+    uint64_t nOffset = (board.pDevice->base_addr[board.nBar] & PCI_ADDR_MEM_MASK) & (nPage - 1);
     uint64_t nSize = board.pDevice->size[board.nBar];
+    // A file shorter than that (a test's) is mapped as far as it goes: nothing past its end is touched.
     struct stat info;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && (uint64_t)info.st_size < nSize)
-        nSize = (uint64_t)info.st_size;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
+        nSize = std::min<uint64_t>(nSize, (uint64_t)info.st_size > nOffset ? (uint64_t)info.st_size - nOffset : 0);
     nSize = std::min<uint64_t>(nSize, 1ull << 32);
-    void *pMapped = nSize > 0 ? mmap(nullptr, (size_t)nSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+    size_t nLength = (size_t)((nOffset + nSize + nPage - 1) & ~(nPage - 1));
+    void *pMapped = nSize > 0 ? mmap(nullptr, nLength, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
     int nErrno = nSize > 0 ? errno : EINVAL;
     close(fd);
+    if (pMapped == MAP_FAILED && (nErrno == EACCES || nErrno == EPERM) && !strLockdown.empty())
+        return LockdownFailure(strLockdown, szWhat);
+    if (pMapped == MAP_FAILED && nErrno == EPERM && PciHasCapability(CAP_SYS_ADMIN))
+        return LockdownFailure("as its refusal of root shows", szWhat);
     if (pMapped == MAP_FAILED && (nErrno == EACCES || nErrno == EPERM))
         return PciFail(PCI_ERR_PERMISSION, "Mapping BAR%d of %s needs root, or a udev rule that lets you write %s",
                        board.nBar, board.strSlot.c_str(), strPath.c_str());
+    if (pMapped == MAP_FAILED && nErrno == EINVAL && nSize > 0)
+        return PciFail(PCI_ERR_NO_BAR,
+                       "The kernel will not map BAR%d of %s (Invalid argument): a driver has claimed its region for "
+                       "itself alone; unbind it, or boot with iomem=relaxed",
+                       board.nBar, board.strSlot.c_str());
     if (pMapped == MAP_FAILED)
         return PciFail(PCI_ERR_NO_BAR, "The kernel will not map BAR%d of %s: %s", board.nBar, board.strSlot.c_str(),
                        strerror(nErrno));
-    board.pBar = (volatile uint8_t *)pMapped;
+    board.pMapping = pMapped;
+    board.nMapLength = nLength;
+    board.pBar = (volatile uint8_t *)pMapped + nOffset;
     board.nBarSize = nSize;
+    char szGone[160];
+    snprintf(szGone, sizeof szGone,
+             "BAR%d of %s went away during the access: the device was removed, or its resource file shrank",
+             board.nBar, board.strSlot.c_str());
+    board.nGuard = PciGuardMapping(pMapped, nLength, szGone);
     return PCI_OK;
 }
 
@@ -338,6 +437,12 @@ KYN_RESULT ConfigAccess(const PciObject &bridge, uint32_t nAddress, uint32_t nWi
         *pnValue = nWidth == 4 ? 0xFFFFFFFFu : (1u << (nWidth * 8)) - 1;
         return PCI_OK;
     }
+    // A live driver's device keeps its configuration as the driver set it, as its BAR is kept.
+    std::string strDriver = bWrite ? DriverOf(bridge) : "";
+    if (!strDriver.empty() && !PciGetSettings().bAllowDriver)
+        return PciFail(PCI_ERR_DRIVER,
+                       "%s is held by the kernel driver %s: set KYNPCI_ALLOW_DRIVER=1 to write its configuration space anyway",
+                       bridge.strSlot.c_str(), strDriver.c_str());
     uint8_t anBytes[4] = {0, 0, 0, 0};
     g_nLibpciErrno = 0;
     g_strLibpciMessage.clear();
@@ -350,13 +455,21 @@ KYN_RESULT ConfigAccess(const PciObject &bridge, uint32_t nAddress, uint32_t nWi
         nDone = pci_read_block(bridge.pDevice, (int)nAddress, anBytes, (int)nWidth);
     }
     if (nDone == 0) {
-        if (bWrite && (g_nLibpciErrno == EACCES || g_nLibpciErrno == EPERM))
+        bool bRefused = g_nLibpciErrno == EACCES || g_nLibpciErrno == EPERM;
+        std::string strLockdown = bWrite && bRefused ? PciLockdown() : "";
+        if (!strLockdown.empty() || (bWrite && g_nLibpciErrno == EPERM && PciHasCapability(CAP_SYS_ADMIN)))
+            return LockdownFailure(strLockdown.empty() ? "as its refusal of root shows" : strLockdown,
+                                   "writes to the configuration space of " + bridge.strSlot);
+        if (bWrite && bRefused)
             return PciFail(PCI_ERR_PERMISSION, "Writing the configuration space of %s needs root, or a udev rule that lets you write %s/config",
                            bridge.strSlot.c_str(), bridge.strDir.c_str());
-        // The kernel shows others than root only the first 64 bytes.
-        if (!bWrite && (g_nLibpciErrno == EACCES || g_nLibpciErrno == EPERM || (nAddress >= 64 && geteuid() != 0)))
-            return PciFail(PCI_ERR_PERMISSION, "Reading the configuration space of %s past 0x3F needs root",
+        // The kernel shows the rest only to a process with CAP_SYS_ADMIN, whatever the file's mode.
+        if (!bWrite && nAddress >= 64 && !PciHasCapability(CAP_SYS_ADMIN))
+            return PciFail(PCI_ERR_PERMISSION, "Reading the configuration space of %s past 0x3F needs CAP_SYS_ADMIN (root)",
                            bridge.strSlot.c_str());
+        if (!bWrite && bRefused)
+            return PciFail(PCI_ERR_PERMISSION, "Reading the configuration space of %s needs root, or a udev rule that lets you read %s/config",
+                           bridge.strSlot.c_str(), bridge.strDir.c_str());
         return PciFail(PCI_ERR_CONFIG_ACCESS, "%s the configuration space of %s failed: %s", bWrite ? "Writing" : "Reading",
                        bridge.strSlot.c_str(), g_strLibpciMessage.empty() ? "no answer" : g_strLibpciMessage.c_str());
     }
@@ -368,6 +481,14 @@ KYN_RESULT ConfigAccess(const PciObject &bridge, uint32_t nAddress, uint32_t nWi
 // The PCI Express Device Serial Number, as lspci shows it, where the device has one.
 std::string SerialNumber(const PciObject &board)
 {
+    // The capability lies in the extended space, which the kernel may keep from this process:
+    // what could not be read is not said to be missing.
+    uint8_t anHeader[4];
+    g_strLibpciMessage.clear();
+    if (board.nConfigSize > 256 && pci_read_block(board.pDevice, 256, anHeader, 4) == 0)
+        return "not available: the extended configuration space of " + board.strSlot + " could not be read" +
+               (!PciHasCapability(CAP_SYS_ADMIN) ? ": that needs CAP_SYS_ADMIN (root)"
+                                                 : (g_strLibpciMessage.empty() ? "" : ": " + g_strLibpciMessage));
     pci_cap *pCap = nullptr;
     if (FillInfo(board.pDevice, PCI_FILL_CAPS | PCI_FILL_EXT_CAPS))
         pCap = pci_find_cap(board.pDevice, PCI_EXT_CAP_ID_DSN, PCI_CAP_EXTENDED);
@@ -378,8 +499,6 @@ std::string SerialNumber(const PciObject &board)
                  anBytes[5], anBytes[4], anBytes[3], anBytes[2], anBytes[1], anBytes[0]);
         return szSerial;
     }
-    if (board.nConfigSize > 256 && geteuid() != 0)
-        return "not available: reading the extended configuration space of " + board.strSlot + " needs root";
     return "not available: " + board.strSlot + " has no Device Serial Number capability";
 }
 
@@ -418,8 +537,9 @@ void PciRelease()
 {
     g_hPciFastBar = kPciNoFastBar;
     for (PciObject *pObject : g_apObjects) {
-        if (pObject->pBar != nullptr)
-            munmap((void *)pObject->pBar, (size_t)pObject->nBarSize);
+        PciUnguardMapping(pObject->nGuard);
+        if (pObject->pMapping != nullptr)
+            munmap(pObject->pMapping, pObject->nMapLength);
         delete pObject;
     }
     g_apObjects.clear();
@@ -557,6 +677,8 @@ KYN_RESULT PciAccess(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, boo
     }
     if (pObject->nMapResult < 0)
         return PciFail(pObject->nMapResult, "%s", pObject->strMapText.c_str());
+    if (PciMappingGone(pObject->nGuard))
+        return PCI_ERR_GONE;
     if ((uint64_t)nAddress + nWidth > pObject->nBarSize)
         return PciFail(PCI_ERR_OUTSIDE, "Register address 0x%X is outside BAR%d (size 0x%llX) of %s", (unsigned)nAddress,
                        pObject->nBar, (unsigned long long)pObject->nBarSize, pObject->strSlot.c_str());
@@ -577,6 +699,9 @@ KYN_RESULT PciAccess(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, boo
         else
             *pnValue = *(volatile uint32_t *)pRegister;
     }
+    // The device went away under this very access: its SIGBUS was taken, and the access failed.
+    if (PciMappingGone(pObject->nGuard))
+        return PCI_ERR_GONE;
     if (nWidth == 4)
         PciArmFastPath(*pObject);
     return PCI_OK;

@@ -14,6 +14,7 @@
 volatile sig_atomic_t g_hPciFastBar = kPciNoFastBar;
 volatile uint8_t *g_pPciFastBase = nullptr;
 uint32_t g_nPciFastLast = 0;
+volatile KYN_RESULT g_nPciFastResult = PCI_OK;
 
 namespace {
 
@@ -86,6 +87,7 @@ void PciArmFastPath(const PciObject &object)
 {
     if (OsaTracing() || g_nOsaPendingSignal != 0 || object.nBarSize < 4)
         return;
+    g_nPciFastResult = PCI_OK;
     g_pPciFastBase = object.pBar;
     g_nPciFastLast = (uint32_t)std::min<uint64_t>(object.nBarSize - 4, 0xFFFFFFFCu);
     g_hPciFastBar = object.hHandle;
@@ -202,7 +204,8 @@ PCI_HOT KYN_RESULT KYNHW_CALL KynDrvReadReg32(KYN_HANDLE hDevice, uint32_t nAddr
 {
     if (hDevice == g_hPciFastBar && nAddress <= g_nPciFastLast && (nAddress & 3) == 0 && pnValue != nullptr) {
         *pnValue = *(volatile uint32_t *)(g_pPciFastBase + nAddress);
-        return PCI_OK;
+        // PCI_OK, unless the access just made found the BAR gone (the SIGBUS guard says so).
+        return g_nPciFastResult;
     }
     return ReadReg("ReadReg32", hDevice, nAddress, 4, pnValue);
 }
@@ -221,7 +224,7 @@ PCI_HOT KYN_RESULT KYNHW_CALL KynDrvWriteReg32(KYN_HANDLE hDevice, uint32_t nAdd
 {
     if (hDevice == g_hPciFastBar && nAddress <= g_nPciFastLast && (nAddress & 3) == 0) {
         *(volatile uint32_t *)(g_pPciFastBase + nAddress) = nValue;
-        return PCI_OK;
+        return g_nPciFastResult;
     }
     return WriteReg("WriteReg32", hDevice, nAddress, 4, nValue);
 }

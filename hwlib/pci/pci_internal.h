@@ -37,6 +37,9 @@ enum : int32_t {
     PCI_ERR_DRIVER = PCI_FAILURE(4, 0x36),
     PCI_ERR_PERMISSION = PCI_FAILURE(4, 0x37),
     PCI_ERR_CONFIG_ACCESS = PCI_FAILURE(4, 0x38),
+    PCI_ERR_LOCKDOWN = PCI_FAILURE(4, 0x39),
+    PCI_ERR_DECODING_OFF = PCI_FAILURE(4, 0x3A),
+    PCI_ERR_GONE = PCI_FAILURE(4, 0x3B),
     PCI_ERR_NOT_SUPPORTED = PCI_FAILURE(5, 0x41),
 };
 
@@ -57,6 +60,7 @@ struct PciSettings {
     int nBar = -1;                 // KYNPCI_BAR; -1: the first memory BAR
     std::string strSysfs = "/sys/bus/pci";
     bool bAllowDriver = false;     // KYNPCI_ALLOW_DRIVER
+    bool bEnable = false;          // KYNPCI_ENABLE: turn on a device's memory decoding as its driver would
     std::string strTracePath;      // KYNPCI_TRACE
 };
 
@@ -86,14 +90,30 @@ struct PciObject {
     std::string strSlot;      // 0000:03:00.0
     std::string strDir;       // its directory in the sysfs tree
     uint32_t nConfigSize;     // 256 or 4096 bytes
-    // The BAR, mapped at the first register access.
+    // The BAR, mapped at the first register access: the mapping starts at the page that holds
+    // the BAR's start, pBar at the BAR's own start within it.
     bool bMapTried;
     KYN_RESULT nMapResult;
     std::string strMapText;
     int nBar;
     volatile uint8_t *pBar;
     uint64_t nBarSize;
+    void *pMapping;
+    size_t nMapLength;
+    int nGuard;               // its place among the guarded mappings, or -1
 };
+
+// A mapped BAR whose accesses a SIGBUS may end (the device removed, the file shrunk): the fault
+// is taken in the handler, the mapping replaced by plain memory, and the access fails instead of
+// the process. Returns the guard's place, or -1 when every place is taken.
+int PciGuardMapping(void *pStart, size_t nLength, const std::string &strGoneText);
+// Whether a fault came within the guarded mapping since it was made.
+bool PciMappingGone(int nGuard);
+void PciUnguardMapping(int nGuard);
+// The kernel's lockdown mode ("integrity", "confidentiality"), or "" where there is none.
+std::string PciLockdown();
+// Whether the kernel grants this process the capability (CAP_SYS_ADMIN, ...) for sysfs files.
+bool PciHasCapability(int nCapability);
 
 extern bool g_bPciConnected;
 KYN_RESULT PciConnect();
@@ -120,6 +140,8 @@ const KYN_HANDLE kPciNoFastBar = INT32_MIN;
 extern volatile sig_atomic_t g_hPciFastBar;
 extern volatile uint8_t *g_pPciFastBase;
 extern uint32_t g_nPciFastLast; // the highest address a 32-bit access may use
+// What a fast access returns: PCI_OK, or PCI_ERR_GONE once its BAR went away under it.
+extern volatile KYN_RESULT g_nPciFastResult;
 void PciArmFastPath(const PciObject &object);
 
 // Result texts (pci_results.cpp) --------------------------------------------------------------

@@ -32,6 +32,9 @@ const ResultEntry g_aResultTexts[] = {
     {PCI_ERR_DRIVER, "A kernel driver holds the device (KYNPCI_ALLOW_DRIVER)."},
     {PCI_ERR_PERMISSION, "Not permitted: root or a udev rule is needed."},
     {PCI_ERR_CONFIG_ACCESS, "The configuration space access failed."},
+    {PCI_ERR_LOCKDOWN, "The kernel is in lockdown: it refuses BAR mappings and configuration writes through sysfs."},
+    {PCI_ERR_DECODING_OFF, "The device's memory decoding is off (KYNPCI_ENABLE)."},
+    {PCI_ERR_GONE, "The device or its BAR went away."},
     {PCI_ERR_NOT_SUPPORTED, "Debug commands are not supported by the PCI library."},
 };
 
