@@ -6,11 +6,17 @@ qemu_args="-device e1000e
            -object memory-backend-file,id=shm,share=on,mem-path=$VM_DIR/shm.bin,size=64M
            -device ivshmem-plain,memdev=shm"
 
-# COMMAND in the background, 3 s into the run: the tool's start-up and first access take well
-# under that, and it then sleeps or tests for longer. (Its output reaches the files in blocks,
-# so they cannot say sooner where it is.)
+# COMMAND in the background, once the tool has mapped its BAR: it then reads and sleeps, or
+# tests memory, for seconds.
 meanwhile() {
-    (sleep 3; sh -c "$1") &
+    (
+        for i in $(seq 1200); do
+            pid=$(pidof duzedevazu-pci) && grep -q '/resource[0-9]' "/proc/$pid/maps" 2>/dev/null && break
+            usleep 50000
+        done
+        usleep 300000
+        sh -c "$1"
+    ) &
 }
 
 expect_gone() {
