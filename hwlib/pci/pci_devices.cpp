@@ -333,11 +333,12 @@ KYN_RESULT CheckMemoryDecoding(const PciObject &board, const std::string &strDri
     if (MemoryDecodingOn(board))
         return PCI_OK;
     std::string strEnable = board.strDir + "/enable";
+    std::string strEnabled = FirstLine(strEnable);
     if (!PciGetSettings().bEnable)
         return PciFail(PCI_ERR_DECODING_OFF,
-                       "Memory decoding of %s is off (Memory Space clear in its Command register, enable %s): set "
+                       "Memory decoding of %s is off (Memory Space clear in its Command register%s%s): set "
                        "KYNPCI_ENABLE=1 to turn it on as a driver would",
-                       board.strSlot.c_str(), FirstLine(strEnable).c_str());
+                       board.strSlot.c_str(), strEnabled.empty() ? "" : ", enable ", strEnabled.c_str());
     if (!strDriver.empty())
         return PciFail(PCI_ERR_DECODING_OFF,
                        "Memory decoding of %s is off, and KYNPCI_ENABLE=1 does not enable a device the kernel driver %s holds",
