@@ -10,6 +10,7 @@
 
 #include "host.h"
 #include "log_file.h"
+#include "printable.h"
 #include "progress_line.h"
 
 namespace {
@@ -91,7 +92,8 @@ void LogAndShowV(const char *pszFormat, va_list args)
 void OnLogFailure(const char *pszName, const char *pszReason)
 {
     ProgressHide();
-    ScreenText("%sError: Writing log file %s failed: %s\n", g_bScreenLineOpen ? "\n" : "", pszName, pszReason);
+    ScreenText("%sError: Writing log file %s failed: %s\n", g_bScreenLineOpen ? "\n" : "", Printable(pszName).c_str(),
+               pszReason);
     g_bScreenLineOpen = false;
 }
 
@@ -185,7 +187,7 @@ void OpenLogFile(const char *pszName)
     }
     // After what the screen holds: the message comes after the banner.
     ScreenText("");
-    printf("Couldn't open logfile %s\n", pszName);
+    printf("Couldn't open logfile %s\n", Printable(pszName).c_str());
     if (pszWhy != nullptr)
         printf("%s\n", pszWhy);
     fflush(stdout);

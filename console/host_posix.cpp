@@ -15,7 +15,9 @@
 #include <string>
 
 #include "KynHwDll.h"
+#include "create_file.h"
 #include "host.h"
+#include "printable.h"
 
 namespace {
 
@@ -109,30 +111,15 @@ namespace {
 // The log is a pipe: its writes keep SIGPIPE out.
 bool g_bLogIsPipe = false;
 // A reason that names the file, for the refusal's second line.
-char g_szWhy[512];
+char g_szWhy[1024];
 
-// The kernel's protected-symlinks rule, whatever the kernel's setting: a link is followed when
-// the one running the tool owns it, or its directory is not writable by others, or the link's
-// owner owns the directory. Otherwise another user may have planted it for root to follow.
-bool MayFollowLink(const char *pszName, const char **ppszWhy)
+// Another descriptor of the run's own that writes the same file: the library's call trace.
+bool IsAFileTheRunWrites(int fd)
 {
-    struct stat link, directory;
-    if (lstat(pszName, &link) != 0 || !S_ISLNK(link.st_mode))
-        return true;
-    std::string strName = pszName;
-    size_t nSlash = strName.rfind('/');
-    std::string strDirectory = nSlash == std::string::npos ? "." : nSlash == 0 ? "/" : strName.substr(0, nSlash);
-    if (stat(strDirectory.c_str(), &directory) != 0)
-        return true;
-    if (link.st_uid == geteuid() || (directory.st_mode & S_IWOTH) == 0 || link.st_uid == directory.st_uid)
-        return true;
-    char szTarget[256];
-    ssize_t nTarget = readlink(pszName, szTarget, sizeof szTarget - 1);
-    szTarget[nTarget > 0 ? nTarget : 0] = '\0';
-    snprintf(g_szWhy, sizeof g_szWhy,
-             "The log file is a link to %s that user %u made in a directory others may write: it is not followed.",
-             szTarget, (unsigned)link.st_uid);
-    *ppszWhy = g_szWhy;
+    long nMax = sysconf(_SC_OPEN_MAX);
+    for (int fdOther = 3; fdOther < (nMax > 0 && nMax < 4096 ? nMax : 4096); ++fdOther)
+        if (fdOther != fd && SameFile(fd, fdOther))
+            return true;
     return false;
 }
 
@@ -144,34 +131,45 @@ int HostOpenLog(const char *pszName, const char **ppszWhy)
     // Not emptied yet: the file may be another run's log. Without waiting: a pipe with no
     // reader would otherwise hold the start-up forever, and a pipe's reader never holds the
     // run with signals waiting.
-    const int nFlags = O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    int fd = open(pszName, nFlags | O_NOFOLLOW, 0666);
-    struct stat link;
-    if (fd < 0 && lstat(pszName, &link) == 0 && S_ISLNK(link.st_mode)) {
-        if (!MayFollowLink(pszName, ppszWhy)) {
-            errno = ELOOP;
-            return -1;
-        }
-        fd = open(pszName, nFlags, 0666);
-    }
+    PlantedLink planted;
+    int fd = CreateFileNoPlantedLinks(pszName, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY, planted);
     if (fd < 0) {
+        int nErrno = errno;
         struct stat info;
-        if (errno == ENXIO && stat(pszName, &info) == 0 && S_ISFIFO(info.st_mode))
+        if (planted.bFound && planted.bDirectory)
+            snprintf(g_szWhy, sizeof g_szWhy,
+                     "The log file's directory %s is a link to %s that user %u made in a directory others may "
+                     "write: it is not followed.",
+                     Printable(planted.strLink).c_str(), Printable(planted.strTarget).c_str(), planted.nOwner);
+        else if (planted.bFound)
+            snprintf(g_szWhy, sizeof g_szWhy,
+                     "The log file is a link to %s that user %u made in a directory others may write: it is not "
+                     "followed.",
+                     Printable(planted.strTarget).c_str(), planted.nOwner);
+        if (planted.bFound)
+            *ppszWhy = g_szWhy;
+        else if (nErrno == ENXIO && stat(pszName, &info) == 0 && S_ISFIFO(info.st_mode))
             *ppszWhy = "The log file is a pipe that no program reads.";
+        errno = nErrno;
         return -1;
     }
     struct stat info;
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        // Standard output or error already writing this file: the two would garble each other.
-        for (int fdStd : {1, 2}) {
-            struct stat standard;
-            if (fstat(fdStd, &standard) == 0 && standard.st_dev == info.st_dev && standard.st_ino == info.st_ino) {
-                close(fd);
-                *ppszWhy = fdStd == 1 ? "The log file is the tool's standard output: name another log with /L."
-                                      : "The log file is the tool's standard error: name another log with /L.";
-                errno = EEXIST;
-                return -1;
-            }
+        // A standard descriptor or the library's trace already on this file: the two would garble
+        // each other, and input read from it would be the log read back as keys.
+        static const char *const s_apszStandard[] = {
+            "The log file is the tool's standard input: name another log with /L.",
+            "The log file is the tool's standard output: name another log with /L.",
+            "The log file is the tool's standard error: name another log with /L."};
+        for (int fdStd : {0, 1, 2})
+            if (SameFile(fdStd, fd))
+                *ppszWhy = s_apszStandard[fdStd];
+        if (*ppszWhy == nullptr && IsAFileTheRunWrites(fd))
+            *ppszWhy = "The log file is the library's call trace: name another log with /L.";
+        if (*ppszWhy != nullptr) {
+            close(fd);
+            errno = EEXIST;
+            return -1;
         }
         struct flock lock;
         memset(&lock, 0, sizeof lock);

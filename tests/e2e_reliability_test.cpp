@@ -415,62 +415,87 @@ struct LogPlace {
     bool bWorldWritable;    // the directory, with the sticky bit
     bool bOtherOwner;       // the link belongs to user nobody
     const char *pszTarget;  // the link's target, or null for no link
-    bool bStdoutThere;      // standard output is the log's file
+    int fdStdThere;         // the standard descriptor that is the log's file, or -1
     std::string strWhy;     // the refusal's reason, or "" where the log is opened
+    const char *pszLink = "DuzeDevazu.log"; // where the link is, a directory when the log is below it
 };
 
 } // namespace
 
 // The log never goes where another user planted a link for whoever runs the tool (root, on a lab
-// machine), nor into the tool's own standard output; links that their owner or a safe directory
-// vouch for are followed.
+// machine), on any component of its path, nor into the tool's own standard input or output; links
+// that their owner or a safe directory vouch for are followed; a link's target is shown printable.
 TEST(LogFailure, PlantedLinksAndTheToolsOwnOutputAreRefused)
 {
     const LogPlace aPlaces[] = {
-        {"another user's link where others write", true, true, "victim.txt", false,
+        {"another user's link where others write", true, true, "victim.txt", -1,
          "The log file is a link to victim.txt that user 65534 made in a directory others may write: it is not followed."},
-        {"another user's dangling link", true, true, "new.txt", false,
+        {"another user's dangling link", true, true, "new.txt", -1,
          "The log file is a link to new.txt that user 65534 made in a directory others may write: it is not followed."},
-        {"the user's own link where others write", true, false, "victim.txt", false, ""},
-        {"another user's link where others may not write", false, true, "victim.txt", false, ""},
-        {"standard output", false, false, nullptr, true, "The log file is the tool's standard output: name another log with /L."},
+        {"the user's own link where others write", true, false, "victim.txt", -1, ""},
+        {"another user's link where others may not write", false, true, "victim.txt", -1, ""},
+        {"another user's link to a directory", true, true, "private", -1,
+         "The log file's directory LOGS is a link to private that user 65534 made in a directory others may write: "
+         "it is not followed.", "LOGS"},
+        {"the user's own link to a directory", true, false, "private", -1, "", "LOGS"},
+        {"a target that would clear the screen", true, true, "\033[2J\033]0;root\007.txt", -1,
+         "The log file is a link to \\e[2J\\e]0;root\\x07.txt that user 65534 made in a directory others may write: "
+         "it is not followed."},
+        {"standard output", false, false, nullptr, 1, "The log file is the tool's standard output: name another log with /L."},
+        {"standard input", false, false, nullptr, 0, "The log file is the tool's standard input: name another log with /L."},
     };
     for (const LogPlace &place : aPlaces) {
         SCOPED_TRACE(place.pszName);
         // Reparse points are another matter; wine's standard handles are no files to compare.
-        if (ToolIsWindows() && (place.pszTarget != nullptr || place.bStdoutThere))
+        if (ToolIsWindows() && (place.pszTarget != nullptr || place.fdStdThere >= 0))
             continue;
         if (place.bOtherOwner && geteuid() != 0) {
             printf("skipped '%s': only root can give a link to another user\n", place.pszName);
             continue;
         }
+        bool bBelow = strcmp(place.pszLink, "DuzeDevazu.log") != 0;
         ToolCase toolCase;
         toolCase.strInput = "q";
-        toolCase.aReadFiles = {"victim.txt", "new.txt"};
+        toolCase.aReadFiles = {"victim.txt", "new.txt", "private/RUN.LOG"};
         toolCase.strLogName = place.pszTarget != nullptr ? "none" : "DuzeDevazu.log";
-        if (place.bStdoutThere)
+        if (bBelow)
+            toolCase.aArgs = {"/LLOGS/run.log"};
+        if (place.fdStdThere == 1)
             toolCase.strStdoutPath = "DuzeDevazu.log";
-        toolCase.setUp = [&place](const std::string &strDir) {
+        if (place.fdStdThere == 0)
+            toolCase.strStdinPath = "DuzeDevazu.log";
+        toolCase.setUp = [&place, bBelow](const std::string &strDir) {
             WriteFile(strDir + "/victim.txt", "keep\n");
+            WriteFile(strDir + "/DuzeDevazu.log", "W0x10\n0xFF\nq\n");
+            mkdir((strDir + "/private").c_str(), 0700);
+            WriteFile(strDir + "/private/RUN.LOG", "keep\n");
             if (place.bWorldWritable)
                 chmod(strDir.c_str(), 01777);
             if (place.pszTarget != nullptr) {
-                ASSERT_EQ(symlink(place.pszTarget, (strDir + "/DuzeDevazu.log").c_str()), 0);
+                std::string strLink = strDir + "/" + place.pszLink;
+                unlink(strLink.c_str());
+                ASSERT_EQ(symlink(place.pszTarget, strLink.c_str()), 0);
                 if (place.bOtherOwner) {
-                    ASSERT_EQ(lchown((strDir + "/DuzeDevazu.log").c_str(), 65534, 65534), 0);
+                    ASSERT_EQ(lchown(strLink.c_str(), 65534, 65534), 0);
                 }
             }
         };
         ToolRun run = RunDuze(toolCase);
         if (place.strWhy.empty()) {
             EXPECT_EQ(run.nStatus, 0);
-            EXPECT_EQ(run.files["victim.txt"], StartupLog());
+            EXPECT_EQ(run.files[bBelow ? "private/RUN.LOG" : "victim.txt"],
+                      StartupLog(bBelow ? "LOGS/RUN.LOG" : "DuzeDevazu.log"));
             continue;
         }
         EXPECT_EQ(run.nStatus, 255);
-        std::string strRefusal = std::string(kBanner) + "Couldn't open logfile DuzeDevazu.log\n" + place.strWhy + "\n";
-        EXPECT_EQ(place.bStdoutThere ? run.strLog : run.strConsole, strRefusal);
+        std::string strRefusal = std::string(kBanner) + "Couldn't open logfile " +
+                                 (bBelow ? "LOGS/RUN.LOG" : "DuzeDevazu.log") + "\n" + place.strWhy + "\n";
+        EXPECT_EQ(place.fdStdThere == 1 ? run.strLog : run.strConsole, strRefusal);
+        if (place.fdStdThere == 0) {
+            EXPECT_EQ(run.strLog, "W0x10\n0xFF\nq\n");
+        }
         EXPECT_EQ(run.files["victim.txt"], "keep\n");
+        EXPECT_EQ(run.files["private/RUN.LOG"], "keep\n");
         EXPECT_EQ(run.files["new.txt"], "");
     }
 }

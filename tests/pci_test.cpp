@@ -452,6 +452,25 @@ TEST(Pci, TraceFileIsNotOpenedThroughAPlantedLink)
     run = RunDuze(toolCase);
     EXPECT_EQ(run.nStatus, 2);
     EXPECT_EQ(run.strError, "kynpci: bad setting KYNPCI_TRACE=out.txt: it is the tool's standard output\n");
+    // A link on the trace's path is judged as the file's own; the trace is never the log.
+    toolCase = PciCase("q", {{"KYNPCI_TRACE", "shared/dir/trace.txt"}});
+    toolCase.setUp = [](const std::string &strDir) {
+        MakeTree(strDir, FakeTree());
+        mkdir((strDir + "/shared").c_str(), 01777);
+        chmod((strDir + "/shared").c_str(), 01777);
+        EXPECT_EQ(symlink(strDir.c_str(), (strDir + "/shared/dir").c_str()), 0);
+        EXPECT_EQ(lchown((strDir + "/shared/dir").c_str(), 1, 1), 0);
+    };
+    run = RunDuze(toolCase);
+    EXPECT_EQ(run.strError, "kynpci: bad setting KYNPCI_TRACE=shared/dir/trace.txt: its directory shared/dir is a link "
+                            "that user 1 made in a directory others may write: it is not followed\n");
+    EXPECT_FALSE(ReadFile(run.strDir + "/trace.txt", nullptr).size() > 0);
+    run = RunDuze(PciCase("q", {{"KYNPCI_TRACE", "DuzeDevazu.log"}}));
+    EXPECT_EQ(run.nStatus, 255);
+    EXPECT_NE(run.strConsole.find("Couldn't open logfile DuzeDevazu.log\nThe log file is the library's call trace: "
+                                  "name another log with /L.\n"),
+              std::string::npos)
+        << run.strConsole;
 }
 
 // A board whose 256-byte BAR0 starts 2 KiB into a page, as small BARs may: the file maps from the

@@ -12,9 +12,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "create_file.h"
 #include "osa_host.h"
 #include "osa_library.h"
 #include "osa_output.h"
+#include "printable.h"
 
 extern char **environ;
 
@@ -423,7 +425,8 @@ void OsaEndOnSignal()
 void OsaFatal(const std::string &strMessage)
 {
     OsaOutputFlush();
-    fprintf(stderr, "%s\n", strMessage.c_str());
+    // Names and values from outside (paths, settings) can reach the screen only as printable text.
+    fprintf(stderr, "%s\n", Printable(strMessage).c_str());
     // Through the exit handlers: the tool's log keeps what was shown, the terminal is put back.
     exit(2);
 }
@@ -469,46 +472,32 @@ void OsaHostSleep(int32_t nMilliseconds)
 
 FILE *OsaHostCreateFile(const char *pszName, std::string &strWhy)
 {
-    const int nFlags = O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC;
-    int fd = open(pszName, nFlags | O_NOFOLLOW, 0666);
-    struct stat link;
-    // ELOOP for a link, or EACCES where the kernel turns a link in a sticky directory down at once.
-    if (fd < 0 && (errno == ELOOP || errno == EACCES) && lstat(pszName, &link) == 0 && S_ISLNK(link.st_mode)) {
-        // The kernel's protected-symlinks rule: in a sticky directory others may write, a link is
-        // followed only when its owner is the one who runs the tool or owns the directory. Nobody
-        // else can replace such a link there, so what is judged is what is followed.
-        std::string strDirectory = pszName;
-        size_t nSlash = strDirectory.rfind('/');
-        strDirectory = nSlash == std::string::npos ? "." : nSlash == 0 ? "/" : strDirectory.substr(0, nSlash);
-        struct stat directory;
-        if (stat(strDirectory.c_str(), &directory) != 0) {
-            strWhy = "cannot create the file";
-            return nullptr;
-        }
-        bool bOthersWrite = (directory.st_mode & (S_ISVTX | S_IWOTH)) == (S_ISVTX | S_IWOTH);
-        if (bOthersWrite && link.st_uid != geteuid() && link.st_uid != directory.st_uid) {
-            strWhy = "it is a link that user " + std::to_string((unsigned)link.st_uid) +
-                     " made in a directory others may write: it is not followed";
-            return nullptr;
-        }
-        fd = open(pszName, nFlags, 0666);
-    }
+    PlantedLink planted;
+    int fd = CreateFileNoPlantedLinks(pszName, O_WRONLY | O_CREAT | O_NOCTTY, planted);
     if (fd < 0) {
-        strWhy = "cannot create the file";
+        std::string strMade = "user " + std::to_string(planted.nOwner) +
+                              " made in a directory others may write: it is not followed";
+        if (planted.bFound && planted.bDirectory)
+            strWhy = "its directory " + Printable(planted.strLink) + " is a link that " + strMade;
+        else if (planted.bFound)
+            strWhy = "it is a link that " + strMade;
+        else
+            strWhy = "cannot create the file";
         return nullptr;
     }
     struct stat info;
-    if (fstat(fd, &info) == 0) {
-        for (int fdStd : {1, 2}) {
-            struct stat standard;
-            if (fstat(fdStd, &standard) == 0 && standard.st_dev == info.st_dev && standard.st_ino == info.st_ino &&
-                S_ISREG(info.st_mode)) {
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        for (int fdStd : {0, 1, 2}) {
+            if (SameFile(fd, fdStd)) {
                 close(fd);
-                strWhy = fdStd == 1 ? "it is the tool's standard output" : "it is the tool's standard error";
+                static const char *const s_apszStandard[] = {"it is the tool's standard input",
+                                                             "it is the tool's standard output",
+                                                             "it is the tool's standard error"};
+                strWhy = s_apszStandard[fdStd];
                 return nullptr;
             }
         }
-        if (S_ISREG(info.st_mode) && ftruncate(fd, 0) != 0) {
+        if (ftruncate(fd, 0) != 0) {
             strWhy = std::string("cannot empty the file: ") + strerror(errno);
             close(fd);
             return nullptr;

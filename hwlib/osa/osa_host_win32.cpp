@@ -12,6 +12,7 @@
 #include "osa_host.h"
 #include "osa_library.h"
 #include "osa_output.h"
+#include "printable.h"
 
 volatile sig_atomic_t g_nOsaPendingSignal = 0;
 
@@ -148,7 +149,8 @@ void OsaEndOnSignal()
 void OsaFatal(const std::string &strMessage)
 {
     OsaOutputFlush();
-    fprintf(stderr, "%s\n", strMessage.c_str());
+    // Names and values from outside (paths, settings) can reach the screen only as printable text.
+    fprintf(stderr, "%s\n", Printable(strMessage).c_str());
     fflush(stderr);
     // Through the exit handlers: the tool's log keeps what was shown.
     exit(2);

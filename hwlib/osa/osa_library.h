@@ -73,6 +73,10 @@ typedef std::vector<std::pair<std::string, std::string>> OsaNameValues;
 // The environment's variables whose names start with pszPrefix.
 OsaNameValues OsaEnvironment(const char *pszPrefix);
 
+// "LIBRARY: bad setting NAME=VALUE: why", with control bytes of name and value escaped.
+std::string OsaBadSetting(const char *pszLibrary, const std::string &strName, const std::string &strValue,
+                          const std::string &strWhy);
+
 template <class Settings> struct OsaSettingRow {
     const char *pszName;
     // Fills its part of the record; false with strWhy set when the value is malformed.
@@ -94,7 +98,7 @@ bool OsaParseSettings(const char *pszLibrary, const OsaSettingRow<Settings> (&aR
             }
         }
         if (!bOk) {
-            strError = std::string(pszLibrary) + ": bad setting " + item.first + "=" + item.second + ": " + strWhy;
+            strError = OsaBadSetting(pszLibrary, item.first, item.second, strWhy);
             return false;
         }
     }

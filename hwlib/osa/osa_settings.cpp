@@ -6,6 +6,13 @@
 
 #include "osa_host.h"
 #include "osa_library.h"
+#include "printable.h"
+
+std::string OsaBadSetting(const char *pszLibrary, const std::string &strName, const std::string &strValue,
+                          const std::string &strWhy)
+{
+    return std::string(pszLibrary) + ": bad setting " + Printable(strName) + "=" + Printable(strValue) + ": " + strWhy;
+}
 
 OsaNameValues OsaEnvironment(const char *pszPrefix)
 {

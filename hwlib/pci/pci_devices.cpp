@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "pci_internal.h"
+#include "printable.h"
 
 bool g_bPciConnected = false;
 
@@ -628,7 +629,7 @@ KYN_RESULT PciLookUpAttr(KYN_HANDLE hObject, uint32_t nId, PciAttrValue &value)
         struct utsname names;
         if (nId == KYN_ATTR_VERSION && uname(&names) == 0) {
             value.eKind = PCI_ATTR_SZ;
-            value.strText = std::string("Linux ") + names.release + " (sysfs " + PciGetSettings().strSysfs + ")";
+            value.strText = std::string("Linux ") + names.release + " (sysfs " + Printable(PciGetSettings().strSysfs) + ")";
         }
         return value.eKind == PCI_ATTR_NONE ? PCI_ERR_NO_SUCH_ATTRIBUTE : PCI_OK;
     }

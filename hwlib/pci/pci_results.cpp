@@ -8,6 +8,7 @@
 #include <map>
 
 #include "pci_internal.h"
+#include "printable.h"
 
 namespace {
 
@@ -50,7 +51,8 @@ KYN_RESULT PciFail(KYN_RESULT nResult, const char *pszFormat, ...)
     va_start(args, pszFormat);
     vsnprintf(szText, sizeof szText, pszFormat, args);
     va_end(args);
-    g_mapLastText[nResult] = szText;
+    // A path or name in the text (KYNPCI_SYSFS, a link's target) is shown as printable text.
+    g_mapLastText[nResult] = Printable(szText);
     return nResult;
 }
 

@@ -1,0 +1,121 @@
+// create_file_posix.cpp - a file opened to write by walking its path one component at a time, on POSIX.
+#include "create_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace {
+
+// As the kernel's limit on links in one path.
+const int kMaxLinks = 40;
+
+std::vector<std::string> Components(const std::string &strPath)
+{
+    std::vector<std::string> aParts;
+    size_t nStart = 0;
+    while (nStart <= strPath.size()) {
+        size_t nSlash = strPath.find('/', nStart);
+        if (nSlash == std::string::npos)
+            nSlash = strPath.size();
+        if (nSlash > nStart)
+            aParts.push_back(strPath.substr(nStart, nSlash - nStart));
+        nStart = nSlash + 1;
+    }
+    return aParts;
+}
+
+bool MayFollow(const struct stat &link, const struct stat &directory)
+{
+    return link.st_uid == geteuid() || (directory.st_mode & S_IWOTH) == 0 || link.st_uid == directory.st_uid;
+}
+
+int Fail(int fdDirectory, int nErrno)
+{
+    close(fdDirectory);
+    errno = nErrno;
+    return -1;
+}
+
+// Walks strPath from fdDirectory, which it closes; strShown is the path as the user would write it
+// up to there, for the refusal's text.
+int Walk(int fdDirectory, const std::string &strPath, std::string strShown, int nFlags, int &nLinks,
+         PlantedLink &planted)
+{
+    if (!strPath.empty() && strPath[0] == '/') {
+        close(fdDirectory);
+        fdDirectory = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fdDirectory < 0)
+            return -1;
+        strShown = "/";
+    }
+    std::vector<std::string> aParts = Components(strPath);
+    if (aParts.empty())
+        return Fail(fdDirectory, strPath.empty() ? ENOENT : EISDIR);
+    for (size_t i = 0; i < aParts.size(); ++i) {
+        bool bLast = i + 1 == aParts.size();
+        const char *pszPart = aParts[i].c_str();
+        std::string strDirectoryShown = strShown;
+        strShown += (strShown.empty() || strShown.back() == '/' ? "" : "/") + aParts[i];
+        int fd = bLast ? openat(fdDirectory, pszPart, nFlags | O_NOFOLLOW | O_CLOEXEC, 0666)
+                       : openat(fdDirectory, pszPart, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            close(fdDirectory);
+            if (bLast)
+                return fd;
+            fdDirectory = fd;
+            continue;
+        }
+        // Not opened: a link (ELOOP, ENOTDIR, or EACCES where the kernel turns one down itself),
+        // judged on the link's own descriptor, or a failure that stands.
+        int nErrno = errno;
+        int fdLink = openat(fdDirectory, pszPart, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        struct stat link, directory;
+        bool bLink = fdLink >= 0 && fstat(fdLink, &link) == 0 && S_ISLNK(link.st_mode);
+        char szTarget[PATH_MAX];
+        ssize_t nTarget = bLink ? readlinkat(fdLink, "", szTarget, sizeof szTarget - 1) : -1;
+        if (fdLink >= 0)
+            close(fdLink);
+        if (!bLink || nTarget < 0 || fstat(fdDirectory, &directory) != 0)
+            return Fail(fdDirectory, nErrno);
+        szTarget[nTarget] = '\0';
+        if (!MayFollow(link, directory)) {
+            planted.bFound = true;
+            planted.bDirectory = !bLast;
+            planted.strLink = strShown;
+            planted.strTarget = szTarget;
+            planted.nOwner = (unsigned)link.st_uid;
+            return Fail(fdDirectory, ELOOP);
+        }
+        if (++nLinks > kMaxLinks)
+            return Fail(fdDirectory, ELOOP);
+        std::string strRest = szTarget;
+        for (size_t j = i + 1; j < aParts.size(); ++j)
+            strRest += "/" + aParts[j];
+        return Walk(fdDirectory, strRest, strDirectoryShown, nFlags, nLinks, planted);
+    }
+    return Fail(fdDirectory, ENOENT);
+}
+
+} // namespace
+
+int CreateFileNoPlantedLinks(const char *pszName, int nFlags, PlantedLink &planted)
+{
+    planted = PlantedLink();
+    int fdStart = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fdStart < 0)
+        return -1;
+    int nLinks = 0;
+    std::string strName = pszName;
+    return Walk(fdStart, strName, "", nFlags, nLinks, planted);
+}
+
+bool SameFile(int fdA, int fdB)
+{
+    struct stat a, b;
+    return fstat(fdA, &a) == 0 && fstat(fdB, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
