@@ -248,9 +248,13 @@ struct sigaction g_aGuarded[NSIG];
 
 void GuardHandler(int nSignal, siginfo_t *pInfo, void *pContext)
 {
-    int nErrno = errno;
-    g_pfnWritePending();
-    errno = nErrno;
+    // A write past the file-size limit sends SIGXFSZ: writing again from its handler would send
+    // another at once, and the run would spin on it with every other signal starved.
+    if (nSignal != SIGXFSZ) {
+        int nErrno = errno;
+        g_pfnWritePending();
+        errno = nErrno;
+    }
     const struct sigaction &found = g_aGuarded[nSignal];
     if ((found.sa_flags & SA_SIGINFO) != 0)
         found.sa_sigaction(nSignal, pInfo, pContext);

@@ -28,6 +28,9 @@ char g_acLog[64 * 1024];
 volatile sig_atomic_t g_nLogUsed = 0;
 volatile sig_atomic_t g_nLogWritten = 0;
 volatile sig_atomic_t g_bLogWriting = 0;
+// Set when a signal handler's write failed: no handler tries again (a write past the file-size
+// limit would only raise another SIGXFSZ); the tool's own write then fails and says so.
+volatile sig_atomic_t g_bSignalWriteFailed = 0;
 
 // Set while the log is closed: from then on a pipe's reader is waited for only while it reads.
 bool g_bLogClosing = false;
@@ -113,11 +116,13 @@ void WriteBuffered()
 // process ends before the tool gets to do it; never waiting, and never while the tool writes.
 void WritePendingOnSignal()
 {
-    if (g_fdLog < 0 || g_bLogFailed || g_bLogWriting)
+    if (g_fdLog < 0 || g_bLogFailed || g_bLogWriting || g_bSignalWriteFailed)
         return;
     int nErrno = errno;
     while (g_nLogWritten < g_nLogUsed) {
         long n = HostWriteLog(g_fdLog, g_acLog + g_nLogWritten, (size_t)(g_nLogUsed - g_nLogWritten));
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            g_bSignalWriteFailed = 1;
         if (n <= 0)
             break;
         g_nLogWritten = g_nLogWritten + (sig_atomic_t)n;

@@ -204,6 +204,8 @@ ToolProcess StartDuze(const ToolCase &toolCase)
             close(fd);
         if (toolCase.bWithoutFileRights && geteuid() == 0 && !DropFileRights())
             _exit(122);
+        if (toolCase.inChild)
+            toolCase.inChild();
         execvpe(apszArgs[0], apszArgs.data(), apszEnv.data());
         _exit(127);
     }

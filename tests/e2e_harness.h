@@ -24,6 +24,7 @@ struct ToolCase {
     std::string strStdoutPath;              // standard output to this file (relative to the run's directory) instead
     enum { kStdoutFile, kStdoutPipe, kStdoutClosedPipe } eStdout = kStdoutFile; // a pipe the test reads, or one nobody reads
     std::vector<int> aIgnoredSignals;       // ignored when the tool starts, as nohup leaves SIGHUP
+    std::function<void()> inChild;          // called in the child just before the tool starts (limits, modes)
 };
 
 struct ToolRun {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -497,6 +498,37 @@ TEST(LogFailure, PlantedLinksAndTheToolsOwnOutputAreRefused)
         EXPECT_EQ(run.files["victim.txt"], "keep\n");
         EXPECT_EQ(run.files["private/RUN.LOG"], "keep\n");
         EXPECT_EQ(run.files["new.txt"], "");
+    }
+}
+
+// Past the file-size limit a write fails once, with its message; SIGXFSZ never makes the run spin
+// where SIGTERM cannot end it, whether the screen or the log reaches the limit first.
+TEST(LogFailure, AWritePastTheFileSizeLimitFailsAndTheRunStillEnds)
+{
+    if (ToolIsWindows())
+        GTEST_SKIP() << "no file-size limit";
+    for (bool bScreenToFile : {true, false}) {
+        SCOPED_TRACE(bScreenToFile ? "screen and log to files" : "screen to a pipe");
+        ToolCase toolCase;
+        toolCase.aArgs = {"-ZM0;0x1000000;q"};
+        toolCase.env["KYNSIM_MEMORY"] = "zero";
+        toolCase.eStdout = bScreenToFile ? ToolCase::kStdoutFile : ToolCase::kStdoutPipe;
+        toolCase.inChild = [] {
+            struct rlimit limit = {20000, 20000};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        };
+        ToolProcess process = StartDuze(toolCase);
+        WaitUntil([&process] {
+            struct stat info;
+            return stat((process.strDir + "/DuzeDevazu.log").c_str(), &info) == 0 && info.st_size >= 20000;
+        });
+        kill(process.nPid, SIGTERM);
+        ToolRun run = FinishDuze(process, 30000);
+        EXPECT_TRUE(run.nStatus == 255 || run.nStatus == 128 + SIGTERM) << run.nStatus;
+        std::string strAll = run.strConsole + run.strError;
+        size_t nFirst = strAll.find("failed: File too large");
+        EXPECT_NE(nFirst, std::string::npos) << run.strError;
+        EXPECT_EQ(strAll.find("failed: File too large", nFirst + 1), std::string::npos);
     }
 }
 
