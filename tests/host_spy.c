@@ -2,7 +2,8 @@
    each fsync in the file FSYNC_SPY_FILE names (the log is committed to disk only where a person
    waits at a terminal), with NO_NULL_DEVICE set the null device cannot be opened, as in a
    minimal container, and with SIGINT_AFTER_WRITE set the first write to standard output that
-   holds its text is followed at once by SIGINT, as if Ctrl-C came the moment the text went out. */
+   holds its text is followed at once by SIGINT, as if Ctrl-C came the moment the text went out;
+   with SIGCONT_AT_END set, SIGCONT comes after every exit handler of the tool's has run. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -77,4 +78,16 @@ ssize_t write(int fd, const void *pBuffer, size_t nLength)
         raise(SIGINT);
     }
     return nWritten;
+}
+
+static void ContinueAtEnd(void)
+{
+    raise(SIGCONT);
+}
+
+/* Registered before the tool's main: run after every handler the tool registers. */
+__attribute__((constructor)) static void ArmContinueAtEnd(void)
+{
+    if (getenv("SIGCONT_AT_END") != NULL)
+        atexit(ContinueAtEnd);
 }

@@ -121,6 +121,25 @@ TEST_F(Terminal, RestoredAfterAYesAtTheExitQuestion)
     EXPECT_TRUE(TerminalRestored(m_session));
 }
 
+// Stopped by SIGSTOP from elsewhere and continued after the shell put its own settings back: keys
+// act without Enter again. A SIGCONT that comes after the final restore leaves the terminal alone.
+TEST_F(Terminal, KeyModeComesBackAfterAStopItDidNotSeeAndNeverAfterTheEnd)
+{
+    Start({}, {{"LD_PRELOAD", HOST_SPY_PATH}, {"SIGCONT_AT_END", "1"}, {"ASAN_OPTIONS", "verify_asan_link_order=0"}});
+    ASSERT_TRUE(WaitForScreen(m_session, kPrompt));
+    ASSERT_TRUE(WaitUntilReading(m_session));
+    kill(m_session.nPid, SIGSTOP);
+    tcsetattr(m_session.fdMaster, TCSANOW, &m_session.before);
+    kill(m_session.nPid, SIGCONT);
+    EXPECT_TRUE(WaitUntil([this] {
+        struct termios now;
+        return tcgetattr(m_session.fdMaster, &now) == 0 && (now.c_lflag & (ICANON | ECHO)) == 0;
+    }));
+    TypeKeys(m_session, "q");
+    EXPECT_EQ(WaitForEnd(m_session), 0);
+    EXPECT_TRUE(TerminalRestored(m_session));
+}
+
 TEST_F(Terminal, RestoredAfterEachFatalStartUpError)
 {
     struct {

@@ -73,9 +73,11 @@ void RestoreTerminal()
 // must not show up on the screen, nor wait for Enter. Output processing is left alone, and
 // the interrupt key does not discard output already queued: the screen shows what the log has.
 // Only in the foreground: a run continued in the background leaves the shell's terminal alone.
+// Once the run is leaving, nothing enters it again: a SIGCONT or the end of a stop after the
+// final restore would leave the shell a terminal without echo.
 void EnterKeyMode()
 {
-    if (!g_bTermiosSaved || tcgetpgrp(STDIN_FILENO) != getpgrp())
+    if (!g_bTermiosSaved || g_bLeaving || tcgetpgrp(STDIN_FILENO) != getpgrp())
         return;
     struct termios raw = g_termiosSaved;
     raw.c_lflag &= ~(tcflag_t)(ICANON | ECHO);
@@ -217,13 +219,20 @@ void OnStop(int nSignal)
 }
 
 // A run continued after a stop it did not see (SIGSTOP, a read from the background) takes key
-// mode back when it is in the foreground.
+// mode back when it is in the foreground, always from the saved settings: the shell that ran fg
+// has put its own settings on the terminal, whatever the run believes.
 void OnContinue(int)
 {
     int nErrno = errno;
-    if (!g_bKeyMode)
-        EnterKeyMode();
+    EnterKeyMode();
     errno = nErrno;
+}
+
+// The terminal's last restore, at exit: from here on the run is leaving.
+void LeaveKeyModeAtExit()
+{
+    g_bLeaving = 1;
+    RestoreTerminal();
 }
 
 // A terminal in key mode reads nothing only when it is hung up; the kernel then sends SIGHUP
@@ -441,7 +450,7 @@ void OsaHostConsoleInit()
     if (g_bStdinTty && tcgetattr(STDIN_FILENO, &g_termiosSaved) == 0) {
         g_bTermiosSaved = true;
         g_bControllingTerminal = tcgetsid(STDIN_FILENO) == getsid(0);
-        atexit(RestoreTerminal);
+        atexit(LeaveKeyModeAtExit);
         CatchSignal(SIGTSTP, OnStop);
         CatchSignal(SIGCONT, OnContinue);
         EnterKeyMode();
