@@ -69,7 +69,10 @@ int ReadStreamChar()
             g_nInputGone = OSA_KEY_END_OF_INPUT;
             return g_nInputGone;
         }
-        if (errno != EINTR) {
+        // Input left non-blocking by whoever shares it: wait for it as for any other.
+        if (errno == EAGAIN && !OsaHostWaitInput() && errno != EINTR)
+            errno = EIO;
+        if (errno != EINTR && errno != EAGAIN) {
             g_nInputGone = OSA_KEY_READ_ERROR;
             return g_nInputGone;
         }
@@ -79,7 +82,8 @@ int ReadStreamChar()
 
 // A line from a pipe or file ends at LF, CR or CR LF, or at the end of the input, so that a
 // script's last line needs no line end; past 63 characters the rest is dropped. False when the
-// input is gone before the line began, or a failed read cut it short.
+// input is gone before the line began, or a failed read cut it short, or a connection that can
+// drop ended before the line's end: what came may be half of a number.
 bool ReadLineFromStream(char *pszBuffer)
 {
     size_t nLength = 0;
@@ -97,7 +101,7 @@ bool ReadLineFromStream(char *pszBuffer)
             pszBuffer[nLength++] = (char)c;
     }
     pszBuffer[nLength] = '\0';
-    return c != OSA_KEY_READ_ERROR;
+    return c != OSA_KEY_READ_ERROR && !(c == OSA_KEY_END_OF_INPUT && OsaHostInputCanDrop());
 }
 
 // Echoed line editing at the keyboard: Backspace removes, Enter ends, Ctrl-D or Ctrl-Z on

@@ -15,6 +15,12 @@ void OsaHostConsoleInit();
 void OsaHostConsoleExit();
 // Standard input is the keyboard, not a pipe or file.
 bool OsaHostKeyboardInput();
+// Standard input is a connection that can drop (a socket), where input that ends without its
+// line end may be a line cut short rather than a script's last line.
+bool OsaHostInputCanDrop();
+// Waits until standard input has something to read, for input left non-blocking by whoever
+// shares it; false with errno set when the wait failed (EINTR when a signal came).
+bool OsaHostWaitInput();
 // One key from the keyboard, no echo, or OSA_KEY_END_OF_INPUT or OSA_KEY_READ_ERROR. Keys that are
 // no characters (arrows, function and editing keys) come as two codes, 0xE0 or 0 and the key's scan
 // code, as the Windows console gives them, on every host.

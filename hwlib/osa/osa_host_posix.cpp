@@ -256,6 +256,18 @@ bool OsaHostKeyboardInput()
     return g_bStdinTty;
 }
 
+bool OsaHostInputCanDrop()
+{
+    struct stat info;
+    return fstat(STDIN_FILENO, &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
+bool OsaHostWaitInput()
+{
+    struct pollfd wait = {STDIN_FILENO, POLLIN, 0};
+    return poll(&wait, 1, -1) >= 0;
+}
+
 namespace {
 
 // Codes of a key already read and not yet handed over: the second code of a function or
@@ -271,6 +283,11 @@ int ReadTerminalByte()
         if (n == 1)
             return c;
         if (n < 0 && errno == EINTR) {
+            OsaCheckSignal();
+            continue;
+        }
+        // A terminal another program left non-blocking: wait for the key.
+        if (n < 0 && errno == EAGAIN && (OsaHostWaitInput() || errno == EINTR)) {
             OsaCheckSignal();
             continue;
         }

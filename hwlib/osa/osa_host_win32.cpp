@@ -63,6 +63,16 @@ void FlushAtExit()
 
 } // namespace
 
+bool OsaHostInputCanDrop()
+{
+    return false;
+}
+
+bool OsaHostWaitInput()
+{
+    return true;
+}
+
 bool OsaHostKeyboardInput()
 {
     return g_bStdinConsole;
