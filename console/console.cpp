@@ -203,6 +203,8 @@ int32_t ReadKey()
 {
     FlushLogBeforeInput();
     int32_t nKey = GetKey();
+    // Only a key typed at the keyboard begins two codes; the library gives the command string's
+    // 0 and 0xE0 as 0x100 and 0x1E0.
     if ((nKey == 0 || nKey == 0xE0) && g_nInputIsTerminal == 1)
         GetKey();
     return nKey;

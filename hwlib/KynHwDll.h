@@ -105,7 +105,8 @@ KYNHW_API void KYNHW_CALL OsaConsoleInput(const char *pszText);
    below; once the input has ended or failed, every later read says so again. Every other code,
    negative or above 0xFF, is a key. At the keyboard a key that is no character (an arrow, a
    function or editing key) comes as two codes, 0 or 0xE0 and then its scan code, as the Windows
-   console gives them. How lines of the command string end, and whether and how a typed line is
+   console gives them. Only the keyboard's keys pair: a byte 0 or 0xE0 of the command string
+   comes as one code, 0x100 or 0x1E0, whose low 8 bits are the byte. How lines of the command string end, and whether and how a typed line is
    echoed, are the library's choice: the tool relies on neither. */
 #define OSA_KEY_END_OF_INPUT ((int32_t)-1) /* standard input or the keyboard is at its end */
 #define OSA_KEY_READ_ERROR   ((int32_t)-2) /* reading standard input or the keyboard failed */

@@ -186,6 +186,11 @@ TEST_F(Terminal, KeysThatAreNoLettersRunNoCommand)
                          "the access width. \nDo you want to exit (Y/N) Brd Address 0x3 = 0x00000000 (0 decimal)\n");
     TypeKeys(m_session, "q");
     EXPECT_EQ(WaitForEnd(m_session), 0);
+    ClosePty(m_session);
+    // From the command string a 0xE0 is one key: the next one still runs.
+    Start({"/Z\xe0hq"});
+    EXPECT_EQ(WaitForEnd(m_session), 0);
+    EXPECT_NE(m_session.strScreen.find(Crlf(kUnknown) + "Cmd  Synopsis"), std::string::npos) << m_session.strScreen;
 }
 
 // A long memory test at a terminal shows its progress, and the screen then reads exactly as

@@ -213,8 +213,11 @@ int32_t KYNHW_CALL OsaConsoleGetCh(void)
     OsaCheckSignal();
     if (g_nInjectedKeysUsed < g_anInjectedKeys.size())
         return g_anInjectedKeys[g_nInjectedKeysUsed++];
-    if (InputLeft())
-        return (unsigned char)*g_pszInput++;
+    // The command string's keys are single keys: its 0xE0 must not take the next one with it.
+    if (InputLeft()) {
+        int c = (unsigned char)*g_pszInput++;
+        return c == 0xE0 || c == 0 ? 0x100 | c : c;
+    }
     if (g_nInputGone != 0)
         return g_nInputGone;
     // Whoever answers through a pipe or at the keyboard sees the prompt first; an interrupt that
