@@ -42,6 +42,8 @@ bool HostWaitLogWritable(int fdLog, int nMilliseconds);
 bool HostCommitLog(int fdLog);
 // false with errno set on failure.
 bool HostCloseLog(int fdLog);
+// The log's file no longer has a name (it or its directory was removed during the run).
+bool HostLogRemoved(int fdLog);
 
 // pfnWritePending runs first in every signal handler the library installed, so that what
 // the console showed is in the log even when a signal ends the process at once.

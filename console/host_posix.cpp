@@ -235,6 +235,12 @@ bool HostCommitLog(int fdLog)
     return fsync(fdLog) == 0 || errno == EINVAL;
 }
 
+bool HostLogRemoved(int fdLog)
+{
+    struct stat info;
+    return fstat(fdLog, &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 0;
+}
+
 bool HostCloseLog(int fdLog)
 {
     return close(fdLog) == 0 || errno == EINTR;

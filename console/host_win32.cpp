@@ -142,6 +142,12 @@ bool HostCloseLog(int fdLog)
     return _close(fdLog) == 0;
 }
 
+// Windows removes no file that is open without FILE_SHARE_DELETE.
+bool HostLogRemoved(int)
+{
+    return false;
+}
+
 bool HostWaitLogWritable(int, int)
 {
     errno = EIO;

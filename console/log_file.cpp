@@ -32,17 +32,16 @@ volatile sig_atomic_t g_bLogWriting = 0;
 // limit would only raise another SIGXFSZ); the tool's own write then fails and says so.
 volatile sig_atomic_t g_bSignalWriteFailed = 0;
 
-// Set while the log is closed: from then on a pipe's reader is waited for only while it reads.
+// Set while the log is closed, an interrupt's way out included.
 bool g_bLogClosing = false;
-// How long a closing log waits for a pipe's reader to take some text.
-const int kClosingWaitMs = 200;
 
-// A pipe whose reader is slow is waited for. A signal that comes meanwhile may be an interrupt:
-// the library's next call ends the run then. While the log closes, a reader that takes nothing
-// for a while is no longer waited for (errno ETIMEDOUT).
+// A pipe whose reader is slow is waited for, however long it pauses. A signal that comes
+// meanwhile may be an interrupt: the library's next call ends the run then. While the log
+// closes the run is ending already: its lines are still waited for, and a second interrupt
+// ends the process at once.
 bool WaitForRoom()
 {
-    if (HostWaitLogWritable(g_fdLog, g_bLogClosing ? kClosingWaitMs : -1))
+    if (HostWaitLogWritable(g_fdLog, -1))
         return true;
     if (errno != EINTR)
         return false;
@@ -83,7 +82,7 @@ void LogFailed()
     int nErrno = errno;
     g_bLogFailed = true;
     g_nLogUsed = g_nLogWritten = 0;
-    g_pfnLogFailed(g_pszLogName, nErrno == ETIMEDOUT ? "its reader stopped reading" : strerror(nErrno));
+    g_pfnLogFailed(g_pszLogName, nErrno == ENOENT ? "the file was removed" : strerror(nErrno));
 }
 
 // The buffer's text to the system.
@@ -208,6 +207,11 @@ void LogFlush(bool bCommit)
         WriteBuffered();
     if (bCommit && LogOpen() && !HostCommitLog(g_fdLog))
         LogFailed();
+    // A file removed with its directory takes every write and keeps none of it.
+    if (LogOpen() && HostLogRemoved(g_fdLog)) {
+        errno = ENOENT;
+        LogFailed();
+    }
 }
 
 int CloseLogFile(int nStatus)

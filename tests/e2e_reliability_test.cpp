@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -535,7 +536,7 @@ TEST(LogFailure, AWritePastTheFileSizeLimitFailsAndTheRunStillEnds)
 
 // A log that is a pipe: a reader that stops reading never makes the run unkillable, and one that
 // goes away makes a failed write like any other, not a death by SIGPIPE.
-TEST(LogFailure, APipeLogsReaderThatStopsOrGoesAway)
+TEST(LogFailure, APipeLogsReaderThatStopsPausesOrGoesAwayAndALogRemoved)
 {
     if (ToolIsWindows())
         GTEST_SKIP() << "no named pipes in the file system";
@@ -544,6 +545,7 @@ TEST(LogFailure, APipeLogsReaderThatStopsOrGoesAway)
         ASSERT_EQ(mkfifo((strDir + "/DuzeDevazu.log").c_str(), 0644), 0);
         fdReader = open((strDir + "/DuzeDevazu.log").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     };
+    // A reader that stopped: the way out waits for it as the run did, and a second interrupt ends it.
     for (int nSignal : {SIGTERM, SIGINT}) {
         ToolCase toolCase;
         toolCase.aArgs = {"-ZM0;0x4000000;q"};
@@ -552,21 +554,75 @@ TEST(LogFailure, APipeLogsReaderThatStopsOrGoesAway)
         toolCase.setUp = MakePipeWithReader;
         ToolProcess process = StartDuze(toolCase);
         WaitForConsoleToStall(process);
-        kill(process.nPid, nSignal);
+        std::string strStat = "/proc/" + std::to_string(process.nPid) + "/stat";
+        WaitUntil([&] {
+            kill(process.nPid, nSignal);
+            usleep(100000);
+            return ReadFile(strStat).find(") Z") != std::string::npos;
+        });
         ToolRun run = FinishDuze(process);
         close(fdReader);
         EXPECT_EQ(run.nStatus, 128 + nSignal);
     }
+    // A reader that pauses longer than a moment between reads still gets every line shown.
+    {
+        ToolCase toolCase;
+        toolCase.aArgs = {"-ZM0;0x4000000;q"};
+        toolCase.env["KYNSIM_MEMORY"] = "zero";
+        toolCase.strLogName = "none";
+        toolCase.setUp = MakePipeWithReader;
+        ToolProcess process = StartDuze(toolCase);
+        std::string strRead;
+        bool bInterrupted = false;
+        for (;;) {
+            struct pollfd wait = {fdReader, POLLIN, 0};
+            poll(&wait, 1, 60000);
+            char acChunk[65536];
+            ssize_t n = read(fdReader, acChunk, bInterrupted ? 16384 : sizeof acChunk);
+            if (n == 0 || (n < 0 && errno != EAGAIN))
+                break;
+            if (n > 0)
+                strRead.append(acChunk, (size_t)n);
+            if (!bInterrupted && strRead.size() > (1u << 20)) {
+                kill(process.nPid, SIGINT);
+                bInterrupted = true;
+            }
+            if (bInterrupted)
+                usleep(300000);
+        }
+        close(fdReader);
+        ToolRun run = FinishDuze(process);
+        EXPECT_EQ(run.nStatus, 128 + SIGINT);
+        EXPECT_EQ(run.strConsole, kBanner + strRead);
+    }
+    // A log whose directory is removed during the run keeps nothing: the run says so.
+    ToolCase removed;
+    removed.bStdinPipe = true;
+    removed.strInput = "h";
+    removed.aArgs = {"/LSUB/LOG.TXT"};
+    removed.aMakeDirs = {"SUB"};
+    removed.strLogName = "none";
+    ToolProcess process = StartDuze(removed);
+    EXPECT_TRUE(
+        WaitForConsole(process, (long)(strlen(kBanner) + StartupLog("SUB/LOG.TXT").size() + strlen(kExpectedHelp))));
+    EXPECT_EQ(unlink((process.strDir + "/SUB/LOG.TXT").c_str()), 0);
+    EXPECT_EQ(rmdir((process.strDir + "/SUB").c_str()), 0);
+    ASSERT_EQ(write(process.fdStdin, "hq", 2), 2);
+    ToolRun run = FinishDuze(process);
+    EXPECT_EQ(run.nStatus, 255);
+    EXPECT_EQ(run.strConsole, kBanner + StartupLog("SUB/LOG.TXT") + kExpectedHelp + kExpectedHelp +
+                                  "Error: Writing log file SUB/LOG.TXT failed: the file was removed\n");
+
     ToolCase toolCase;
     toolCase.bStdinPipe = true;
     toolCase.strInput = "h";
     toolCase.strLogName = "none";
     toolCase.setUp = MakePipeWithReader;
-    ToolProcess process = StartDuze(toolCase);
+    process = StartDuze(toolCase);
     EXPECT_TRUE(WaitForConsole(process, (long)(strlen(kBanner) + StartupLog().size() + strlen(kExpectedHelp))));
     close(fdReader);
     ASSERT_EQ(write(process.fdStdin, "hq", 2), 2);
-    ToolRun run = FinishDuze(process);
+    run = FinishDuze(process);
     EXPECT_EQ(run.nStatus, 255);
     EXPECT_EQ(run.strConsole, kBanner + StartupLog() + kExpectedHelp + kExpectedHelp +
                                   "Error: Writing log file DuzeDevazu.log failed: Broken pipe\n");
