@@ -17,6 +17,8 @@ namespace {
 
 // Whether keys come from a terminal, where reads wait for a person; looked up once.
 int g_nInputIsTerminal = -1;
+// Whether the screen is a terminal, which shows each text at once; looked up once.
+int g_nOutputIsTerminal = -1;
 // The last text the tool gave the log, and the screen, left its line open (it did not end in a
 // line end): the tool's own error lines start a line of their own. Reads do not change it: what
 // the console echoes is the console's affair.
@@ -46,6 +48,13 @@ void LogScreenFailure()
 
 void ToScreen(const char *pszFormat, va_list args)
 {
+    // A terminal shows each text at once: the log is handed to the system first, so that even a
+    // SIGKILL leaves every line the screen showed in the log. A file or pipe gets the screen's
+    // text in blocks, as the log does.
+    if (g_nOutputIsTerminal < 0)
+        g_nOutputIsTerminal = HostOutputIsTerminal() ? 1 : 0;
+    if (g_nOutputIsTerminal == 1)
+        LogFlush(false);
     if (!g_bScreenFailed && OsaConsolePrintF(pszFormat, args) < 0) {
         g_bScreenFailed = true;
         snprintf(g_szScreenFailure, sizeof g_szScreenFailure, "%sError: Writing the console failed: %s\n",

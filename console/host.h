@@ -12,6 +12,8 @@
 void HostOpenStandardDescriptors();
 
 bool HostInputIsTerminal();
+// Standard output is a terminal or console, which shows each text at once.
+bool HostOutputIsTerminal();
 // A clock in milliseconds for measuring spans; its start is arbitrary and it may wrap.
 uint32_t HostMilliseconds();
 

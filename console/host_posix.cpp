@@ -59,6 +59,11 @@ bool HostInputIsTerminal()
     return isatty(STDIN_FILENO) != 0;
 }
 
+bool HostOutputIsTerminal()
+{
+    return isatty(STDOUT_FILENO) != 0;
+}
+
 namespace {
 
 void ToConsole(const char *pszFormat, ...)

@@ -31,6 +31,11 @@ bool HostInputIsTerminal()
     return _isatty(_fileno(stdin)) != 0;
 }
 
+bool HostOutputIsTerminal()
+{
+    return _isatty(_fileno(stdout)) != 0;
+}
+
 namespace {
 
 // What the cursor's row held when the progress line was drawn over it, read from the console

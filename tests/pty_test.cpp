@@ -572,3 +572,15 @@ TEST(TerminalJobs, EveryStopWritesTheLogAndAKilledJobEnds)
     EXPECT_TRUE(TerminalRestored(session));
     ClosePty(session);
 }
+
+// Killed outright at a terminal: every line the screen showed is in the log all the same.
+TEST(TerminalKilled, NoLineTheScreenShowedIsLost)
+{
+    PtySession session = StartInPty({kMemoryTestOnZeros}, {{"KYNSIM_MEMORY", "zero"}});
+    ASSERT_TRUE(WaitForScreen(session, "Memory error at Address 0x1000 ", 60000)) << session.strScreen;
+    kill(session.nPid, SIGKILL);
+    EXPECT_EQ(WaitForEnd(session, 60000), 128 + SIGKILL);
+    DrainScreen(session, 100);
+    ExpectShownLinesInTheLog(session.strScreen, ReadFile(session.strDir + "/DuzeDevazu.log"));
+    ClosePty(session);
+}
