@@ -76,8 +76,8 @@ void ToConsole(const char *pszFormat, ...)
 
 } // namespace
 
-// A terminal that knows the cursor sequences (save, restore, index, reverse index, erase to the
-// line's end) and tells its width.
+// A terminal that knows the cursor sequences (save, restore, index, reverse index, erase below)
+// and tells its width.
 bool HostProgressPossible()
 {
     const char *pszTerm = getenv("TERM");
@@ -89,6 +89,8 @@ bool HostProgressPossible()
 // On the row below the cursor, which keeps its place: nothing on the cursor's row is touched,
 // whatever the console echoed there. The first draw makes that row (the screen scrolls when
 // the cursor is on its last row); the text stops a column short of the edge, so it never wraps.
+// Everything below the cursor's row is erased, not only that row: a terminal narrowed meanwhile
+// may have wrapped the last line drawn onto the rows under it.
 void HostProgressDraw(const char *pszText, bool *pbShown)
 {
     struct winsize size;
@@ -96,12 +98,12 @@ void HostProgressDraw(const char *pszText, bool *pbShown)
         return;
     bool bFirst = !*pbShown;
     *pbShown = true;
-    ToConsole("%s\0337\033D\r%.*s\033[K\0338", bFirst ? "\033D\033M" : "", (int)size.ws_col - 1, pszText);
+    ToConsole("%s\0337\033D\r\033[J%.*s\0338", bFirst ? "\033D\033M" : "", (int)size.ws_col - 1, pszText);
 }
 
 void HostProgressErase()
 {
-    ToConsole("\0337\033D\r\033[K\0338");
+    ToConsole("\0337\033D\r\033[J\0338");
 }
 
 uint32_t HostMilliseconds()

@@ -223,11 +223,15 @@ std::string Render(const std::string &strShown, size_t nColumns)
             } else if (cNext == 'M') {
                 nRow -= nRow > 0 ? 1 : 0;
             } else if (cNext == '[') {
-                // Parameters up to the final byte; of these only erase to the line's end acts here.
+                // Parameters up to the final byte; of these only erase to the line's end and erase
+                // below act here.
                 while (i + 1 < strShown.size() && (strShown[i + 1] < '@' || strShown[i + 1] > '~'))
                     ++i;
-                if (i + 1 < strShown.size() && strShown[++i] == 'K' && aLines[nRow].size() > nColumn)
+                char cFinal = i + 1 < strShown.size() ? strShown[++i] : '\0';
+                if ((cFinal == 'K' || cFinal == 'J') && aLines[nRow].size() > nColumn)
                     aLines[nRow].resize(nColumn);
+                if (cFinal == 'J')
+                    aLines.resize(nRow + 1);
             }
             continue;
         }

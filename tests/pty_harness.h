@@ -45,7 +45,7 @@ bool TerminalRestored(const PtySession &session);
 // The screen as a terminal of nColumns leaves it: a carriage return goes back to the line's
 // start, a backspace one column, text overwrites what was there and wraps at the last column;
 // the cursor sequences a progress line uses (save, restore, index, reverse index, erase to the
-// line's end) act as on a VT100; blanks at line ends and empty lines at the end do not show.
+// line's end, erase below) act as on a VT100; blanks at line ends and empty lines at the end do not show.
 std::string Render(const std::string &strShown, size_t nColumns = 1000);
 void ClosePty(PtySession &session);
 

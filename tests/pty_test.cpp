@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -251,6 +252,28 @@ TEST(TerminalProgress, TheScreenReadsAsWithoutTheProgressLine)
         EXPECT_FALSE(bDrawnWithout);
         EXPECT_EQ(strWith, strWithout);
     }
+}
+
+// A terminal narrowed during the run may wrap the last progress line onto the rows below: the next
+// draw erases everything below the cursor's row, not only the row it draws on.
+TEST(TerminalProgress, ANarrowedTerminalKeepsNoFragments)
+{
+    PtyStart start;
+    start.strTool = PROGRESS_TOOL_PATH;
+    start.nColumns = 200;
+    PtySession session = StartInPty({"-ZM0;0x4000000;q"}, {{"KYNSIM_MEMORY", "address"}, {"DUZE_PROGRESS_FIRST_MS", "0"},
+                                                           {"DUZE_PROGRESS_REDRAW_MS", "0"}}, start);
+    ASSERT_TRUE(WaitForScreen(session, "Writing: ", 60000));
+    struct winsize size = {24, 40, 0, 0};
+    ioctl(session.fdMaster, TIOCSWINSZ, &size);
+    size_t nMark = session.strScreen.size();
+    ASSERT_TRUE(WaitForScreen(session, "\0338", 60000, nMark));
+    size_t nDraw = session.strScreen.find("\0337\033D\r", nMark);
+    ASSERT_NE(nDraw, std::string::npos);
+    EXPECT_EQ(session.strScreen.substr(nDraw + 5, 3), "\033[J");
+    kill(session.nPid, SIGINT);
+    WaitForEnd(session, 60000);
+    ClosePty(session);
 }
 
 // Ctrl-C in the middle of the test: the run ends and takes its progress line with it, also when
