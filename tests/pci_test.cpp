@@ -335,6 +335,7 @@ TEST(Pci, MalformedSettingsStopTheRunNamingThem)
         const char *pszName;
         const char *pszValue;
         const char *pszWhy;
+        void (*pfnSpoil)(const std::string &strDir) = nullptr; // changes the fake tree first
     } aCases[] = {
         {"KYNPCI_IDS", "6", "'6' is not CODE=VENDOR:DEVICE[,VENDOR:DEVICE...] with a board type code"},
         {"KYNPCI_IDS", "6=1af4", "'1af4' is not VENDOR:DEVICE in hexadecimal, as lspci -d takes it"},
@@ -342,6 +343,17 @@ TEST(Pci, MalformedSettingsStopTheRunNamingThem)
         {"KYNPCI_DEVICE", "03:00", "'03:00' is not [[DOMAIN:]BUS:]DEVICE.FUNCTION, as lspci -s takes it"},
         {"KYNPCI_BAR", "6", "'6' is not a BAR number from 0 to 5"},
         {"KYNPCI_SYSFS", "nowhere", "no directory nowhere/devices"},
+        // A tree that is not the kernel's, which others may write or whose device files are links.
+        {"KYNPCI_SYSFS", "sys", "group or others may write sys/devices (mode 0777)",
+         [](const std::string &strDir) { chmod((strDir + "/sys/devices").c_str(), 0777); }},
+        {"KYNPCI_SYSFS", "sys", "sys/devices/0000:03:00.0 belongs to user 1, neither root nor you",
+         [](const std::string &strDir) { EXPECT_EQ(chown((strDir + "/" + kBoard).c_str(), 1, 1), 0); }},
+        {"KYNPCI_SYSFS", "sys",
+         "sys/devices/0000:03:00.0/resource0 is a link, and links are not followed in a tree that is not the kernel's",
+         [](const std::string &strDir) {
+             unlink((strDir + "/" + kBoard + "/resource0").c_str());
+             EXPECT_EQ(symlink("../../../victim", (strDir + "/" + kBoard + "/resource0").c_str()), 0);
+         }},
         {"KYNPCI_ALLOW_DRIVER", "yes", "'yes' is not 0 or 1"},
         {"KYNPCI_ENABLE", "2", "'2' is not 0 or 1"},
         {"KYNPCI_IDS", "0x6=1af4:1045", "board type code '0x6' is not decimal"},
@@ -351,7 +363,15 @@ TEST(Pci, MalformedSettingsStopTheRunNamingThem)
         {"KYNPCI_TYPO", "1", "unknown setting"},
     };
     for (const auto &c : aCases) {
-        ToolRun run = RunDuze(PciCase("q", {{c.pszName, c.pszValue}}));
+        if (strstr(c.pszWhy, "belongs to user") != nullptr && geteuid() != 0)
+            continue; // only root can give a directory to another user
+        ToolCase toolCase = PciCase("q", {{c.pszName, c.pszValue}});
+        toolCase.setUp = [&c](const std::string &strDir) {
+            MakeTree(strDir, FakeTree());
+            if (c.pfnSpoil != nullptr)
+                c.pfnSpoil(strDir);
+        };
+        ToolRun run = RunDuze(toolCase);
         SCOPED_TRACE(c.pszName);
         EXPECT_EQ(run.nStatus, 2);
         EXPECT_EQ(run.strConsole, "");

@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -97,6 +99,58 @@ bool ParseBar(const std::string &strValue, PciSettings &settings, std::string &s
     return true;
 }
 
+// A directory of a tree that is not the kernel's: another user who may write it could plant links
+// for root to write through, as a settings file others may write could point root at any device.
+bool TrustedDirectory(const std::string &strDir, std::string &strWhy, bool bRoot = false)
+{
+    struct stat info;
+    char szMode[16];
+    if ((bRoot ? stat(strDir.c_str(), &info) : lstat(strDir.c_str(), &info)) != 0 || !S_ISDIR(info.st_mode)) {
+        strWhy = strDir + " is not a directory (links are not followed in a tree that is not the kernel's)";
+        return false;
+    }
+    if (info.st_uid != 0 && info.st_uid != geteuid()) {
+        strWhy = strDir + " belongs to user " + std::to_string((unsigned)info.st_uid) + ", neither root nor you";
+        return false;
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        snprintf(szMode, sizeof szMode, "%04o", (unsigned)(info.st_mode & 07777));
+        strWhy = "group or others may write " + strDir + " (mode " + szMode + ")";
+        return false;
+    }
+    return true;
+}
+
+// Every directory of the tree down to each device's, and no device file a link.
+bool TrustedTree(const std::string &strRoot, std::string &strWhy)
+{
+    if (!TrustedDirectory(strRoot, strWhy, true) || !TrustedDirectory(strRoot + "/devices", strWhy))
+        return false;
+    DIR *pDevices = opendir((strRoot + "/devices").c_str());
+    bool bTrusted = pDevices != nullptr;
+    for (dirent *pEntry; bTrusted && (pEntry = readdir(pDevices)) != nullptr;) {
+        if (pEntry->d_name[0] == '.')
+            continue;
+        std::string strDevice = strRoot + "/devices/" + pEntry->d_name;
+        bTrusted = TrustedDirectory(strDevice, strWhy);
+        DIR *pFiles = bTrusted ? opendir(strDevice.c_str()) : nullptr;
+        for (dirent *pFile; pFiles != nullptr && bTrusted && (pFile = readdir(pFiles)) != nullptr;) {
+            struct stat info;
+            std::string strFile = strDevice + "/" + pFile->d_name;
+            // The driver link is only read, never opened.
+            if (strcmp(pFile->d_name, "driver") != 0 && lstat(strFile.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+                strWhy = strFile + " is a link, and links are not followed in a tree that is not the kernel's";
+                bTrusted = false;
+            }
+        }
+        if (pFiles != nullptr)
+            closedir(pFiles);
+    }
+    if (pDevices != nullptr)
+        closedir(pDevices);
+    return bTrusted;
+}
+
 bool ParseSysfs(const std::string &strValue, PciSettings &settings, std::string &strWhy)
 {
     struct stat info;
@@ -104,6 +158,12 @@ bool ParseSysfs(const std::string &strValue, PciSettings &settings, std::string 
         strWhy = "no directory " + strValue + "/devices";
         return false;
     }
+    // The kernel's own tree is sysfs; any other is files that someone made.
+    const long kSysfsMagic = 0x62656572;
+    struct statfs fs;
+    settings.bKernelTree = statfs(strValue.c_str(), &fs) == 0 && (long)fs.f_type == kSysfsMagic;
+    if (!settings.bKernelTree && !TrustedTree(strValue, strWhy))
+        return false;
     settings.strSysfs = strValue;
     return true;
 }

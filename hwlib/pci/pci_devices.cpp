@@ -378,7 +378,8 @@ KYN_RESULT MapBar(PciObject &board)
     char szWhat[64];
     snprintf(szWhat, sizeof szWhat, "the mapping of BAR%d of %s", board.nBar, board.strSlot.c_str());
     std::string strLockdown = PciLockdown();
-    int fd = open(strPath.c_str(), O_RDWR | O_SYNC | O_CLOEXEC);
+    // Another tree's files are opened as they are, never through a link.
+    int fd = open(strPath.c_str(), O_RDWR | O_SYNC | O_CLOEXEC | (PciGetSettings().bKernelTree ? 0 : O_NOFOLLOW));
     if (fd < 0 && (errno == EACCES || errno == EPERM) && !strLockdown.empty())
         return LockdownFailure(strLockdown, szWhat);
     if (fd < 0 && (errno == EACCES || errno == EPERM))

@@ -59,6 +59,9 @@ struct PciSettings {
     std::string strDevice;
     int nBar = -1;                 // KYNPCI_BAR; -1: the first memory BAR
     std::string strSysfs = "/sys/bus/pci";
+    // The tree is the kernel's sysfs: its files are the kernel's, links and all. Another tree's
+    // device files are opened without following links.
+    bool bKernelTree = true;
     bool bAllowDriver = false;     // KYNPCI_ALLOW_DRIVER
     bool bEnable = false;          // KYNPCI_ENABLE: turn on a device's memory decoding as its driver would
     std::string strTracePath;      // KYNPCI_TRACE
