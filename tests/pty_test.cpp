@@ -89,8 +89,15 @@ TEST_F(Terminal, DigitsAreEchoedAndBackspaceEditsThem)
     ASSERT_TRUE(WaitForScreen(m_session, "Which Address (0x0): \r\nBrd Address 0x0 = 0x0000 (0 decimal)\r\n"))
         << m_session.strScreen;
     EXPECT_NE(m_session.strScreen.find("Which Address (0x8): \t\r\nBrd Address 0x0 = "), std::string::npos);
-    TypeKeys(m_session, "Q");
-    EXPECT_EQ(WaitForEnd(m_session), 0);
+    // Ctrl-D is no part of a number; on an empty line it is the input's end (the terminal turns
+    // Ctrl-Z into a stop before it could be a key).
+    TypeKeys(m_session, "i4\x04\r");
+    ASSERT_TRUE(WaitForScreen(m_session, "Which Address (0x0): 4\r\nBrd Address 0x4 = ")) << m_session.strScreen;
+    TypeKeys(m_session, "i\x04");
+    EXPECT_EQ(WaitForEnd(m_session), 1);
+    EXPECT_NE(m_session.strScreen.find("Which Address (0x4): \r\n\r\nError: End of input in the middle of a command"),
+              std::string::npos)
+        << m_session.strScreen;
     EXPECT_TRUE(TerminalRestored(m_session));
 }
 
