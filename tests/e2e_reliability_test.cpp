@@ -714,6 +714,22 @@ TEST(HostileInput, APipedScriptsLastLineNeedsNoLineEnd)
     EXPECT_EQ(run.strLog, StartupLog() + kWrite + "Which Value (0x0): Wrote 0000000F to Brd Address 0x10\n");
 }
 
+// Standard output a pipe another program left non-blocking: a full pipe is waited for, not a failure.
+TEST(ConsoleFailure, ANonBlockingPipeIsWaitedForNotFailed)
+{
+    if (ToolIsWindows())
+        GTEST_SKIP() << "no non-blocking pipes";
+    ToolCase toolCase;
+    toolCase.aArgs = {"-ZM0;0x40000;q"};
+    toolCase.env["KYNSIM_MEMORY"] = "zero";
+    toolCase.eStdout = ToolCase::kStdoutPipe;
+    toolCase.inChild = [] { fcntl(1, F_SETFL, fcntl(1, F_GETFL) | O_NONBLOCK); };
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_GT(run.strLog.size(), 1u << 20);
+    EXPECT_EQ(run.strConsole, kBanner + run.strLog);
+}
+
 // A console that cannot be written: the log says so, standard error gets the reason once, nothing
 // more is tried on the console, and the run ends with -1 however it ends. With SIGPIPE at its
 // default a broken pipe ends the run by the signal, the log holding every line up to it.
