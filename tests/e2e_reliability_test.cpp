@@ -545,14 +545,14 @@ TEST(LogFailure, APipeLogsReaderThatStopsPausesOrGoesAwayAndALogRemoved)
         ASSERT_EQ(mkfifo((strDir + "/DuzeDevazu.log").c_str(), 0644), 0);
         fdReader = open((strDir + "/DuzeDevazu.log").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     };
+    ToolCase failing;
+    failing.aArgs = {"-ZM0;0x4000000;q"};
+    failing.env["KYNSIM_MEMORY"] = "zero";
+    failing.strLogName = "none";
+    failing.setUp = MakePipeWithReader;
     // A reader that stopped: the way out waits for it as the run did, and a second interrupt ends it.
     for (int nSignal : {SIGTERM, SIGINT}) {
-        ToolCase toolCase;
-        toolCase.aArgs = {"-ZM0;0x4000000;q"};
-        toolCase.env["KYNSIM_MEMORY"] = "zero";
-        toolCase.strLogName = "none";
-        toolCase.setUp = MakePipeWithReader;
-        ToolProcess process = StartDuze(toolCase);
+        ToolProcess process = StartDuze(failing);
         WaitForConsoleToStall(process);
         std::string strStat = "/proc/" + std::to_string(process.nPid) + "/stat";
         WaitUntil([&] {
@@ -566,12 +566,7 @@ TEST(LogFailure, APipeLogsReaderThatStopsPausesOrGoesAwayAndALogRemoved)
     }
     // A reader that pauses longer than a moment between reads still gets every line shown.
     {
-        ToolCase toolCase;
-        toolCase.aArgs = {"-ZM0;0x4000000;q"};
-        toolCase.env["KYNSIM_MEMORY"] = "zero";
-        toolCase.strLogName = "none";
-        toolCase.setUp = MakePipeWithReader;
-        ToolProcess process = StartDuze(toolCase);
+        ToolProcess process = StartDuze(failing);
         std::string strRead;
         bool bInterrupted = false;
         for (;;) {

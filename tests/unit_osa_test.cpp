@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "osa_host.h"
 #include "printable.h"
@@ -29,7 +30,10 @@ public:
         dup2(m_fdSaved, 0);
         close(m_fdSaved);
     }
-    void Type(const std::string &strBytes) { EXPECT_EQ(write(m_fdWrite, strBytes.data(), strBytes.size()), (ssize_t)strBytes.size()); }
+    void Type(const std::string &strBytes)
+    {
+        EXPECT_EQ(write(m_fdWrite, strBytes.data(), strBytes.size()), (ssize_t)strBytes.size());
+    }
 
 private:
     int m_fdSaved = -1;
@@ -41,29 +45,36 @@ private:
 // Each key's sequence, as terminals send it, comes as the two codes the Windows console gives.
 TEST(OsaKeys, TerminalSequencesBecomeTwoCodes)
 {
+    // Each key, as the Windows console gives it, and the sequences terminals send for it (with
+    // modifiers, which leave the key as it is); a sequence nobody knows is still one key.
     const struct {
-        const char *pszSequence;
+        const char *pszKey;
         int nPrefix;
         int nScan;
+        std::vector<const char *> apszSequences;
     } aKeys[] = {
-        {"[A", 0xE0, 0x48},   {"OA", 0xE0, 0x48},   {"[B", 0xE0, 0x50},   {"OB", 0xE0, 0x50},   {"[C", 0xE0, 0x4D},
-        {"OC", 0xE0, 0x4D},   {"[D", 0xE0, 0x4B},   {"OD", 0xE0, 0x4B},   {"[H", 0xE0, 0x47},   {"OH", 0xE0, 0x47},
-        {"[1~", 0xE0, 0x47},  {"[7~", 0xE0, 0x47},  {"[F", 0xE0, 0x4F},   {"OF", 0xE0, 0x4F},   {"[4~", 0xE0, 0x4F},
-        {"[8~", 0xE0, 0x4F},  {"[2~", 0xE0, 0x52},  {"[3~", 0xE0, 0x53},  {"[5~", 0xE0, 0x49},  {"[6~", 0xE0, 0x51},
-        {"OP", 0, 0x3B},      {"OQ", 0, 0x3C},      {"OR", 0, 0x3D},      {"OS", 0, 0x3E},      {"[11~", 0, 0x3B},
-        {"[12~", 0, 0x3C},    {"[13~", 0, 0x3D},    {"[14~", 0, 0x3E},    {"[15~", 0, 0x3F},    {"[17~", 0, 0x40},
-        {"[18~", 0, 0x41},    {"[19~", 0, 0x42},    {"[20~", 0, 0x43},    {"[21~", 0, 0x44},    {"[23~", 0xE0, 0x85},
-        {"[24~", 0xE0, 0x86},
-        // Modifiers leave the key as it is; a sequence nobody knows is still one key.
-        {"[1;5D", 0xE0, 0x4B}, {"[5;5~", 0xE0, 0x49}, {"[99~", 0xE0, 0}, {"[Z", 0xE0, 0},
+        {"Up", 0xE0, 0x48, {"[A", "OA"}},          {"Down", 0xE0, 0x50, {"[B", "OB"}},
+        {"Right", 0xE0, 0x4D, {"[C", "OC"}},       {"Left", 0xE0, 0x4B, {"[D", "OD", "[1;5D"}},
+        {"Home", 0xE0, 0x47, {"[H", "OH", "[1~", "[7~"}}, {"End", 0xE0, 0x4F, {"[F", "OF", "[4~", "[8~"}},
+        {"Insert", 0xE0, 0x52, {"[2~"}},           {"Delete", 0xE0, 0x53, {"[3~"}},
+        {"Page Up", 0xE0, 0x49, {"[5~", "[5;5~"}}, {"Page Down", 0xE0, 0x51, {"[6~"}},
+        {"F1", 0, 0x3B, {"OP", "[11~"}},           {"F2", 0, 0x3C, {"OQ", "[12~"}},
+        {"F3", 0, 0x3D, {"OR", "[13~"}},           {"F4", 0, 0x3E, {"OS", "[14~"}},
+        {"F5", 0, 0x3F, {"[15~"}},                 {"F6", 0, 0x40, {"[17~"}},
+        {"F7", 0, 0x41, {"[18~"}},                 {"F8", 0, 0x42, {"[19~"}},
+        {"F9", 0, 0x43, {"[20~"}},                 {"F10", 0, 0x44, {"[21~"}},
+        {"F11", 0xE0, 0x85, {"[23~"}},             {"F12", 0xE0, 0x86, {"[24~"}},
+        {"a key nobody knows", 0xE0, 0, {"[99~", "[Z"}},
     };
     InputPipe input;
     for (const auto &key : aKeys) {
-        SCOPED_TRACE(key.pszSequence);
-        input.Type(std::string("\x1b") + key.pszSequence + "k");
-        EXPECT_EQ(OsaHostReadKey(), key.nPrefix);
-        EXPECT_EQ(OsaHostReadKey(), key.nScan);
-        EXPECT_EQ(OsaHostReadKey(), 'k');
+        for (const char *pszSequence : key.apszSequences) {
+            SCOPED_TRACE(std::string(key.pszKey) + " " + pszSequence);
+            input.Type(std::string("\x1b") + pszSequence + "k");
+            EXPECT_EQ(OsaHostReadKey(), key.nPrefix);
+            EXPECT_EQ(OsaHostReadKey(), key.nScan);
+            EXPECT_EQ(OsaHostReadKey(), 'k');
+        }
     }
     // An Escape on its own, then keys that begin no sequence, in their order.
     input.Type("\x1b");
