@@ -203,6 +203,10 @@ TEST(Startup, EveryWayOutEndsTheConsoleAndReleasesInItsOrder)
     EXPECT_EQ(strQueries.substr(0, strQueries.find("(0x20")),
               "GetAttributeValueSz(0xfffffffe, 9, 255) = 0\nGetAttributeValueSz(0xfffffffe, 11, 64) = 0\n"
               "GetAttributeValueSz(0, 9, 255) = 0\nGetAttributeValueSz");
+    // A trace to a device (the null device) is written, not emptied.
+    toolCase.env["KYNSIM_TRACE"] = "/dev/null";
+    toolCase.strInput = "q";
+    ExpectSession(RunDuze(toolCase), 0, "");
 }
 
 TEST(Startup, DeviceWithoutTypeAndNumberAttributesShows999)
