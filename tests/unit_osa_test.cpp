@@ -1,13 +1,16 @@
 // unit_osa_test.cpp - the console both libraries share: keys from terminal sequences, names made printable.
 #include <gtest/gtest.h>
 
+#include <errno.h>
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
 #include <vector>
 
 #include "osa_host.h"
+#include "osa_output.h"
 #include "printable.h"
 
 namespace {
@@ -90,4 +93,32 @@ TEST(OsaNames, ControlBytesAreEscaped)
     EXPECT_EQ(Printable("plain/name.log"), "plain/name.log");
     EXPECT_EQ(Printable("\x1b[2J\x07\x01\x1f\x7f\\ \xe9"), "\\e[2J\\x07\\x01\\x1F\\x7F\\ \xe9");
     EXPECT_EQ(Printable(std::string("a\0b", 3)), "a\\x00b");
+}
+
+// A console that cannot be written stays failed: every later text fails too, writes nothing, and
+// says why with the first failure's errno. In a child, as the failure lasts for the process.
+TEST(OsaOutput, AFailedConsoleStaysFailedAndSaysWhy)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        int fdFull = open("/dev/full", O_WRONLY);
+        if (fdFull < 0 || dup2(fdFull, 1) < 0)
+            _exit(10);
+        // Held for a file, so the text is taken; the flush finds the disk full.
+        if (OsaOutputText("held", 4) != 4)
+            _exit(11);
+        if (OsaOutputFlush() || errno != ENOSPC)
+            _exit(12);
+        errno = 0;
+        if (OsaOutputText("more", 4) != -1 || errno != ENOSPC)
+            _exit(13);
+        errno = 0;
+        if (OsaOutputFlush() || errno != ENOSPC)
+            _exit(14);
+        _exit(0);
+    }
+    int nStatus = -1;
+    ASSERT_EQ(waitpid(pid, &nStatus, 0), pid);
+    EXPECT_TRUE(WIFEXITED(nStatus));
+    EXPECT_EQ(WEXITSTATUS(nStatus), 0);
 }
