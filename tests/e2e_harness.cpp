@@ -280,6 +280,7 @@ ToolRun FinishDuze(ToolProcess &process, int nDeadlineMs)
         usleep(5000);
     }
     run.nStatus = nWait == -1 ? -2 : WIFEXITED(nWait) ? WEXITSTATUS(nWait) : 128 + WTERMSIG(nWait);
+    run.bKilledBySignal = nWait != -1 && WIFSIGNALED(nWait);
     if (process.fdStdout >= 0) {
         char acChunk[65536];
         for (ssize_t n; (n = read(process.fdStdout, acChunk, sizeof acChunk)) > 0;)

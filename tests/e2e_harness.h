@@ -29,6 +29,7 @@ struct ToolCase {
 
 struct ToolRun {
     int nStatus = -1000;     // exit status 0..255, or 128 + signal
+    bool bKilledBySignal = false; // ended by the signal itself, not by an exit with its number
     std::string strConsole;  // standard output
     std::string strError;    // standard error
     bool bLogExists = false;

@@ -472,6 +472,13 @@ TEST(Pci, TraceFileIsNotOpenedThroughAPlantedLink)
     run = RunDuze(toolCase);
     EXPECT_EQ(run.nStatus, 2);
     EXPECT_EQ(run.strError, "kynpci: bad setting KYNPCI_TRACE=out.txt: it is the tool's standard output\n");
+    toolCase = PciCase("q", {{"KYNPCI_TRACE", "in.txt"}});
+    toolCase.strStdinPath = "in.txt";
+    toolCase.setUp = [](const std::string &strDir) {
+        MakeTree(strDir, FakeTree());
+        WriteFile(strDir + "/in.txt", "q");
+    };
+    EXPECT_EQ(RunDuze(toolCase).strError, "kynpci: bad setting KYNPCI_TRACE=in.txt: it is the tool's standard input\n");
     // A link on the trace's path is judged as the file's own; the trace is never the log.
     toolCase = PciCase("q", {{"KYNPCI_TRACE", "shared/dir/trace.txt"}});
     toolCase.setUp = [](const std::string &strDir) {
