@@ -120,13 +120,16 @@ bool g_bLogIsPipe = false;
 // A reason that names the file, for the refusal's second line.
 char g_szWhy[1024];
 
-// Another descriptor of the run's own that writes the same file: the library's call trace.
+// Another descriptor of the run's that writes the same file: the library's call trace, or one
+// the run was started with.
 bool IsAFileTheRunWrites(int fd)
 {
     long nMax = sysconf(_SC_OPEN_MAX);
-    for (int fdOther = 3; fdOther < (nMax > 0 && nMax < 4096 ? nMax : 4096); ++fdOther)
-        if (fdOther != fd && SameFile(fd, fdOther))
+    for (int fdOther = 3; fdOther < (nMax > 0 && nMax < 4096 ? nMax : 4096); ++fdOther) {
+        int nFlags = fdOther != fd ? fcntl(fdOther, F_GETFL) : -1;
+        if (nFlags >= 0 && (nFlags & O_ACCMODE) != O_RDONLY && SameFile(fd, fdOther))
             return true;
+    }
     return false;
 }
 
@@ -172,7 +175,8 @@ int HostOpenLog(const char *pszName, const char **ppszWhy)
             if (SameFile(fdStd, fd))
                 *ppszWhy = s_apszStandard[fdStd];
         if (*ppszWhy == nullptr && IsAFileTheRunWrites(fd))
-            *ppszWhy = "The log file is the library's call trace: name another log with /L.";
+            *ppszWhy = "The log file is the library's call trace, or another file the run writes: name another "
+                       "log with /L.";
         if (*ppszWhy != nullptr) {
             close(fd);
             errno = EEXIST;
