@@ -342,6 +342,7 @@ TEST(Pci, MalformedSettingsStopTheRunNamingThem)
         {"KYNPCI_IDS", "6=1af4:1045;6=1af4:1041", "board type 6 is given twice"},
         {"KYNPCI_DEVICE", "03:00", "'03:00' is not [[DOMAIN:]BUS:]DEVICE.FUNCTION, as lspci -s takes it"},
         {"KYNPCI_BAR", "6", "'6' is not a BAR number from 0 to 5"},
+        {"KYNPCI_BAR", "\x1b[2J", "'\\e[2J' is not a BAR number from 0 to 5"},
         {"KYNPCI_SYSFS", "nowhere", "no directory nowhere/devices"},
         // A tree that is not the kernel's, which others may write or whose device files are links.
         {"KYNPCI_SYSFS", "sys", "group or others may write sys/devices (mode 0777)",
@@ -375,7 +376,9 @@ TEST(Pci, MalformedSettingsStopTheRunNamingThem)
         SCOPED_TRACE(c.pszName);
         EXPECT_EQ(run.nStatus, 2);
         EXPECT_EQ(run.strConsole, "");
-        EXPECT_EQ(run.strError, std::string("kynpci: bad setting ") + c.pszName + "=" + c.pszValue + ": " + c.pszWhy + "\n");
+        // Control bytes of a value come out escaped.
+        std::string strValue = c.pszValue[0] == '\x1b' ? std::string("\\e") + (c.pszValue + 1) : c.pszValue;
+        EXPECT_EQ(run.strError, std::string("kynpci: bad setting ") + c.pszName + "=" + strValue + ": " + c.pszWhy + "\n");
         EXPECT_FALSE(run.bLogExists);
     }
 }

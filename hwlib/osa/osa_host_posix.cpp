@@ -504,7 +504,7 @@ FILE *OsaHostCreateFile(const char *pszName, std::string &strWhy)
         std::string strMade = "user " + std::to_string(planted.nOwner) +
                               " made in a directory others may write: it is not followed";
         if (planted.bFound && planted.bDirectory)
-            strWhy = "its directory " + Printable(planted.strLink) + " is a link that " + strMade;
+            strWhy = "its directory " + planted.strLink + " is a link that " + strMade;
         else if (planted.bFound)
             strWhy = "it is a link that " + strMade;
         else

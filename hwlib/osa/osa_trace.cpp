@@ -5,7 +5,6 @@
 
 #include "osa_host.h"
 #include "osa_library.h"
-#include "printable.h"
 
 bool g_bOsaTracing = false;
 
@@ -30,7 +29,7 @@ void OsaTraceOpen(const std::string &strPath, const char *pszLibrary, const char
     std::string strWhy = "cannot create the file";
     g_pTrace = OsaHostCreateFile(strPath.c_str(), strWhy);
     if (g_pTrace == nullptr)
-        OsaFatal(std::string(pszLibrary) + ": bad setting " + pszSetting + "=" + Printable(strPath) + ": " + strWhy);
+        OsaFatal(std::string(pszLibrary) + ": bad setting " + pszSetting + "=" + strPath + ": " + strWhy);
     // Each record whole in the file at once: a run that an interrupt ends keeps every record.
     setvbuf(g_pTrace, nullptr, _IOLBF, 4096);
     atexit(CloseTrace);
