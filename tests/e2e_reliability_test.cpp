@@ -504,6 +504,27 @@ TEST(LogFailure, PlantedLinksAndTheToolsOwnOutputAreRefused)
     }
 }
 
+// Another user flips the log's name between a link and nothing while the tool opens it: what is
+// judged is the link itself, never a second look at the name.
+TEST(LogFailure, ALinkFlippedDuringTheOpenIsNotFollowed)
+{
+    if (ToolIsWindows() || geteuid() != 0)
+        GTEST_SKIP() << "only root can give a link to another user";
+    ToolCase toolCase;
+    toolCase.strInput = "q";
+    toolCase.strLogName = "none";
+    toolCase.aReadFiles = {"victim.txt"};
+    toolCase.env = {{"LD_PRELOAD", HOST_SPY_PATH}, {"LINK_FLIP", "DuzeDevazu.log:victim.txt"},
+                    {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
+    toolCase.setUp = [](const std::string &strDir) {
+        WriteFile(strDir + "/victim.txt", "keep\n");
+        chmod(strDir.c_str(), 01777);
+    };
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 255);
+    EXPECT_EQ(run.files["victim.txt"], "keep\n");
+}
+
 // Past the file-size limit a write fails once, with its message; SIGXFSZ never makes the run spin
 // where SIGTERM cannot end it, whether the screen or the log reaches the limit first.
 TEST(LogFailure, AWritePastTheFileSizeLimitFailsAndTheRunStillEnds)

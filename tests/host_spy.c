@@ -3,7 +3,10 @@
    waits at a terminal), with NO_NULL_DEVICE set the null device cannot be opened, as in a
    minimal container, and with SIGINT_AFTER_WRITE set the first write to standard output that
    holds its text is followed at once by SIGINT, as if Ctrl-C came the moment the text went out;
-   with SIGCONT_AT_END set, SIGCONT comes after every exit handler of the tool's has run. */
+   with SIGCONT_AT_END set, SIGCONT comes after every exit handler of the tool's has run; with
+   LINK_FLIP=NAME:TARGET the file NAME flips as another user (nobody) who races the tool would
+   flip it: every open finds NAME a link to TARGET of that user's, every second look at it with
+   lstat finds nothing there. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -12,6 +15,7 @@
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 int fsync(int fd)
@@ -31,8 +35,44 @@ int fsync(int fd)
     return s_pfnFsync(fd);
 }
 
+/* The planted link, back in place for an open; gone at every second lstat. */
+static int FlipsHere(const char *pszPath, int bLook)
+{
+    static int s_nLooks = 0;
+    const char *pszFlip = getenv("LINK_FLIP");
+    const char *pszColon = pszFlip != NULL ? strchr(pszFlip, ':') : NULL;
+    if (pszColon == NULL || strlen(pszPath) != (size_t)(pszColon - pszFlip) ||
+        strncmp(pszPath, pszFlip, (size_t)(pszColon - pszFlip)) != 0)
+        return 0;
+    if (bLook && ++s_nLooks % 2 == 0) {
+        unlink(pszPath);
+    } else if (symlink(pszColon + 1, pszPath) == 0 && lchown(pszPath, 65534, 65534) != 0) {
+        unlink(pszPath);
+    }
+    return 1;
+}
+
+int lstat(const char *pszPath, struct stat *pInfo)
+{
+    int (*pfnLstat)(const char *, struct stat *) = (int (*)(const char *, struct stat *))dlsym(RTLD_NEXT, "lstat");
+    FlipsHere(pszPath, 1);
+    return pfnLstat(pszPath, pInfo);
+}
+
+int openat(int fdDirectory, const char *pszPath, int nFlags, ...)
+{
+    va_list args;
+    va_start(args, nFlags);
+    mode_t nMode = (nFlags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, mode_t) : 0;
+    va_end(args);
+    int (*pfnOpenat)(int, const char *, int, ...) = (int (*)(int, const char *, int, ...))dlsym(RTLD_NEXT, "openat");
+    FlipsHere(pszPath, 0);
+    return pfnOpenat(fdDirectory, pszPath, nFlags, nMode);
+}
+
 static int OpenThrough(const char *pszCall, const char *pszPath, int nFlags, mode_t nMode)
 {
+    FlipsHere(pszPath, 0);
     if (getenv("NO_NULL_DEVICE") != NULL && strcmp(pszPath, "/dev/null") == 0) {
         errno = ENOENT;
         return -1;
