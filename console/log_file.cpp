@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <signal.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <atomic>
@@ -171,32 +170,6 @@ void LogWriteText(const char *pText, size_t nLength)
     // The text is in place before a signal handler can see it counted.
     std::atomic_signal_fence(std::memory_order_seq_cst);
     g_nLogUsed = g_nLogUsed + (sig_atomic_t)nLength;
-}
-
-void LogWriteV(const char *pszFormat, va_list args)
-{
-    if (!LogOpen())
-        return;
-    va_list argsAgain;
-    va_copy(argsAgain, args);
-    size_t nRoom = sizeof g_acLog - (size_t)g_nLogUsed;
-    int nLength = vsnprintf(g_acLog + g_nLogUsed, nRoom, pszFormat, args);
-    if (nLength >= 0 && (size_t)nLength < nRoom) {
-        std::atomic_signal_fence(std::memory_order_seq_cst);
-        g_nLogUsed = g_nLogUsed + nLength;
-    } else if (nLength >= 0) {
-        // Too long for what is left: formatted again on its own.
-        char *pszText = (char *)malloc((size_t)nLength + 1);
-        if (pszText != nullptr) {
-            vsnprintf(pszText, (size_t)nLength + 1, pszFormat, argsAgain);
-            LogWriteText(pszText, (size_t)nLength);
-            free(pszText);
-        } else {
-            errno = ENOMEM;
-            LogFailed();
-        }
-    }
-    va_end(argsAgain);
 }
 
 void LogFlush(bool bCommit)

@@ -2,7 +2,6 @@
 #ifndef DUZE_LOG_FILE_H
 #define DUZE_LOG_FILE_H
 
-#include <stdarg.h>
 #include <stddef.h>
 
 // Opens the log file, emptied and held for the run; false when it cannot be, with a reason
@@ -14,7 +13,6 @@ bool OpenLog(const char *pszName, const char **ppszWhy, void (*pfnFailed)(const 
 bool LogIsOpen();
 
 // The log's copy of a message; nothing once the log is closed or could not be written.
-void LogWriteV(const char *pszFormat, va_list args);
 void LogWriteText(const char *pText, size_t nLength);
 
 // Before a read that may wait: the log's text goes to the system, and to disk when

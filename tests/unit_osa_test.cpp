@@ -1,7 +1,10 @@
-// unit_osa_test.cpp - the console both libraries share: keys from terminal sequences, names made printable.
+// unit_osa_test.cpp - the console both libraries share: keys from terminal sequences, its output's
+// failure, local time and upper-casing; names made printable.
 #include <gtest/gtest.h>
 
 #include <errno.h>
+#include <stdlib.h>
+#include <time.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "KynHwDll.h"
 #include "osa_host.h"
 #include "osa_output.h"
 #include "printable.h"
@@ -121,4 +125,26 @@ TEST(OsaOutput, AFailedConsoleStaysFailedAndSaysWhy)
     ASSERT_EQ(waitpid(pid, &nStatus, 0), pid);
     EXPECT_TRUE(WIFEXITED(nStatus));
     EXPECT_EQ(WEXITSTATUS(nStatus), 0);
+}
+
+TEST(OsaTime, LocalTimeRefusesCountsFromTheBound)
+{
+    setenv("TZ", "UTC", 1);
+    tzset();
+    uint64_t nSeconds = 1833029933770ull;
+    EXPECT_EQ(OsaStdLocalTime(&nSeconds), nullptr);
+    nSeconds = UINT64_MAX;
+    EXPECT_EQ(OsaStdLocalTime(&nSeconds), nullptr);
+    nSeconds = 1833029933769ull;
+    EXPECT_NE(OsaStdLocalTime(&nSeconds), nullptr);
+    nSeconds = 0;
+    const OSA_LOCAL_TIME *pTime = OsaStdLocalTime(&nSeconds);
+    ASSERT_NE(pTime, nullptr);
+    EXPECT_EQ(pTime->nMonth * 100 + pTime->nDayOfMonth, 1) << "TZ=UTC expected for the unit tests";
+}
+
+TEST(OsaText, StrUprChangesOnlyAsciiLetters)
+{
+    char szText[] = "/lmy-log_1.txt\xe4";
+    EXPECT_STREQ(OsaStdStrUpr(szText), "/LMY-LOG_1.TXT\xe4");
 }

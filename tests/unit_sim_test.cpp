@@ -1,4 +1,4 @@
-// unit_sim_test.cpp - the simulated library: register model, bridge, devices, result texts, settings, host helpers.
+// unit_sim_test.cpp - the simulated library: register model, bridge, devices, result texts, settings.
 #include <gtest/gtest.h>
 
 #include <stdarg.h>
@@ -293,28 +293,6 @@ TEST(SimSettingsParser, RefusesMalformedSettings)
         EXPECT_EQ(strError.rfind(std::string("kynsim: bad setting ") + bad.first + "=" + bad.second + ": ", 0), 0u)
             << strError;
     }
-}
-
-TEST(SimHost, LocalTimeRefusesCountsFromTheBound)
-{
-    setenv("TZ", "UTC", 1);
-    tzset();
-    uint64_t nSeconds = 1833029933770ull;
-    EXPECT_EQ(OsaStdLocalTime(&nSeconds), nullptr);
-    nSeconds = UINT64_MAX;
-    EXPECT_EQ(OsaStdLocalTime(&nSeconds), nullptr);
-    nSeconds = 1833029933769ull;
-    EXPECT_NE(OsaStdLocalTime(&nSeconds), nullptr);
-    nSeconds = 0;
-    const OSA_LOCAL_TIME *pTime = OsaStdLocalTime(&nSeconds);
-    ASSERT_NE(pTime, nullptr);
-    EXPECT_EQ(pTime->nMonth * 100 + pTime->nDayOfMonth, 1) << "TZ=UTC expected for the unit tests";
-}
-
-TEST(SimHost, StrUprChangesOnlyAsciiLetters)
-{
-    char szText[] = "/lmy-log_1.txt\xe4";
-    EXPECT_STREQ(OsaStdStrUpr(szText), "/LMY-LOG_1.TXT\xe4");
 }
 
 } // namespace
