@@ -17,6 +17,12 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "drives real PCI and PCI Express devices through libpci and sysfs.")
 set(CPACK_STRIP_FILES ON)
 
+# The manual page as installed carries the version of project(), whatever its source says.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS docs/duzedevazu.1)
+file(READ ${CMAKE_SOURCE_DIR}/docs/duzedevazu.1 DUZE_MANUAL)
+string(REGEX REPLACE "\"DuzeDevazu [0-9.]+\"" "\"DuzeDevazu ${PROJECT_VERSION}\"" DUZE_MANUAL "${DUZE_MANUAL}")
+file(WRITE ${CMAKE_BINARY_DIR}/duzedevazu.1 "${DUZE_MANUAL}")
+
 if(WIN32)
   # One folder: the program, the README and the manual page as text.
   install(TARGETS duzedevazu RUNTIME DESTINATION .)
@@ -28,9 +34,9 @@ if(WIN32)
   find_program(DUZE_COL col)
   if(DUZE_NROFF AND DUZE_COL)
     add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/duzedevazu.txt
-      COMMAND ${CMAKE_COMMAND} -DNROFF=${DUZE_NROFF} -DCOL=${DUZE_COL} -DIN=${CMAKE_SOURCE_DIR}/docs/duzedevazu.1
+      COMMAND ${CMAKE_COMMAND} -DNROFF=${DUZE_NROFF} -DCOL=${DUZE_COL} -DIN=${CMAKE_BINARY_DIR}/duzedevazu.1
               -DOUT=${CMAKE_BINARY_DIR}/duzedevazu.txt -P ${CMAKE_SOURCE_DIR}/cmake/manual-text.cmake
-      DEPENDS docs/duzedevazu.1 cmake/manual-text.cmake
+      DEPENDS ${CMAKE_BINARY_DIR}/duzedevazu.1 cmake/manual-text.cmake
       COMMENT "The manual page as text")
     add_custom_target(manual_text ALL DEPENDS ${CMAKE_BINARY_DIR}/duzedevazu.txt)
     install(FILES ${CMAKE_BINARY_DIR}/duzedevazu.txt DESTINATION .)
@@ -62,10 +68,10 @@ else()
   set(DUZE_GZIPPED ${CMAKE_BINARY_DIR}/gzipped)
   add_custom_command(OUTPUT ${DUZE_GZIPPED}/duzedevazu.1.gz ${DUZE_GZIPPED}/changelog.gz ${DUZE_GZIPPED}/duzedevazu-pci.1.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${DUZE_GZIPPED}
-    COMMAND ${DUZE_GZIP} -9n -c ${CMAKE_SOURCE_DIR}/docs/duzedevazu.1 > ${DUZE_GZIPPED}/duzedevazu.1.gz
+    COMMAND ${DUZE_GZIP} -9n -c ${CMAKE_BINARY_DIR}/duzedevazu.1 > ${DUZE_GZIPPED}/duzedevazu.1.gz
     COMMAND ${DUZE_GZIP} -9n -c ${CMAKE_SOURCE_DIR}/packaging/changelog > ${DUZE_GZIPPED}/changelog.gz
     COMMAND ${CMAKE_COMMAND} -E create_symlink duzedevazu.1.gz ${DUZE_GZIPPED}/duzedevazu-pci.1.gz
-    DEPENDS docs/duzedevazu.1 packaging/changelog
+    DEPENDS ${CMAKE_BINARY_DIR}/duzedevazu.1 packaging/changelog
     COMMENT "The manual page and the changelog, compressed")
   add_custom_target(gzipped_docs ALL DEPENDS ${DUZE_GZIPPED}/duzedevazu.1.gz ${DUZE_GZIPPED}/changelog.gz
                                              ${DUZE_GZIPPED}/duzedevazu-pci.1.gz)

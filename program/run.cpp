@@ -13,7 +13,9 @@
 #include "host.h"
 #include "options.h"
 
-#define DUZE_VERSION "1.0.0"
+#ifndef DUZE_VERSION
+#error "DUZE_VERSION is the version of CMake's project(); without CMake, define it as the README shows"
+#endif
 
 void OpenBoard()
 {

@@ -353,7 +353,7 @@ bool RunScenario(const Scenario &scenario, const std::string &strTool, const std
     CloseHandle(process.hProcess);
 
     std::string strScreen = ReadScreen();
-    const std::string kBanner = "DuzeDevazu 1.0.0 - register test tool for KYN interface boards\n";
+    const std::string kBanner = "DuzeDevazu " DUZE_VERSION " - register test tool for KYN interface boards\n";
     std::string strPastBanner = strScreen.compare(0, kBanner.size(), kBanner) == 0 ? strScreen.substr(kBanner.size()) : strScreen;
     std::string strLog = ReadFileText(strDir + "\\DuzeDevazu.log");
     if (strWhy.empty() && (int)nStatus != scenario.nStatus)

@@ -23,7 +23,7 @@
 
 extern char **environ;
 
-const char *const kBanner = "DuzeDevazu 1.0.0 - register test tool for KYN interface boards\n";
+const char *const kBanner = "DuzeDevazu " DUZE_VERSION " - register test tool for KYN interface boards\n";
 
 // Root keeps its user, so the tool stays reachable wherever the clone lies (nobody may not enter
 // a private home), but loses what passes over file modes, for itself and the program it starts.

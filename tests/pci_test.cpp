@@ -88,7 +88,7 @@ std::string KernelRelease()
 std::string PciStartup(const std::string &strBoardNumber, const std::string &strOpened)
 {
     return "Log file is  DuzeDevazu.log\nBoard number " + strBoardNumber +
-           "\nLibrary version 1.0.0 (libpci " PCILIB_VERSION ") (filename libkynhwpci.a, static linked)\n"
+           "\nLibrary version " DUZE_VERSION " (libpci " PCILIB_VERSION ") (filename libkynhwpci.a, static linked)\n"
            "Connecting lib...\nDriver version Linux " +
            KernelRelease() + " (sysfs sys)\nGet Handle to the board device...\nOpening Vesk-2-PCI board\n" + strOpened +
            "CPLD Build:\n  not available over the kernel's PCI interface\n\nPress 'h' for help\n";

@@ -614,7 +614,7 @@ KYN_RESULT PciLookUpAttr(KYN_HANDLE hObject, uint32_t nId, PciAttrValue &value)
     if (hObject == KYN_HANDLE_LIBRARY) {
         if (nId == KYN_ATTR_VERSION) {
             value.eKind = PCI_ATTR_SZ;
-            value.strText = "1.0.0 (libpci " PCILIB_VERSION ")";
+            value.strText = DUZE_VERSION " (libpci " PCILIB_VERSION ")";
         } else if (nId == KYN_ATTR_FILE_NAME) {
             value.eKind = PCI_ATTR_SZ;
             value.strText = KYNPCI_FILE_NAME;
