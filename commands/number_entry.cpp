@@ -78,9 +78,6 @@ int32_t ConvertSigned32(const char *pszText)
     return bOverflow || nValue > 0x7FFFFFFFull ? INT32_MAX : (int32_t)nValue;
 }
 
-// A number line as the library delivers it: at most 63 characters and their end.
-static const size_t kLineSize = 64;
-
 void PromptValue(const char *pszPrompt, uint32_t *pnRemembered)
 {
     char szLine[kLineSize];

@@ -10,8 +10,6 @@ namespace {
 
 const char *const kAddressPrompt = "Which Address (0x%X): ";
 const char *const kValuePrompt = "Which Value (0x%X): ";
-// A number line as the library delivers it: at most 63 characters and their end.
-const size_t kLineSize = 64;
 
 // The handle of the command's device. The bridge commands need a bridge: handle 0 means the
 // board has none open.

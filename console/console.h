@@ -37,8 +37,9 @@ void SetCommandString(const char *pszText);
 // A key, or OSA_KEY_END_OF_INPUT; a failed read ends the run with status 1. At a terminal a key
 // that is no character (two codes, 0 or 0xE0 first) is one key.
 int32_t ReadKey();
-// A line into a 64-byte buffer. Input that ends or fails here ends the run with status 1: a
-// command nobody finished typing does not run.
+// A line into a kLineSize-byte buffer, the size the library's line reads fill. Input that ends or
+// fails here ends the run with status 1: a command nobody finished typing does not run.
+const size_t kLineSize = 64;
 void ReadLine(char *pszLine);
 
 // The progress line of a long job (the memory test), at a terminal only: first shown after a

@@ -17,6 +17,9 @@
 
 namespace {
 
+// A line's characters: the interface's 64-byte buffer, less the line's end.
+const size_t kLineChars = 63;
+
 // Command string handed over by OsaConsoleInput; read before the keyboard.
 const char *g_pszInput = nullptr;
 // How lines end where the interface leaves it to the library.
@@ -44,7 +47,7 @@ void ReadLineFromInput(char *pszBuffer)
                 ++g_pszInput;
             break;
         }
-        if (nLength < 63)
+        if (nLength < kLineChars)
             pszBuffer[nLength++] = c;
     }
     pszBuffer[nLength] = '\0';
@@ -97,7 +100,7 @@ bool ReadLineFromStream(char *pszBuffer)
                 ungetc(cNext, stdin);
             break;
         }
-        if (nLength < 63)
+        if (nLength < kLineChars)
             pszBuffer[nLength++] = (char)c;
     }
     pszBuffer[nLength] = '\0';
@@ -133,7 +136,7 @@ bool ReadLineFromKeyboard(char *pszBuffer)
                 --nLength;
                 OsaOutputText("\b \b", 3);
             }
-        } else if ((c >= 0x20 || c == '\t') && nLength < 63) {
+        } else if ((c >= 0x20 || c == '\t') && nLength < kLineChars) {
             pszBuffer[nLength++] = (char)c;
             char cEcho = (char)c;
             OsaOutputText(&cEcho, 1);

@@ -143,12 +143,12 @@ bool ParseBoards(const std::string &strValue, SimSettings &settings, std::string
         uint32_t nType = 0;
         bool bOk;
         if (nColon == std::string::npos) {
-            bOk = OsaParseU32(strItem, nCount) && nCount <= 16;
+            bOk = OsaParseU32(strItem, nCount) && nCount <= kSimMaxBoards;
             if (bOk)
                 settings.nDefaultBoardCount = nCount;
         } else {
             std::string strType = strItem.substr(0, nColon);
-            bOk = OsaParseU32(strItem.substr(nColon + 1), nCount) && nCount <= 16;
+            bOk = OsaParseU32(strItem.substr(nColon + 1), nCount) && nCount <= kSimMaxBoards;
             if (bOk && strType == "*")
                 settings.nDefaultBoardCount = nCount;
             else if (bOk && OsaParseU32(strType, nType))
@@ -198,11 +198,11 @@ bool ParseKeys(const std::string &strValue, SimSettings &settings, std::string &
     return true;
 }
 
-// Clear of -2, -1 and 0 (library, no device, driver) for all 1024 devices.
+// Clear of -2, -1 and 0 (library, no device, driver) for every device there can be.
 bool ParseHandles(const std::string &strValue, SimSettings &settings, std::string &strWhy)
 {
     uint32_t nFirst = 0;
-    if (OsaParseU32(strValue, nFirst) && nFirst >= 1 && nFirst <= 0x7FFFFFFFu - 1024) {
+    if (OsaParseU32(strValue, nFirst) && nFirst >= 1 && nFirst <= 0x7FFFFFFFu - kSimMaxDevices) {
         settings.hFirstDevice = (KYN_HANDLE)nFirst;
         return true;
     }

@@ -64,8 +64,7 @@ const SimBridgeReg g_aBridgeRegs[] = {
 
 // Opened devices, kept (and reachable) until the process ends: handles stay valid for the
 // run. A device's handle is the first handle (KYNSIM_HANDLES, 0x20 by default) plus its index.
-const size_t kMaxDevices = 1024; // 26 types, at most 16 boards each, and their bridges
-SimDevice *g_apDevices[kMaxDevices];
+SimDevice *g_apDevices[kSimMaxDevices];
 size_t g_nDevices = 0;
 
 const SimBoardType *FindBoardType(uint32_t nCode)
@@ -195,7 +194,7 @@ KYN_RESULT SimOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, K
             return SIM_OK;
         }
     }
-    SimDevice *pDevice = g_nDevices < kMaxDevices ? (SimDevice *)calloc(1, sizeof(SimDevice)) : nullptr;
+    SimDevice *pDevice = g_nDevices < kSimMaxDevices ? (SimDevice *)calloc(1, sizeof(SimDevice)) : nullptr;
     if (pDevice == nullptr)
         return SIM_ERR_OUT_OF_MEMORY;
     pDevice->hHandle = SimGetSettings().hFirstDevice + (KYN_HANDLE)g_nDevices;
