@@ -12,8 +12,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <string>
-
 #include "KynHwDll.h"
 #include "create_file.h"
 #include "host.h"

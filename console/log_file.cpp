@@ -3,7 +3,6 @@
 
 #include <errno.h>
 #include <signal.h>
-#include <stdio.h>
 #include <string.h>
 
 #include <atomic>

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <errno.h>
-#include <stdlib.h>
-#include <time.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
