@@ -195,7 +195,7 @@ TEST(Docs, EverySettingIsDescribedInBoth)
     std::string strReadme = SourceText("README.md");
     std::string strEnvironment = Between(SourceText("docs/duzedevazu.1"), ".SH ENVIRONMENT", ".SH ");
     std::vector<std::string> aNames;
-    for (const char *pszSource : {"hwlib/sim/sim_config.cpp", "hwlib/pci/pci_config.cpp"}) {
+    for (const char *pszSource : {"hwlib/sim/sim_settings.cpp", "hwlib/pci/pci_settings.cpp"}) {
         std::string strSource = SourceText(pszSource);
         // The table rows read {"KYNSIM_NAME", Parse...
         for (size_t nAt = strSource.find("{\"KYN"); nAt != std::string::npos;

@@ -29,10 +29,10 @@ TEST(SimConnection, DeviceAndRegisterCallsFailBeforeConnect)
     KynDrvReleaseLib();
     KYN_HANDLE hBoard = 0;
     uint32_t nValue = 0;
-    EXPECT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 6, 0, &hBoard), SIM_ERR_NOT_CONNECTED);
-    EXPECT_EQ(KynDrvReadReg32(0x20, 0, &nValue), SIM_ERR_NOT_CONNECTED);
-    EXPECT_EQ(KynDrvWriteReg32(0x20, 0, 1), SIM_ERR_NOT_CONNECTED);
-    EXPECT_EQ(KynDrvGetAttributeValueSz(KYN_HANDLE_DRIVER, 9, nullptr, 0), SIM_ERR_NOT_CONNECTED);
+    EXPECT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 6, 0, &hBoard), KynError(KYN_ERR_NOT_CONNECTED));
+    EXPECT_EQ(KynDrvReadReg32(0x20, 0, &nValue), KynError(KYN_ERR_NOT_CONNECTED));
+    EXPECT_EQ(KynDrvWriteReg32(0x20, 0, 1), KynError(KYN_ERR_NOT_CONNECTED));
+    EXPECT_EQ(KynDrvGetAttributeValueSz(KYN_HANDLE_DRIVER, 9, nullptr, 0), KynError(KYN_ERR_NOT_CONNECTED));
     // The library's own attributes answer before a connect.
     char szText[64];
     EXPECT_EQ(KynDrvGetAttributeValueSz(KYN_HANDLE_LIBRARY, KYN_ATTR_FILE_NAME, szText, sizeof szText), 0);
@@ -48,8 +48,8 @@ TEST_F(SimBoard, SameDeviceAnswersWithSameHandle)
     ASSERT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 6, 0, &hAgain), 0);
     EXPECT_EQ(hAgain, m_hBoard);
     EXPECT_NE(m_hBridge, m_hBoard);
-    EXPECT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 6, 1, &hAgain), SIM_ERR_NO_SUCH_DEVICE);
-    EXPECT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 5, 0, &hAgain), SIM_ERR_NO_SUCH_DEVICE);
+    EXPECT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 6, 1, &hAgain), KynError(KYN_ERR_NO_SUCH_DEVICE));
+    EXPECT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 5, 0, &hAgain), KynError(KYN_ERR_NO_SUCH_DEVICE));
 }
 
 TEST_F(SimBoard, WidthsAndLittleEndianOrder)
@@ -83,16 +83,16 @@ TEST_F(SimBoard, AlignmentAndWindowEnd)
         KYN_RESULT nResult;
     } aCases[] = {
         {1, 0x3, 0},
-        {2, 0x1, SIM_ERR_MISALIGNED},
+        {2, 0x1, KynError(KYN_ERR_MISALIGNED)},
         {2, 0x2, 0},
-        {4, 0x2, SIM_ERR_MISALIGNED},
-        {4, 0x1, SIM_ERR_MISALIGNED},
+        {4, 0x2, KynError(KYN_ERR_MISALIGNED)},
+        {4, 0x1, KynError(KYN_ERR_MISALIGNED)},
         {4, 0x03FFFFFC, 0},
         {1, 0x03FFFFFF, 0},
-        {4, 0x04000000, SIM_ERR_OUT_OF_WINDOW},
-        {1, 0x04000000, SIM_ERR_OUT_OF_WINDOW},
-        {4, 0xFFFFFFFC, SIM_ERR_OUT_OF_WINDOW},
-        {2, 0xFFFFFFFE, SIM_ERR_OUT_OF_WINDOW},
+        {4, 0x04000000, KynError(KYN_ERR_OUTSIDE)},
+        {1, 0x04000000, KynError(KYN_ERR_OUTSIDE)},
+        {4, 0xFFFFFFFC, KynError(KYN_ERR_OUTSIDE)},
+        {2, 0xFFFFFFFE, KynError(KYN_ERR_OUTSIDE)},
     };
     for (const auto &c : aCases) {
         SCOPED_TRACE(c.nAddress);
@@ -156,8 +156,8 @@ TEST_F(SimBoard, BridgeRegisters)
     ASSERT_EQ(KynDrvWriteReg32(m_hBridge, 0x1FC, 0xCAFEF00D), 0);
     ASSERT_EQ(KynDrvReadReg32(m_hBridge, 0x1FC, &nValue), 0);
     EXPECT_EQ(nValue, 0xCAFEF00Du);
-    EXPECT_EQ(KynDrvReadReg32(m_hBridge, 0x200, &nValue), SIM_ERR_OUT_OF_WINDOW);
-    EXPECT_EQ(KynDrvReadReg32(m_hBridge, 0x002, &nValue), SIM_ERR_MISALIGNED);
+    EXPECT_EQ(KynDrvReadReg32(m_hBridge, 0x200, &nValue), KynError(KYN_ERR_OUTSIDE));
+    EXPECT_EQ(KynDrvReadReg32(m_hBridge, 0x002, &nValue), KynError(KYN_ERR_MISALIGNED));
     uint8_t nByte = 0;
     EXPECT_EQ(KynDrvReadReg8(m_hBridge, 0x000, &nByte), SIM_ERR_ACCESS_WIDTH);
     for (uint32_t nAddress = 0; nAddress < 0x200; nAddress += 4)
@@ -174,7 +174,7 @@ TEST_F(SimBoard, BoardsWithoutBridgeHaveNone)
     for (uint32_t nType : {67u, 69u, 70u, 71u, 72u}) {
         KYN_HANDLE hBoard = 0, hBridge = 0;
         ASSERT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, nType, 0, &hBoard), 0);
-        EXPECT_EQ(KynDrvGetDeviceHandle(hBoard, KYN_DEVICE_TYPE_PCI_BRIDGE, 0, &hBridge), SIM_ERR_NO_SUCH_DEVICE);
+        EXPECT_EQ(KynDrvGetDeviceHandle(hBoard, KYN_DEVICE_TYPE_PCI_BRIDGE, 0, &hBridge), KynError(KYN_ERR_NO_SUCH_DEVICE));
         EXPECT_EQ(hBridge, 0);
     }
 }
@@ -193,21 +193,21 @@ TEST_F(SimBoard, AttributesAndTheirSizes)
     EXPECT_EQ(nValue, 24u);
     char szText[8];
     EXPECT_EQ(KynDrvGetAttributeValueSz(m_hBoard, KYN_ATTR_SERIAL_NUMBER, szText, sizeof szText),
-              SIM_ERR_BUFFER_TOO_SMALL);
+              KynError(KYN_ERR_BUFFER_TOO_SMALL));
     EXPECT_STREQ(szText, "KS-006-");
     EXPECT_EQ(KynDrvGetAttributeValueSz(m_hBoard, KYN_ATTR_DEVICE_TYPE, szText, sizeof szText),
-              SIM_ERR_ATTRIBUTE_KIND);
+              KynError(KYN_ERR_ATTRIBUTE_KIND));
     KYN_HANDLE hPcmcia = 0;
     ASSERT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 7, 0, &hPcmcia), 0);
     EXPECT_EQ(KynDrvGetAttributeType(hPcmcia, KYN_ATTR_CPLD_BUILD, &nKind, &nSize, &nFlags),
-              SIM_ERR_NO_SUCH_ATTRIBUTE);
+              KynError(KYN_ERR_NO_SUCH_ATTRIBUTE));
 }
 
 TEST_F(SimBoard, DebugCommands)
 {
     EXPECT_EQ(KynDrvDbgDump(m_hBoard, 4), SIM_ERR_UNKNOWN_DEBUG_COMMAND);
     EXPECT_EQ(KynDrvDbgDump(m_hBoard, -1), SIM_ERR_UNKNOWN_DEBUG_COMMAND);
-    EXPECT_EQ(KynDrvDbgDump(0x7777, 0), SIM_ERR_INVALID_HANDLE);
+    EXPECT_EQ(KynDrvDbgDump(0x7777, 0), KynError(KYN_ERR_INVALID_HANDLE));
 }
 
 // The library's own result codes and their texts, as the README documents them.
@@ -256,15 +256,15 @@ TEST(SimSettingsParser, AcceptsWellFormedSettings)
         << strError;
     EXPECT_EQ(settings.nConnectResult, (KYN_RESULT)0x8000000Bu);
     ASSERT_EQ(settings.aFailRules.size(), 3u);
-    EXPECT_EQ(settings.aFailRules[0].eOp, SIM_OP_READ_REG32);
+    EXPECT_EQ(settings.aFailRules[0].eOp, KYN_OP_READ_REG32);
     EXPECT_EQ(settings.aFailRules[0].eWhen, SIM_FAIL_AT);
     EXPECT_EQ(settings.aFailRules[0].nMatch, 0x10u);
-    EXPECT_EQ(settings.aFailRules[1].eOp, SIM_OP_WRITE_REG8);
+    EXPECT_EQ(settings.aFailRules[1].eOp, KYN_OP_WRITE_REG8);
     EXPECT_EQ(settings.aFailRules[1].eWhen, SIM_FAIL_ON_CALL);
     EXPECT_EQ(settings.aFailRules[1].nMatch, 3u);
     EXPECT_EQ(settings.aFailRules[2].eWhen, SIM_FAIL_ALWAYS);
-    EXPECT_TRUE(settings.abOpHasRule[SIM_OP_DBG_DUMP]);
-    EXPECT_FALSE(settings.abOpHasRule[SIM_OP_READ_REG8]);
+    EXPECT_TRUE(settings.abOpHasRule[KYN_OP_DBG_DUMP]);
+    EXPECT_FALSE(settings.abOpHasRule[KYN_OP_READ_REG8]);
     EXPECT_EQ(settings.anAbsentAttrs[SIM_OBJ_BRIDGE].size(), 1u);
     EXPECT_EQ(settings.nStuckHigh, 0x100u);
     EXPECT_EQ(settings.nStuckLow, 0x1u);

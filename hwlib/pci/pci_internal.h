@@ -12,26 +12,15 @@ extern "C" {
 }
 
 #include "KynHwDll.h"
+#include "kyn_front.h"
 #include "osa_library.h"
 
-// Result codes: failure bit, upper field 2 (this library), middle field naming the area, code number.
-#define PCI_FAILURE(nMiddle, nCode) \
-    ((KYN_RESULT)(0x80000000u | (2u << 23) | ((uint32_t)(nMiddle) << 8) | (uint32_t)(nCode)))
-
+// This library's own result codes, beside the shared ones (kyn_front.h): upper field 2.
+#define PCI_FAILURE(nMiddle, nCode) KYN_FAILURE(2, nMiddle, nCode)
 enum : int32_t {
-    PCI_OK = 0,
     // The maker's "driver not loaded" answer to a connect, without the failure bit: no PCI tree.
     PCI_CONNECT_NO_DRIVER = 11,
-    PCI_ERR_INVALID_PARAMETER = PCI_FAILURE(1, 0x06),
-    PCI_ERR_NOT_CONNECTED = PCI_FAILURE(1, 0x0C),
-    PCI_ERR_BUFFER_TOO_SMALL = PCI_FAILURE(2, 0x05),
-    PCI_ERR_NO_SUCH_ATTRIBUTE = PCI_FAILURE(2, 0x23),
-    PCI_ERR_ATTRIBUTE_KIND = PCI_FAILURE(2, 0x24),
-    PCI_ERR_INVALID_HANDLE = PCI_FAILURE(3, 0x21),
-    PCI_ERR_NO_SUCH_DEVICE = PCI_FAILURE(3, 0x22),
     PCI_ERR_DEVICE_LIST = PCI_FAILURE(3, 0x25),
-    PCI_ERR_MISALIGNED = PCI_FAILURE(4, 0x31),
-    PCI_ERR_OUTSIDE = PCI_FAILURE(4, 0x32),
     PCI_ERR_NO_BAR = PCI_FAILURE(4, 0x34),
     PCI_ERR_IO_BAR = PCI_FAILURE(4, 0x35),
     PCI_ERR_DRIVER = PCI_FAILURE(4, 0x36),
@@ -43,7 +32,7 @@ enum : int32_t {
     PCI_ERR_NOT_SUPPORTED = PCI_FAILURE(5, 0x41),
 };
 
-// Settings (pci_config.cpp) ---------------------------------------------------------------------
+// Settings (pci_settings.cpp) ---------------------------------------------------------------------
 
 // One board type's devices: those whose IDs match any of the filters, in bus order.
 struct PciBoardIds {
@@ -78,7 +67,7 @@ bool PciParseSettings(const OsaNameValues &aValues, PciSettings &settings, std::
 bool PciParseSettingsFile(const std::string &strText, const std::string &strFile, OsaNameValues &aValues,
                           std::string &strError);
 
-// Opened objects (pci_devices.cpp) ------------------------------------------------------------
+// Opened objects (pci_select.cpp) -------------------------------------------------------------
 
 // A board device, or a board's configuration space (its "bridge", device type 24), or a board that
 // was asked for and not found: every later call on that one fails with the reason it was not.
@@ -87,7 +76,7 @@ struct PciObject {
     bool bBridge;
     KYN_HANDLE hBoard;        // the board a bridge belongs to
     uint32_t nType, nNumber;  // as asked for; 24 and 0 for a bridge
-    KYN_RESULT nMissing;      // why no device answers, or PCI_OK
+    KYN_RESULT nMissing;      // why no device answers, or KYN_OK
     std::string strMissing;
     pci_dev *pDevice;
     std::string strSlot;      // 0000:03:00.0
@@ -106,9 +95,30 @@ struct PciObject {
     int nGuard;               // its place among the guarded mappings, or -1
 };
 
+extern bool g_bPciConnected;
+KYN_RESULT PciConnect();
+void PciRelease();
+PciObject *PciFindObject(KYN_HANDLE hObject);
+KYN_RESULT PciOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice);
+// libpci's pci_fill_info, with its fatal errors turned into false; its message is then in
+// g_strLibpciMessage, as its last warning's is (with errno in g_nLibpciErrno).
+bool PciFillInfo(pci_dev *pDevice, int nFlags);
+extern std::string g_strLibpciMessage;
+extern int g_nLibpciErrno;
+
+// Board registers over sysfs (pci_bar.cpp) ------------------------------------------------------
+
+// One checked access to a board's BAR, mapped at the first; the fast path then takes 32-bit ones.
+KYN_RESULT PciBarAccess(PciObject &board, uint32_t nAddress, uint32_t nWidth, bool bWrite, uint32_t *pnValue);
+void PciUnmapBar(PciObject &board);
+// The kernel driver bound to the device, or "".
+std::string PciDriverOf(const PciObject &object);
+// The failure of a sysfs access the kernel's lockdown refuses; strWhat names the access.
+KYN_RESULT PciLockdownFailure(const std::string &strLockdown, const std::string &strWhat);
+
 // A mapped BAR whose accesses a SIGBUS may end (the device removed, the file shrunk): the fault
 // is taken in the handler, the mapping replaced by plain memory, and the access fails instead of
-// the process. Returns the guard's place, or -1 when every place is taken.
+// the process. Returns the guard's place, or -1 when every place is taken (pci_kernel.cpp).
 int PciGuardMapping(void *pStart, size_t nLength, const std::string &strGoneText);
 // Whether a fault came within the guarded mapping since it was made.
 bool PciMappingGone(int nGuard);
@@ -118,34 +128,14 @@ std::string PciLockdown();
 // Whether the kernel grants this process the capability (CAP_SYS_ADMIN, ...) for sysfs files.
 bool PciHasCapability(int nCapability);
 
-extern bool g_bPciConnected;
-KYN_RESULT PciConnect();
-void PciRelease();
-PciObject *PciFindObject(KYN_HANDLE hObject);
-KYN_RESULT PciOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice);
+// Configuration space (pci_config_space.cpp) ---------------------------------------------------
 
-// Attribute values: kind and value or text.
-enum PciAttrKind { PCI_ATTR_NONE, PCI_ATTR_BOOL, PCI_ATTR_UINT32, PCI_ATTR_SZ };
-struct PciAttrValue {
-    PciAttrKind eKind = PCI_ATTR_NONE;
-    uint32_t nValue = 0;
-    std::string strText;
-};
-KYN_RESULT PciLookUpAttr(KYN_HANDLE hObject, uint32_t nId, PciAttrValue &value);
+// One checked access of 1, 2 or 4 bytes to a bridge's configuration space; a read is zero-extended.
+KYN_RESULT PciConfigAccess(const PciObject &bridge, uint32_t nAddress, uint32_t nWidth, bool bWrite, uint32_t *pnValue);
 
-// One checked register access of 1, 2 or 4 bytes: the BAR of a board, the configuration space of a
-// bridge. Reads are zero-extended.
-KYN_RESULT PciAccess(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, bool bWrite, uint32_t *pnValue);
+// Attributes (pci_attributes.cpp) ---------------------------------------------------------------
 
-// The fast path of the 32-bit BAR accesses (pci_driver.cpp): the handle whose BAR it may use, or
-// kPciNoFastBar whenever every access must be checked (tracing, an interrupt).
-const KYN_HANDLE kPciNoFastBar = INT32_MIN;
-extern volatile sig_atomic_t g_hPciFastBar;
-extern volatile uint8_t *g_pPciFastBase;
-extern uint32_t g_nPciFastLast; // the highest address a 32-bit access may use
-// What a fast access returns: PCI_OK, or PCI_ERR_GONE once its BAR went away under it.
-extern volatile KYN_RESULT g_nPciFastResult;
-void PciArmFastPath(const PciObject &object);
+KYN_RESULT PciLookUpAttr(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value);
 
 // Result texts (pci_results.cpp) --------------------------------------------------------------
 
@@ -157,7 +147,5 @@ KYN_RESULT PciFail(KYN_RESULT nResult, const char *pszFormat, ...)
     ;
 // The text of a result: the one its last failure gave, else the code's own; null for others.
 const char *PciResultText(KYN_RESULT nResult);
-// Copies a text into a caller's buffer of nBufferSize bytes, always terminated.
-KYN_RESULT PciCopyText(const std::string &strText, char *pszBuffer, uint32_t nBufferSize);
 
 #endif

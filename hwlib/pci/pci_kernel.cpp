@@ -40,8 +40,8 @@ void OnBusError(int nSignal, siginfo_t *pInfo, void *pContext)
         if (pPlain == MAP_FAILED)
             break;
         mapping.bGone = 1;
-        g_hPciFastBar = kPciNoFastBar;
-        g_nPciFastResult = PCI_ERR_GONE;
+        KynCloseFastWindow();
+        g_nKynFastResult = PCI_ERR_GONE;
         return;
     }
     if ((g_previousBus.sa_flags & SA_SIGINFO) != 0) {

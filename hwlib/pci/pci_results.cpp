@@ -2,9 +2,6 @@
 // failure gave, which names the device, the register and the setting that decides.
 #include <stdarg.h>
 #include <stdio.h>
-#include <string.h>
-
-#include <algorithm>
 #include <map>
 
 #include "pci_internal.h"
@@ -18,16 +15,10 @@ struct ResultEntry {
 };
 const ResultEntry g_aResultTexts[] = {
     {PCI_CONNECT_NO_DRIVER, "The kernel has no PCI device tree to connect to."},
-    {PCI_ERR_INVALID_PARAMETER, "Invalid parameter (null pointer or zero size)."},
-    {PCI_ERR_NOT_CONNECTED, "The library is not connected to the kernel's PCI interface."},
-    {PCI_ERR_BUFFER_TOO_SMALL, "The buffer is too small for the attribute value."},
-    {PCI_ERR_NO_SUCH_ATTRIBUTE, "The object has no such attribute."},
-    {PCI_ERR_ATTRIBUTE_KIND, "The attribute has another value type."},
-    {PCI_ERR_INVALID_HANDLE, "Invalid device handle."},
-    {PCI_ERR_NO_SUCH_DEVICE, "No PCI device matches the board (KYNPCI_IDS, KYNPCI_DEVICE)."},
+    {KynError(KYN_ERR_NOT_CONNECTED), "The library is not connected to the kernel's PCI interface."},
+    {KynError(KYN_ERR_NO_SUCH_DEVICE), "No PCI device matches the board (KYNPCI_IDS, KYNPCI_DEVICE)."},
     {PCI_ERR_DEVICE_LIST, "The kernel's list of PCI devices cannot be read."},
-    {PCI_ERR_MISALIGNED, "Register address is not aligned to the access width."},
-    {PCI_ERR_OUTSIDE, "Register address is outside the BAR or the configuration space."},
+    {KynError(KYN_ERR_OUTSIDE), "Register address is outside the BAR or the configuration space."},
     {PCI_ERR_NO_BAR, "The board's BAR cannot be mapped."},
     {PCI_ERR_IO_BAR, "The BAR is an I/O-port BAR; board registers must be in a memory BAR (KYNPCI_BAR)."},
     {PCI_ERR_DRIVER, "A kernel driver holds the device (KYNPCI_ALLOW_DRIVER)."},
@@ -64,15 +55,5 @@ const char *PciResultText(KYN_RESULT nResult)
     for (const ResultEntry &entry : g_aResultTexts)
         if (entry.nResult == nResult)
             return entry.pszText;
-    return nullptr;
-}
-
-KYN_RESULT PciCopyText(const std::string &strText, char *pszBuffer, uint32_t nBufferSize)
-{
-    if (pszBuffer == nullptr || nBufferSize == 0)
-        return PCI_ERR_INVALID_PARAMETER;
-    size_t nCopy = std::min<size_t>(strText.size(), nBufferSize - 1);
-    memcpy(pszBuffer, strText.data(), nCopy);
-    pszBuffer[nCopy] = '\0';
-    return nCopy < strText.size() ? PCI_ERR_BUFFER_TOO_SMALL : PCI_OK;
+    return KynSharedResultText(nResult);
 }

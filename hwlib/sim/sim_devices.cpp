@@ -8,8 +8,6 @@
 
 #include "sim_internal.h"
 
-volatile sig_atomic_t g_hSimFastBoard = kSimNoFastBoard;
-uint8_t *const *g_apSimFastPages = nullptr;
 bool g_bSimConnected = false;
 
 namespace {
@@ -106,44 +104,44 @@ bool AttrAbsent(SimObjectKind eObject, uint32_t nId)
 bool FastPathAllowed()
 {
     const SimSettings &settings = SimGetSettings();
-    return !settings.bTrace && !settings.abOpHasRule[SIM_OP_READ_REG32] &&
-           !settings.abOpHasRule[SIM_OP_WRITE_REG32] && !settings.bMemoryReadsZero &&
+    return !settings.bTrace && !settings.abOpHasRule[KYN_OP_READ_REG32] &&
+           !settings.abOpHasRule[KYN_OP_WRITE_REG32] && !settings.bMemoryReadsZero &&
            !settings.bMemoryEchoesAddress && settings.nStuckHigh == 0 && settings.nStuckLow == 0;
 }
 
-// After a checked access that succeeded on a board: later ones on it take the fast path.
-void ArmFastPath(const SimDevice *pDevice)
+// After a checked access that succeeded on a board: later 32-bit ones in the same page, once
+// it holds memory, take the front's fast path. A page at a time, so that a page is taken into
+// use only by a checked write, which counts it.
+void ArmFastPath(const SimDevice *pDevice, uint32_t nAddress)
 {
     static const bool s_bAllowed = FastPathAllowed();
-    if (!s_bAllowed || pDevice->bBridge || g_nOsaPendingSignal != 0)
+    uint32_t nPage = nAddress >> kSimPageShift;
+    if (!s_bAllowed || pDevice->bBridge || pDevice->apPages[nPage] == nullptr)
         return;
-    g_apSimFastPages = pDevice->apPages;
-    g_hSimFastBoard = pDevice->hHandle;
-    // An interrupt between the test above and here must not be missed.
-    if (g_nOsaPendingSignal != 0)
-        g_hSimFastBoard = kSimNoFastBoard;
+    uint32_t nFirst = nPage << kSimPageShift;
+    KynOpenFastWindow(pDevice->hHandle, pDevice->pWindow, nFirst, nFirst + kSimPageSize - 4);
 }
 
 // Checks a device access; on success *ppDevice is the device.
 inline KYN_RESULT CheckAccess(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, SimDevice **ppDevice)
 {
     if (!g_bSimConnected)
-        return SIM_ERR_NOT_CONNECTED;
+        return KynError(KYN_ERR_NOT_CONNECTED);
     SimDevice *pDevice = SimFindDevice(hDevice);
     if (pDevice == nullptr)
-        return SIM_ERR_INVALID_HANDLE;
+        return KynError(KYN_ERR_INVALID_HANDLE);
     if ((nAddress & (nWidth - 1)) != 0)
-        return SIM_ERR_MISALIGNED;
+        return KynError(KYN_ERR_MISALIGNED);
     if (pDevice->bBridge) {
         if (nWidth != 4)
             return SIM_ERR_ACCESS_WIDTH;
         if (nAddress >= kSimBridgeRegCount * 4)
-            return SIM_ERR_OUT_OF_WINDOW;
+            return KynError(KYN_ERR_OUTSIDE);
     } else if (nAddress >= kSimWindowSize && !SimGetSettings().bMemoryEchoesAddress) {
-        return SIM_ERR_OUT_OF_WINDOW;
+        return KynError(KYN_ERR_OUTSIDE);
     }
     *ppDevice = pDevice;
-    return SIM_OK;
+    return KYN_OK;
 }
 
 // Value of the aligned 32-bit word holding nAddress, as the board's faults make it read.
@@ -174,24 +172,24 @@ KYN_RESULT SimOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, K
     const SimDevice *pParent = nullptr;
     const SimBoardType *pType = nullptr;
     if (!g_bSimConnected)
-        return SIM_ERR_NOT_CONNECTED;
+        return KynError(KYN_ERR_NOT_CONNECTED);
     if (hParent != KYN_HANDLE_DRIVER) {
         pParent = SimFindDevice(hParent);
         if (pParent == nullptr)
-            return SIM_ERR_INVALID_HANDLE;
+            return KynError(KYN_ERR_INVALID_HANDLE);
         if (pParent->bBridge || !FindBoardType(pParent->nType)->bBridge || nType != KYN_DEVICE_TYPE_PCI_BRIDGE ||
             nNumber != 0)
-            return SIM_ERR_NO_SUCH_DEVICE;
+            return KynError(KYN_ERR_NO_SUCH_DEVICE);
     } else {
         pType = FindBoardType(nType);
         if (pType == nullptr || nNumber >= BoardCount(nType))
-            return SIM_ERR_NO_SUCH_DEVICE;
+            return KynError(KYN_ERR_NO_SUCH_DEVICE);
     }
     for (size_t i = 0; i < g_nDevices; ++i) {
         const SimDevice *pKnown = g_apDevices[i];
         if (pKnown->hParent == hParent && pKnown->nType == nType && pKnown->nNumber == nNumber) {
             *phDevice = pKnown->hHandle;
-            return SIM_OK;
+            return KYN_OK;
         }
     }
     SimDevice *pDevice = g_nDevices < kSimMaxDevices ? (SimDevice *)calloc(1, sizeof(SimDevice)) : nullptr;
@@ -207,10 +205,10 @@ KYN_RESULT SimOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, K
         ResetBridge(*pDevice);
     g_apDevices[g_nDevices++] = pDevice;
     *phDevice = pDevice->hHandle;
-    return SIM_OK;
+    return KYN_OK;
 }
 
-KYN_RESULT SimLookUpAttr(KYN_HANDLE hObject, uint32_t nId, SimAttrValue &value)
+KYN_RESULT SimLookUpAttr(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value)
 {
     SimObjectKind eObject;
     const SimDevice *pDevice = nullptr;
@@ -218,65 +216,65 @@ KYN_RESULT SimLookUpAttr(KYN_HANDLE hObject, uint32_t nId, SimAttrValue &value)
         eObject = SIM_OBJ_LIBRARY;
     } else {
         if (!g_bSimConnected)
-            return SIM_ERR_NOT_CONNECTED;
+            return KynError(KYN_ERR_NOT_CONNECTED);
         if (hObject == KYN_HANDLE_DRIVER) {
             eObject = SIM_OBJ_DRIVER;
         } else {
             pDevice = SimFindDevice(hObject);
             if (pDevice == nullptr)
-                return SIM_ERR_INVALID_HANDLE;
+                return KynError(KYN_ERR_INVALID_HANDLE);
             eObject = pDevice->bBridge ? SIM_OBJ_BRIDGE : SIM_OBJ_BOARD;
         }
     }
     if (AttrAbsent(eObject, nId))
-        return SIM_ERR_NO_SUCH_ATTRIBUTE;
+        return KynError(KYN_ERR_NO_SUCH_ATTRIBUTE);
 
     char szText[160];
     switch (eObject) {
     case SIM_OBJ_LIBRARY:
         if (nId == KYN_ATTR_VERSION) {
-            value.eKind = SIM_ATTR_SZ;
+            value.eKind = KYN_VALUE_SZ;
             value.strText = "4.12.0 (simulated)";
         } else if (nId == KYN_ATTR_FILE_NAME) {
-            value.eKind = SIM_ATTR_SZ;
+            value.eKind = KYN_VALUE_SZ;
             value.strText = KYNSIM_FILE_NAME; // as the build named it
         } else if (nId == KYN_ATTR_STATIC_LINKED) {
-            value.eKind = SIM_ATTR_BOOL;
+            value.eKind = KYN_VALUE_BOOL;
             value.nValue = KYNSIM_STATIC ? 1 : 0;
         }
         break;
     case SIM_OBJ_DRIVER:
         if (nId == KYN_ATTR_VERSION) {
-            value.eKind = SIM_ATTR_SZ;
+            value.eKind = KYN_VALUE_SZ;
             value.strText = "4.12.0 (simulated driver)";
         }
         break;
     case SIM_OBJ_BOARD:
     case SIM_OBJ_BRIDGE:
         if (nId == KYN_ATTR_DEVICE_TYPE || nId == KYN_ATTR_DEVICE_NUMBER) {
-            value.eKind = SIM_ATTR_UINT32;
+            value.eKind = KYN_VALUE_UINT32;
             value.nValue = nId == KYN_ATTR_DEVICE_TYPE ? pDevice->nType : pDevice->nNumber;
         } else if (eObject == SIM_OBJ_BOARD && nId == KYN_ATTR_SERIAL_NUMBER) {
             snprintf(szText, sizeof szText, "KS-%03u-%05u", (unsigned)pDevice->nType,
                      (unsigned)(4711 + pDevice->nNumber));
-            value.eKind = SIM_ATTR_SZ;
+            value.eKind = KYN_VALUE_SZ;
             value.strText = szText;
         } else if (eObject == SIM_OBJ_BOARD && nId == KYN_ATTR_BUILD_NUMBER) {
             snprintf(szText, sizeof szText, "%u.%u.%u", 2u, (unsigned)(pDevice->nType % 10), 1207u);
-            value.eKind = SIM_ATTR_SZ;
+            value.eKind = KYN_VALUE_SZ;
             value.strText = szText;
         } else if (eObject == SIM_OBJ_BOARD && nId == KYN_ATTR_CPLD_BUILD && pDevice->bCpld) {
             snprintf(szText, sizeof szText,
                      "  Main CPLD: rev 3.%u (2026-02-11)\n  I/O CPLD:  rev 1.8 (2025-09-30)\n",
                      (unsigned)(pDevice->nType % 10));
-            value.eKind = SIM_ATTR_SZ;
+            value.eKind = KYN_VALUE_SZ;
             value.strText = szText;
         }
         break;
     default:
         break;
     }
-    return value.eKind == SIM_ATTR_NONE ? SIM_ERR_NO_SUCH_ATTRIBUTE : SIM_OK;
+    return value.eKind == KYN_VALUE_NONE ? KynError(KYN_ERR_NO_SUCH_ATTRIBUTE) : KYN_OK;
 }
 
 KYN_RESULT SimReadRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue)
@@ -287,14 +285,14 @@ KYN_RESULT SimReadRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidt
         return nResult;
     if (pDevice->bBridge) {
         *pnValue = pDevice->anRegs[nAddress >> 2];
-        return SIM_OK;
+        return KYN_OK;
     }
     uint32_t nWord = ReadWord(pDevice, nAddress);
     if (nWidth == 4)
-        ArmFastPath(pDevice);
+        ArmFastPath(pDevice, nAddress);
     uint32_t nShift = (nAddress & 3) * 8;
     *pnValue = nWidth == 4 ? nWord : (nWord >> nShift) & (nWidth == 1 ? 0xFFu : 0xFFFFu);
-    return SIM_OK;
+    return KYN_OK;
 }
 
 KYN_RESULT SimWriteRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t nValue)
@@ -307,10 +305,10 @@ KYN_RESULT SimWriteRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWid
         uint32_t nIndex = nAddress >> 2;
         uint32_t nMask = pDevice->anWritable[nIndex];
         pDevice->anRegs[nIndex] = (pDevice->anRegs[nIndex] & ~nMask) | (nValue & nMask);
-        return SIM_OK;
+        return KYN_OK;
     }
     if (SimGetSettings().bMemoryEchoesAddress)
-        return SIM_OK;
+        return KYN_OK;
     uint8_t *&pPage = pDevice->apPages[nAddress >> kSimPageShift];
     if (pPage == nullptr) {
         if (pDevice->pWindow == nullptr)
@@ -322,18 +320,24 @@ KYN_RESULT SimWriteRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWid
     uint8_t *p = pPage + (nAddress & (kSimPageSize - 1));
     if (nWidth == 4) {
         memcpy(p, &nValue, 4);
-        ArmFastPath(pDevice);
+        ArmFastPath(pDevice, nAddress);
     } else if (nWidth == 2) {
         uint16_t nHalf = (uint16_t)nValue;
         memcpy(p, &nHalf, 2);
     } else {
         *p = (uint8_t)nValue;
     }
-    return SIM_OK;
+    return KYN_OK;
 }
 
-KYN_RESULT SimDebugAction(SimDevice &device, int32_t nCommand)
+KYN_RESULT SimDebugAction(KYN_HANDLE hHandle, int32_t nCommand)
 {
+    if (!g_bSimConnected)
+        return KynError(KYN_ERR_NOT_CONNECTED);
+    SimDevice *pDevice = SimFindDevice(hHandle);
+    if (pDevice == nullptr)
+        return KynError(KYN_ERR_INVALID_HANDLE);
+    SimDevice &device = *pDevice;
     unsigned hDevice = (unsigned)device.hHandle;
     switch (nCommand) {
     case 0:
@@ -343,28 +347,30 @@ KYN_RESULT SimDebugAction(SimDevice &device, int32_t nCommand)
                             pListed->bBridge ? "bridge" : "board", (unsigned)pListed->nType,
                             (unsigned)pListed->nNumber);
         }
-        return SIM_OK;
+        return KYN_OK;
     case 1: {
         uint32_t nPages = 0;
         for (const uint8_t *pPage : device.apPages)
             nPages += pPage != nullptr;
         OsaLibraryPrint("KynSim: device 0x%X: %u of %u KiB of board memory in use\n", hDevice,
                         (unsigned)(nPages * (kSimPageSize >> 10)), (unsigned)(kSimWindowSize >> 10));
-        return SIM_OK;
+        return KYN_OK;
     }
     case 2:
         if (device.pWindow != nullptr)
             SimHostDiscardWindow(device.pWindow, kSimWindowSize);
+        // Pages out of use must be written the checked way again, to be counted.
+        KynCloseFastWindow();
         memset(device.apPages, 0, sizeof device.apPages);
         OsaLibraryPrint("KynSim: device 0x%X: board memory cleared\n", hDevice);
-        return SIM_OK;
+        return KYN_OK;
     case 3:
         for (size_t i = 0; i < g_nDevices; ++i)
             if (SimDevice *pBridge = g_apDevices[i];
                 pBridge->bBridge && (pBridge->hHandle == device.hHandle || pBridge->hParent == device.hHandle))
                 ResetBridge(*pBridge);
         OsaLibraryPrint("KynSim: device 0x%X: bridge registers reset\n", hDevice);
-        return SIM_OK;
+        return KYN_OK;
     default:
         return SIM_ERR_UNKNOWN_DEBUG_COMMAND;
     }

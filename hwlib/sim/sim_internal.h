@@ -10,47 +10,15 @@
 #include <vector>
 
 #include "KynHwDll.h"
+#include "kyn_front.h"
 #include "osa_library.h"
 
-// Result codes: failure bit, upper field 1 (this library), middle field naming the area, code number.
-#define SIM_FAILURE(nMiddle, nCode) \
-    ((KYN_RESULT)(0x80000000u | (1u << 23) | ((uint32_t)(nMiddle) << 8) | (uint32_t)(nCode)))
-
+// This library's own result codes, beside the shared ones (kyn_front.h): upper field 1.
+#define SIM_FAILURE(nMiddle, nCode) KYN_FAILURE(1, nMiddle, nCode)
 enum : int32_t {
-    SIM_OK = 0,
-    SIM_ERR_INVALID_PARAMETER = SIM_FAILURE(1, 0x06),
-    SIM_ERR_NOT_CONNECTED = SIM_FAILURE(1, 0x0C),
-    SIM_ERR_BUFFER_TOO_SMALL = SIM_FAILURE(2, 0x05),
-    SIM_ERR_NO_SUCH_ATTRIBUTE = SIM_FAILURE(2, 0x23),
-    SIM_ERR_ATTRIBUTE_KIND = SIM_FAILURE(2, 0x24),
-    SIM_ERR_INVALID_HANDLE = SIM_FAILURE(3, 0x21),
-    SIM_ERR_NO_SUCH_DEVICE = SIM_FAILURE(3, 0x22),
     SIM_ERR_OUT_OF_MEMORY = SIM_FAILURE(4, 0x07),
-    SIM_ERR_MISALIGNED = SIM_FAILURE(4, 0x31),
-    SIM_ERR_OUT_OF_WINDOW = SIM_FAILURE(4, 0x32),
     SIM_ERR_ACCESS_WIDTH = SIM_FAILURE(4, 0x33),
     SIM_ERR_UNKNOWN_DEBUG_COMMAND = SIM_FAILURE(5, 0x40),
-};
-
-// Operations that can be made to fail from the settings, by name.
-enum SimOp {
-    SIM_OP_CONNECT_LIB,
-    SIM_OP_RELEASE_LIB,
-    SIM_OP_GET_ATTRIBUTE_TYPE,
-    SIM_OP_GET_ATTRIBUTE_VALUE_SZ,
-    SIM_OP_GET_ATTRIBUTE_VALUE_BOOL,
-    SIM_OP_GET_ATTRIBUTE_VALUE_UINT32,
-    SIM_OP_GET_DEVICE_HANDLE,
-    SIM_OP_READ_REG8,
-    SIM_OP_READ_REG16,
-    SIM_OP_READ_REG32,
-    SIM_OP_WRITE_REG8,
-    SIM_OP_WRITE_REG16,
-    SIM_OP_WRITE_REG32,
-    SIM_OP_DBG_DUMP,
-    SIM_OP_RESULT_CODE_2_STRING,
-    SIM_OP_GET_CURRENT_TIME,
-    SIM_OP_COUNT
 };
 
 // One injected failure: the operation fails with nResult always, when its
@@ -58,7 +26,7 @@ enum SimOp {
 // or on its nCall-th call.
 enum SimFailWhen { SIM_FAIL_ALWAYS, SIM_FAIL_AT, SIM_FAIL_ON_CALL };
 struct SimFailRule {
-    SimOp eOp;
+    KynOp eOp;
     KYN_RESULT nResult;
     SimFailWhen eWhen;
     uint32_t nMatch;
@@ -70,7 +38,7 @@ enum SimObjectKind { SIM_OBJ_LIBRARY, SIM_OBJ_DRIVER, SIM_OBJ_BOARD, SIM_OBJ_BRI
 struct SimSettings {
     KYN_RESULT nConnectResult = 0;
     std::vector<SimFailRule> aFailRules;
-    bool abOpHasRule[SIM_OP_COUNT] = {};
+    bool abOpHasRule[KYN_OP_COUNT] = {};
     std::vector<uint32_t> anAbsentAttrs[SIM_OBJ_COUNT];
     bool bNoTextForAll = false;
     std::vector<KYN_RESULT> anNoText;
@@ -95,8 +63,6 @@ const SimSettings &SimGetSettings();
 // Parses all settings from name=value pairs; on a malformed one returns false and
 // puts a message naming it in strError.  Exposed for the unit tests.
 bool SimParseSettings(const OsaNameValues &aValues, SimSettings &settings, std::string &strError);
-
-const char *SimOpName(SimOp eOp);
 
 // Devices and memory (sim_devices.cpp) ----------------------------------------------------
 
@@ -142,35 +108,19 @@ SimDevice *SimFindDevice(KYN_HANDLE hDevice);
 KYN_RESULT SimOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice);
 
 // An attribute of the library (-2), the driver (0) or a device.
-enum SimAttrKind { SIM_ATTR_NONE, SIM_ATTR_BOOL, SIM_ATTR_UINT32, SIM_ATTR_SZ };
-struct SimAttrValue {
-    SimAttrKind eKind = SIM_ATTR_NONE;
-    uint32_t nValue = 0;
-    std::string strText;
-};
-KYN_RESULT SimLookUpAttr(KYN_HANDLE hObject, uint32_t nId, SimAttrValue &value);
+KYN_RESULT SimLookUpAttr(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value);
 
 // Checked register accesses of 1, 2 or 4 bytes; reads are zero-extended.
 KYN_RESULT SimReadRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue);
 KYN_RESULT SimWriteRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t nValue);
 // The debug commands' actions on a device: 0 lists the open devices, 1 shows the board
 // memory in use, 2 clears it, 3 resets the bridge registers; others are unknown.
-KYN_RESULT SimDebugAction(SimDevice &device, int32_t nCommand);
-
-// The 32-bit board accesses' fast path (sim_driver.cpp): the handle of the board whose
-// window it may use, or kSimNoFastBoard whenever every access must be checked, and that
-// board's pages. The interrupt handler clears the handle, so the next access takes the
-// checked path and sees the signal.
-const KYN_HANDLE kSimNoFastBoard = INT32_MIN;
-extern volatile sig_atomic_t g_hSimFastBoard;
-extern uint8_t *const *g_apSimFastPages;
+KYN_RESULT SimDebugAction(KYN_HANDLE hDevice, int32_t nCommand);
 
 // Result texts (sim_results.cpp) --------------------------------------------------------------
 
-// The text of one of this library's result codes; null for others and those KYNSIM_NO_TEXT names.
+// The text of a result code, this library's or a shared one; null for others and those KYNSIM_NO_TEXT names.
 const char *SimResultText(KYN_RESULT nResult);
-// Copies a text into a caller's buffer of nBufferSize bytes, always terminated.
-KYN_RESULT SimCopyText(const std::string &strText, char *pszBuffer, uint32_t nBufferSize);
 
 // The boards' memory (sim_host_posix.cpp, sim_host_win32.cpp): a window of nSize bytes that
 // reads 0 until written and costs memory only where touched; null when the host has no room.

@@ -1,4 +1,4 @@
-// sim_config.cpp - reads the simulated library's KYNSIM_* settings; a malformed one stops the run.
+// sim_settings.cpp - reads the simulated library's KYNSIM_* settings; a malformed one stops the run.
 #include <stdlib.h>
 #include <string.h>
 
@@ -8,42 +8,21 @@
 
 namespace {
 
-const char *const g_apszOpNames[] = {
-    "ConnectLib",     "ReleaseLib",       "GetAttributeType", "GetAttributeValueSz", "GetAttributeValueBool",
-    "GetAttributeValueUint32", "GetDeviceHandle", "ReadReg8",  "ReadReg16",           "ReadReg32",
-    "WriteReg8",      "WriteReg16",       "WriteReg32",       "DbgDump",             "ResultCode2String",
-    "GetCurrentTime",
-};
-
-static_assert(sizeof g_apszOpNames / sizeof g_apszOpNames[0] == SIM_OP_COUNT, "one name for each SimOp, in its order");
-
 const char *const g_apszObjectNames[] = {"library", "driver", "board", "bridge"};
 static_assert(sizeof g_apszObjectNames / sizeof g_apszObjectNames[0] == SIM_OBJ_COUNT,
               "one name for each SimObjectKind, in its order");
-
-bool FindOp(const std::string &strName, SimOp &eOp)
-{
-    std::string strShort = strName.compare(0, 6, "KynDrv") == 0 ? strName.substr(6) : strName;
-    for (int i = 0; i < SIM_OP_COUNT; ++i) {
-        if (strShort == g_apszOpNames[i]) {
-            eOp = (SimOp)i;
-            return true;
-        }
-    }
-    return false;
-}
 
 // KYNSIM_FAIL: OP:RESULT[@MATCH|#CALL], comma-separated.
 bool ParseFailRules(const std::string &strValue, SimSettings &settings, std::string &strWhy)
 {
     for (const std::string &strRule : OsaSplit(strValue, ',')) {
-        SimFailRule rule = {SIM_OP_COUNT, 0, SIM_FAIL_ALWAYS, 0};
+        SimFailRule rule = {KYN_OP_COUNT, 0, SIM_FAIL_ALWAYS, 0};
         size_t nColon = strRule.find(':');
         if (nColon == std::string::npos) {
             strWhy = "'" + strRule + "' is not OPERATION:RESULT[@MATCH|#CALL]";
             return false;
         }
-        if (!FindOp(strRule.substr(0, nColon), rule.eOp)) {
+        if ((rule.eOp = KynFindOp(strRule.substr(0, nColon))) == KYN_OP_COUNT) {
             strWhy = "unknown operation '" + strRule.substr(0, nColon) + "'";
             return false;
         }
@@ -252,10 +231,6 @@ const OsaSettingRow<SimSettings> g_aSettings[] = {
 
 } // namespace
 
-const char *SimOpName(SimOp eOp)
-{
-    return eOp < SIM_OP_COUNT ? g_apszOpNames[eOp] : "?";
-}
 
 bool SimParseSettings(const OsaNameValues &aValues, SimSettings &settings, std::string &strError)
 {

@@ -1,4 +1,4 @@
-// pci_config.cpp - reads the PCI library's KYNPCI_* settings, from its settings file and then the
+// pci_settings.cpp - reads the PCI library's KYNPCI_* settings, from its settings file and then the
 // environment, which wins; a malformed one stops the run.
 #include <errno.h>
 #include <fcntl.h>

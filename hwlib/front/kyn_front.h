@@ -1,0 +1,110 @@
+// kyn_front.h - the hardware libraries' front: the table of operations each back end fills in, and what
+// the front gives every back end (the shared result codes and texts, attribute values, the fast path).
+#ifndef KYN_FRONT_H
+#define KYN_FRONT_H
+
+#include <signal.h>
+#include <stdint.h>
+
+#include <string>
+
+#include "KynHwDll.h"
+
+// Result codes: failure bit, upper field naming the library, middle field naming the area, code number.
+#define KYN_FAILURE(nLibrary, nMiddle, nCode) \
+    ((KYN_RESULT)(0x80000000u | ((uint32_t)(nLibrary) << 23) | ((uint32_t)(nMiddle) << 8) | (uint32_t)(nCode)))
+
+const KYN_RESULT KYN_OK = 0;
+
+// The codes every back end gives, as area and number: KynError adds the failure bit and the library.
+enum KynSharedCode : uint32_t {
+    KYN_ERR_INVALID_PARAMETER = 0x106,
+    KYN_ERR_NOT_CONNECTED = 0x10C,
+    KYN_ERR_BUFFER_TOO_SMALL = 0x205,
+    KYN_ERR_NO_SUCH_ATTRIBUTE = 0x223,
+    KYN_ERR_ATTRIBUTE_KIND = 0x224,
+    KYN_ERR_INVALID_HANDLE = 0x321,
+    KYN_ERR_NO_SUCH_DEVICE = 0x322,
+    KYN_ERR_MISALIGNED = 0x431,
+    KYN_ERR_OUTSIDE = 0x432,
+};
+// The whole code of a shared one, in the library this is linked into.
+KYN_RESULT KynError(KynSharedCode eCode);
+// The text of a shared code that reads the same in every library; null for the others.
+const char *KynSharedResultText(KYN_RESULT nResult);
+
+// The calls, by the names the trace and the simulated library's KYNSIM_FAIL use.
+enum KynOp {
+    KYN_OP_CONNECT_LIB,
+    KYN_OP_RELEASE_LIB,
+    KYN_OP_GET_ATTRIBUTE_TYPE,
+    KYN_OP_GET_ATTRIBUTE_VALUE_SZ,
+    KYN_OP_GET_ATTRIBUTE_VALUE_BOOL,
+    KYN_OP_GET_ATTRIBUTE_VALUE_UINT32,
+    KYN_OP_GET_DEVICE_HANDLE,
+    KYN_OP_READ_REG8,
+    KYN_OP_READ_REG16,
+    KYN_OP_READ_REG32,
+    KYN_OP_WRITE_REG8,
+    KYN_OP_WRITE_REG16,
+    KYN_OP_WRITE_REG32,
+    KYN_OP_DBG_DUMP,
+    KYN_OP_RESULT_CODE_2_STRING,
+    KYN_OP_GET_CURRENT_TIME,
+    KYN_OP_COUNT
+};
+// "ReadReg32"; "?" for no call.
+const char *KynOpName(KynOp eOp);
+// The call a name gives, with or without "KynDrv" before it; KYN_OP_COUNT for none.
+KynOp KynFindOp(const std::string &strName);
+
+// An attribute of the library (-2), the driver (0) or a device: its kind and value or text.
+enum KynValueKind { KYN_VALUE_NONE, KYN_VALUE_BOOL, KYN_VALUE_UINT32, KYN_VALUE_SZ };
+struct KynAttrValue {
+    KynValueKind eKind = KYN_VALUE_NONE;
+    uint32_t nValue = 0;
+    std::string strText;
+};
+
+// What differs between back ends. The front checks the arguments, writes the trace and takes the
+// 32-bit fast path; a back end sees only calls whose pointers are valid.
+struct KynBackEnd {
+    uint32_t nLibrary;           // the result codes' library field
+    const char *pszTraceName;    // "kynsim": the library as its bad settings name it
+    const char *pszTraceSetting; // "KYNSIM_TRACE"
+    // Reads the settings (a malformed one ends the run) and hands the console what they say;
+    // returns the trace file's name, or "".
+    std::string (*pfnStartConsole)();
+    // Every call first, after a waiting interrupt has ended the run: KYN_OK, or a failure the call
+    // then returns at once (the simulated library's injected ones).
+    KYN_RESULT (*pfnEnter)(KynOp eOp, uint32_t nArgument);
+    KYN_RESULT (*pfnConnect)();
+    KYN_RESULT (*pfnRelease)();
+    KYN_RESULT (*pfnLookUpAttr)(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value);
+    KYN_RESULT (*pfnOpenDevice)(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice);
+    // One checked register access of 1, 2 or 4 bytes; a read is zero-extended.
+    KYN_RESULT (*pfnRead)(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue);
+    KYN_RESULT (*pfnWrite)(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t nValue);
+    KYN_RESULT (*pfnDebug)(KYN_HANDLE hDevice, int32_t nCommand);
+    // The text of a result, this back end's or a shared one; null for none.
+    const char *(*pfnResultText)(KYN_RESULT nResult);
+    uint64_t (*pfnTime)();
+};
+// Defined once in each library: its back end.
+extern const KynBackEnd g_kynBackEnd;
+
+// Copies a text into a caller's buffer of nBufferSize bytes, always terminated.
+KYN_RESULT KynCopyText(const std::string &strText, char *pszBuffer, uint32_t nBufferSize);
+
+// The 32-bit accesses' fast path, the memory test's: after a checked access succeeded, a back end
+// may hand the front a window of a device in plain memory, and 32-bit accesses to aligned addresses
+// inside it skip every check. Not while every call is traced, nor once an interrupt waits (the
+// handler closes the window, so the next access goes the checked way and ends the run).
+// pBase is where address 0 of the device would be; the window holds nFirst to nLast, 32-bit aligned.
+void KynOpenFastWindow(KYN_HANDLE hDevice, volatile uint8_t *pBase, uint32_t nFirst, uint32_t nLast);
+void KynCloseFastWindow();
+// What fast accesses return: KYN_OK, or a failure once the window went away under them (a SIGBUS
+// guard sets it from its handler).
+extern volatile KYN_RESULT g_nKynFastResult;
+
+#endif

@@ -1,0 +1,341 @@
+// pci_select.cpp - the PCI library's devices found and selected through libpci, and the objects the
+// handles name: boards, their configuration spaces, and boards asked for and not found.
+#include <errno.h>
+#include <setjmp.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "pci_internal.h"
+
+bool g_bPciConnected = false;
+std::string g_strLibpciMessage;
+int g_nLibpciErrno = 0;
+
+namespace {
+
+pci_access *g_pAccess = nullptr;
+bool g_bScanned = false;
+// libpci's fatal errors' way back to the guarded call that met them.
+jmp_buf *g_pRecover = nullptr;
+
+// Opened objects, kept until the library is released; a handle is kFirstHandle plus its index.
+const KYN_HANDLE kFirstHandle = 0x20;
+std::vector<PciObject *> g_apObjects;
+
+std::string Format(const char *pszFormat, va_list args)
+{
+    char szText[512];
+    vsnprintf(szText, sizeof szText, pszFormat, args);
+    return szText;
+}
+
+[[noreturn]] void OnLibpciError(char *pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    g_strLibpciMessage = Format(pszFormat, args);
+    va_end(args);
+    if (g_pRecover != nullptr)
+        longjmp(*g_pRecover, 1);
+    OsaFatal("kynpci: libpci: " + g_strLibpciMessage);
+}
+
+// Kept for the text of the failure it goes with; libpci never writes to the console.
+void OnLibpciWarning(char *pszFormat, ...)
+{
+    g_nLibpciErrno = errno;
+    va_list args;
+    va_start(args, pszFormat);
+    g_strLibpciMessage = Format(pszFormat, args);
+    va_end(args);
+}
+
+void OnLibpciDebug(char *, ...)
+{
+}
+
+// Runs pfnStep with libpci's fatal errors turned into a false return; the message stays in
+// g_strLibpciMessage. Nothing with a destructor may live in pfnStep's frames.
+bool Guarded(void (*pfnStep)(void *), void *pArg)
+{
+    jmp_buf recover;
+    jmp_buf *pOuter = g_pRecover;
+    if (setjmp(recover) != 0) {
+        g_pRecover = pOuter;
+        return false;
+    }
+    g_pRecover = &recover;
+    pfnStep(pArg);
+    g_pRecover = pOuter;
+    return true;
+}
+
+void ScanStep(void *)
+{
+    pci_scan_bus(g_pAccess);
+}
+
+struct FillStep {
+    pci_dev *pDevice;
+    int nFlags;
+};
+
+void FillInfoStep(void *pArg)
+{
+    FillStep *pStep = (FillStep *)pArg;
+    pci_fill_info(pStep->pDevice, pStep->nFlags);
+}
+
+} // namespace
+
+bool PciFillInfo(pci_dev *pDevice, int nFlags)
+{
+    FillStep step = {pDevice, nFlags};
+    return Guarded(FillInfoStep, &step);
+}
+
+namespace {
+
+
+// The devices whose IDs or slot match one of the filters; filling in their IDs reads only their
+// vendor and device files, never a device itself.
+struct MatchStep {
+    const pci_filter *pFilters;
+    size_t nFilters;
+    pci_dev *apFound[256];
+    size_t nFound;
+};
+
+void MatchDevicesStep(void *pArg)
+{
+    MatchStep *pStep = (MatchStep *)pArg;
+    for (pci_dev *pDevice = g_pAccess->devices; pDevice != nullptr; pDevice = pDevice->next) {
+        for (size_t i = 0; i < pStep->nFilters; ++i) {
+            if (pci_filter_match((pci_filter *)&pStep->pFilters[i], pDevice)) {
+                if (pStep->nFound < sizeof pStep->apFound / sizeof pStep->apFound[0])
+                    pStep->apFound[pStep->nFound++] = pDevice;
+                break;
+            }
+        }
+    }
+}
+
+bool InBusOrder(const pci_dev *pLeft, const pci_dev *pRight)
+{
+    if (pLeft->domain != pRight->domain)
+        return pLeft->domain < pRight->domain;
+    if (pLeft->bus != pRight->bus)
+        return pLeft->bus < pRight->bus;
+    if (pLeft->dev != pRight->dev)
+        return pLeft->dev < pRight->dev;
+    return pLeft->func < pRight->func;
+}
+
+std::string SlotName(const pci_dev *pDevice)
+{
+    char szSlot[32];
+    snprintf(szSlot, sizeof szSlot, "%04x:%02x:%02x.%d", (unsigned)pDevice->domain, (unsigned)pDevice->bus,
+             (unsigned)pDevice->dev, (int)pDevice->func);
+    return szSlot;
+}
+
+// Up to three slots, for a message.
+std::string SlotList(const MatchStep &step)
+{
+    std::string strList;
+    for (size_t i = 0; i < step.nFound && i < 3; ++i)
+        strList += (i > 0 ? ", " : "") + SlotName(step.apFound[i]);
+    return strList + (step.nFound > 3 ? ", ..." : "");
+}
+
+KYN_RESULT Scan()
+{
+    if (g_bScanned)
+        return KYN_OK;
+    if (!Guarded(ScanStep, nullptr))
+        return PciFail(PCI_ERR_DEVICE_LIST, "The PCI devices under %s cannot be listed: %s",
+                       PciGetSettings().strSysfs.c_str(), g_strLibpciMessage.c_str());
+    g_bScanned = true;
+    return KYN_OK;
+}
+
+// The device of board nNumber of type nType, as the settings select it; else a failure whose
+// text names the setting to use.
+KYN_RESULT SelectDevice(uint32_t nType, uint32_t nNumber, pci_dev **ppDevice)
+{
+    const PciSettings &settings = PciGetSettings();
+    KYN_RESULT nResult = Scan();
+    if (nResult < 0)
+        return nResult;
+    MatchStep step;
+    step.nFound = 0;
+    if (settings.bDevice) {
+        step.pFilters = &settings.device;
+        step.nFilters = 1;
+    } else {
+        const PciBoardIds *pIds = nullptr;
+        for (const PciBoardIds &ids : settings.aIds)
+            if (ids.nType == nType)
+                pIds = &ids;
+        if (pIds == nullptr)
+            return PciFail(KynError(KYN_ERR_NO_SUCH_DEVICE),
+                           "No PCI device selected for board type %u number %u: set KYNPCI_IDS=%u=VENDOR:DEVICE or "
+                           "KYNPCI_DEVICE=[[DOMAIN:]BUS:]DEVICE.FUNCTION",
+                           (unsigned)nType, (unsigned)nNumber, (unsigned)nType);
+        step.pFilters = pIds->aFilters.data();
+        step.nFilters = pIds->aFilters.size();
+    }
+    if (!Guarded(MatchDevicesStep, &step))
+        return PciFail(PCI_ERR_DEVICE_LIST, "The PCI devices under %s cannot be read: %s", settings.strSysfs.c_str(),
+                       g_strLibpciMessage.c_str());
+    std::sort(step.apFound, step.apFound + step.nFound, InBusOrder);
+    if (settings.bDevice) {
+        if (step.nFound == 0)
+            return PciFail(KynError(KYN_ERR_NO_SUCH_DEVICE), "No PCI device at KYNPCI_DEVICE=%s (board type %u number %u)",
+                           settings.strDevice.c_str(), (unsigned)nType, (unsigned)nNumber);
+        if (step.nFound > 1)
+            return PciFail(KynError(KYN_ERR_NO_SUCH_DEVICE), "KYNPCI_DEVICE=%s names %u devices (%s): give the bus too",
+                           settings.strDevice.c_str(), (unsigned)step.nFound, SlotList(step).c_str());
+        *ppDevice = step.apFound[0];
+        return KYN_OK;
+    }
+    if (nNumber >= step.nFound) {
+        std::string strIds;
+        for (const PciBoardIds &ids : settings.aIds)
+            if (ids.nType == nType)
+                strIds = ids.strIds;
+        return PciFail(KynError(KYN_ERR_NO_SUCH_DEVICE), "No board type %u number %u: KYNPCI_IDS %s matches %u device%s%s%s%s",
+                       (unsigned)nType, (unsigned)nNumber, strIds.c_str(), (unsigned)step.nFound,
+                       step.nFound == 1 ? "" : "s", step.nFound > 0 ? " (" : "", SlotList(step).c_str(),
+                       step.nFound > 0 ? ")" : "");
+    }
+    *ppDevice = step.apFound[nNumber];
+    return KYN_OK;
+}
+
+PciObject *NewObject()
+{
+    PciObject *pObject = new PciObject();
+    pObject->hHandle = kFirstHandle + (KYN_HANDLE)g_apObjects.size();
+    pObject->bBridge = false;
+    pObject->hBoard = 0;
+    pObject->nType = pObject->nNumber = 0;
+    pObject->nMissing = KYN_OK;
+    pObject->pDevice = nullptr;
+    pObject->nConfigSize = 256;
+    pObject->bMapTried = false;
+    pObject->nMapResult = KYN_OK;
+    pObject->nBar = -1;
+    pObject->pBar = nullptr;
+    pObject->nBarSize = 0;
+    pObject->pMapping = nullptr;
+    pObject->nMapLength = 0;
+    pObject->nGuard = -1;
+    g_apObjects.push_back(pObject);
+    return pObject;
+}
+
+void SetDevice(PciObject &object, pci_dev *pDevice)
+{
+    object.pDevice = pDevice;
+    object.strSlot = SlotName(pDevice);
+    object.strDir = PciGetSettings().strSysfs + "/devices/" + object.strSlot;
+    struct stat info;
+    if (stat((object.strDir + "/config").c_str(), &info) == 0 && info.st_size > 0)
+        object.nConfigSize = (uint32_t)std::min<off_t>(info.st_size, 4096);
+}
+
+} // namespace
+
+KYN_RESULT PciConnect()
+{
+    if (g_bPciConnected)
+        return KYN_OK;
+    const PciSettings &settings = PciGetSettings();
+    struct stat info;
+    if (stat((settings.strSysfs + "/devices").c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return PCI_CONNECT_NO_DRIVER;
+    g_pAccess = pci_alloc();
+    g_pAccess->method = PCI_ACCESS_SYS_BUS_PCI;
+    g_pAccess->error = OnLibpciError;
+    g_pAccess->warning = OnLibpciWarning;
+    g_pAccess->debug = OnLibpciDebug;
+    pci_set_param(g_pAccess, (char *)"sysfs.path", (char *)settings.strSysfs.c_str());
+    pci_init(g_pAccess);
+    g_bPciConnected = true;
+    return KYN_OK;
+}
+
+void PciRelease()
+{
+    for (PciObject *pObject : g_apObjects) {
+        PciUnmapBar(*pObject);
+        delete pObject;
+    }
+    g_apObjects.clear();
+    if (g_pAccess != nullptr)
+        pci_cleanup(g_pAccess);
+    g_pAccess = nullptr;
+    g_bScanned = false;
+    g_bPciConnected = false;
+}
+
+PciObject *PciFindObject(KYN_HANDLE hObject)
+{
+    size_t nIndex = (uint32_t)hObject - (uint32_t)kFirstHandle;
+    return nIndex < g_apObjects.size() ? g_apObjects[nIndex] : nullptr;
+}
+
+// A board not found still gets a handle: every call on it says why no device answers, naming the
+// setting to use, and the error report shows the board type and number asked for.
+KYN_RESULT PciOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice)
+{
+    if (!g_bPciConnected)
+        return KynError(KYN_ERR_NOT_CONNECTED);
+    if (hParent == KYN_HANDLE_DRIVER) {
+        for (PciObject *pKnown : g_apObjects) {
+            if (!pKnown->bBridge && pKnown->nType == nType && pKnown->nNumber == nNumber) {
+                *phDevice = pKnown->hHandle;
+                return pKnown->nMissing < 0 ? PciFail(pKnown->nMissing, "%s", pKnown->strMissing.c_str()) : KYN_OK;
+            }
+        }
+        pci_dev *pDevice = nullptr;
+        KYN_RESULT nResult = SelectDevice(nType, nNumber, &pDevice);
+        PciObject *pBoard = NewObject();
+        pBoard->nType = nType;
+        pBoard->nNumber = nNumber;
+        if (nResult < 0) {
+            pBoard->nMissing = nResult;
+            pBoard->strMissing = PciResultText(nResult);
+        } else {
+            SetDevice(*pBoard, pDevice);
+        }
+        *phDevice = pBoard->hHandle;
+        return nResult;
+    }
+    PciObject *pBoard = PciFindObject(hParent);
+    if (pBoard == nullptr || pBoard->bBridge)
+        return PciFail(KynError(KYN_ERR_INVALID_HANDLE), "Invalid device handle 0x%X", (unsigned)hParent);
+    if (pBoard->nMissing < 0)
+        return PciFail(pBoard->nMissing, "%s", pBoard->strMissing.c_str());
+    if (nType != KYN_DEVICE_TYPE_PCI_BRIDGE || nNumber != 0)
+        return PciFail(KynError(KYN_ERR_NO_SUCH_DEVICE), "Board 0x%X has no device of type %u number %u: its configuration space is type 24 number 0",
+                       (unsigned)hParent, (unsigned)nType, (unsigned)nNumber);
+    for (PciObject *pKnown : g_apObjects) {
+        if (pKnown->bBridge && pKnown->hBoard == hParent) {
+            *phDevice = pKnown->hHandle;
+            return KYN_OK;
+        }
+    }
+    PciObject *pBridge = NewObject();
+    pBridge->bBridge = true;
+    pBridge->hBoard = hParent;
+    pBridge->nType = KYN_DEVICE_TYPE_PCI_BRIDGE;
+    SetDevice(*pBridge, pBoard->pDevice);
+    *phDevice = pBridge->hHandle;
+    return KYN_OK;
+}
+

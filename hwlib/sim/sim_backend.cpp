@@ -1,0 +1,61 @@
+// sim_backend.cpp - the simulated library's back end: its table of operations for the front, the
+// failures KYNSIM_FAIL injects into any call, connecting and the clock.
+#include "sim_internal.h"
+
+namespace {
+
+// Calls of each operation so far, for the KYNSIM_FAIL rules that fail the Nth call.
+uint32_t g_anCalls[KYN_OP_COUNT];
+
+std::string StartConsole()
+{
+    const SimSettings &settings = SimGetSettings();
+    OsaInjectKeys(settings.anKeys);
+    OsaSetConsoleRules(settings.consoleRules);
+    return settings.strTracePath;
+}
+
+// Counts the call and returns the injected failure for it, or KYN_OK.
+KYN_RESULT Injected(KynOp eOp, uint32_t nArgument)
+{
+    const SimSettings &settings = SimGetSettings();
+    if (!settings.abOpHasRule[eOp])
+        return KYN_OK;
+    uint32_t nCall = ++g_anCalls[eOp];
+    for (const SimFailRule &rule : settings.aFailRules) {
+        if (rule.eOp != eOp)
+            continue;
+        if (rule.eWhen == SIM_FAIL_ALWAYS || (rule.eWhen == SIM_FAIL_AT && rule.nMatch == nArgument) ||
+            (rule.eWhen == SIM_FAIL_ON_CALL && rule.nMatch == nCall))
+            return rule.nResult;
+    }
+    return KYN_OK;
+}
+
+KYN_RESULT Connect()
+{
+    KYN_RESULT nResult = SimGetSettings().nConnectResult;
+    // Codes 11 and 17 report a missing or mismatched driver without the failure bit.
+    uint32_t nCode = (uint32_t)nResult & 0xFF;
+    g_bSimConnected = nResult >= 0 && nCode != 11 && nCode != 17;
+    return nResult;
+}
+
+KYN_RESULT Release()
+{
+    g_bSimConnected = false;
+    return KYN_OK;
+}
+
+uint64_t Time()
+{
+    const SimSettings &settings = SimGetSettings();
+    return settings.bFixedTime ? settings.nFixedTime : OsaTime100ns();
+}
+
+} // namespace
+
+extern const KynBackEnd g_kynBackEnd = {
+    1, "kynsim", "KYNSIM_TRACE", StartConsole, Injected, Connect, Release, SimLookUpAttr, SimOpenDevice,
+    SimReadRegister, SimWriteRegister, SimDebugAction, SimResultText, Time,
+};
