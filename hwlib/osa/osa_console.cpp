@@ -152,6 +152,13 @@ size_t g_nInjectedKeysUsed = 0;
 
 } // namespace
 
+void (*volatile g_pfnOsaOnInterrupt)() = nullptr;
+
+void OsaOnInterrupt(void (*pfnOnInterrupt)())
+{
+    g_pfnOsaOnInterrupt = pfnOnInterrupt;
+}
+
 void OsaSetConsoleRules(const OsaConsoleRules &rules)
 {
     g_rules = rules;

@@ -1,5 +1,5 @@
-// osa_host.h - the shared console's host layer (osa_host_posix.cpp, osa_host_win32.cpp): the only
-// host-specific calls of the console: terminal, keys, interrupts, sleep, clock, local time.
+// osa_host.h - the shared console's host layer, what the console asks of each host (osa_*_posix.cpp,
+// osa_host_win32.cpp): terminal, keys, interrupts, standard input and output, sleep, clock, local time.
 #ifndef KYN_OSA_HOST_H
 #define KYN_OSA_HOST_H
 
@@ -9,6 +9,9 @@
 #include <time.h>
 
 #include <string>
+
+// The library's hook for the first interrupt (OsaOnInterrupt), or null; the host's handler calls it.
+extern void (*volatile g_pfnOsaOnInterrupt)();
 
 // Console start and end: key mode at a terminal, interrupts caught; settings put back at the end.
 void OsaHostConsoleInit();

@@ -12,14 +12,10 @@
 #include "osa_host.h"
 #include "osa_library.h"
 #include "osa_output.h"
-#include "printable.h"
 
 volatile sig_atomic_t g_nOsaPendingSignal = 0;
 
 namespace {
-
-// The library's hook for the first interrupt (OsaOnInterrupt), or null.
-void (*volatile g_pfnOnInterrupt)() = nullptr;
 
 // Whether standard input is the console (keys come one at a time from it) or a pipe or file.
 bool g_bStdinConsole = false;
@@ -45,8 +41,8 @@ BOOL WINAPI OnConsoleControl(DWORD nEvent)
     g_nOsaPendingSignal = SIGINT;
     // Noted before the main thread's look at it below, or seen waiting here: never neither.
     MemoryBarrier();
-    if (g_pfnOnInterrupt != nullptr)
-        g_pfnOnInterrupt();
+    if (g_pfnOsaOnInterrupt != nullptr)
+        g_pfnOsaOnInterrupt();
     if (g_nWaitingForKey != 0) {
         RestoreInputMode();
         exit(128 + SIGINT);
@@ -146,24 +142,9 @@ char **OsaHostEnvironmentBlock()
     return _environ;
 }
 
-void OsaOnInterrupt(void (*pfnOnInterrupt)())
-{
-    g_pfnOnInterrupt = pfnOnInterrupt;
-}
-
 void OsaEndOnSignal()
 {
     exit(128 + g_nOsaPendingSignal);
-}
-
-void OsaFatal(const std::string &strMessage)
-{
-    OsaOutputFlush();
-    // Names and values from outside (paths, settings) can reach the screen only as printable text.
-    fprintf(stderr, "%s\n", Printable(strMessage).c_str());
-    fflush(stderr);
-    // Through the exit handlers: the tool's log keeps what was shown.
-    exit(2);
 }
 
 void OsaHostConsoleInit()

@@ -9,6 +9,7 @@
 
 #include "osa_host.h"
 #include "osa_library.h"
+#include "printable.h"
 
 namespace {
 
@@ -139,4 +140,14 @@ int32_t OsaOutputV(const char *pszFormat, va_list args)
     }
     va_end(argsAgain);
     return nResult;
+}
+
+void OsaFatal(const std::string &strMessage)
+{
+    OsaOutputFlush();
+    // Names and values from outside (paths, settings) can reach the screen only as printable text.
+    fprintf(stderr, "%s\n", Printable(strMessage).c_str());
+    fflush(stderr);
+    // Through the exit handlers: the tool's log keeps what was shown, the terminal is put back.
+    exit(2);
 }
