@@ -6,6 +6,7 @@
 
 #include "command_table.h"
 #include "console.h"
+#include "progress_line.h"
 #include "devices.h"
 #include "error_report.h"
 #include "number_entry.h"

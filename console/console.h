@@ -1,5 +1,5 @@
 // console.h - everything the tool shows, and the keys and lines it reads: each message is formatted
-// once and goes to the log, then to the screen; the progress line of a long job; the run's end.
+// once and goes to the log, then to the screen; the log's opening, the command string, the run's end.
 #ifndef DUZE_CONSOLE_H
 #define DUZE_CONSOLE_H
 
@@ -41,19 +41,6 @@ int32_t ReadKey();
 // fails here ends the run with status 1: a command nobody finished typing does not run.
 const size_t kLineSize = 64;
 void ReadLine(char *pszLine);
-
-// The progress line of a long job (the memory test), at a terminal only: first shown after a
-// second, redrawn four times a second, never wider than the terminal, never in the log, and gone
-// before any other output and on every way out, so that the screen reads as if it never was.
-// nWords is the job's words per pass; pass 0 writes, pass 1 reads back.
-void ProgressBegin(uint64_t nWords);
-void ProgressUpdate(int nPass, uint64_t nDone, int32_t nErrors);
-void ProgressEnd();
-// The progress line's text: pass, share done, speed, errors and time left; its length.
-int FormatProgress(char *pszText, size_t nSize, int nPass, uint64_t nDone, uint64_t nWords, int32_t nErrors,
-                   uint32_t nElapsedMs);
-// For tests of the drawing: when the line first shows and how often it is redrawn.
-void SetProgressTiming(uint32_t nFirstDrawMs, uint32_t nRedrawMs);
 
 // How the run's end treats the library: the quit command and the exit question release it
 // before the console ends, the connect failures after, the early errors not at all.

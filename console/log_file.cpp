@@ -8,7 +8,7 @@
 #include <atomic>
 
 #include "KynHwDll.h"
-#include "host.h"
+#include "log_host.h"
 
 namespace {
 

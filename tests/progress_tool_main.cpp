@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include "console.h"
+#include "progress_line.h"
 #include "run.h"
 
 int main(int argc, char **argv)

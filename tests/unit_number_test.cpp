@@ -3,6 +3,7 @@
 
 #include "command_table.h"
 #include "console.h"
+#include "progress_line.h"
 #include "number_entry.h"
 
 TEST(ConvertUnsigned32, Base0RulesWith32BitResults)
