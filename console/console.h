@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "KynHwDll.h"
+#include "duze_limits.h"
 
 #if defined(__GNUC__)
 #define DUZE_PRINTF(nFormat, nArgs) __attribute__((format(printf, nFormat, nArgs)))
@@ -39,7 +40,7 @@ void SetCommandString(const char *pszText);
 int32_t ReadKey();
 // A line into a kLineSize-byte buffer, the size the library's line reads fill. Input that ends or
 // fails here ends the run with status 1: a command nobody finished typing does not run.
-const size_t kLineSize = 64;
+const size_t kLineSize = kDuzeLineSize;
 void ReadLine(char *pszLine);
 
 // How the run's end treats the library: the quit command and the exit question release it

@@ -8,6 +8,7 @@
 #include <atomic>
 
 #include "KynHwDll.h"
+#include "duze_limits.h"
 #include "log_host.h"
 
 namespace {
@@ -22,7 +23,7 @@ bool g_bLogFailed = false;
 // Text not yet handed to the system: [g_nLogWritten, g_nLogUsed) of g_acLog. A signal handler
 // may write that part at any moment, unless the tool is writing it itself (g_bLogWriting); the
 // tool only appends beyond g_nLogUsed. No write ever waits with signals held.
-char g_acLog[64 * 1024];
+char g_acLog[kDuzeLogBlock];
 volatile sig_atomic_t g_nLogUsed = 0;
 volatile sig_atomic_t g_nLogWritten = 0;
 volatile sig_atomic_t g_bLogWriting = 0;

@@ -8,6 +8,9 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <initializer_list>
+
+#include "duze_limits.h"
 #include "log_host.h"
 
 int HostOpenLog(const char *pszName, const char **ppszWhy)
@@ -50,7 +53,7 @@ int HostOpenLog(const char *pszName, const char **ppszWhy)
 
 long HostWriteLog(int fdLog, const char *pText, size_t nLength)
 {
-    return _write(fdLog, pText, nLength > 0x10000 ? 0x10000u : (unsigned)nLength);
+    return _write(fdLog, pText, nLength > kDuzeLogBlock ? (unsigned)kDuzeLogBlock : (unsigned)nLength);
 }
 
 bool HostCommitLog(int fdLog)

@@ -4,7 +4,8 @@
 
 #include <stdint.h>
 
-#define DUZE_LOG_NAME_MAX 259
+#include "duze_limits.h"
+
 
 struct ToolOptions {
     const char *pszCommandString; // null when none was given

@@ -18,7 +18,7 @@
 namespace {
 
 // A line's characters: the interface's 64-byte buffer, less the line's end.
-const size_t kLineChars = 63;
+const size_t kLineChars = kDuzeLineSize - 1;
 
 // Command string handed over by OsaConsoleInput; read before the keyboard.
 const char *g_pszInput = nullptr;

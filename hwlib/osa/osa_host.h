@@ -10,6 +10,8 @@
 
 #include <string>
 
+#include "duze_limits.h"
+
 // The library's hook for the first interrupt (OsaOnInterrupt), or null; the host's handler calls it.
 extern void (*volatile g_pfnOsaOnInterrupt)();
 
@@ -37,7 +39,6 @@ char **OsaHostEnvironmentBlock();
 // Standard output, where the console's text goes. One write of up to nLength bytes: how many
 // went, or -1 with errno set. A write that waits is woken every kOsaStallMs with EINTR (or ends
 // early with what went), so that its caller sees an interrupt that came meanwhile.
-const int kOsaStallMs = 50;
 long OsaHostWriteOutput(const char *pText, size_t nLength);
 bool OsaHostOutputIsTerminal();
 // Waits until standard output takes text, at most nMilliseconds (-1: as long as it takes);

@@ -41,12 +41,12 @@ int ReadTerminalByte()
     }
 }
 
-// A terminal sends a key's sequence at once; a byte that is not there within this time
+// A terminal sends a key's sequence at once; a byte that is not there within kOsaKeySequenceMs
 // belongs to the next key, and the Escape stood alone.
 int ReadSequenceByte()
 {
     struct pollfd wait = {STDIN_FILENO, POLLIN, 0};
-    return poll(&wait, 1, 50) == 1 ? ReadTerminalByte() : -1;
+    return poll(&wait, 1, kOsaKeySequenceMs) == 1 ? ReadTerminalByte() : -1;
 }
 
 // The two codes the Windows console gives for a key, from the sequence a terminal sends

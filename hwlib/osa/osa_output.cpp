@@ -14,7 +14,7 @@
 namespace {
 
 // Text not yet written: a file or pipe gets it in large blocks, a terminal at once.
-char g_acHeld[64 * 1024];
+char g_acHeld[kOsaHeldBlock];
 size_t g_nHeld = 0;
 int g_nTerminal = -1;
 // Once a write failed, the console stays failed: nothing more is written, every print says so.
@@ -29,9 +29,6 @@ bool Fail(int nErrno)
     errno = nErrno;
     return false;
 }
-
-// Once an interrupt is ending the run, how long a console that takes no text is waited for.
-const int kEndingPatienceMs = 300;
 
 // Writes all of it. An interrupted write goes on where it stopped, so that the console gets
 // every byte; but once an interrupt is ending the run, only as long as the console takes text:
@@ -48,11 +45,11 @@ bool WriteOut(const char *pText, size_t nLength, bool bEnding)
             nStalls = 0;
         } else if (nWritten < 0 && errno == EINTR) {
             // Woken again and again without a byte taken.
-            if ((bEnding || g_nOsaPendingSignal != 0) && ++nStalls * kOsaStallMs > kEndingPatienceMs)
+            if ((bEnding || g_nOsaPendingSignal != 0) && ++nStalls * kOsaStallMs > kOsaEndingPatienceMs)
                 return true;
         } else if (nWritten < 0 && errno == EAGAIN) {
             // Standard output left non-blocking by whoever shares it: wait for room.
-            if (!OsaHostWaitOutputWritable(bEnding ? kEndingPatienceMs : -1))
+            if (!OsaHostWaitOutputWritable(bEnding ? kOsaEndingPatienceMs : -1))
                 return bEnding && errno == ETIMEDOUT ? true : Fail(errno);
         } else {
             return Fail(nWritten == 0 ? EIO : errno);

@@ -176,7 +176,7 @@ void OsaAwaitHangUp()
 {
     if (!g_bOsaKeyMode || !g_bOsaControllingTerminal || !g_bCatchesHangUp)
         return;
-    for (int i = 0; i < 100 && g_nOsaPendingSignal == 0; ++i) {
+    for (int i = 0; i < kOsaHangUpWaitMs / 10 && g_nOsaPendingSignal == 0; ++i) {
         struct timespec wait = {0, 10 * 1000 * 1000};
         nanosleep(&wait, nullptr);
     }

@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include "KynHwDll.h"
+#include "duze_limits.h"
 #include "kyn_front.h"
 #include "osa_library.h"
 

@@ -17,8 +17,7 @@ struct GuardedMapping {
     size_t nLength;
     volatile sig_atomic_t bGone;
 };
-const int kMaxGuarded = 8;
-GuardedMapping g_aGuarded[kMaxGuarded];
+GuardedMapping g_aGuarded[kPciMaxGuarded];
 volatile sig_atomic_t g_nGuarded = 0;
 // The action in place before the guard: every SIGBUS that is not a guarded access goes to it.
 struct sigaction g_previousBus;
@@ -72,7 +71,7 @@ int PciGuardMapping(void *pStart, size_t nLength, const std::string &strGoneText
     for (int i = 0; i < g_nGuarded && nGuard < 0; ++i)
         if (g_aGuarded[i].nLength == 0)
             nGuard = i;
-    if (nGuard < 0 && g_nGuarded < kMaxGuarded)
+    if (nGuard < 0 && g_nGuarded < kPciMaxGuarded)
         nGuard = g_nGuarded;
     if (nGuard < 0)
         return -1;

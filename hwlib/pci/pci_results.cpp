@@ -37,7 +37,7 @@ std::map<KYN_RESULT, std::string> g_mapLastText;
 
 KYN_RESULT PciFail(KYN_RESULT nResult, const char *pszFormat, ...)
 {
-    char szText[256];
+    char szText[kPciTextSize];
     va_list args;
     va_start(args, pszFormat);
     vsnprintf(szText, sizeof szText, pszFormat, args);

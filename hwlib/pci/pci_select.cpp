@@ -105,7 +105,7 @@ namespace {
 struct MatchStep {
     const pci_filter *pFilters;
     size_t nFilters;
-    pci_dev *apFound[256];
+    pci_dev *apFound[kPciMaxMatches];
     size_t nFound;
 };
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "KynHwDll.h"
+#include "duze_limits.h"
 #include "kyn_front.h"
 #include "osa_library.h"
 
@@ -75,12 +76,8 @@ struct SimBoardType {
 extern const SimBoardType g_aSimBoardTypes[];
 extern const size_t g_nSimBoardTypeCount;
 
-// Board window: 64 MiB from address 0, kept in 64 KiB pages allocated on first write.
-// Boards of one type a run may have (KYNSIM_BOARDS), and every device that can exist then: 26
-// types, each with at most kSimMaxBoards boards and their bridges. Handles are counted from the
-// first one (KYNSIM_HANDLES) up, so that first one leaves room for all of them below INT32_MAX.
-const uint32_t kSimMaxBoards = 16;
-const size_t kSimMaxDevices = 1024;
+// Board window: 64 MiB from address 0, kept in 64 KiB pages allocated on first write. The
+// limits on boards and devices are in duze_limits.h.
 const uint32_t kSimWindowSize = 64u << 20;
 const uint32_t kSimPageShift = 16;
 const uint32_t kSimPageSize = 1u << kSimPageShift;

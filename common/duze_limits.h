@@ -1,0 +1,62 @@
+// duze_limits.h - every limit of the tool and its libraries in one place, each with its reason.
+// The tool and the libraries share only what the header between them fixes; where a limit of one
+// side follows from the other's (the line length), both read it here.
+#ifndef DUZE_LIMITS_H
+#define DUZE_LIMITS_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Lines -----------------------------------------------------------------------------------------
+
+// A line the console reads fills a caller's buffer of this many bytes: 63 characters and the end.
+// The interface fixes it (OsaConsoleGetStr writes into a buffer of this size), so the tool's line
+// buffers and the library's line reads must agree.
+const size_t kDuzeLineSize = 64;
+// The longest log file name /L takes: Windows' MAX_PATH less its terminating byte, the same on
+// every host, so that a script runs the same everywhere.
+#define DUZE_LOG_NAME_MAX 259
+
+// Output ----------------------------------------------------------------------------------------
+
+// Text held before it is written: the tool's log and the library's console each keep one block.
+// 64 KiB is a Linux pipe's whole buffer, so a full block goes to a pipe in one write, and large
+// enough that a failing memory test's millions of lines cost a write per block, not per line.
+const size_t kDuzeLogBlock = 64 * 1024;
+const size_t kOsaHeldBlock = 64 * 1024;
+
+// Waits -----------------------------------------------------------------------------------------
+
+// A console write that waits (output stopped, a pipe's reader slow) is woken this often to see an
+// interrupt that came meanwhile: short enough that Ctrl-C feels at once.
+const int kOsaStallMs = 50;
+// The bytes of one key's escape sequence come from a terminal together; a byte not there within
+// this time belongs to the next key, and the Escape stood alone. Long enough for a remote session.
+const int kOsaKeySequenceMs = 50;
+// Once an interrupt ends the run, a console that takes no text for this long is left: the run
+// ends rather than hang on a terminal stopped with Ctrl-S or a pipe nobody reads.
+const int kOsaEndingPatienceMs = 300;
+// A terminal that reads nothing is hung up, and the kernel sends SIGHUP a moment later: the run
+// waits this long for it, so that it ends as a hang-up rather than as a failed read.
+const int kOsaHangUpWaitMs = 1000;
+
+// The simulated library ---------------------------------------------------------------------------
+
+// Boards of one type a run may have (KYNSIM_BOARDS): the maker's driver numbers at most 16.
+const uint32_t kSimMaxBoards = 16;
+// Every device that can exist then: 26 types, each with at most kSimMaxBoards boards and their
+// bridges, fits. Handles are counted from the first one (KYNSIM_HANDLES) up, so that first one
+// leaves room for all of them below INT32_MAX.
+const size_t kSimMaxDevices = 1024;
+
+// The PCI library ---------------------------------------------------------------------------------
+
+// Devices one selection may match: far more than a bench machine holds, and each costs a pointer.
+const size_t kPciMaxMatches = 256;
+// BARs mapped at once under the SIGBUS guard, which a signal handler searches: a run opens one
+// board; the rest is room for a library used by other programs.
+const int kPciMaxGuarded = 8;
+// A failure's own text: what a caller's 256-byte buffer holds.
+const size_t kPciTextSize = 256;
+
+#endif
