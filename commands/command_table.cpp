@@ -5,9 +5,9 @@
 
 namespace {
 
-CommandOutcome ShowHelp(const Command &, CommandDefaults &);
+CommandOutcome ShowHelp(const Command &, CommandDefaults &, const BoardHandles &);
 
-CommandOutcome Quit(const Command &, CommandDefaults &)
+CommandOutcome Quit(const Command &, CommandDefaults &, const BoardHandles &)
 {
     return kEndTheRun;
 }
@@ -52,7 +52,7 @@ const size_t kCommandCount = sizeof g_aCommands / sizeof g_aCommands[0];
 // What each command remembers, by its row, for the whole run.
 CommandDefaults g_aRemembered[kCommandCount];
 
-CommandOutcome ShowHelp(const Command &, CommandDefaults &)
+CommandOutcome ShowHelp(const Command &, CommandDefaults &, const BoardHandles &)
 {
     LogPrintF("Cmd  Synopsis\n");
     LogPrintF("===  ========\n");
@@ -64,11 +64,11 @@ CommandOutcome ShowHelp(const Command &, CommandDefaults &)
 
 } // namespace
 
-int ExecuteCommand(signed char cKey)
+CommandOutcome ExecuteCommand(signed char cKey, const BoardHandles &devices)
 {
     for (size_t i = 0; i < kCommandCount; ++i)
         if (g_aCommands[i].cKey == cKey)
-            return g_aCommands[i].pfnRun(g_aCommands[i], g_aRemembered[i]) == kEndTheRun ? 1 : 0;
+            return g_aCommands[i].pfnRun(g_aCommands[i], g_aRemembered[i], devices);
     LogPrintF("Unknown command. Press '?' for help, 'q' to quit\n");
-    return 0;
+    return kGoOn;
 }

@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "KynHwDll.h"
+
 // A command's remembered values: address and value, start and range, high and low half. Each
 // command has its own, never shared, 0 at the start of the run; the debug command keeps a
 // signed one in the first.
@@ -17,6 +19,13 @@ struct CommandDefaults {
 enum CommandDevice { kNoDevice, kBoard, kBridge };
 enum CommandOutcome { kGoOn, kEndTheRun };
 
+// The devices the run opened, which the commands act on: the board, whether or not its opening
+// succeeded, and its bridge, 0 where the board has none (the bridge commands test it).
+struct BoardHandles {
+    KYN_HANDLE hBoard;
+    KYN_HANDLE hBridge;
+};
+
 // What a command is: everything about it but what it remembers.
 struct Command {
     char cKey;                // exact, case-sensitive
@@ -25,21 +34,21 @@ struct Command {
     const char *pszResult;    // the format of its result line, or null; "%.*X" takes the width's digits
     int nWidth;               // register width in bits
     CommandDevice eDevice;    // the device its registers are on
-    CommandOutcome (*pfnRun)(const Command &command, CommandDefaults &remembered);
+    CommandOutcome (*pfnRun)(const Command &command, CommandDefaults &remembered, const BoardHandles &devices);
 };
 
-// Runs the command of one key (its low 8 bits as a signed character); 1 when the run is to end.
-int ExecuteCommand(signed char cKey);
+// Runs the command of one key (its low 8 bits as a signed character) on the run's devices.
+CommandOutcome ExecuteCommand(signed char cKey, const BoardHandles &devices);
 
 // The commands' actions (register_commands.cpp, memory_command.cpp, timestamps.cpp).
-CommandOutcome ReadRegister(const Command &command, CommandDefaults &remembered);
-CommandOutcome WriteRegister(const Command &command, CommandDefaults &remembered);
-CommandOutcome DumpBridge(const Command &command, CommandDefaults &remembered);
-CommandOutcome IssueDebugCommand(const Command &command, CommandDefaults &remembered);
-CommandOutcome SleepForAWhile(const Command &command, CommandDefaults &remembered);
-CommandOutcome TestMemory(const Command &command, CommandDefaults &remembered);
-CommandOutcome ShowCurrentTime(const Command &command, CommandDefaults &remembered);
-CommandOutcome ShowEnteredTimestamp(const Command &command, CommandDefaults &remembered);
+CommandOutcome ReadRegister(const Command &command, CommandDefaults &remembered, const BoardHandles &devices);
+CommandOutcome WriteRegister(const Command &command, CommandDefaults &remembered, const BoardHandles &devices);
+CommandOutcome DumpBridge(const Command &command, CommandDefaults &remembered, const BoardHandles &devices);
+CommandOutcome IssueDebugCommand(const Command &command, CommandDefaults &remembered, const BoardHandles &devices);
+CommandOutcome SleepForAWhile(const Command &command, CommandDefaults &remembered, const BoardHandles &devices);
+CommandOutcome TestMemory(const Command &command, CommandDefaults &remembered, const BoardHandles &devices);
+CommandOutcome ShowCurrentTime(const Command &command, CommandDefaults &remembered, const BoardHandles &devices);
+CommandOutcome ShowEnteredTimestamp(const Command &command, CommandDefaults &remembered, const BoardHandles &devices);
 
 // Words a memory test over nRange bytes reads and writes: those that start below the range end,
 // counted in 64 bits so that a range above 0xFFFFFFFC ends after the word at offset 0xFFFFFFFC

@@ -7,7 +7,6 @@
 #include "command_table.h"
 #include "console.h"
 #include "progress_line.h"
-#include "devices.h"
 #include "error_report.h"
 #include "number_entry.h"
 
@@ -116,12 +115,12 @@ uint64_t MemoryTestWords(uint32_t nRange)
 }
 
 // All writes finish before the first read; the progress line shows at a terminal.
-CommandOutcome TestMemory(const Command &command, CommandDefaults &remembered)
+CommandOutcome TestMemory(const Command &command, CommandDefaults &remembered, const BoardHandles &devices)
 {
     LogPrintF("%s", command.pszTitle);
     PromptValue("Which Start Address (0x%X): ", &remembered.nFirst);
     PromptValue("Which Range (in bytes) (0x%X): ", &remembered.nSecond);
-    MemoryTestRun run = {g_hBoard, remembered.nFirst, MemoryTestWords(remembered.nSecond), 0};
+    MemoryTestRun run = {devices.hBoard, remembered.nFirst, MemoryTestWords(remembered.nSecond), 0};
     ProgressBegin(run.nWords);
     WritePass(run);
     ReadPass(run);

@@ -2,7 +2,6 @@
 // and its PCI bridge, the bridge's dump, the driver debug command, and the sleep.
 #include "command_table.h"
 #include "console.h"
-#include "devices.h"
 #include "error_report.h"
 #include "number_entry.h"
 
@@ -13,9 +12,9 @@ const char *const kValuePrompt = "Which Value (0x%X): ";
 
 // The handle of the command's device. The bridge commands need a bridge: handle 0 means the
 // board has none open.
-bool DeviceOf(const Command &command, KYN_HANDLE *phDevice)
+bool DeviceOf(const Command &command, const BoardHandles &devices, KYN_HANDLE *phDevice)
 {
-    *phDevice = command.eDevice == kBridge ? g_hPlx : g_hBoard;
+    *phDevice = command.eDevice == kBridge ? devices.hBridge : devices.hBoard;
     if (*phDevice != 0 || command.eDevice != kBridge)
         return true;
     LogPrintF("No Plx device on this board\n");
@@ -49,10 +48,10 @@ KYN_RESULT WriteOfWidth(KYN_HANDLE hDevice, int nWidth, uint32_t nAddress, uint3
 
 } // namespace
 
-CommandOutcome ReadRegister(const Command &command, CommandDefaults &remembered)
+CommandOutcome ReadRegister(const Command &command, CommandDefaults &remembered, const BoardHandles &devices)
 {
     KYN_HANDLE hDevice = 0;
-    if (!DeviceOf(command, &hDevice))
+    if (!DeviceOf(command, devices, &hDevice))
         return kGoOn;
     LogPrintF("%s", command.pszTitle);
     PromptValue(kAddressPrompt, &remembered.nFirst);
@@ -64,10 +63,10 @@ CommandOutcome ReadRegister(const Command &command, CommandDefaults &remembered)
 }
 
 // The library gets the whole remembered value; only the printed one is cut to the width.
-CommandOutcome WriteRegister(const Command &command, CommandDefaults &remembered)
+CommandOutcome WriteRegister(const Command &command, CommandDefaults &remembered, const BoardHandles &devices)
 {
     KYN_HANDLE hDevice = 0;
-    if (!DeviceOf(command, &hDevice))
+    if (!DeviceOf(command, devices, &hDevice))
         return kGoOn;
     LogPrintF("%s", command.pszTitle);
     PromptValue(kAddressPrompt, &remembered.nFirst);
@@ -81,10 +80,10 @@ CommandOutcome WriteRegister(const Command &command, CommandDefaults &remembered
 }
 
 // The dump keeps its own running address, from 0 at every dump: p's address stays as it was.
-CommandOutcome DumpBridge(const Command &command, CommandDefaults &)
+CommandOutcome DumpBridge(const Command &command, CommandDefaults &, const BoardHandles &devices)
 {
     KYN_HANDLE hDevice = 0;
-    if (!DeviceOf(command, &hDevice))
+    if (!DeviceOf(command, devices, &hDevice))
         return kGoOn;
     LogPrintF("%s", command.pszTitle);
     for (uint32_t nAddress = 0; nAddress <= 0x1FC; nAddress += 4) {
@@ -95,18 +94,18 @@ CommandOutcome DumpBridge(const Command &command, CommandDefaults &)
     return kGoOn;
 }
 
-CommandOutcome IssueDebugCommand(const Command &command, CommandDefaults &remembered)
+CommandOutcome IssueDebugCommand(const Command &command, CommandDefaults &remembered, const BoardHandles &devices)
 {
     int32_t nCommand = (int32_t)remembered.nFirst;
     PromptSignedValue("Driver Debug Command. Which Cmd? [0x%.8X] ", &nCommand);
     remembered.nFirst = (uint32_t)nCommand;
     LogPrintF(command.pszResult, (unsigned)nCommand);
-    CheckResult(g_hBoard, KynDrvDbgDump(g_hBoard, nCommand));
+    CheckResult(devices.hBoard, KynDrvDbgDump(devices.hBoard, nCommand));
     return kGoOn;
 }
 
 // Screen only: a pause is not part of the board's record.
-CommandOutcome SleepForAWhile(const Command &, CommandDefaults &)
+CommandOutcome SleepForAWhile(const Command &, CommandDefaults &, const BoardHandles &)
 {
     char szLine[kLineSize];
     ScreenPrintF("Enter milliseconds to sleep :");

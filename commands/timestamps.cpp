@@ -21,7 +21,7 @@ void PrintTimestamp(uint32_t nLow, uint32_t nHigh)
               (int)pTime->nHour, (int)pTime->nMinute, (int)pTime->nSecond, (int)nMilliseconds);
 }
 
-CommandOutcome ShowCurrentTime(const Command &, CommandDefaults &)
+CommandOutcome ShowCurrentTime(const Command &, CommandDefaults &, const BoardHandles &)
 {
     uint64_t nTime = 0;
     // A failed query leaves no time to show: 0 prints the invalid-timestamp line, never a made-up time.
@@ -33,7 +33,7 @@ CommandOutcome ShowCurrentTime(const Command &, CommandDefaults &)
 }
 
 // The high half is asked for first and remembered first.
-CommandOutcome ShowEnteredTimestamp(const Command &, CommandDefaults &remembered)
+CommandOutcome ShowEnteredTimestamp(const Command &, CommandDefaults &remembered, const BoardHandles &)
 {
     PromptValue("Enter High 32-bit value of timestamp (0x%.8X): ", &remembered.nFirst);
     PromptValue("Enter Low 32-bit value of timestamp (0x%.8X): ", &remembered.nSecond);

@@ -5,7 +5,6 @@
 #include <stdio.h>
 
 #include "console.h"
-#include "options.h"
 
 namespace {
 
@@ -15,8 +14,15 @@ const uint32_t kAnswerKeyMask = 0xFFFFu;
 const uint32_t kResultTextSize = 256;
 // Code numbers up to this one keep the failure bit in the reported code.
 const uint32_t kLastCodeWithFailureBit = 29;
+// Quiet mode (/Q): the first failed call ends the run without asking.
+bool g_bQuiet = false;
 
 } // namespace
+
+void SetQuietErrors(bool bQuiet)
+{
+    g_bQuiet = bQuiet;
+}
 
 uint32_t ReportedCode(KYN_RESULT nResult)
 {
@@ -63,7 +69,7 @@ void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult)
 
 void AskExit()
 {
-    if (g_toolOptions.bQuiet)
+    if (g_bQuiet)
         EndRun(1, kReleaseThenConsole);
     LogPrintF("Do you want to exit (Y/N) ");
     int32_t nKey = ReadKey();

@@ -7,6 +7,8 @@
 
 #include "KynHwDll.h"
 
+// Set once, from the command line: with it the first failed call ends the run without asking.
+void SetQuietErrors(bool bQuiet);
 // Returns only when the run goes on after a failed call; hDevice is -1 for calls that concern no device.
 void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult);
 // The end-or-go-on question; returns only when the run goes on. Nothing is printed after the

@@ -8,7 +8,6 @@
 #include "command_line.h"
 #include "command_table.h"
 #include "console.h"
-#include "devices.h"
 #include "error_report.h"
 #include "host.h"
 #include "options.h"
@@ -17,8 +16,9 @@
 #error "DUZE_VERSION is the version of CMake's project(); without CMake, define it as the README shows"
 #endif
 
-void OpenBoard()
+BoardHandles OpenBoard()
 {
+    BoardHandles devices = {0, 0};
     const BoardType *pType = FindBoardType(g_toolOptions.nBoardType);
     if (pType == nullptr) {
         LogPrintF("Board Type (%d) not supported by this demo program\n", (int)g_toolOptions.nBoardType);
@@ -26,29 +26,30 @@ void OpenBoard()
     }
     LogPrintF("%s", pType->pszOpening);
     KYN_RESULT nResult = KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, (uint32_t)g_toolOptions.nBoardType,
-                                               g_toolOptions.nBoardNumber, &g_hBoard);
+                                               g_toolOptions.nBoardNumber, &devices.hBoard);
     CheckResult(-1, nResult);
-    LogPrintF("Board Device Handle = 0x%.8X\n", (unsigned)g_hBoard);
+    LogPrintF("Board Device Handle = 0x%.8X\n", (unsigned)devices.hBoard);
     if (pType->bBridge) {
         // A board without a working bridge keeps handle 0, which the bridge commands test.
-        KynDrvGetDeviceHandle(g_hBoard, KYN_DEVICE_TYPE_PCI_BRIDGE, 0, &g_hPlx);
-        LogPrintF("Plx Device Handle = 0x%.8X\n", (unsigned)g_hPlx);
+        KynDrvGetDeviceHandle(devices.hBoard, KYN_DEVICE_TYPE_PCI_BRIDGE, 0, &devices.hBridge);
+        LogPrintF("Plx Device Handle = 0x%.8X\n", (unsigned)devices.hBridge);
     }
+    return devices;
 }
 
 namespace {
 
 // The value query follows the type query even when that failed, with the size it left. A size
 // of 0 or a failed allocation shows an empty text rather than nothing at all.
-void ReportBoardText(uint32_t nId, const char *pszFormat)
+void ReportBoardText(KYN_HANDLE hBoard, uint32_t nId, const char *pszFormat)
 {
     uint32_t nKind = 0, nSize = 0, nFlags = 0;
-    CheckResult(g_hBoard, KynDrvGetAttributeType(g_hBoard, nId, &nKind, &nSize, &nFlags));
+    CheckResult(hBoard, KynDrvGetAttributeType(hBoard, nId, &nKind, &nSize, &nFlags));
     char *pszText = (char *)malloc(nSize > 0 ? nSize : 1);
     if (pszText != nullptr) {
         pszText[0] = '\0';
-        KYN_RESULT nResult = KynDrvGetAttributeValueSz(g_hBoard, nId, pszText, nSize);
-        CheckResult(g_hBoard, nResult);
+        KYN_RESULT nResult = KynDrvGetAttributeValueSz(hBoard, nId, pszText, nSize);
+        CheckResult(hBoard, nResult);
         if (nResult < 0)
             pszText[0] = '\0';
         pszText[nSize > 0 ? nSize - 1 : 0] = '\0';
@@ -122,6 +123,7 @@ int RunTool(int argc, char **argv)
     OsaConsoleInit();
     LogPrintF("DuzeDevazu %s - register test tool for KYN interface boards\n", DUZE_VERSION);
     ParseCommandLine(argc, argv, &g_toolOptions);
+    SetQuietErrors(g_toolOptions.bQuiet);
     if (g_toolOptions.pszCommandString != nullptr)
         SetCommandString(g_toolOptions.pszCommandString);
     OpenLogFile(g_toolOptions.szLogFileName);
@@ -130,12 +132,12 @@ int RunTool(int argc, char **argv)
     ShowIdentity();
 
     LogPrintF("Get Handle to the board device...\n");
-    OpenBoard();
+    const BoardHandles devices = OpenBoard();
     LogPrintF("Read Serial Number to the board device...\n");
-    ReportBoardText(KYN_ATTR_SERIAL_NUMBER, "Board Serial Number: %s\n");
-    ReportBoardText(KYN_ATTR_BUILD_NUMBER, "Board Build Number: %s\n");
+    ReportBoardText(devices.hBoard, KYN_ATTR_SERIAL_NUMBER, "Board Serial Number: %s\n");
+    ReportBoardText(devices.hBoard, KYN_ATTR_BUILD_NUMBER, "Board Build Number: %s\n");
     if (FindBoardType(g_toolOptions.nBoardType)->bCpld)
-        ReportBoardText(KYN_ATTR_CPLD_BUILD, "CPLD Build:\n%s");
+        ReportBoardText(devices.hBoard, KYN_ATTR_CPLD_BUILD, "CPLD Build:\n%s");
     LogPrintF("\nPress 'h' for help\n");
 
     for (;;) {
@@ -143,7 +145,7 @@ int RunTool(int argc, char **argv)
         // Nobody is left to type once input ends: that ends the run like a quit.
         if (nKey == OSA_KEY_END_OF_INPUT)
             break;
-        if (ExecuteCommand((signed char)(nKey & 0xFF)) != 0)
+        if (ExecuteCommand((signed char)(nKey & 0xFF), devices) == kEndTheRun)
             break;
     }
     return FinishRun(0, kReleaseThenConsole);

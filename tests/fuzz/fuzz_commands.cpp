@@ -12,12 +12,15 @@
 #include "console.h"
 #include "run.h"
 
+// The board and bridge the run opened, as the main loop hands them to each command.
+static BoardHandles g_devices = {0, 0};
+
 static void OpenBoardGuarded()
 {
     if (setjmp(g_jmpToolExit) == 0) {
         g_bInToolCode = true;
         KynDrvConnectLib();
-        OpenBoard();
+        g_devices = OpenBoard();
     }
     g_bInToolCode = false;
 }
@@ -41,7 +44,7 @@ static void RunKeysGuarded()
         g_bInToolCode = true;
         for (;;) {
             int32_t nKey = ReadKey();
-            if (nKey < 0 || ExecuteCommand((signed char)(nKey & 0xFF)) != 0)
+            if (nKey < 0 || ExecuteCommand((signed char)(nKey & 0xFF), g_devices) == kEndTheRun)
                 break;
         }
     }
