@@ -23,15 +23,6 @@ std::string SourceText(const std::string &strName)
     return ReadFile(std::string(DUZE_SOURCE_DIR) + "/" + strName);
 }
 
-std::vector<std::string> Lines(const std::string &strText)
-{
-    std::vector<std::string> aLines;
-    std::istringstream in(strText);
-    for (std::string strLine; std::getline(in, strLine);)
-        aLines.push_back(strLine);
-    return aLines;
-}
-
 // The text between a line holding strBegin and the next line holding strEnd (or the end of the
 // text), those lines left out.
 std::string Between(const std::string &strText, const std::string &strBegin, const std::string &strEnd)

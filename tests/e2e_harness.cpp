@@ -63,7 +63,7 @@ std::vector<std::string> ToolCommand()
     while (words >> strWord)
         aCommand.push_back(strWord);
     const char *pszTool = getenv("DUZE_TOOL");
-    aCommand.push_back(pszTool != nullptr ? pszTool : DUZE_TOOL_PATH);
+    aCommand.push_back(pszTool != nullptr ? pszTool : kTestedTool);
     return aCommand;
 }
 
@@ -366,4 +366,45 @@ void ExpectSession(const ToolRun &run, int nStatus, const std::string &strAfterS
     EXPECT_EQ(run.strConsole, kBanner + StartupLog() + strAfterStartup);
     EXPECT_EQ(run.strLog, StartupLog() + strAfterStartup);
     EXPECT_EQ(run.strError, "");
+}
+
+bool WaitForConsole(const ToolProcess &process, long nBytes)
+{
+    return WaitUntil([&] { return ConsoleSize(process) >= nBytes; });
+}
+
+void WaitForConsoleToStall(const ToolProcess &process)
+{
+    long nLast = -1;
+    for (int i = 0; i < 600; ++i) {
+        usleep(100000);
+        long nNow = ConsoleSize(process);
+        if (nNow > 0 && nNow == nLast)
+            return;
+        nLast = nNow;
+    }
+}
+
+long CpuTimeMs(const ToolProcess &process)
+{
+    std::string strStat = ReadFile("/proc/" + std::to_string(process.nPid) + "/stat");
+    size_t nAt = strStat.rfind(')');
+    unsigned long nUser = 0, nSystem = 0;
+    if (nAt == std::string::npos ||
+        sscanf(strStat.c_str() + nAt + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &nUser, &nSystem) != 2)
+        return -1;
+    return (long)((nUser + nSystem) * 1000 / (unsigned long)sysconf(_SC_CLK_TCK));
+}
+
+std::vector<std::string> Lines(const std::string &strText)
+{
+    std::vector<std::string> aLines;
+    for (size_t nStart = 0; nStart < strText.size();) {
+        size_t nEnd = strText.find('\n', nStart);
+        aLines.push_back(strText.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart));
+        nStart = nEnd == std::string::npos ? strText.size() : nEnd + 1;
+    }
+    while (!aLines.empty() && aLines.back().empty())
+        aLines.pop_back();
+    return aLines;
 }

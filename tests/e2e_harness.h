@@ -57,12 +57,20 @@ ToolRun FinishDuze(ToolProcess &process, int nDeadlineMs = 60000);
 long ConsoleSize(const ToolProcess &process);
 // Until ready() holds, with a deadline a slow, busy machine meets; false when it never did.
 bool WaitUntil(const std::function<bool()> &ready, int nDeadlineMs = 60000);
+// Until the run's console holds at least nBytes; false when it never did.
+bool WaitForConsole(const ToolProcess &process, long nBytes);
+// Until the console stops growing: the tool waits for something it writes to.
+void WaitForConsoleToStall(const ToolProcess &process);
+// Processor time the run has used, from /proc: how far it got, whatever the machine's load.
+long CpuTimeMs(const ToolProcess &process);
 // Whether the process waits in system call nCall on descriptor fd (Linux only).
 bool WaitsInCall(int nPid, long nCall, int fd);
 
 // The lines of a run's trace (read back as "trace.txt") whose call names start with one of the prefixes.
 std::string TraceCalls(const ToolRun &run, std::initializer_list<const char *> apszPrefixes);
 
+// The built tool this test program runs (tested_tool.cpp), unless DUZE_TOOL names another.
+extern const char *const kTestedTool;
 std::vector<std::string> ToolCommand();
 // Whether the tool under test is the Windows build (DUZE_TOOL_HOST=win32, run through wine).
 bool ToolIsWindows();
@@ -71,6 +79,8 @@ bool ToolIsWindows();
 // ANSI code page as the same bytes.
 std::string HostArgument(const std::string &strLatin1);
 std::string ReadFile(const std::string &strPath, bool *pbExists = nullptr);
+// A text's lines without their line ends; empty lines at its end are left out.
+std::vector<std::string> Lines(const std::string &strText);
 // In a child before it runs the tool: every signal back to its default action, as a shell
 // that starts a program leaves it, whatever the test runner ignores.
 void ResetSignals();

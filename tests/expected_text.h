@@ -23,6 +23,14 @@ const char kExpectedAfterLibraryLine[] = "Connecting lib...\n"
                                          "\n"
                                          "Press 'h' for help\n";
 
+// The 32-bit board read's prompt, and the answers of the default board to a misaligned address
+// and one outside its window.
+const char kExpectedRead32Prompt[] = "Read from a 32-bit register in the KYN Board device.\nWhich Address (0x0): ";
+const char kExpectedMisaligned[] =
+    "ERROR(0X31 [1.4]) Dev(20,6,0): Register address is not aligned to the access width. \n" EXPECTED_QUESTION;
+const char kExpectedOutside[] =
+    "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n" EXPECTED_QUESTION;
+
 const char kExpectedHelp[] = "Cmd  Synopsis\n"
                              "===  ========\n"
                              " ?   Display Help text\n"

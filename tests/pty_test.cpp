@@ -346,9 +346,9 @@ void PrintTo(const InterruptCase &c, std::ostream *pOut)
     *pOut << c.pszName;
 }
 
-class Interrupt : public Terminal, public ::testing::WithParamInterface<InterruptCase> {};
+class TerminalInterrupt : public Terminal, public ::testing::WithParamInterface<InterruptCase> {};
 
-TEST_P(Interrupt, EndsPromptlyWithTheTerminalRestoredAndTheLogComplete)
+TEST_P(TerminalInterrupt, EndsPromptlyWithTheTerminalRestoredAndTheLogComplete)
 {
     const InterruptCase &c = GetParam();
     StartAndWaitForKeys();
@@ -373,7 +373,7 @@ TEST_P(Interrupt, EndsPromptlyWithTheTerminalRestoredAndTheLogComplete)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Waits, Interrupt,
+    Waits, TerminalInterrupt,
     ::testing::Values(InterruptCase{"CtrlCAtKey", "", "", SIGINT, true, ""},
                       InterruptCase{"CtrlCAtLine", "W12", "Which Address (0x0): 12", SIGINT, true, "12"},
                       InterruptCase{"CtrlCAtQuestion", "R1\r", "(Y/N) ", SIGINT, true, "1\r\n"},
@@ -469,19 +469,6 @@ int WaitForEndUnread(PtySession &session, int nMilliseconds)
 }
 
 const std::string kMemoryTestOnZeros = "-ZM0;0x4000000;q";
-
-std::vector<std::string> Lines(const std::string &strText)
-{
-    std::vector<std::string> aLines;
-    for (size_t nStart = 0; nStart < strText.size();) {
-        size_t nEnd = strText.find('\n', nStart);
-        aLines.push_back(strText.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart));
-        nStart = nEnd == std::string::npos ? strText.size() : nEnd + 1;
-    }
-    while (!aLines.empty() && aLines.back().empty())
-        aLines.pop_back();
-    return aLines;
-}
 
 // Every line the screen shows is in the log, in its order; the last may be cut short by the stop
 // or the end. Only the first difference is reported.

@@ -1,4 +1,5 @@
-// unit_number_test.cpp - number entry gives the 32-bit results of base-0 strtoul and strtol on every host.
+// unit_number_test.cpp - number entry gives the 32-bit results of base-0 strtoul and strtol on every host;
+// the memory test's word count and error line, and the progress line's text.
 #include <gtest/gtest.h>
 
 #include "command_table.h"
