@@ -40,9 +40,9 @@ void NoteText(bool &bLineOpen, const char *pText, size_t nLength)
 // The log's line about the failed screen, as soon as the log can take it.
 void LogScreenFailure()
 {
-    if (g_bScreenFailed && !g_bScreenFailureLogged && LogIsOpen()) {
+    if (g_bScreenFailed && !g_bScreenFailureLogged && LogFileWritable()) {
         g_bScreenFailureLogged = true;
-        LogWriteText(g_szScreenFailure, strlen(g_szScreenFailure));
+        LogFileWrite(g_szScreenFailure, strlen(g_szScreenFailure));
     }
 }
 
@@ -54,7 +54,7 @@ void ToScreen(const char *pszFormat, va_list args)
     if (g_nOutputIsTerminal < 0)
         g_nOutputIsTerminal = HostOutputIsTerminal() ? 1 : 0;
     if (g_nOutputIsTerminal == 1)
-        LogFlush(false);
+        LogFileFlush(false);
     if (!g_bScreenFailed && OsaConsolePrintF(pszFormat, args) < 0) {
         g_bScreenFailed = true;
         snprintf(g_szScreenFailure, sizeof g_szScreenFailure, "%sError: Writing the console failed: %s\n",
@@ -82,7 +82,7 @@ void LogAndShowV(const char *pszFormat, va_list args)
     va_copy(argsAgain, args);
     int nLength = vsnprintf(szText, sizeof szText, pszFormat, args);
     if (nLength >= 0 && (size_t)nLength < sizeof szText) {
-        LogWriteText(szText, (size_t)nLength);
+        LogFileWrite(szText, (size_t)nLength);
         NoteText(g_bLogLineOpen, szText, (size_t)nLength);
         ScreenText("%s", szText);
         NoteText(g_bScreenLineOpen, szText, (size_t)nLength);
@@ -111,7 +111,7 @@ void FlushLogBeforeInput()
     if (g_nInputIsTerminal < 0)
         g_nInputIsTerminal = HostInputIsTerminal() ? 1 : 0;
     // Scripted and piped runs only hand the text to the system: committing costs time there.
-    LogFlush(g_nInputIsTerminal == 1);
+    LogFileFlush(g_nInputIsTerminal == 1);
 }
 
 // Input that failed or ended where a command needs it: nothing more can be done.
@@ -136,7 +136,7 @@ int32_t GetKey()
 // progress line goes: an interrupt may end the process at the screen's next write.
 void CloseAtExit()
 {
-    CloseLogFile(0);
+    LogFileClose(0);
     ProgressHide();
 }
 
@@ -153,7 +153,7 @@ void LogPrintF(const char *pszFormat, ...)
 void LogAndShowText(const char *pText, size_t nLength)
 {
     ProgressHide();
-    LogWriteText(pText, nLength);
+    LogFileWrite(pText, nLength);
     NoteText(g_bLogLineOpen, pText, nLength);
     ScreenText("%.*s", (int)nLength, pText);
     NoteText(g_bScreenLineOpen, pText, nLength);
@@ -180,17 +180,17 @@ void LogErrorLine(const char *pszFormat, ...)
     // Each of log and screen gets the line end it needs first, and then the whole line at once.
     szText[0] = '\n';
     const char *pszForLog = g_bLogLineOpen ? szText : szText + 1;
-    LogWriteText(pszForLog, strlen(pszForLog));
+    LogFileWrite(pszForLog, strlen(pszForLog));
     NoteText(g_bLogLineOpen, pszForLog, strlen(pszForLog));
     const char *pszForScreen = g_bScreenLineOpen ? szText : szText + 1;
     ScreenText("%s", pszForScreen);
     NoteText(g_bScreenLineOpen, pszForScreen, strlen(pszForScreen));
 }
 
-void OpenLogFile(const char *pszName)
+void OpenLogOrEnd(const char *pszName)
 {
     const char *pszWhy = nullptr;
-    if (OpenLog(pszName, &pszWhy, OnLogFailure)) {
+    if (LogFileOpen(pszName, &pszWhy, OnLogFailure)) {
         atexit(CloseAtExit);
         return;
     }
@@ -233,7 +233,7 @@ int FinishRun(int nStatus, RunEnd eEnd)
         KynDrvReleaseLib();
     // An empty text writes what the screen holds back.
     ScreenText("");
-    nStatus = CloseLogFile(nStatus);
+    nStatus = LogFileClose(nStatus);
     OsaConsoleExit();
     if (eEnd == kConsoleThenRelease)
         KynDrvReleaseLib();

@@ -27,7 +27,7 @@ void ScreenPrintF(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
 void LogErrorLine(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
 
 // Opens the log file, emptied and held for the run, or ends the run with status -1.
-void OpenLogFile(const char *pszName);
+void OpenLogOrEnd(const char *pszName);
 
 // Hands the command string to the library, which reads it before the keyboard.
 void SetCommandString(const char *pszText);

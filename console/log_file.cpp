@@ -13,7 +13,7 @@
 
 namespace {
 
-// The log's descriptor from OpenLog until it is closed; -1 before and after.
+// The log's descriptor from LogFileOpen until it is closed; -1 before and after.
 int g_fdLog = -1;
 // The log's name, for the message that tells it could not be written.
 const char *g_pszLogName = "";
@@ -128,19 +128,20 @@ void WritePendingOnSignal()
     errno = nErrno;
 }
 
-bool LogOpen()
+// The log is open and has not failed: it takes text.
+bool Writable()
 {
     return g_fdLog >= 0 && !g_bLogFailed;
 }
 
 } // namespace
 
-bool LogIsOpen()
+bool LogFileWritable()
 {
-    return LogOpen();
+    return Writable();
 }
 
-bool OpenLog(const char *pszName, const char **ppszWhy, void (*pfnFailed)(const char *pszName, const char *pszReason))
+bool LogFileOpen(const char *pszName, const char **ppszWhy, void (*pfnFailed)(const char *pszName, const char *pszReason))
 {
     g_fdLog = HostOpenLog(pszName, ppszWhy);
     if (g_fdLog < 0)
@@ -151,13 +152,13 @@ bool OpenLog(const char *pszName, const char **ppszWhy, void (*pfnFailed)(const 
     return true;
 }
 
-void LogWriteText(const char *pText, size_t nLength)
+void LogFileWrite(const char *pText, size_t nLength)
 {
-    if (!LogOpen())
+    if (!Writable())
         return;
     if (nLength > sizeof g_acLog - (size_t)g_nLogUsed) {
         WriteBuffered();
-        if (!LogOpen())
+        if (!Writable())
             return;
         // Still no room: a text longer than the buffer goes on its own.
         if (nLength > sizeof g_acLog - (size_t)g_nLogUsed) {
@@ -172,26 +173,26 @@ void LogWriteText(const char *pText, size_t nLength)
     g_nLogUsed = g_nLogUsed + (sig_atomic_t)nLength;
 }
 
-void LogFlush(bool bCommit)
+void LogFileFlush(bool bCommit)
 {
-    if (!LogOpen())
+    if (!Writable())
         return;
     if (g_nLogUsed > g_nLogWritten)
         WriteBuffered();
-    if (bCommit && LogOpen() && !HostCommitLog(g_fdLog))
+    if (bCommit && Writable() && !HostCommitLog(g_fdLog))
         LogFailed();
     // A file removed with its directory takes every write and keeps none of it.
-    if (LogOpen() && HostLogRemoved(g_fdLog)) {
+    if (Writable() && HostLogRemoved(g_fdLog)) {
         errno = ENOENT;
         LogFailed();
     }
 }
 
-int CloseLogFile(int nStatus)
+int LogFileClose(int nStatus)
 {
     if (g_fdLog >= 0) {
         g_bLogClosing = true;
-        LogFlush(false);
+        LogFileFlush(false);
         int fdLog = g_fdLog;
         g_fdLog = -1;
         if (!HostCloseLog(fdLog))

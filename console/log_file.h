@@ -1,4 +1,5 @@
-// log_file.h - the log file: opened once, written through its own buffer, every write, commit and close checked.
+// log_file.h - the log file (log_file.cpp): opened once, written through its own buffer, every write,
+// commit and close checked. The console (console.h) is its only user.
 #ifndef DUZE_LOG_FILE_H
 #define DUZE_LOG_FILE_H
 
@@ -7,19 +8,19 @@
 // Opens the log file, emptied and held for the run; false when it cannot be, with a reason
 // in *ppszWhy where the tool refused it (in use, a pipe nobody reads), else null. At the first
 // failed write, commit or close, pfnFailed gets the log's name and the reason, once.
-bool OpenLog(const char *pszName, const char **ppszWhy, void (*pfnFailed)(const char *pszName, const char *pszReason));
+bool LogFileOpen(const char *pszName, const char **ppszWhy, void (*pfnFailed)(const char *pszName, const char *pszReason));
 
-// Whether the log is open and takes text.
-bool LogIsOpen();
+// Whether the log is open and takes text: it has not failed.
+bool LogFileWritable();
 
 // The log's copy of a message; nothing once the log is closed or could not be written.
-void LogWriteText(const char *pText, size_t nLength);
+void LogFileWrite(const char *pText, size_t nLength);
 
 // Before a read that may wait: the log's text goes to the system, and to disk when
 // bCommit (a person is at the keyboard and the machine may hang while the tool waits).
-void LogFlush(bool bCommit);
+void LogFileFlush(bool bCommit);
 
 // Closes the log; returns nStatus, or -1 when any of the log could not be written.
-int CloseLogFile(int nStatus);
+int LogFileClose(int nStatus);
 
 #endif

@@ -126,7 +126,7 @@ int RunTool(int argc, char **argv)
     SetQuietErrors(g_toolOptions.bQuiet);
     if (g_toolOptions.pszCommandString != nullptr)
         SetCommandString(g_toolOptions.pszCommandString);
-    OpenLogFile(g_toolOptions.szLogFileName);
+    OpenLogOrEnd(g_toolOptions.szLogFileName);
     LogPrintF("Log file is  %s\n", g_toolOptions.szLogFileName);
     LogPrintF("Board number %d\n", (int)g_toolOptions.nBoardNumber);
     ShowIdentity();

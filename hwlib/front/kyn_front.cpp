@@ -2,6 +2,7 @@
 // trace, attribute kinds and sizes, and the fast path of the 32-bit accesses.
 #include "kyn_front.h"
 #include "osa_library.h"
+#include "osa_trace.h"
 
 // Board registers are little-endian, and a fast access reads them in the host's order.
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__

@@ -14,6 +14,7 @@
 #include "osa_host.h"
 #include "osa_library.h"
 #include "osa_output.h"
+#include "osa_trace.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 
 #include "osa_host.h"
 #include "osa_library.h"
+#include "osa_settings.h"
 #include "printable.h"
 
 std::string OsaBadSetting(const char *pszLibrary, const std::string &strName, const std::string &strValue,

@@ -5,6 +5,7 @@
 
 #include "osa_host.h"
 #include "osa_library.h"
+#include "osa_trace.h"
 
 bool g_bOsaTracing = false;
 

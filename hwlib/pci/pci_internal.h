@@ -15,6 +15,7 @@ extern "C" {
 #include "duze_limits.h"
 #include "kyn_front.h"
 #include "osa_library.h"
+#include "osa_settings.h"
 
 // This library's own result codes, beside the shared ones (kyn_front.h): upper field 2.
 #define PCI_FAILURE(nMiddle, nCode) KYN_FAILURE(2, nMiddle, nCode)

@@ -13,6 +13,7 @@
 #include "duze_limits.h"
 #include "kyn_front.h"
 #include "osa_library.h"
+#include "osa_settings.h"
 
 // This library's own result codes, beside the shared ones (kyn_front.h): upper field 1.
 #define SIM_FAILURE(nMiddle, nCode) KYN_FAILURE(1, nMiddle, nCode)
