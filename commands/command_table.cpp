@@ -1,7 +1,7 @@
 // command_table.cpp - every single-key command, one constant row each, and the interpreter that runs them.
 #include "command_table.h"
 
-#include "console.h"
+#include "screen.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "command_table.h"
-#include "console.h"
+#include "screen.h"
 #include "progress_line.h"
 #include "error_report.h"
 #include "number_entry.h"

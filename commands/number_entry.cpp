@@ -4,7 +4,7 @@
 
 #include <stddef.h>
 
-#include "console.h"
+#include "screen.h"
 
 namespace {
 

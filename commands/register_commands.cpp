@@ -1,7 +1,7 @@
 // register_commands.cpp - the commands on registers: 8-, 16- and 32-bit reads and writes of the board
 // and its PCI bridge, the bridge's dump, the driver debug command, and the sleep.
 #include "command_table.h"
-#include "console.h"
+#include "screen.h"
 #include "error_report.h"
 #include "number_entry.h"
 

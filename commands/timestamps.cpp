@@ -1,6 +1,6 @@
 // timestamps.cpp - the t and T commands: library timestamps shown as local month, day and time.
 #include "command_table.h"
-#include "console.h"
+#include "screen.h"
 #include "number_entry.h"
 
 // 100-ns intervals between 1601-01-01 and 1970-01-01.

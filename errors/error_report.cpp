@@ -4,7 +4,7 @@
 
 #include <stdio.h>
 
-#include "console.h"
+#include "screen.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string.h>
 
 #include "board_table.h"
-#include "console.h"
+#include "screen.h"
 #include "number_entry.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include "board_table.h"
 #include "command_line.h"
 #include "command_table.h"
-#include "console.h"
+#include "screen.h"
 #include "error_report.h"
-#include "host.h"
+#include "tool_host.h"
 #include "options.h"
 
 #ifndef DUZE_VERSION

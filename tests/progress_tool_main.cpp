@@ -3,7 +3,7 @@
 // the shipped tool reads no environment.
 #include <stdlib.h>
 
-#include "console.h"
+#include "screen.h"
 #include "progress_line.h"
 #include "run.h"
 

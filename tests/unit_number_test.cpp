@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "command_table.h"
-#include "console.h"
+#include "screen.h"
 #include "progress_line.h"
 #include "number_entry.h"
 

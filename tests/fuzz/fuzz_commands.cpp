@@ -9,7 +9,7 @@
 #include "fuzz_exit.h"
 #include "command_line.h"
 #include "options.h"
-#include "console.h"
+#include "screen.h"
 #include "run.h"
 
 // The board and bridge the run opened, as the main loop hands them to each command.

@@ -1,7 +1,7 @@
-// console.h - everything the tool shows, and the keys and lines it reads: each message is formatted
+// screen.h - the tool's screen and log, over the library's Osa console: everything the tool shows, and the keys and lines it reads: each message is formatted
 // once and goes to the log, then to the screen; the log's opening, the command string, the run's end.
-#ifndef DUZE_CONSOLE_H
-#define DUZE_CONSOLE_H
+#ifndef DUZE_SCREEN_H
+#define DUZE_SCREEN_H
 
 #include <stddef.h>
 #include <stdint.h>

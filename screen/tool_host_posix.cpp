@@ -1,4 +1,4 @@
-// host_posix.cpp - the tool's own host calls on POSIX systems: standard descriptors, terminal tests, a clock.
+// tool_host_posix.cpp - the tool's own host calls on POSIX systems: standard descriptors, terminal tests, a clock.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -9,7 +9,7 @@
 
 #include <initializer_list>
 
-#include "host.h"
+#include "tool_host.h"
 
 namespace {
 

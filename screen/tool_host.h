@@ -1,8 +1,8 @@
-// host.h - the tool's own few host calls (host_posix.cpp, host_win32.cpp): standard descriptors,
+// tool_host.h - the tool's own few host calls (tool_host_posix.cpp, tool_host_win32.cpp): standard descriptors,
 // terminal tests, a clock. The log file's are in log_host.h, the progress line's drawing in
 // progress_line.cpp.
-#ifndef DUZE_HOST_H
-#define DUZE_HOST_H
+#ifndef DUZE_TOOL_HOST_H
+#define DUZE_TOOL_HOST_H
 
 #include <stddef.h>
 #include <stdint.h>

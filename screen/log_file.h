@@ -1,5 +1,5 @@
 // log_file.h - the log file (log_file.cpp): opened once, written through its own buffer, every write,
-// commit and close checked. The console (console.h) is its only user.
+// commit and close checked. The screen (screen.h) is its only user.
 #ifndef DUZE_LOG_FILE_H
 #define DUZE_LOG_FILE_H
 

@@ -17,7 +17,7 @@
 #endif
 
 #include "KynHwDll.h"
-#include "host.h"
+#include "tool_host.h"
 #include "progress_line.h"
 
 namespace {

@@ -1,10 +1,10 @@
-// host_win32.cpp - the tool's own host calls on Windows: standard descriptors, terminal tests, a clock.
+// tool_host_win32.cpp - the tool's own host calls on Windows: standard descriptors, terminal tests, a clock.
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <windows.h>
 
-#include "host.h"
+#include "tool_host.h"
 
 // The C runtime keeps descriptors 0 to 2 for the standard streams even where a handle is
 // missing, so a file the tool opens never takes one of them; a missing one gets the null

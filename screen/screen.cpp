@@ -1,6 +1,6 @@
-// console.cpp - everything the tool shows and reads: each message formatted once, to the log and
+// screen.cpp - everything the tool shows and reads: each message formatted once, to the log and
 // then the screen; the tool's own error lines; key and line reads; the run's end.
-#include "console.h"
+#include "screen.h"
 
 #include <errno.h>
 #include <stdarg.h>
@@ -8,7 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "host.h"
+#include "tool_host.h"
 #include "log_file.h"
 #include "printable.h"
 #include "progress_line.h"
