@@ -1,4 +1,5 @@
-// pci_internal.h - what the PCI library's parts share: result codes, settings, the opened objects.
+// pci_internal.h - what the PCI library's parts share: its own result codes, settings, the opened objects,
+// and what selection, BAR, configuration space, attributes and the kernel checks give each other.
 #ifndef KYNPCI_INTERNAL_H
 #define KYNPCI_INTERNAL_H
 

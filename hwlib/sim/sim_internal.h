@@ -1,4 +1,4 @@
-// sim_internal.h - what the simulated library's parts share: result codes, settings, devices, memory.
+// sim_internal.h - what the simulated library's parts share: its own result codes, settings, devices, memory.
 #ifndef KYNSIM_INTERNAL_H
 #define KYNSIM_INTERNAL_H
 
