@@ -88,6 +88,7 @@ TEST_F(SimBoard, AlignmentAndWindowEnd)
         {4, 0x2, KynError(KYN_ERR_MISALIGNED)},
         {4, 0x1, KynError(KYN_ERR_MISALIGNED)},
         {4, 0x03FFFFFC, 0},
+        {4, 0x03FFFFFE, KynError(KYN_ERR_MISALIGNED)}, // inside the page the last write opened
         {1, 0x03FFFFFF, 0},
         {4, 0x04000000, KynError(KYN_ERR_OUTSIDE)},
         {1, 0x04000000, KynError(KYN_ERR_OUTSIDE)},
@@ -108,6 +109,25 @@ TEST_F(SimBoard, AlignmentAndWindowEnd)
         EXPECT_EQ(nRead, c.nResult);
         EXPECT_EQ(nWrite, c.nResult);
     }
+}
+
+// The 32-bit accesses' fast window covers one page at a time: words on either side of each page
+// boundary keep their own values, whichever page the window was last opened on.
+TEST_F(SimBoard, WordsAtPageBoundariesKeepTheirValues)
+{
+    const uint32_t anAddresses[] = {0x0FFFC, 0x10000, 0x1FFFC, 0x20000, 0x0, 0x3FFFFFC};
+    for (int nPass = 0; nPass < 2; ++nPass)
+        for (uint32_t nAddress : anAddresses)
+            ASSERT_EQ(KynDrvWriteReg32(m_hBoard, nAddress, nAddress ^ 0xA5A5A5A5u), 0);
+    for (int i = 5; i >= 0; --i) {
+        uint32_t nValue = 0;
+        ASSERT_EQ(KynDrvReadReg32(m_hBoard, anAddresses[i], &nValue), 0);
+        EXPECT_EQ(nValue, anAddresses[i] ^ 0xA5A5A5A5u) << std::hex << anAddresses[i];
+    }
+    uint32_t nValue = 0;
+    EXPECT_EQ(KynDrvReadReg32(m_hBoard, 0x20002, &nValue), KynError(KYN_ERR_MISALIGNED));
+    EXPECT_EQ(KynDrvReadReg32(m_hBoard, 0x30000, &nValue), 0); // a page never written reads 0
+    EXPECT_EQ(nValue, 0u);
 }
 
 // The console holds text for a file or pipe: an empty print writes what it holds.
