@@ -196,7 +196,7 @@ TEST(Docs, EverySettingIsDescribedInBoth)
                 aNames.push_back(strSource.substr(nAt + 2, nEnd - nAt - 2));
         }
     }
-    EXPECT_EQ(aNames.size(), 19u);
+    EXPECT_EQ(aNames.size(), 20u);
     for (const std::string &strName : aNames) {
         EXPECT_NE(strReadme.find("| `" + strName + "` |"), std::string::npos) << strName;
         EXPECT_NE(strEnvironment.find(".BI " + strName + "="), std::string::npos) << strName;

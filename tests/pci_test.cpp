@@ -8,6 +8,8 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
+
+#include <linux/vfio.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -170,6 +172,17 @@ TEST(Pci, DumpShowsTheConfigurationSpaceAndAllOnesPastItsEnd)
 }
 
 // Every refusal names its cause: the register, the BAR, the driver, the setting to change.
+// Puts devices of the fake tree in IOMMU group 7, as the kernel shows it, and binds the board to vfio-pci.
+void GroupWithBalloon(const std::string &strDir)
+{
+    for (const char *pszSlot : {"0000:03:00.0", "0000:00:01.0"}) {
+        std::string strGroup = strDir + "/sys/kernel/iommu_groups/7/devices";
+        EXPECT_EQ(system(("mkdir -p " + strGroup).c_str()), 0);
+        EXPECT_EQ(symlink(("../../../../devices/" + std::string(pszSlot)).c_str(), (strGroup + "/" + pszSlot).c_str()), 0);
+        EXPECT_EQ(symlink("../../kernel/iommu_groups/7", (strDir + "/sys/devices/" + pszSlot + "/iommu_group").c_str()), 0);
+    }
+}
+
 TEST(Pci, FailedAccessesNameTheirCause)
 {
     struct {
@@ -178,6 +191,7 @@ TEST(Pci, FailedAccessesNameTheirCause)
         std::vector<std::string> aArgs;
         std::string strKeys;
         std::string strError;
+        void (*pfnTree)(const std::string &strDir) = nullptr; // changes the fake tree first
     } aCases[] = {
         {"past BAR0", {}, {"/B1"}, "R0x100000\n", "Dev(20,6,1): Register address 0x100000 is outside BAR0 (size 0x100000) of 0000:03:00.0"},
         {"wider than the rest of BAR0", {}, {"/B1"}, "i0xFFFFE\nR0xFFFFC\nR0xFFFFE\n", "Dev(20,6,1): Register address 0xFFFFE is not aligned to the 32-bit access width"},
@@ -191,9 +205,20 @@ TEST(Pci, FailedAccessesNameTheirCause)
         {"config write past the end", {{"KYNPCI_ALLOW_DRIVER", "1"}}, {"/B0"}, "S0x100\n5\n", "Dev(21,24,0): Configuration register 0x100 is past the end of the 256-byte configuration space of 0000:00:01.0"},
         {"config write, driver", {}, {"/B0"}, "p0x3C\nS0x3C\n5\n", "Dev(21,24,0): 0000:00:01.0 is held by the kernel driver virtio-pci: set KYNPCI_ALLOW_DRIVER=1 to write its configuration space anyway"},
         {"upper half of BAR2", {{"KYNPCI_BAR", "3"}}, {"/B1"}, "R\n", "Dev(20,6,1): BAR3 of 0000:03:00.0 is the upper half of the 64-bit BAR2: set KYNPCI_BAR=2"},
+        // VFIO: each refusal before any file of /dev/vfio is opened.
+        {"VFIO without an IOMMU", {{"KYNPCI_ACCESS", "vfio"}}, {"/B1"}, "p\n", "Dev(21,24,0): 0000:03:00.0 has no IOMMU group: the kernel runs without an IOMMU. Boot with intel_iommu=on (Intel) or amd_iommu=on (AMD), or load vfio with enable_unsafe_noiommu_mode=1 (no protection from the device's DMA)"},
+        {"VFIO, not bound to vfio-pci", {{"KYNPCI_ACCESS", "vfio"}}, {"/B1"}, "R\n", "Dev(20,6,1): 0000:03:00.0 is not bound to vfio-pci (no driver): bind it with driverctl set-override 0000:03:00.0 vfio-pci, or set KYNPCI_ACCESS=sysfs", GroupWithBalloon},
+        {"VFIO, a group a driver shares", {}, {"/B1"}, "R\n", "Dev(20,6,1): IOMMU group 7 of 0000:03:00.0 also holds 0000:00:01.0 (virtio-pci): bind every device of the group to vfio-pci, or unbind it",
+         [](const std::string &strDir) {
+             GroupWithBalloon(strDir);
+             EXPECT_EQ(symlink("../../bus/pci/drivers/vfio-pci", (strDir + "/" + kBoard + "/driver").c_str()), 0);
+         }},
     };
     for (const auto &c : aCases) {
-        ToolRun run = RunDuze(PciCase(c.strKeys + "nnnq", c.env, c.aArgs));
+        ToolCase toolCase = PciCase(c.strKeys + "nnnq", c.env, c.aArgs);
+        if (c.pfnTree != nullptr)
+            toolCase.setUp = [&c](const std::string &strDir) { MakeTree(strDir, FakeTree()); c.pfnTree(strDir); };
+        ToolRun run = RunDuze(toolCase);
         SCOPED_TRACE(c.pszName);
         EXPECT_EQ(run.nStatus, 0);
         size_t nAt = run.strLog.find("ERROR(");
@@ -357,6 +382,7 @@ TEST(Pci, MalformedSettingsStopTheRunNamingThem)
          }},
         {"KYNPCI_ALLOW_DRIVER", "yes", "'yes' is not 0 or 1"},
         {"KYNPCI_ENABLE", "2", "'2' is not 0 or 1"},
+        {"KYNPCI_ACCESS", "VFIO", "'VFIO' is not auto, sysfs or vfio"},
         {"KYNPCI_IDS", "0x6=1af4:1045", "board type code '0x6' is not decimal"},
         {"KYNPCI_IDS", "99=1af4:1045", "no board type has code 99"},
         {"KYNPCI_TRACE", "nodir/trace.txt", "cannot create the file"},
@@ -639,7 +665,8 @@ TEST(PciSettingsParser, IdsAndSlotsInLspciForms)
     PciSettings settings;
     std::string strError;
     ASSERT_TRUE(PciParseSettings({{"KYNPCI_IDS", "6=10b5:9054,10B5:9056;75=1af4:1045:0680"},
-                                  {"KYNPCI_DEVICE", "0001:03:00.1"}, {"KYNPCI_BAR", "0x2"}, {"KYNPCI_ALLOW_DRIVER", "0"}},
+                                  {"KYNPCI_DEVICE", "0001:03:00.1"}, {"KYNPCI_BAR", "0x2"}, {"KYNPCI_ALLOW_DRIVER", "0"},
+                                  {"KYNPCI_ACCESS", "vfio"}},
                                  settings, strError))
         << strError;
     ASSERT_EQ(settings.aIds.size(), 2u);
@@ -652,6 +679,7 @@ TEST(PciSettingsParser, IdsAndSlotsInLspciForms)
     EXPECT_EQ(settings.device.bus, 3);
     EXPECT_EQ(settings.device.func, 1);
     EXPECT_EQ(settings.nBar, 2);
+    EXPECT_EQ(settings.eAccess, PCI_PATH_VFIO);
     for (const char *pszIds : {"=1:2", "6=", "6=:9054", "6=10b5:", "6=xyz:1", "x=1:2", "6=1:2;", "0x80000000=1:2"}) {
         PciSettings bad;
         EXPECT_FALSE(PciParseSettings({{"KYNPCI_IDS", pszIds}}, bad, strError)) << pszIds;
@@ -664,6 +692,68 @@ TEST(PciSettingsParser, IdsAndSlotsInLspciForms)
         PciSettings bad;
         EXPECT_FALSE(PciParseSettings({{"KYNPCI_DEVICE", pszSlot}}, bad, strError)) << pszSlot;
     }
+}
+
+// The kernel's vfio_region_info as bytes: its fields little-endian, then its capability chain.
+std::string Le(uint64_t nValue, int nBytes)
+{
+    std::string strBytes;
+    for (int i = 0; i < nBytes; ++i)
+        strBytes += (char)(nValue >> (8 * i));
+    return strBytes;
+}
+std::string RegionInfo(uint32_t nFlags, uint32_t nCapOffset, uint64_t nSize, uint64_t nOffset)
+{
+    return Le(32, 4) + Le(nFlags, 4) + Le(0, 4) + Le(nCapOffset, 4) + Le(nSize, 8) + Le(nOffset, 8);
+}
+std::string CapHeader(uint16_t nId, uint32_t nNext)
+{
+    return Le(nId, 2) + Le(1, 2) + Le(nNext, 4);
+}
+std::string Sparse(uint32_t nNext, std::vector<std::pair<uint64_t, uint64_t>> aAreas, uint32_t nCount = ~0u)
+{
+    std::string strBytes = CapHeader(VFIO_REGION_INFO_CAP_SPARSE_MMAP, nNext) +
+                           Le(nCount != ~0u ? nCount : aAreas.size(), 4) + Le(0, 4);
+    for (const auto &area : aAreas)
+        strBytes += Le(area.first, 8) + Le(area.second, 8);
+    return strBytes;
+}
+
+TEST(PciVfio, RegionInfoAndItsCapabilities)
+{
+    const uint32_t kRw = VFIO_REGION_INFO_FLAG_READ | VFIO_REGION_INFO_FLAG_WRITE, kMmap = VFIO_REGION_INFO_FLAG_MMAP;
+    const uint32_t kCaps = VFIO_REGION_INFO_FLAG_CAPS;
+    const uint64_t kMiB = 1 << 20;
+    struct {
+        const char *pszName;
+        std::string strBytes;
+        bool bParsed, bMmap;
+    } aCases[] = {
+        {"mappable BAR", RegionInfo(kRw | kMmap, 0, kMiB, 0x20000000000), true, true},
+        {"not mappable", RegionInfo(kRw, 0, 0x100, 0), true, false},
+        {"one area covering it", RegionInfo(kRw | kMmap | kCaps, 32, kMiB, 0) + Sparse(0, {{0, kMiB}}), true, true},
+        {"MSI-X table kept out", RegionInfo(kRw | kMmap | kCaps, 32, kMiB, 0) + Sparse(0, {{0, 0x1000}, {0x2000, kMiB - 0x2000}}), true, false},
+        {"another capability first", RegionInfo(kRw | kMmap | kCaps, 32, kMiB, 0) + CapHeader(2, 40) + Sparse(0, {{0, 0x1000}}), true, false},
+        {"capabilities not sent", RegionInfo(kRw | kMmap | kCaps, 0, kMiB, 0), true, true},
+        {"too short", RegionInfo(kRw, 0, kMiB, 0).substr(0, 31), false, false},
+        {"capability past the end", RegionInfo(kRw | kMmap | kCaps, 64, kMiB, 0) + Sparse(0, {{0, kMiB}}), false, false},
+        {"a chain that loops", RegionInfo(kRw | kMmap | kCaps, 32, kMiB, 0) + CapHeader(2, 32), false, false},
+        {"more areas than bytes", RegionInfo(kRw | kMmap | kCaps, 32, kMiB, 0) + Sparse(0, {{0, kMiB}}, 2), false, false},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        PciVfioRegion region;
+        EXPECT_EQ(PciVfioParseRegion(c.strBytes.data(), c.strBytes.size(), region), c.bParsed);
+        if (c.bParsed) {
+            EXPECT_EQ(region.bMmap, c.bMmap);
+        }
+    }
+    PciVfioRegion region;
+    std::string strPlain = RegionInfo(kRw | kMmap, 0, kMiB, 0x70000000000);
+    ASSERT_TRUE(PciVfioParseRegion(strPlain.data(), strPlain.size(), region));
+    EXPECT_EQ(region.nSize, kMiB);
+    EXPECT_EQ(region.nOffset, 0x70000000000u);
+    EXPECT_TRUE(region.bRead && region.bWrite);
 }
 
 } // namespace

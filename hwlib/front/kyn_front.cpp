@@ -236,9 +236,14 @@ KYN_RESULT KYNHW_CALL KynDrvGetDeviceHandle(KYN_HANDLE hParent, uint32_t nDevice
     if (nResult == KYN_OK)
         nResult = phDevice == nullptr ? KynError(KYN_ERR_INVALID_PARAMETER)
                                       : g_kynBackEnd.pfnOpenDevice(hParent, nDeviceType, nDeviceNumber, phDevice);
-    if (OsaTracing())
-        OsaTrace("GetDeviceHandle(%#x, %u, %u) = %#x -> %#x\n", (unsigned)hParent, (unsigned)nDeviceType,
-                 (unsigned)nDeviceNumber, (unsigned)nResult, phDevice != nullptr ? (unsigned)*phDevice : 0u);
+    if (OsaTracing()) {
+        const char *pszNote = nResult == KYN_OK && g_kynBackEnd.pfnDeviceNote != nullptr
+                                  ? g_kynBackEnd.pfnDeviceNote(*phDevice)
+                                  : nullptr;
+        OsaTrace("GetDeviceHandle(%#x, %u, %u) = %#x -> %#x%s%s%s\n", (unsigned)hParent, (unsigned)nDeviceType,
+                 (unsigned)nDeviceNumber, (unsigned)nResult, phDevice != nullptr ? (unsigned)*phDevice : 0u,
+                 pszNote != nullptr ? " (" : "", pszNote != nullptr ? pszNote : "", pszNote != nullptr ? ")" : "");
+    }
     return nResult;
 }
 

@@ -82,6 +82,9 @@ struct KynBackEnd {
     KYN_RESULT (*pfnRelease)();
     KYN_RESULT (*pfnLookUpAttr)(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value);
     KYN_RESULT (*pfnOpenDevice)(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice);
+    // A few words on an opened device for the trace's GetDeviceHandle line: the way every later call
+    // on it takes ("vfio 0000:03:00.0"); null for none, or a back end that has one way only.
+    const char *(*pfnDeviceNote)(KYN_HANDLE hDevice);
     // One checked register access of 1, 2 or 4 bytes; a read is zero-extended.
     KYN_RESULT (*pfnRead)(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue);
     KYN_RESULT (*pfnWrite)(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t nValue);

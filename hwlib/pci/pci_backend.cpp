@@ -49,6 +49,17 @@ KYN_RESULT Write(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_
     return Access(hDevice, nAddress, nWidth, true, &nValue);
 }
 
+// The access method every call on the device takes, and its slot.
+const char *DeviceNote(KYN_HANDLE hDevice)
+{
+    static std::string s_strNote;
+    const PciObject *pObject = PciFindObject(hDevice);
+    if (pObject == nullptr || pObject->pDevice == nullptr)
+        return nullptr;
+    s_strNote = std::string(pObject->pMethods->pszName) + " " + pObject->strSlot;
+    return s_strNote.c_str();
+}
+
 KYN_RESULT Debug(KYN_HANDLE hDevice, int32_t nCommand)
 {
     const PciObject *pObject = g_bPciConnected ? PciFindObject(hDevice) : nullptr;
@@ -65,6 +76,6 @@ KYN_RESULT Debug(KYN_HANDLE hDevice, int32_t nCommand)
 } // namespace
 
 extern const KynBackEnd g_kynBackEnd = {
-    2, "kynpci", "KYNPCI_TRACE", StartConsole, Enter, PciConnect, Release, PciLookUpAttr, PciOpenDevice,
+    2, "kynpci", "KYNPCI_TRACE", StartConsole, Enter, PciConnect, Release, PciLookUpAttr, PciOpenDevice, DeviceNote,
     Read, Write, Debug, PciResultText, OsaTime100ns,
 };

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -32,6 +33,10 @@ enum : int32_t {
     PCI_ERR_LOCKDOWN = PCI_FAILURE(4, 0x39),
     PCI_ERR_DECODING_OFF = PCI_FAILURE(4, 0x3A),
     PCI_ERR_GONE = PCI_FAILURE(4, 0x3B),
+    PCI_ERR_NO_IOMMU = PCI_FAILURE(4, 0x3C),
+    PCI_ERR_GROUP_NOT_VIABLE = PCI_FAILURE(4, 0x3D),
+    PCI_ERR_GROUP_BUSY = PCI_FAILURE(4, 0x3E),
+    PCI_ERR_VFIO = PCI_FAILURE(4, 0x3F),
     PCI_ERR_NOT_SUPPORTED = PCI_FAILURE(5, 0x41),
 };
 
@@ -43,6 +48,9 @@ struct PciBoardIds {
     std::vector<pci_filter> aFilters;
     std::string strIds; // as given, for the messages
 };
+
+// KYNPCI_ACCESS: how a device's registers are reached.
+enum PciPathChoice { PCI_PATH_AUTO, PCI_PATH_SYSFS, PCI_PATH_VFIO };
 
 struct PciSettings {
     std::vector<PciBoardIds> aIds; // KYNPCI_IDS
@@ -56,6 +64,7 @@ struct PciSettings {
     bool bKernelTree = true;
     bool bAllowDriver = false;     // KYNPCI_ALLOW_DRIVER
     bool bEnable = false;          // KYNPCI_ENABLE: turn on a device's memory decoding as its driver would
+    PciPathChoice eAccess = PCI_PATH_AUTO; // KYNPCI_ACCESS: auto takes VFIO for a device bound to vfio-pci
     std::string strTracePath;      // KYNPCI_TRACE
 };
 
@@ -72,6 +81,27 @@ bool PciParseSettingsFile(const std::string &strText, const std::string &strFile
 
 // Opened objects (pci_select.cpp) -------------------------------------------------------------
 
+struct PciObject;
+struct PciVfioDevice;
+
+// How a device's registers are reached, as pciutils keeps its access methods: sysfs (pci_sysfs.cpp)
+// or VFIO (pci_vfio.cpp), chosen for each device when it is opened. A new method is one file with
+// its table.
+struct PciMethods {
+    const char *pszName; // "sysfs", "vfio": the call trace names it
+    // Makes the board's BAR reachable: chooses it (nBar), and maps it (pBar) or leaves its accesses
+    // to pfnBarIo; its size in nBarSize.
+    KYN_RESULT (*pfnOpenBar)(PciObject &board);
+    // One access of the width to a BAR that is not mapped, inside it.
+    KYN_RESULT (*pfnBarIo)(PciObject &board, uint32_t nAddress, uint32_t nWidth, bool bWrite, uint32_t *pnValue);
+    // One access of the width inside the configuration space.
+    KYN_RESULT (*pfnConfig)(const PciObject &bridge, uint32_t nAddress, uint32_t nWidth, bool bWrite, uint32_t *pnValue);
+    // At release: what the object holds of the method (mappings, files).
+    void (*pfnClose)(PciObject &object);
+};
+extern const PciMethods g_pciSysfs;
+extern const PciMethods g_pciVfio;
+
 // A board device, or a board's configuration space (its "bridge", device type 24), or a board that
 // was asked for and not found: every later call on that one fails with the reason it was not.
 struct PciObject {
@@ -85,6 +115,9 @@ struct PciObject {
     std::string strSlot;      // 0000:03:00.0
     std::string strDir;       // its directory in the sysfs tree
     uint32_t nConfigSize;     // 256 or 4096 bytes
+    const PciMethods *pMethods; // how its registers are reached
+    // The device opened through VFIO at its first use, shared by a board and its bridge; or null.
+    mutable PciVfioDevice *pVfio;
     // The BAR, mapped at the first register access: the mapping starts at the page that holds
     // the BAR's start, pBar at the BAR's own start within it.
     bool bMapTried;
@@ -96,6 +129,7 @@ struct PciObject {
     void *pMapping;
     size_t nMapLength;
     int nGuard;               // its place among the guarded mappings, or -1
+    uint64_t nRegionOffset;   // VFIO: the BAR's region in the device file, for the accesses not mapped
 };
 
 extern bool g_bPciConnected;
@@ -103,21 +137,45 @@ KYN_RESULT PciConnect();
 void PciRelease();
 PciObject *PciFindObject(KYN_HANDLE hObject);
 KYN_RESULT PciOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice);
+// Which access methods the devices the settings select (any board type) would take; neither where
+// none is found.
+void PciSelectedPaths(bool &bSysfs, bool &bVfio);
 // libpci's pci_fill_info, with its fatal errors turned into false; its message is then in
 // g_strLibpciMessage, as its last warning's is (with errno in g_nLibpciErrno).
 bool PciFillInfo(pci_dev *pDevice, int nFlags);
 extern std::string g_strLibpciMessage;
 extern int g_nLibpciErrno;
 
-// Board registers over sysfs (pci_bar.cpp) ------------------------------------------------------
+// Board registers (pci_bar.cpp) ---------------------------------------------------------------
 
-// One checked access to a board's BAR, mapped at the first; the fast path then takes 32-bit ones.
+// One checked access to a board's BAR, opened by its method at the first; on a mapped BAR the fast
+// path then takes 32-bit ones.
 KYN_RESULT PciBarAccess(PciObject &board, uint32_t nAddress, uint32_t nWidth, bool bWrite, uint32_t *pnValue);
+// Which BAR holds the registers (KYNPCI_BAR, else the first memory BAR), checked; nBar on success.
+KYN_RESULT PciChooseBar(PciObject &board);
 void PciUnmapBar(PciObject &board);
-// The kernel driver bound to the device, or "".
+// The kernel driver bound to the device (in its directory of the tree), or "".
 std::string PciDriverOf(const PciObject &object);
-// The failure of a sysfs access the kernel's lockdown refuses; strWhat names the access.
-KYN_RESULT PciLockdownFailure(const std::string &strLockdown, const std::string &strWhat);
+std::string PciDriverAt(const std::string &strDir);
+
+// VFIO (pci_vfio.cpp) ---------------------------------------------------------------------------
+
+// A region of a VFIO device (a BAR, the configuration space) as VFIO_DEVICE_GET_REGION_INFO gives it.
+struct PciVfioRegion {
+    uint64_t nOffset = 0; // where it is in the device file
+    uint64_t nSize = 0;
+    bool bRead = false, bWrite = false;
+    bool bMmap = false;   // the whole region may be mapped: no part of it is kept from mmap
+};
+// Reads the kernel's vfio_region_info (nBytes of it, its capability chain included); false when
+// the bytes are no such record.
+bool PciVfioParseRegion(const void *pInfo, size_t nBytes, PciVfioRegion &region);
+// The IOMMU groups' directory beside the PCI tree, and the devices of a group with the driver each
+// is bound to ("" for none), from the tree alone.
+std::string PciIommuGroupsDir();
+std::vector<std::pair<std::string, std::string>> PciGroupDevices(const std::string &strGroup);
+// Closes what the VFIO path opened for every device (at release).
+void PciVfioCloseAll();
 
 // A mapped BAR whose accesses a SIGBUS may end (the device removed, the file shrunk): the fault
 // is taken in the handler, the mapping replaced by plain memory, and the access fails instead of

@@ -27,6 +27,10 @@ const ResultEntry g_aResultTexts[] = {
     {PCI_ERR_LOCKDOWN, "The kernel is in lockdown: it refuses BAR mappings and configuration writes through sysfs."},
     {PCI_ERR_DECODING_OFF, "The device's memory decoding is off (KYNPCI_ENABLE)."},
     {PCI_ERR_GONE, "The device or its BAR went away."},
+    {PCI_ERR_NO_IOMMU, "The device has no IOMMU group: VFIO needs an IOMMU (intel_iommu=on, amd_iommu=on)."},
+    {PCI_ERR_GROUP_NOT_VIABLE, "A driver holds another device of the IOMMU group: VFIO needs the whole group."},
+    {PCI_ERR_GROUP_BUSY, "The IOMMU group is in use by another process."},
+    {PCI_ERR_VFIO, "The kernel's VFIO interface refused the device (KYNPCI_ACCESS)."},
     {PCI_ERR_NOT_SUPPORTED, "Debug commands are not supported by the PCI library."},
 };
 

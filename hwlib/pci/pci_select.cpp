@@ -226,6 +226,8 @@ PciObject *NewObject()
     pObject->nMissing = KYN_OK;
     pObject->pDevice = nullptr;
     pObject->nConfigSize = 256;
+    pObject->pMethods = &g_pciSysfs;
+    pObject->pVfio = nullptr;
     pObject->bMapTried = false;
     pObject->nMapResult = KYN_OK;
     pObject->nBar = -1;
@@ -234,6 +236,7 @@ PciObject *NewObject()
     pObject->pMapping = nullptr;
     pObject->nMapLength = 0;
     pObject->nGuard = -1;
+    pObject->nRegionOffset = 0;
     g_apObjects.push_back(pObject);
     return pObject;
 }
@@ -246,6 +249,11 @@ void SetDevice(PciObject &object, pci_dev *pDevice)
     struct stat info;
     if (stat((object.strDir + "/config").c_str(), &info) == 0 && info.st_size > 0)
         object.nConfigSize = (uint32_t)std::min<off_t>(info.st_size, 4096);
+    // VFIO for a device bound to vfio-pci, which exists to hand a device to a program; sysfs for
+    // the others; or what KYNPCI_ACCESS says.
+    PciPathChoice eAccess = PciGetSettings().eAccess;
+    bool bVfio = eAccess == PCI_PATH_VFIO || (eAccess == PCI_PATH_AUTO && PciDriverOf(object) == "vfio-pci");
+    object.pMethods = bVfio ? &g_pciVfio : &g_pciSysfs;
 }
 
 } // namespace
@@ -272,10 +280,11 @@ KYN_RESULT PciConnect()
 void PciRelease()
 {
     for (PciObject *pObject : g_apObjects) {
-        PciUnmapBar(*pObject);
+        pObject->pMethods->pfnClose(*pObject);
         delete pObject;
     }
     g_apObjects.clear();
+    PciVfioCloseAll();
     if (g_pAccess != nullptr)
         pci_cleanup(g_pAccess);
     g_pAccess = nullptr;
@@ -339,3 +348,26 @@ KYN_RESULT PciOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, K
     return KYN_OK;
 }
 
+void PciSelectedPaths(bool &bSysfs, bool &bVfio)
+{
+    const PciSettings &settings = PciGetSettings();
+    bSysfs = settings.eAccess == PCI_PATH_SYSFS;
+    bVfio = settings.eAccess == PCI_PATH_VFIO;
+    if (settings.eAccess != PCI_PATH_AUTO || Scan() < 0)
+        return;
+    std::vector<pci_filter> aFilters;
+    if (settings.bDevice)
+        aFilters.push_back(settings.device);
+    for (const PciBoardIds &ids : settings.aIds)
+        aFilters.insert(aFilters.end(), ids.aFilters.begin(), ids.aFilters.end());
+    MatchStep step;
+    step.pFilters = aFilters.data();
+    step.nFilters = aFilters.size();
+    step.nFound = 0;
+    if (aFilters.empty() || !Guarded(MatchDevicesStep, &step))
+        return;
+    for (size_t i = 0; i < step.nFound; ++i) {
+        std::string strDir = settings.strSysfs + "/devices/" + SlotName(step.apFound[i]);
+        (PciDriverAt(strDir) == "vfio-pci" ? bVfio : bSysfs) = true;
+    }
+}

@@ -137,8 +137,9 @@ bool TrustedTree(const std::string &strRoot, std::string &strWhy)
         for (dirent *pFile; pFiles != nullptr && bTrusted && (pFile = readdir(pFiles)) != nullptr;) {
             struct stat info;
             std::string strFile = strDevice + "/" + pFile->d_name;
-            // The driver link is only read, never opened.
-            if (strcmp(pFile->d_name, "driver") != 0 && lstat(strFile.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+            // The driver and IOMMU group links are only read, never opened.
+            bool bReadOnly = strcmp(pFile->d_name, "driver") == 0 || strcmp(pFile->d_name, "iommu_group") == 0;
+            if (!bReadOnly && lstat(strFile.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
                 strWhy = strFile + " is a link, and links are not followed in a tree that is not the kernel's";
                 bTrusted = false;
             }
@@ -188,6 +189,19 @@ bool ParseEnable(const std::string &strValue, PciSettings &settings, std::string
     return ParseFlag(strValue, settings.bEnable, strWhy);
 }
 
+bool ParseAccess(const std::string &strValue, PciSettings &settings, std::string &strWhy)
+{
+    static const char *const s_apszNames[] = {"auto", "sysfs", "vfio"};
+    for (int i = 0; i < 3; ++i) {
+        if (strValue == s_apszNames[i]) {
+            settings.eAccess = (PciPathChoice)i;
+            return true;
+        }
+    }
+    strWhy = "'" + strValue + "' is not auto, sysfs or vfio";
+    return false;
+}
+
 bool ParseTrace(const std::string &strValue, PciSettings &settings, std::string &strWhy)
 {
     settings.strTracePath = strValue;
@@ -210,6 +224,7 @@ const OsaSettingRow<PciSettings> g_aSettings[] = {
     {"KYNPCI_SYSFS", ParseSysfs, "the sysfs PCI tree instead of /sys/bus/pci"},
     {"KYNPCI_ALLOW_DRIVER", ParseAllowDriver, "1: map the BAR of a device a kernel driver holds"},
     {"KYNPCI_ENABLE", ParseEnable, "1: turn on the memory decoding of a device no driver holds"},
+    {"KYNPCI_ACCESS", ParseAccess, "how registers are reached: auto (vfio for a device bound to vfio-pci), sysfs or vfio"},
     {"KYNPCI_TRACE", ParseTrace, "file for the call trace"},
     {"KYNPCI_CONF", ParseConf, "the settings file instead of " KYNPCI_CONF_DEFAULT},
 };

@@ -56,6 +56,6 @@ uint64_t Time()
 } // namespace
 
 extern const KynBackEnd g_kynBackEnd = {
-    1, "kynsim", "KYNSIM_TRACE", StartConsole, Injected, Connect, Release, SimLookUpAttr, SimOpenDevice,
+    1, "kynsim", "KYNSIM_TRACE", StartConsole, Injected, Connect, Release, SimLookUpAttr, SimOpenDevice, nullptr,
     SimReadRegister, SimWriteRegister, SimDebugAction, SimResultText, Time,
 };

@@ -69,3 +69,16 @@ expect_dump() {
         not_ok "$1" "the dump differs from $2/config: $(diff /tmp/config-words /tmp/dump-words | head -n 6 | tr '\n' ' ')"
     fi
 }
+
+# SLOT: bound to vfio-pci, as driverctl set-override does it.
+bind_vfio() {
+    [ -e "/sys/bus/pci/devices/$1/driver" ] && echo "$1" > "/sys/bus/pci/devices/$1/driver/unbind"
+    echo vfio-pci > "/sys/bus/pci/devices/$1/driver_override"
+    echo "$1" > /sys/bus/pci/drivers_probe
+    [ "$(basename "$(readlink "/sys/bus/pci/devices/$1/driver")")" = vfio-pci ] || echo "# $1 is not bound to vfio-pci"
+}
+
+# SLOT: its IOMMU group's number.
+group_of() {
+    basename "$(readlink "/sys/bus/pci/devices/$1/iommu_group")"
+}

@@ -1,0 +1,389 @@
+// pci_vfio.cpp - the VFIO access method: a device bound to vfio-pci opened through its IOMMU group, its
+// BAR mapped from the device file (or each access one pread or pwrite of its width), its configuration
+// space through the configuration region; and the refusals a user meets, each saying what to do.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/vfio.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "pci_internal.h"
+
+// A device opened through VFIO: the container and group files it came through and its own file.
+// A board and its bridge share one; it stays open until the library is released.
+struct PciVfioDevice {
+    std::string strSlot;
+    int fdContainer = -1;
+    int fdGroup = -1;
+    int fdDevice = -1;
+    KYN_RESULT nResult = KYN_OK; // why it could not be opened, given again at every later call
+    std::string strText;
+    PciVfioRegion config;
+};
+
+namespace {
+
+// Where the kernel puts VFIO's character devices.
+const char kVfioDir[] = "/dev/vfio";
+
+// Drivers a group's other devices may be bound to for the kernel to hand the group to a program.
+const char *const kHarmlessDrivers[] = {"", "vfio-pci", "pci-stub", "pcieport"};
+
+std::vector<PciVfioDevice *> g_apDevices;
+
+// The last component of a link's target, or "" where there is no link.
+std::string LinkName(const std::string &strLink)
+{
+    char szTarget[512];
+    ssize_t nLength = readlink(strLink.c_str(), szTarget, sizeof szTarget - 1);
+    if (nLength <= 0)
+        return "";
+    szTarget[nLength] = '\0';
+    const char *pszName = strrchr(szTarget, '/');
+    return pszName != nullptr ? pszName + 1 : szTarget;
+}
+
+// Entries of a directory but . and ..; 0 where there is no such directory.
+size_t CountEntries(const std::string &strDir)
+{
+    size_t nCount = 0;
+    DIR *pDir = opendir(strDir.c_str());
+    for (struct dirent *pEntry; pDir != nullptr && (pEntry = readdir(pDir)) != nullptr;)
+        nCount += pEntry->d_name[0] != '.';
+    if (pDir != nullptr)
+        closedir(pDir);
+    return nCount;
+}
+
+void CloseDevice(PciVfioDevice &device)
+{
+    for (int *pfd : {&device.fdDevice, &device.fdGroup, &device.fdContainer}) {
+        if (*pfd >= 0)
+            close(*pfd);
+        *pfd = -1;
+    }
+}
+
+// Asks the kernel for a region and reads its answer, capabilities and all.
+bool QueryRegion(int fdDevice, uint32_t nIndex, PciVfioRegion &region)
+{
+    std::vector<uint64_t> anInfo((sizeof(vfio_region_info) + 7) / 8);
+    for (int nTry = 0; nTry < 2; ++nTry) {
+        vfio_region_info info;
+        memset(&info, 0, sizeof info);
+        info.argsz = (uint32_t)(anInfo.size() * 8);
+        info.index = nIndex;
+        memcpy(anInfo.data(), &info, sizeof info);
+        if (ioctl(fdDevice, VFIO_DEVICE_GET_REGION_INFO, anInfo.data()) != 0)
+            return false;
+        memcpy(&info, anInfo.data(), sizeof info);
+        // A kernel with capabilities to tell asks for room for them: once more, with that room.
+        if (info.argsz <= anInfo.size() * 8 || info.argsz > 65536)
+            return PciVfioParseRegion(anInfo.data(), std::min<size_t>(anInfo.size() * 8, info.argsz), region);
+        anInfo.assign((info.argsz + 7) / 8, 0);
+    }
+    return false;
+}
+
+// The group's devices that a driver other than vfio-pci holds, for the text: "0000:00:02.0 (e1000e)".
+std::string HeldByDrivers(const std::string &strGroup, const std::string &strSlot)
+{
+    std::string strHeld;
+    for (const auto &device : PciGroupDevices(strGroup)) {
+        bool bHarmless = device.first == strSlot;
+        for (const char *pszDriver : kHarmlessDrivers)
+            bHarmless = bHarmless || device.second == pszDriver;
+        if (!bHarmless)
+            strHeld += (strHeld.empty() ? "" : ", ") + device.first + " (" + device.second + ")";
+    }
+    return strHeld;
+}
+
+// The device's VFIO files, opened in the kernel's order; on any failure nothing stays open.
+KYN_RESULT OpenDevice(PciVfioDevice &device, const PciObject &object)
+{
+    const char *pszSlot = object.strSlot.c_str();
+    std::string strGroup = LinkName(object.strDir + "/iommu_group");
+    if (strGroup.empty() && CountEntries(PciIommuGroupsDir()) == 0)
+        return PciFail(PCI_ERR_NO_IOMMU,
+                       "%s has no IOMMU group: the kernel runs without an IOMMU. Boot with intel_iommu=on (Intel) or "
+                       "amd_iommu=on (AMD), or load vfio with enable_unsafe_noiommu_mode=1 (no protection from the "
+                       "device's DMA)",
+                       pszSlot);
+    if (strGroup.empty())
+        return PciFail(PCI_ERR_NO_IOMMU, "%s is in no IOMMU group: the IOMMU the kernel runs does not cover it", pszSlot);
+    std::string strDriver = PciDriverOf(object);
+    if (strDriver != "vfio-pci")
+        return PciFail(PCI_ERR_VFIO,
+                       "%s is not bound to vfio-pci (%s%s): bind it with driverctl set-override %s vfio-pci, or set "
+                       "KYNPCI_ACCESS=sysfs",
+                       pszSlot, strDriver.empty() ? "no driver" : "driver ", strDriver.c_str(), pszSlot);
+    std::string strHeld = HeldByDrivers(strGroup, object.strSlot);
+    if (!strHeld.empty())
+        return PciFail(PCI_ERR_GROUP_NOT_VIABLE,
+                       "IOMMU group %s of %s also holds %s: bind every device of the group to vfio-pci, or unbind it",
+                       strGroup.c_str(), pszSlot, strHeld.c_str());
+    // The kernel's unsafe mode without an IOMMU names its groups noiommu-N.
+    std::string strGroupFile = std::string(kVfioDir) + "/" + strGroup;
+    bool bNoIommu = access(strGroupFile.c_str(), F_OK) != 0 &&
+                    access((std::string(kVfioDir) + "/noiommu-" + strGroup).c_str(), F_OK) == 0;
+    if (bNoIommu)
+        strGroupFile = std::string(kVfioDir) + "/noiommu-" + strGroup;
+    device.fdContainer = open((std::string(kVfioDir) + "/vfio").c_str(), O_RDWR | O_CLOEXEC);
+    if (device.fdContainer < 0)
+        return PciFail(PCI_ERR_VFIO, "%s/vfio cannot be opened (%s): load the vfio-pci module", kVfioDir, strerror(errno));
+    if (ioctl(device.fdContainer, VFIO_GET_API_VERSION) != VFIO_API_VERSION)
+        return PciFail(PCI_ERR_VFIO, "The kernel's VFIO interface is not version %d", VFIO_API_VERSION);
+    device.fdGroup = open(strGroupFile.c_str(), O_RDWR | O_CLOEXEC);
+    if (device.fdGroup < 0 && errno == EBUSY)
+        return PciFail(PCI_ERR_GROUP_BUSY,
+                       "IOMMU group %s of %s is in use by another process (another run on this board?): the kernel "
+                       "gives a group to one program at a time",
+                       strGroup.c_str(), pszSlot);
+    if (device.fdGroup < 0 && (errno == EACCES || errno == EPERM))
+        return PciFail(PCI_ERR_PERMISSION,
+                       "Opening %s for %s needs root, or a udev rule that gives your group that file "
+                       "(SUBSYSTEM==\"vfio\", GROUP=\"...\", MODE=\"0660\")",
+                       strGroupFile.c_str(), pszSlot);
+    if (device.fdGroup < 0)
+        return PciFail(PCI_ERR_VFIO, "%s cannot be opened for %s: %s", strGroupFile.c_str(), pszSlot, strerror(errno));
+    vfio_group_status status;
+    memset(&status, 0, sizeof status);
+    status.argsz = sizeof status;
+    if (ioctl(device.fdGroup, VFIO_GROUP_GET_STATUS, &status) != 0 || (status.flags & VFIO_GROUP_FLAGS_VIABLE) == 0)
+        return PciFail(PCI_ERR_GROUP_NOT_VIABLE,
+                       "IOMMU group %s of %s is not viable: a device of the group is still bound to a driver; bind "
+                       "every device of the group to vfio-pci, or unbind it",
+                       strGroup.c_str(), pszSlot);
+    int nIommu = bNoIommu ? VFIO_NOIOMMU_IOMMU
+                 : ioctl(device.fdContainer, VFIO_CHECK_EXTENSION, VFIO_TYPE1v2_IOMMU) > 0 ? VFIO_TYPE1v2_IOMMU
+                                                                                            : VFIO_TYPE1_IOMMU;
+    if (ioctl(device.fdGroup, VFIO_GROUP_SET_CONTAINER, &device.fdContainer) != 0 ||
+        ioctl(device.fdContainer, VFIO_SET_IOMMU, nIommu) != 0)
+        return PciFail(PCI_ERR_VFIO, "The IOMMU of group %s of %s cannot be set up (%s): load vfio_iommu_type1",
+                       strGroup.c_str(), pszSlot, strerror(errno));
+    device.fdDevice = ioctl(device.fdGroup, VFIO_GROUP_GET_DEVICE_FD, pszSlot);
+    if (device.fdDevice < 0 && errno == EBUSY)
+        return PciFail(PCI_ERR_GROUP_BUSY, "%s is in use by another process (another run on this board?)", pszSlot);
+    if (device.fdDevice < 0)
+        return PciFail(PCI_ERR_VFIO, "VFIO gives no file for %s: %s", pszSlot, strerror(errno));
+    if (!QueryRegion(device.fdDevice, VFIO_PCI_CONFIG_REGION_INDEX, device.config))
+        return PciFail(PCI_ERR_VFIO, "VFIO tells nothing of the configuration space of %s: %s", pszSlot, strerror(errno));
+    return KYN_OK;
+}
+
+// The object's device through VFIO, opened at its first use; a refusal is given again, with its text.
+KYN_RESULT DeviceOf(const PciObject &object, PciVfioDevice **ppDevice)
+{
+    PciVfioDevice *pDevice = object.pVfio;
+    if (pDevice == nullptr) {
+        for (PciVfioDevice *pKnown : g_apDevices)
+            if (pKnown->strSlot == object.strSlot)
+                pDevice = pKnown;
+        if (pDevice == nullptr) {
+            pDevice = new PciVfioDevice();
+            pDevice->strSlot = object.strSlot;
+            g_apDevices.push_back(pDevice);
+            pDevice->nResult = OpenDevice(*pDevice, object);
+            if (pDevice->nResult < 0) {
+                pDevice->strText = PciResultText(pDevice->nResult);
+                CloseDevice(*pDevice);
+            }
+        }
+        object.pVfio = pDevice;
+    }
+    *ppDevice = pDevice;
+    return pDevice->nResult < 0 ? PciFail(pDevice->nResult, "%s", pDevice->strText.c_str()) : KYN_OK;
+}
+
+// One pread or pwrite of exactly the width: the kernel makes one access of that width.
+bool RegionIo(const PciVfioDevice &device, uint64_t nOffset, uint32_t nWidth, bool bWrite, uint32_t *pnValue)
+{
+    uint8_t anBytes[4] = {0, 0, 0, 0};
+    for (uint32_t i = 0; bWrite && i < nWidth; ++i)
+        anBytes[i] = (uint8_t)(*pnValue >> (8 * i));
+    ssize_t nDone = bWrite ? pwrite(device.fdDevice, anBytes, nWidth, (off_t)nOffset)
+                           : pread(device.fdDevice, anBytes, nWidth, (off_t)nOffset);
+    if (nDone != (ssize_t)nWidth) {
+        if (nDone >= 0)
+            errno = EIO;
+        return false;
+    }
+    if (!bWrite)
+        *pnValue = (uint32_t)anBytes[0] | (uint32_t)anBytes[1] << 8 | (uint32_t)anBytes[2] << 16 | (uint32_t)anBytes[3] << 24;
+    return true;
+}
+
+// vfio-pci turns a device's memory decoding on when a program opens it; one that is off all the same
+// is turned on where KYNPCI_ENABLE says, as on the sysfs path.
+KYN_RESULT CheckMemoryDecoding(const PciObject &board, const PciVfioDevice &device)
+{
+    uint32_t nCommand = 0;
+    if (!RegionIo(device, device.config.nOffset + PCI_COMMAND, 2, false, &nCommand) || (nCommand & PCI_COMMAND_MEMORY) != 0)
+        return KYN_OK;
+    if (!PciGetSettings().bEnable)
+        return PciFail(PCI_ERR_DECODING_OFF,
+                       "Memory decoding of %s is off (Memory Space clear in its Command register): set KYNPCI_ENABLE=1 "
+                       "to turn it on",
+                       board.strSlot.c_str());
+    nCommand |= PCI_COMMAND_MEMORY;
+    if (!RegionIo(device, device.config.nOffset + PCI_COMMAND, 2, true, &nCommand))
+        return PciFail(PCI_ERR_DECODING_OFF, "Memory decoding of %s is off, and turning it on failed: %s",
+                       board.strSlot.c_str(), strerror(errno));
+    return KYN_OK;
+}
+
+KYN_RESULT OpenBar(PciObject &board)
+{
+    PciVfioDevice *pDevice = nullptr;
+    KYN_RESULT nResult = DeviceOf(board, &pDevice);
+    if (nResult < 0)
+        return nResult;
+    nResult = PciChooseBar(board);
+    if (nResult < 0)
+        return nResult;
+    PciVfioRegion region;
+    if (!QueryRegion(pDevice->fdDevice, VFIO_PCI_BAR0_REGION_INDEX + (uint32_t)board.nBar, region) || region.nSize == 0)
+        return PciFail(PCI_ERR_NO_BAR, "VFIO offers no region for BAR%d of %s", board.nBar, board.strSlot.c_str());
+    nResult = CheckMemoryDecoding(board, *pDevice);
+    if (nResult < 0)
+        return nResult;
+    board.nBarSize = std::min<uint64_t>(region.nSize, 1ull << 32);
+    // Where the kernel lets the whole region be mapped, the accesses go to the mapping (and the fast
+    // path); elsewhere (a BAR smaller than a page, an MSI-X table inside it) each is a pread or pwrite.
+    void *pMapped = MAP_FAILED;
+    if (region.bMmap && region.bRead && region.bWrite)
+        pMapped = mmap(nullptr, (size_t)board.nBarSize, PROT_READ | PROT_WRITE, MAP_SHARED, pDevice->fdDevice,
+                       (off_t)region.nOffset);
+    if (pMapped != MAP_FAILED) {
+        board.pMapping = pMapped;
+        board.nMapLength = (size_t)board.nBarSize;
+        board.pBar = (volatile uint8_t *)pMapped;
+        char szGone[160];
+        snprintf(szGone, sizeof szGone, "BAR%d of %s went away during the access: the device was removed or reset",
+                 board.nBar, board.strSlot.c_str());
+        board.nGuard = PciGuardMapping(pMapped, board.nMapLength, szGone);
+    }
+    board.nRegionOffset = region.nOffset;
+    return KYN_OK;
+}
+
+KYN_RESULT BarIo(PciObject &board, uint32_t nAddress, uint32_t nWidth, bool bWrite, uint32_t *pnValue)
+{
+    if (RegionIo(*board.pVfio, board.nRegionOffset + nAddress, nWidth, bWrite, pnValue))
+        return KYN_OK;
+    if (errno == ENODEV || errno == EIO)
+        return PciFail(PCI_ERR_GONE, "BAR%d of %s did not answer the access (%s): the device was removed or reset",
+                       board.nBar, board.strSlot.c_str(), strerror(errno));
+    return PciFail(PCI_ERR_VFIO, "VFIO refused the %u-bit %s at 0x%X of BAR%d of %s: %s", (unsigned)nWidth * 8,
+                   bWrite ? "write" : "read", (unsigned)nAddress, board.nBar, board.strSlot.c_str(), strerror(errno));
+}
+
+// vfio-pci shows the configuration space as a program may use it: writes go to the device, but the
+// BARs and some capability fields are its own, virtual values.
+KYN_RESULT ConfigAccess(const PciObject &bridge, uint32_t nAddress, uint32_t nWidth, bool bWrite, uint32_t *pnValue)
+{
+    PciVfioDevice *pDevice = nullptr;
+    KYN_RESULT nResult = DeviceOf(bridge, &pDevice);
+    if (nResult < 0)
+        return nResult;
+    if (RegionIo(*pDevice, pDevice->config.nOffset + nAddress, nWidth, bWrite, pnValue))
+        return KYN_OK;
+    return PciFail(PCI_ERR_CONFIG_ACCESS, "%s the configuration space of %s through VFIO failed: %s",
+                   bWrite ? "Writing" : "Reading", bridge.strSlot.c_str(), strerror(errno));
+}
+
+void Close(PciObject &object)
+{
+    PciUnmapBar(object);
+}
+
+} // namespace
+
+extern const PciMethods g_pciVfio = {"vfio", OpenBar, BarIo, ConfigAccess, Close};
+
+bool PciVfioParseRegion(const void *pInfo, size_t nBytes, PciVfioRegion &region)
+{
+    vfio_region_info info;
+    if (nBytes < sizeof info)
+        return false;
+    memcpy(&info, pInfo, sizeof info);
+    region.nOffset = info.offset;
+    region.nSize = info.size;
+    region.bRead = (info.flags & VFIO_REGION_INFO_FLAG_READ) != 0;
+    region.bWrite = (info.flags & VFIO_REGION_INFO_FLAG_WRITE) != 0;
+    region.bMmap = (info.flags & VFIO_REGION_INFO_FLAG_MMAP) != 0;
+    if ((info.flags & VFIO_REGION_INFO_FLAG_CAPS) == 0)
+        return true;
+    // The capability chain: each header's next is an offset from the record's start, 0 at the end,
+    // and only ever forward, so a broken chain cannot loop.
+    const uint8_t *pBytes = (const uint8_t *)pInfo;
+    for (uint32_t nAt = info.cap_offset; nAt != 0;) {
+        vfio_info_cap_header header;
+        if (nAt < sizeof info || nAt > nBytes || nBytes - nAt < sizeof header)
+            return false;
+        memcpy(&header, pBytes + nAt, sizeof header);
+        if (header.id == VFIO_REGION_INFO_CAP_SPARSE_MMAP) {
+            // Only these parts may be mapped: the whole region is mappable when one part covers it.
+            vfio_region_info_cap_sparse_mmap sparse;
+            if (nBytes - nAt < sizeof sparse)
+                return false;
+            memcpy(&sparse, pBytes + nAt, sizeof sparse);
+            size_t nAreas = (nBytes - nAt - sizeof sparse) / sizeof(vfio_region_sparse_mmap_area);
+            if (sparse.nr_areas > nAreas)
+                return false;
+            bool bWhole = false;
+            for (uint32_t i = 0; i < sparse.nr_areas; ++i) {
+                vfio_region_sparse_mmap_area area;
+                memcpy(&area, pBytes + nAt + sizeof sparse + i * sizeof area, sizeof area);
+                bWhole = bWhole || (area.offset == 0 && area.size >= info.size);
+            }
+            region.bMmap = region.bMmap && bWhole;
+        }
+        if (header.next != 0 && header.next <= nAt)
+            return false;
+        nAt = header.next;
+    }
+    return true;
+}
+
+std::string PciIommuGroupsDir()
+{
+    // Beside the kernel's tree, /sys/kernel/iommu_groups; beside another tree (a test's), its kernel/.
+    const std::string &strSysfs = PciGetSettings().strSysfs;
+    const std::string strBus = "/bus/pci";
+    if (strSysfs.size() > strBus.size() && strSysfs.compare(strSysfs.size() - strBus.size(), strBus.size(), strBus) == 0)
+        return strSysfs.substr(0, strSysfs.size() - strBus.size()) + "/kernel/iommu_groups";
+    return strSysfs + "/kernel/iommu_groups";
+}
+
+std::vector<std::pair<std::string, std::string>> PciGroupDevices(const std::string &strGroup)
+{
+    std::vector<std::pair<std::string, std::string>> aDevices;
+    DIR *pDir = opendir((PciIommuGroupsDir() + "/" + strGroup + "/devices").c_str());
+    for (struct dirent *pEntry; pDir != nullptr && (pEntry = readdir(pDir)) != nullptr;) {
+        std::string strSlot = pEntry->d_name;
+        if (strSlot[0] != '.')
+            aDevices.push_back({strSlot, LinkName(PciGetSettings().strSysfs + "/devices/" + strSlot + "/driver")});
+    }
+    if (pDir != nullptr)
+        closedir(pDir);
+    std::sort(aDevices.begin(), aDevices.end());
+    return aDevices;
+}
+
+void PciVfioCloseAll()
+{
+    for (PciVfioDevice *pDevice : g_apDevices) {
+        CloseDevice(*pDevice);
+        delete pDevice;
+    }
+    g_apDevices.clear();
+}
