@@ -154,6 +154,9 @@ void KynLibStartConsole()
     std::string strTrace = g_kynBackEnd.pfnStartConsole();
     OsaTraceOpen(strTrace, g_kynBackEnd.pszTraceName, g_kynBackEnd.pszTraceSetting);
     OsaOnInterrupt(CloseFromHandler);
+    // Each command's first 32-bit access is a checked one: what a back end must look at between
+    // accesses (a device the kernel wants back) is seen at the next command, not after the run.
+    OsaOnInput(KynCloseFastWindow);
 }
 
 extern "C" {

@@ -155,6 +155,18 @@ size_t g_nInjectedKeysUsed = 0;
 
 void (*volatile g_pfnOsaOnInterrupt)() = nullptr;
 
+namespace {
+
+// The library's hook before every key or line read (OsaOnInput), or null.
+void (*g_pfnOnInput)() = nullptr;
+
+} // namespace
+
+void OsaOnInput(void (*pfnOnInput)())
+{
+    g_pfnOnInput = pfnOnInput;
+}
+
 void OsaOnInterrupt(void (*pfnOnInterrupt)())
 {
     g_pfnOsaOnInterrupt = pfnOnInterrupt;
@@ -222,6 +234,8 @@ void KYNHW_CALL OsaConsoleInput(const char *pszText)
 int32_t KYNHW_CALL OsaConsoleGetCh(void)
 {
     OsaCheckSignal();
+    if (g_pfnOnInput != nullptr)
+        g_pfnOnInput();
     if (g_nInjectedKeysUsed < g_anInjectedKeys.size())
         return g_anInjectedKeys[g_nInjectedKeysUsed++];
     // The command string's keys are single keys: its 0xE0 must not take the next one with it.
@@ -246,6 +260,8 @@ int32_t KYNHW_CALL OsaConsoleGetCh(void)
 char *KYNHW_CALL OsaConsoleGetStr(char *pszBuffer)
 {
     OsaCheckSignal();
+    if (g_pfnOnInput != nullptr)
+        g_pfnOnInput();
     if (InputLeft()) {
         ReadLineFromInput(pszBuffer);
         return pszBuffer;

@@ -31,6 +31,10 @@ inline void OsaCheckSignal()
 // volatile variables: a library's fast path uses it to send the next call the checked way.
 void OsaOnInterrupt(void (*pfnOnInterrupt)());
 
+// pfnOnInput runs before every key or line read, that is between a run's commands: a library's
+// fast path starts over there, so that the next command's first access is checked.
+void OsaOnInput(void (*pfnOnInput)());
+
 // 32-bit key codes the console returns first, before the command string and the keyboard.
 void OsaInjectKeys(const std::vector<int32_t> &anKeys);
 

@@ -31,6 +31,8 @@ KYN_RESULT Access(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, bool b
         return KynError(KYN_ERR_INVALID_HANDLE);
     if (pObject->nMissing < 0)
         return PciFail(pObject->nMissing, "%s", pObject->strMissing.c_str());
+    if (pObject->pMethods->pfnPoll != nullptr)
+        pObject->pMethods->pfnPoll(*pObject);
     if ((nAddress & (nWidth - 1)) != 0)
         return PciFail(KynError(KYN_ERR_MISALIGNED), "Register address 0x%X is not aligned to the %u-bit access width",
                        (unsigned)nAddress, (unsigned)nWidth * 8);

@@ -96,6 +96,9 @@ struct PciMethods {
     KYN_RESULT (*pfnBarIo)(PciObject &board, uint32_t nAddress, uint32_t nWidth, bool bWrite, uint32_t *pnValue);
     // One access of the width inside the configuration space.
     KYN_RESULT (*pfnConfig)(const PciObject &bridge, uint32_t nAddress, uint32_t nWidth, bool bWrite, uint32_t *pnValue);
+    // Before each access, or null: what the method must look at between accesses (VFIO: whether
+    // the kernel asked for the device back).
+    void (*pfnPoll)(PciObject &object);
     // At release: what the object holds of the method (mappings, files).
     void (*pfnClose)(PciObject &object);
 };

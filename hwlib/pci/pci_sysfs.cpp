@@ -208,4 +208,4 @@ void Close(PciObject &object)
 
 } // namespace
 
-extern const PciMethods g_pciSysfs = {"sysfs", OpenBar, BarIo, ConfigAccess, Close};
+extern const PciMethods g_pciSysfs = {"sysfs", OpenBar, BarIo, ConfigAccess, nullptr, Close};

@@ -7,6 +7,7 @@
 #include <linux/vfio.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -23,7 +24,11 @@ struct PciVfioDevice {
     int fdContainer = -1;
     int fdGroup = -1;
     int fdDevice = -1;
-    KYN_RESULT nResult = KYN_OK; // why it could not be opened, given again at every later call
+    // Signalled when the kernel wants the device back (it is being removed or unbound): the run
+    // then lets it go at its next call on it, rather than hold the removal up.
+    int fdRequest = -1;
+    PciObject *pBoard = nullptr; // the board whose BAR is mapped from the device file, or null
+    KYN_RESULT nResult = KYN_OK; // why it could not be opened or was let go, given again at every later call
     std::string strText;
     PciVfioRegion config;
 };
@@ -64,7 +69,7 @@ size_t CountEntries(const std::string &strDir)
 
 void CloseDevice(PciVfioDevice &device)
 {
-    for (int *pfd : {&device.fdDevice, &device.fdGroup, &device.fdContainer}) {
+    for (int *pfd : {&device.fdRequest, &device.fdDevice, &device.fdGroup, &device.fdContainer}) {
         if (*pfd >= 0)
             close(*pfd);
         *pfd = -1;
@@ -104,6 +109,29 @@ std::string HeldByDrivers(const std::string &strGroup, const std::string &strSlo
             strHeld += (strHeld.empty() ? "" : ", ") + device.first + " (" + device.second + ")";
     }
     return strHeld;
+}
+
+// Asks the kernel to signal an eventfd when it wants the device back. A kernel that cannot is not
+// asked; its removal then waits for the run to end.
+void ListenForRequest(PciVfioDevice &device)
+{
+    device.fdRequest = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (device.fdRequest < 0)
+        return;
+    uint8_t abSet[sizeof(vfio_irq_set) + sizeof(int32_t)];
+    vfio_irq_set set;
+    memset(&set, 0, sizeof set);
+    set.argsz = sizeof abSet;
+    set.flags = VFIO_IRQ_SET_DATA_EVENTFD | VFIO_IRQ_SET_ACTION_TRIGGER;
+    set.index = VFIO_PCI_REQ_IRQ_INDEX;
+    set.count = 1;
+    int32_t fdSignal = device.fdRequest;
+    memcpy(abSet, &set, sizeof set);
+    memcpy(abSet + sizeof set, &fdSignal, sizeof fdSignal);
+    if (ioctl(device.fdDevice, VFIO_DEVICE_SET_IRQS, abSet) != 0) {
+        close(device.fdRequest);
+        device.fdRequest = -1;
+    }
 }
 
 // The device's VFIO files, opened in the kernel's order; on any failure nothing stays open.
@@ -176,6 +204,7 @@ KYN_RESULT OpenDevice(PciVfioDevice &device, const PciObject &object)
         return PciFail(PCI_ERR_VFIO, "VFIO gives no file for %s: %s", pszSlot, strerror(errno));
     if (!QueryRegion(device.fdDevice, VFIO_PCI_CONFIG_REGION_INDEX, device.config))
         return PciFail(PCI_ERR_VFIO, "VFIO tells nothing of the configuration space of %s: %s", pszSlot, strerror(errno));
+    ListenForRequest(device);
     return KYN_OK;
 }
 
@@ -201,6 +230,28 @@ KYN_RESULT DeviceOf(const PciObject &object, PciVfioDevice **ppDevice)
     }
     *ppDevice = pDevice;
     return pDevice->nResult < 0 ? PciFail(pDevice->nResult, "%s", pDevice->strText.c_str()) : KYN_OK;
+}
+
+// Where the kernel asked for the device back: the fast path leaves the mapping, the mapping and the
+// files are let go, and every later call on the device fails, saying why.
+void GiveBackIfAsked(PciVfioDevice &device)
+{
+    uint64_t nCount = 0;
+    if (device.fdRequest < 0 || read(device.fdRequest, &nCount, sizeof nCount) != (ssize_t)sizeof nCount)
+        return;
+    KynCloseFastWindow();
+    device.nResult = PciFail(PCI_ERR_GONE,
+                             "The kernel took %s back (it is being removed or unbound): the run let it go, and "
+                             "its accesses fail from here on",
+                             device.strSlot.c_str());
+    device.strText = PciResultText(device.nResult);
+    if (device.pBoard != nullptr) {
+        PciUnmapBar(*device.pBoard);
+        device.pBoard->pBar = nullptr;
+        device.pBoard->nMapResult = device.nResult;
+        device.pBoard->strMapText = device.strText;
+    }
+    CloseDevice(device);
 }
 
 // One pread or pwrite of exactly the width: the kernel makes one access of that width.
@@ -270,6 +321,7 @@ KYN_RESULT OpenBar(PciObject &board)
         snprintf(szGone, sizeof szGone, "BAR%d of %s went away during the access: the device was removed or reset",
                  board.nBar, board.strSlot.c_str());
         board.nGuard = PciGuardMapping(pMapped, board.nMapLength, szGone);
+        pDevice->pBoard = &board;
     }
     board.nRegionOffset = region.nOffset;
     return KYN_OK;
@@ -300,6 +352,13 @@ KYN_RESULT ConfigAccess(const PciObject &bridge, uint32_t nAddress, uint32_t nWi
                    bWrite ? "Writing" : "Reading", bridge.strSlot.c_str(), strerror(errno));
 }
 
+// Before each access: the device let go where the kernel asked for it back.
+void Poll(PciObject &object)
+{
+    if (object.pVfio != nullptr && object.pVfio->nResult == KYN_OK)
+        GiveBackIfAsked(*object.pVfio);
+}
+
 void Close(PciObject &object)
 {
     PciUnmapBar(object);
@@ -307,7 +366,7 @@ void Close(PciObject &object)
 
 } // namespace
 
-extern const PciMethods g_pciVfio = {"vfio", OpenBar, BarIo, ConfigAccess, Close};
+extern const PciMethods g_pciVfio = {"vfio", OpenBar, BarIo, ConfigAccess, Poll, Close};
 
 bool PciVfioParseRegion(const void *pInfo, size_t nBytes, PciVfioRegion &region)
 {

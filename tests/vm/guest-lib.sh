@@ -82,3 +82,13 @@ bind_vfio() {
 group_of() {
     basename "$(readlink "/sys/bus/pci/devices/$1/iommu_group")"
 }
+
+# TEXT: until the run's log holds it, at most 30 s.
+wait_for_log() {
+    for i in $(seq 300); do
+        grep -qF -- "$1" /tmp/run/DuzeDevazu.log 2>/dev/null && return 0
+        sleep 0.1
+    done
+    echo "# the log never held '$1'"
+    return 1
+}
