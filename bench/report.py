@@ -84,6 +84,15 @@ for name, label, base_label, target in (
         "none: the price of a library call per word"
     out.append("| %s, against %s | %s | %s | %s | %s |" % (label, base_label, timing(times[1]), timing(times[0]),
                                                           ratio(r), verdict))
+if os.path.exists(os.path.join(work, "pci-vfio.txt")):
+    times, _ = load("pci-vfio")
+    r = pair_ratios(times)
+    out.append("| PCI library over VFIO: `M` over the BAR of the device `BENCH_VFIO_DEVICE` names, against the same "
+               "calls from `baseline_pci_calls` | %s | %s | %s | ≤ 1.05 %s |" % (
+                   timing(times[1]), timing(times[0]), ratio(r), "met" if statistics.median(r) <= 1.05 else "**missed**"))
+else:
+    out.append("| PCI library over VFIO | not measured: no device bound to vfio-pci named by `BENCH_VFIO_DEVICE` on "
+               "this machine | | | ≤ 1.05 |")
 out.append("")
 
 counts = {}

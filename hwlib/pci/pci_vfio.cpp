@@ -308,7 +308,8 @@ KYN_RESULT OpenBar(PciObject &board)
         return nResult;
     board.nBarSize = std::min<uint64_t>(region.nSize, 1ull << 32);
     // Where the kernel lets the whole region be mapped, the accesses go to the mapping (and the fast
-    // path); elsewhere (a BAR smaller than a page, an MSI-X table inside it) each is a pread or pwrite.
+    // path); elsewhere (a BAR smaller than a page that does not start one, parts kept from mmap)
+    // each is a pread or pwrite.
     void *pMapped = MAP_FAILED;
     if (region.bMmap && region.bRead && region.bWrite)
         pMapped = mmap(nullptr, (size_t)board.nBarSize, PROT_READ | PROT_WRITE, MAP_SHARED, pDevice->fdDevice,

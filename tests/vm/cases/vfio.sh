@@ -4,7 +4,7 @@
 # not bound to vfio-pci.
 qemu_args="-device intel-iommu,intremap=on -device edu
            -object memory-backend-file,id=shm,share=on,mem-path=$VM_DIR/shm.bin,size=2M
-           -device ivshmem-plain,memdev=shm
+           -device ivshmem-plain,memdev=shm -device e1000e
            -device pcie-pci-bridge,id=br -device edu,bus=br,addr=1 -device e1000,bus=br,addr=2"
 kernel_args="intel_iommu=on"
 
@@ -14,8 +14,9 @@ guest() {
     modprobe e1000
     edu=$(slot_of 1234 11e8)
     shm=$(slot_of 1af4 1110)
+    nic=$(slot_of 8086 10d3)
     behind=0000:01:01.0
-    for slot in $edu $shm $behind; do bind_vfio $slot; done
+    for slot in $edu $shm $nic $behind; do bind_vfio $slot; done
     run "KYNPCI_DEVICE=$edu KYNPCI_TRACE=/tmp/run/trace.txt duzedevazu-pci /Q \"/ZR0;W4;0x12345678;R4;P;q\""
     expect_status "edu through VFIO, status" 0
     expect_log "driver line" "(vfio /dev/vfio, devices from sysfs /sys/bus/pci)"
@@ -31,6 +32,12 @@ guest() {
     expect_log "32-bit read back" "Brd Address 0x30 = 0x11223344 (287454020 decimal)"
     run 'KYNPCI_IDS=6=1af4:1110 KYNPCI_BAR=2 duzedevazu-pci /Q "/ZM0x100000;0x100000;q"'
     expect_log "memory test over 1 MiB" "Memory test finished. ErrorCount=0"
+    # The e1000e's MSI-X BAR (16 KiB): reads of each width in its pending-bit array, and its end.
+    run "KYNPCI_DEVICE=$nic KYNPCI_BAR=3 duzedevazu-pci /Q \"/Zr0x2000;i0x2000;R0x2000;R0x4000;q\""
+    expect_status "MSI-X BAR, status" 1
+    expect_log "MSI-X BAR, 8-bit read" "Brd Address 0x2000 = 0x00 (0 decimal)"
+    expect_log "MSI-X BAR, 32-bit read" "Brd Address 0x2000 = 0x00000000 (0 decimal)"
+    expect_log "MSI-X BAR, its end" "Register address 0x4000 is outside BAR3 (size 0x4000) of $nic"
     run "KYNPCI_DEVICE=$behind duzedevazu-pci /Q /ZR0"
     expect_status "group not viable, status" 1
     expect_log "group not viable" "IOMMU group $(group_of $behind) of $behind also holds 0000:01:02.0 (e1000): bind every device of the group to vfio-pci, or unbind it"
