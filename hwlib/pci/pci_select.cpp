@@ -353,18 +353,18 @@ void PciSelectedPaths(bool &bSysfs, bool &bVfio)
     const PciSettings &settings = PciGetSettings();
     bSysfs = settings.eAccess == PCI_PATH_SYSFS;
     bVfio = settings.eAccess == PCI_PATH_VFIO;
-    if (settings.eAccess != PCI_PATH_AUTO || Scan() < 0)
-        return;
     std::vector<pci_filter> aFilters;
     if (settings.bDevice)
         aFilters.push_back(settings.device);
-    for (const PciBoardIds &ids : settings.aIds)
-        aFilters.insert(aFilters.end(), ids.aFilters.begin(), ids.aFilters.end());
+    for (size_t i = 0; !settings.bDevice && i < settings.aIds.size(); ++i)
+        aFilters.insert(aFilters.end(), settings.aIds[i].aFilters.begin(), settings.aIds[i].aFilters.end());
+    if (settings.eAccess != PCI_PATH_AUTO || aFilters.empty() || Scan() < 0)
+        return;
     MatchStep step;
     step.pFilters = aFilters.data();
     step.nFilters = aFilters.size();
     step.nFound = 0;
-    if (aFilters.empty() || !Guarded(MatchDevicesStep, &step))
+    if (!Guarded(MatchDevicesStep, &step))
         return;
     for (size_t i = 0; i < step.nFound; ++i) {
         std::string strDir = settings.strSysfs + "/devices/" + SlotName(step.apFound[i]);
