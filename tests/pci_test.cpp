@@ -213,6 +213,13 @@ TEST(Pci, FailedAccessesNameTheirCause)
              GroupWithBalloon(strDir);
              EXPECT_EQ(symlink("../../bus/pci/drivers/vfio-pci", (strDir + "/" + kBoard + "/driver").c_str()), 0);
          }},
+        // Past every check a tree can answer: the group's number means nothing to this machine's /dev/vfio.
+        {"VFIO in a tree not the kernel's", {{"KYNPCI_DEVICE", "03:00.0"}}, {"/B0"}, "R\n", "Dev(20,6,0): 0000:03:00.0 is in a tree that is not the kernel's (KYNPCI_SYSFS=sys): VFIO opens only devices of the kernel's own tree",
+         [](const std::string &strDir) {
+             GroupWithBalloon(strDir);
+             unlink((strDir + "/sys/devices/0000:00:01.0/driver").c_str());
+             EXPECT_EQ(symlink("../../bus/pci/drivers/vfio-pci", (strDir + "/" + kBoard + "/driver").c_str()), 0);
+         }},
     };
     for (const auto &c : aCases) {
         ToolCase toolCase = PciCase(c.strKeys + "nnnq", c.env, c.aArgs);

@@ -158,6 +158,13 @@ KYN_RESULT OpenDevice(PciVfioDevice &device, const PciObject &object)
         return PciFail(PCI_ERR_GROUP_NOT_VIABLE,
                        "IOMMU group %s of %s also holds %s: bind every device of the group to vfio-pci, or unbind it",
                        strGroup.c_str(), pszSlot, strHeld.c_str());
+    // /dev/vfio is the running kernel's: a group number from another tree (a test's, a copy) names
+    // some other device of this machine, or none.
+    if (!PciGetSettings().bKernelTree)
+        return PciFail(PCI_ERR_VFIO,
+                       "%s is in a tree that is not the kernel's (KYNPCI_SYSFS=%s): VFIO opens only devices of the "
+                       "kernel's own tree",
+                       pszSlot, PciGetSettings().strSysfs.c_str());
     // The kernel's unsafe mode without an IOMMU names its groups noiommu-N.
     std::string strGroupFile = std::string(kVfioDir) + "/" + strGroup;
     bool bNoIommu = access(strGroupFile.c_str(), F_OK) != 0 &&
