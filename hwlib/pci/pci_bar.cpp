@@ -15,13 +15,18 @@ std::string PciDriverOf(const PciObject &object)
 
 std::string PciDriverAt(const std::string &strDir)
 {
-    char szLink[512];
-    ssize_t nLength = readlink((strDir + "/driver").c_str(), szLink, sizeof szLink - 1);
+    return PciLinkName(strDir + "/driver");
+}
+
+std::string PciLinkName(const std::string &strLink)
+{
+    char szTarget[512];
+    ssize_t nLength = readlink(strLink.c_str(), szTarget, sizeof szTarget - 1);
     if (nLength <= 0)
         return "";
-    szLink[nLength] = '\0';
-    const char *pszName = strrchr(szLink, '/');
-    return pszName != nullptr ? pszName + 1 : szLink;
+    szTarget[nLength] = '\0';
+    const char *pszName = strrchr(szTarget, '/');
+    return pszName != nullptr ? pszName + 1 : szTarget;
 }
 
 // Which BAR holds the registers, checked; the object's nBar on success.

@@ -160,6 +160,9 @@ void PciUnmapBar(PciObject &board);
 // The kernel driver bound to the device (in its directory of the tree), or "".
 std::string PciDriverOf(const PciObject &object);
 std::string PciDriverAt(const std::string &strDir);
+// The last component of a link's target (a driver's name, an IOMMU group's number), or "" where
+// there is no link.
+std::string PciLinkName(const std::string &strLink);
 
 // VFIO (pci_vfio.cpp) ---------------------------------------------------------------------------
 

@@ -41,19 +41,8 @@ const char kVfioDir[] = "/dev/vfio";
 // Drivers a group's other devices may be bound to for the kernel to hand the group to a program.
 const char *const kHarmlessDrivers[] = {"", "vfio-pci", "pci-stub", "pcieport"};
 
+// Every device opened through VFIO so far, kept until the library is released.
 std::vector<PciVfioDevice *> g_apDevices;
-
-// The last component of a link's target, or "" where there is no link.
-std::string LinkName(const std::string &strLink)
-{
-    char szTarget[512];
-    ssize_t nLength = readlink(strLink.c_str(), szTarget, sizeof szTarget - 1);
-    if (nLength <= 0)
-        return "";
-    szTarget[nLength] = '\0';
-    const char *pszName = strrchr(szTarget, '/');
-    return pszName != nullptr ? pszName + 1 : szTarget;
-}
 
 // Entries of a directory but . and ..; 0 where there is no such directory.
 size_t CountEntries(const std::string &strDir)
@@ -138,7 +127,7 @@ void ListenForRequest(PciVfioDevice &device)
 KYN_RESULT OpenDevice(PciVfioDevice &device, const PciObject &object)
 {
     const char *pszSlot = object.strSlot.c_str();
-    std::string strGroup = LinkName(object.strDir + "/iommu_group");
+    std::string strGroup = PciLinkName(object.strDir + "/iommu_group");
     if (strGroup.empty() && CountEntries(PciIommuGroupsDir()) == 0)
         return PciFail(PCI_ERR_NO_IOMMU,
                        "%s has no IOMMU group: the kernel runs without an IOMMU. Boot with intel_iommu=on (Intel) or "
@@ -438,7 +427,7 @@ std::vector<std::pair<std::string, std::string>> PciGroupDevices(const std::stri
     for (struct dirent *pEntry; pDir != nullptr && (pEntry = readdir(pDir)) != nullptr;) {
         std::string strSlot = pEntry->d_name;
         if (strSlot[0] != '.')
-            aDevices.push_back({strSlot, LinkName(PciGetSettings().strSysfs + "/devices/" + strSlot + "/driver")});
+            aDevices.push_back({strSlot, PciDriverAt(PciGetSettings().strSysfs + "/devices/" + strSlot)});
     }
     if (pDir != nullptr)
         closedir(pDir);
