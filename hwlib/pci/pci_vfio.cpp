@@ -1,10 +1,14 @@
-// pci_vfio.cpp - the VFIO access method: a device bound to vfio-pci opened through its IOMMU group, its
-// BAR mapped from the device file (or each access one pread or pwrite of its width), its configuration
-// space through the configuration region; and the refusals a user meets, each saying what to do.
+// pci_vfio.cpp - the VFIO access method: a device bound to vfio-pci opened through its IOMMU group (or
+// its own file, with iommufd), its BAR mapped from the device file (or each access one pread or pwrite
+// of its width), its configuration space through the configuration region; and the refusals a user
+// meets, each saying what to do.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/vfio.h>
+#if __has_include(<linux/iommufd.h>)
+#include <linux/iommufd.h>
+#endif
 #include <stdio.h>
 #include <string.h>
 #include <sys/eventfd.h>
@@ -16,6 +20,12 @@
 #include <algorithm>
 
 #include "pci_internal.h"
+
+// Kernel headers from 6.6 on define the device's own file and iommufd; a library built with older
+// ones opens devices through their group only, and says so where a kernel offers no group file.
+#if defined(VFIO_DEVICE_BIND_IOMMUFD) && defined(IOMMU_IOAS_ALLOC)
+#define PCI_VFIO_CDEV 1
+#endif
 
 // A device opened through VFIO: the container and group files it came through and its own file.
 // A board and its bridge share one; it stays open until the library is released.
@@ -123,43 +133,12 @@ void ListenForRequest(PciVfioDevice &device)
     }
 }
 
-// The device's VFIO files, opened in the kernel's order; on any failure nothing stays open.
-KYN_RESULT OpenDevice(PciVfioDevice &device, const PciObject &object)
+// The group's way in: the container, the group's file (noiommu-N in the kernel's unsafe mode), the
+// IOMMU set on the container, the device's file from the group.
+KYN_RESULT OpenThroughGroup(PciVfioDevice &device, const std::string &strGroup, const std::string &strGroupFile,
+                            bool bNoIommu)
 {
-    const char *pszSlot = object.strSlot.c_str();
-    std::string strGroup = PciLinkName(object.strDir + "/iommu_group");
-    if (strGroup.empty() && CountEntries(PciIommuGroupsDir()) == 0)
-        return PciFail(PCI_ERR_NO_IOMMU,
-                       "%s has no IOMMU group: the kernel runs without an IOMMU. Boot with intel_iommu=on (Intel) or "
-                       "amd_iommu=on (AMD), or load vfio with enable_unsafe_noiommu_mode=1 (no protection from the "
-                       "device's DMA)",
-                       pszSlot);
-    if (strGroup.empty())
-        return PciFail(PCI_ERR_NO_IOMMU, "%s is in no IOMMU group: the IOMMU the kernel runs does not cover it", pszSlot);
-    std::string strDriver = PciDriverOf(object);
-    if (strDriver != "vfio-pci")
-        return PciFail(PCI_ERR_VFIO,
-                       "%s is not bound to vfio-pci (%s%s): bind it with driverctl set-override %s vfio-pci, or set "
-                       "KYNPCI_ACCESS=sysfs",
-                       pszSlot, strDriver.empty() ? "no driver" : "driver ", strDriver.c_str(), pszSlot);
-    std::string strHeld = HeldByDrivers(strGroup, object.strSlot);
-    if (!strHeld.empty())
-        return PciFail(PCI_ERR_GROUP_NOT_VIABLE,
-                       "IOMMU group %s of %s also holds %s: bind every device of the group to vfio-pci, or unbind it",
-                       strGroup.c_str(), pszSlot, strHeld.c_str());
-    // /dev/vfio is the running kernel's: a group number from another tree (a test's, a copy) names
-    // some other device of this machine, or none.
-    if (!PciGetSettings().bKernelTree)
-        return PciFail(PCI_ERR_VFIO,
-                       "%s is in a tree that is not the kernel's (KYNPCI_SYSFS=%s): VFIO opens only devices of the "
-                       "kernel's own tree",
-                       pszSlot, PciGetSettings().strSysfs.c_str());
-    // The kernel's unsafe mode without an IOMMU names its groups noiommu-N.
-    std::string strGroupFile = std::string(kVfioDir) + "/" + strGroup;
-    bool bNoIommu = access(strGroupFile.c_str(), F_OK) != 0 &&
-                    access((std::string(kVfioDir) + "/noiommu-" + strGroup).c_str(), F_OK) == 0;
-    if (bNoIommu)
-        strGroupFile = std::string(kVfioDir) + "/noiommu-" + strGroup;
+    const char *pszSlot = device.strSlot.c_str();
     device.fdContainer = open((std::string(kVfioDir) + "/vfio").c_str(), O_RDWR | O_CLOEXEC);
     if (device.fdContainer < 0)
         return PciFail(PCI_ERR_VFIO, "%s/vfio cannot be opened (%s): load the vfio-pci module", kVfioDir, strerror(errno));
@@ -198,6 +177,125 @@ KYN_RESULT OpenDevice(PciVfioDevice &device, const PciObject &object)
         return PciFail(PCI_ERR_GROUP_BUSY, "%s is in use by another process (another run on this board?)", pszSlot);
     if (device.fdDevice < 0)
         return PciFail(PCI_ERR_VFIO, "VFIO gives no file for %s: %s", pszSlot, strerror(errno));
+    return KYN_OK;
+}
+
+// The device's own character device, /dev/vfio/devices/vfioN, named by its vfio-dev entry in sysfs;
+// empty where the kernel made none (it was built without it, or the device is not bound to vfio-pci).
+std::string CdevName(const PciObject &object)
+{
+    std::string strName;
+    DIR *pDir = opendir((object.strDir + "/vfio-dev").c_str());
+    for (struct dirent *pEntry; pDir != nullptr && (pEntry = readdir(pDir)) != nullptr;)
+        if (strncmp(pEntry->d_name, "vfio", 4) == 0)
+            strName = pEntry->d_name;
+    if (pDir != nullptr)
+        closedir(pDir);
+    return strName;
+}
+
+#ifdef PCI_VFIO_CDEV
+// The device's own way in, for kernels with iommufd and no group files: the device's file bound to
+// an iommufd, and attached to an address space of its own, which maps nothing: the device reaches
+// no memory of the machine.
+KYN_RESULT OpenThroughCdev(PciVfioDevice &device, const std::string &strCdev)
+{
+    const char *pszSlot = device.strSlot.c_str();
+    std::string strFile = std::string(kVfioDir) + "/devices/" + strCdev;
+    device.fdDevice = open(strFile.c_str(), O_RDWR | O_CLOEXEC);
+    if (device.fdDevice < 0 && (errno == EACCES || errno == EPERM))
+        return PciFail(PCI_ERR_PERMISSION,
+                       "Opening %s for %s needs root, or a udev rule that gives your group that file and /dev/iommu "
+                       "(SUBSYSTEM==\"vfio-dev\", GROUP=\"...\", MODE=\"0660\"; KERNEL==\"iommu\", GROUP=\"...\", "
+                       "MODE=\"0660\")",
+                       strFile.c_str(), pszSlot);
+    if (device.fdDevice < 0)
+        return PciFail(PCI_ERR_VFIO, "%s cannot be opened for %s: %s", strFile.c_str(), pszSlot, strerror(errno));
+    // The iommufd's file takes the container's place.
+    device.fdContainer = open("/dev/iommu", O_RDWR | O_CLOEXEC);
+    if (device.fdContainer < 0 && (errno == EACCES || errno == EPERM))
+        return PciFail(PCI_ERR_PERMISSION,
+                       "Opening /dev/iommu for %s needs root, or a udev rule that gives your group that file "
+                       "(KERNEL==\"iommu\", GROUP=\"...\", MODE=\"0660\")",
+                       pszSlot);
+    if (device.fdContainer < 0)
+        return PciFail(PCI_ERR_VFIO, "/dev/iommu cannot be opened for %s (%s): load the iommufd module", pszSlot,
+                       strerror(errno));
+    vfio_device_bind_iommufd bind;
+    memset(&bind, 0, sizeof bind);
+    bind.argsz = sizeof bind;
+    bind.iommufd = device.fdContainer;
+    // The kernel binds a device once: a second run (EINVAL), or a program holding its group (EBUSY).
+    if (ioctl(device.fdDevice, VFIO_DEVICE_BIND_IOMMUFD, &bind) != 0)
+        return errno == EBUSY || errno == EINVAL
+                   ? PciFail(PCI_ERR_GROUP_BUSY, "%s is in use by another process (another run on this board?)", pszSlot)
+                   : PciFail(PCI_ERR_VFIO, "%s cannot be bound to /dev/iommu: %s", pszSlot, strerror(errno));
+    iommu_ioas_alloc ioas;
+    memset(&ioas, 0, sizeof ioas);
+    ioas.size = sizeof ioas;
+    vfio_device_attach_iommufd_pt attach;
+    memset(&attach, 0, sizeof attach);
+    attach.argsz = sizeof attach;
+    if (ioctl(device.fdContainer, IOMMU_IOAS_ALLOC, &ioas) != 0 ||
+        (attach.pt_id = ioas.out_ioas_id, ioctl(device.fdDevice, VFIO_DEVICE_ATTACH_IOMMUFD_PT, &attach)) != 0)
+        return PciFail(PCI_ERR_VFIO, "The IOMMU of %s cannot be set up through /dev/iommu: %s", pszSlot, strerror(errno));
+    return KYN_OK;
+}
+#endif
+
+// The device's VFIO files, opened in the kernel's order; on any failure nothing stays open.
+KYN_RESULT OpenDevice(PciVfioDevice &device, const PciObject &object)
+{
+    const char *pszSlot = object.strSlot.c_str();
+    std::string strGroup = PciLinkName(object.strDir + "/iommu_group");
+    if (strGroup.empty() && CountEntries(PciIommuGroupsDir()) == 0)
+        return PciFail(PCI_ERR_NO_IOMMU,
+                       "%s has no IOMMU group: the kernel runs without an IOMMU. Boot with intel_iommu=on (Intel) or "
+                       "amd_iommu=on (AMD), or load vfio with enable_unsafe_noiommu_mode=1 (no protection from the "
+                       "device's DMA)",
+                       pszSlot);
+    if (strGroup.empty())
+        return PciFail(PCI_ERR_NO_IOMMU, "%s is in no IOMMU group: the IOMMU the kernel runs does not cover it", pszSlot);
+    std::string strDriver = PciDriverOf(object);
+    if (strDriver != "vfio-pci")
+        return PciFail(PCI_ERR_VFIO,
+                       "%s is not bound to vfio-pci (%s%s): bind it with driverctl set-override %s vfio-pci, or set "
+                       "KYNPCI_ACCESS=sysfs",
+                       pszSlot, strDriver.empty() ? "no driver" : "driver ", strDriver.c_str(), pszSlot);
+    std::string strHeld = HeldByDrivers(strGroup, object.strSlot);
+    if (!strHeld.empty())
+        return PciFail(PCI_ERR_GROUP_NOT_VIABLE,
+                       "IOMMU group %s of %s also holds %s: bind every device of the group to vfio-pci, or unbind it",
+                       strGroup.c_str(), pszSlot, strHeld.c_str());
+    // /dev/vfio is the running kernel's: a group number from another tree (a test's, a copy) names
+    // some other device of this machine, or none.
+    if (!PciGetSettings().bKernelTree)
+        return PciFail(PCI_ERR_VFIO,
+                       "%s is in a tree that is not the kernel's (KYNPCI_SYSFS=%s): VFIO opens only devices of the "
+                       "kernel's own tree",
+                       pszSlot, PciGetSettings().strSysfs.c_str());
+    // The group's file where the kernel makes one (the kernel's unsafe mode without an IOMMU names
+    // it noiommu-N); else the device's own file.
+    std::string strGroupFile = std::string(kVfioDir) + "/" + strGroup;
+    bool bNoIommu = access(strGroupFile.c_str(), F_OK) != 0 &&
+                    access((std::string(kVfioDir) + "/noiommu-" + strGroup).c_str(), F_OK) == 0;
+    if (bNoIommu)
+        strGroupFile = std::string(kVfioDir) + "/noiommu-" + strGroup;
+    std::string strCdev = access(strGroupFile.c_str(), F_OK) != 0 ? CdevName(object) : std::string();
+    KYN_RESULT nResult = KYN_OK;
+    if (strCdev.empty())
+        nResult = OpenThroughGroup(device, strGroup, strGroupFile, bNoIommu);
+    else
+#ifdef PCI_VFIO_CDEV
+        nResult = OpenThroughCdev(device, strCdev);
+#else
+        return PciFail(PCI_ERR_VFIO,
+                       "The kernel offers %s only through %s/devices/%s (iommufd, no group file), and this library was "
+                       "built with kernel headers that predate it (older than 6.6): build it with newer ones",
+                       pszSlot, kVfioDir, strCdev.c_str());
+#endif
+    if (nResult < 0)
+        return nResult;
     if (!QueryRegion(device.fdDevice, VFIO_PCI_CONFIG_REGION_INDEX, device.config))
         return PciFail(PCI_ERR_VFIO, "VFIO tells nothing of the configuration space of %s: %s", pszSlot, strerror(errno));
     ListenForRequest(device);
