@@ -70,6 +70,12 @@ expect_dump() {
     fi
 }
 
+# VFIO's modules, with the IOMMU's.
+load_vfio() {
+    modprobe vfio-pci
+    modprobe vfio_iommu_type1
+}
+
 # SLOT: bound to vfio-pci, as driverctl set-override does it.
 bind_vfio() {
     [ -e "/sys/bus/pci/devices/$1/driver" ] && echo "$1" > "/sys/bus/pci/devices/$1/driver/unbind"

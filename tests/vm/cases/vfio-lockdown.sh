@@ -4,8 +4,7 @@ qemu_args="-device intel-iommu,intremap=on -device edu"
 kernel_args="intel_iommu=on lockdown=integrity"
 
 guest() {
-    modprobe vfio-pci
-    modprobe vfio_iommu_type1
+    load_vfio
     slot=$(slot_of 1234 11e8)
     grep -q '\[integrity\]' /sys/kernel/security/lockdown && ok "kernel in lockdown" || not_ok "kernel in lockdown" "$(cat /sys/kernel/security/lockdown)"
     run 'KYNPCI_IDS=6=1234:11e8 duzedevazu-pci /Q "/ZR0;q"'

@@ -4,8 +4,7 @@ qemu_args="-device intel-iommu,intremap=on -device edu"
 kernel_args="intel_iommu=on"
 
 guest() {
-    modprobe vfio-pci
-    modprobe vfio_iommu_type1
+    load_vfio
     slot=$(slot_of 1234 11e8)
     bind_vfio "$slot"
     rm -rf /tmp/run && mkdir -p /tmp/run && mkfifo /tmp/run/keys

@@ -9,8 +9,7 @@ qemu_args="-device intel-iommu,intremap=on -device edu
 kernel_args="intel_iommu=on"
 
 guest() {
-    modprobe vfio-pci
-    modprobe vfio_iommu_type1
+    load_vfio
     modprobe e1000
     edu=$(slot_of 1234 11e8)
     shm=$(slot_of 1af4 1110)
