@@ -233,11 +233,15 @@ KYN_RESULT OpenThroughCdev(PciVfioDevice &device, const std::string &strCdev)
     iommu_ioas_alloc ioas;
     memset(&ioas, 0, sizeof ioas);
     ioas.size = sizeof ioas;
-    vfio_device_attach_iommufd_pt attach;
-    memset(&attach, 0, sizeof attach);
-    attach.argsz = sizeof attach;
-    if (ioctl(device.fdContainer, IOMMU_IOAS_ALLOC, &ioas) != 0 ||
-        (attach.pt_id = ioas.out_ioas_id, ioctl(device.fdDevice, VFIO_DEVICE_ATTACH_IOMMUFD_PT, &attach)) != 0)
+    bool bAttached = ioctl(device.fdContainer, IOMMU_IOAS_ALLOC, &ioas) == 0;
+    if (bAttached) {
+        vfio_device_attach_iommufd_pt attach;
+        memset(&attach, 0, sizeof attach);
+        attach.argsz = sizeof attach;
+        attach.pt_id = ioas.out_ioas_id;
+        bAttached = ioctl(device.fdDevice, VFIO_DEVICE_ATTACH_IOMMUFD_PT, &attach) == 0;
+    }
+    if (!bAttached)
         return PciFail(PCI_ERR_VFIO, "The IOMMU of %s cannot be set up through /dev/iommu: %s", pszSlot, strerror(errno));
     return KYN_OK;
 }
