@@ -89,7 +89,7 @@ if os.path.exists(os.path.join(work, "pci-vfio.txt")):
     r = pair_ratios(times)
     where = "the BAR of the device `BENCH_VFIO_DEVICE` names"
     if os.path.exists(os.path.join(work, "pci-vfio.where")):
-        where = ("ivshmem's 1 MiB BAR2 bound to vfio-pci, in a QEMU guest (Debian's kernel, QEMU's own emulation: "
+        where = ("ivshmem's 16 MiB BAR2 bound to vfio-pci, in a QEMU guest (Debian's kernel, QEMU's own emulation: "
                  "times are the emulated machine's; `bench/vm-vfio.sh`)")
     out.append("| PCI library over VFIO: `M` over %s, against the same calls from `baseline_pci_calls` | %s | %s | %s "
                "| ≤ 1.05 %s |" % (where, timing(times[1]), timing(times[0]), ratio(r),

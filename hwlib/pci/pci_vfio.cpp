@@ -31,7 +31,7 @@
 // A board and its bridge share one; it stays open until the library is released.
 struct PciVfioDevice {
     std::string strSlot;
-    int fdContainer = -1;
+    int fdContainer = -1; // /dev/vfio/vfio, or /dev/iommu where the device came through its own file
     int fdGroup = -1;
     int fdDevice = -1;
     // Signalled when the kernel wants the device back (it is being removed or unbound): the run
