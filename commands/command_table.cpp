@@ -64,6 +64,14 @@ CommandOutcome ShowHelp(const Command &, CommandDefaults &, const BoardHandles &
 
 } // namespace
 
+const Command *FindCommand(char cKey)
+{
+    for (const Command &command : g_aCommands)
+        if (command.cKey == cKey)
+            return &command;
+    return nullptr;
+}
+
 CommandOutcome ExecuteCommand(signed char cKey, const BoardHandles &devices)
 {
     for (size_t i = 0; i < kCommandCount; ++i)

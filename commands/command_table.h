@@ -40,6 +40,14 @@ struct Command {
 // Runs the command of one key (its low 8 bits as a signed character) on the run's devices.
 CommandOutcome ExecuteCommand(signed char cKey, const BoardHandles &devices);
 
+// The row of a key's command; null for an unknown key.
+const Command *FindCommand(char cKey);
+// One register access of a read or write command's row, its address and value given on the command
+// line: the title and result lines as the command prints them, without prompts. False when the
+// command's device is missing (a bridge command on a board without one); a read's value in *pnRead.
+bool RunAccess(const Command &command, uint32_t nAddress, uint32_t nValue, const BoardHandles &devices,
+               uint32_t *pnRead);
+
 // The commands' actions (register_commands.cpp, memory_command.cpp, timestamps.cpp).
 CommandOutcome ReadRegister(const Command &command, CommandDefaults &remembered, const BoardHandles &devices);
 CommandOutcome WriteRegister(const Command &command, CommandDefaults &remembered, const BoardHandles &devices);
@@ -58,6 +66,10 @@ uint64_t MemoryTestWords(uint32_t nRange);
 // gives it, terminated, into a buffer of kMemoryErrorLineMax bytes; returns its length.
 const size_t kMemoryErrorLineMax = 96;
 size_t FormatMemoryError(char *pszLine, uint32_t nAddress, uint32_t nReadVal);
+
+// Whether a memory test of this run found a word that did not read back: the run then ends with
+// status 3 where it would have ended 0, so a script sees the failure.
+bool MemoryTestFoundErrors();
 
 // One timestamp as local month, day and time with milliseconds, without a line end.
 void PrintTimestamp(uint32_t nLow, uint32_t nHigh);

@@ -94,7 +94,15 @@ void ReadPass(MemoryTestRun &run)
     }
 }
 
+// Set by the first test that counts an error, for the run's exit status.
+bool g_bErrorsFound = false;
+
 } // namespace
+
+bool MemoryTestFoundErrors()
+{
+    return g_bErrorsFound;
+}
 
 size_t FormatMemoryError(char *pszLine, uint32_t nAddress, uint32_t nReadVal)
 {
@@ -125,6 +133,8 @@ CommandOutcome TestMemory(const Command &command, CommandDefaults &remembered, c
     WritePass(run);
     ReadPass(run);
     ProgressEnd();
+    if (run.nErrors != 0)
+        g_bErrorsFound = true;
     LogPrintF(command.pszResult, (int)run.nErrors);
     return kGoOn;
 }

@@ -59,6 +59,31 @@ uint64_t ParseMagnitude(const char *pszText, bool &bNegative, bool &bOverflow, u
 
 } // namespace
 
+bool ParseStrictNumber(const char *pszText, uint32_t nMax, uint32_t *pnValue)
+{
+    const char *p = pszText;
+    unsigned nBase = 10;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        nBase = 16;
+        p += 2;
+    } else if (p[0] == '0') {
+        nBase = 8;
+    }
+    if (*p == '\0')
+        return false;
+    uint64_t nValue = 0;
+    for (; *p != '\0'; ++p) {
+        unsigned nDigit = (unsigned)DigitValue(*p);
+        if (nDigit >= nBase)
+            return false;
+        nValue = nValue * nBase + nDigit;
+        if (nValue > nMax)
+            return false;
+    }
+    *pnValue = (uint32_t)nValue;
+    return true;
+}
+
 uint32_t ConvertUnsigned32(const char *pszText)
 {
     bool bNegative = false, bOverflow = false;

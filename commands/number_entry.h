@@ -12,6 +12,10 @@ uint32_t ConvertUnsigned32(const char *pszText);
 // As strtol in base 0 where long is 32 bits: saturates at 0x7FFFFFFF and 0x80000000.
 int32_t ConvertSigned32(const char *pszText);
 
+// A number given on a script's command line: the whole text one number ("0x" hexadecimal, a
+// leading "0" octal, else decimal; no sign, blank or anything after it) of at most nMax.
+bool ParseStrictNumber(const char *pszText, uint32_t nMax, uint32_t *pnValue);
+
 // Prints the prompt with the remembered value, reads a line, and remembers a non-empty one:
 // unsigned, or signed as the debug command takes it.
 void PromptValue(const char *pszPrompt, uint32_t *pnRemembered);

@@ -17,7 +17,7 @@ bool DeviceOf(const Command &command, const BoardHandles &devices, KYN_HANDLE *p
     *phDevice = command.eDevice == kBridge ? devices.hBridge : devices.hBoard;
     if (*phDevice != 0 || command.eDevice != kBridge)
         return true;
-    LogPrintF("No Plx device on this board\n");
+    LogPrintFailureF("No Plx device on this board\n");
     return false;
 }
 
@@ -48,6 +48,26 @@ KYN_RESULT WriteOfWidth(KYN_HANDLE hDevice, int nWidth, uint32_t nAddress, uint3
 
 } // namespace
 
+namespace {
+
+uint32_t ReadAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress)
+{
+    uint32_t nValue = 0;
+    CheckResult(hDevice, ReadOfWidth(hDevice, command.nWidth, nAddress, &nValue));
+    LogPrintF(command.pszResult, (unsigned)nAddress, command.nWidth / 4, (unsigned)nValue, (int)nValue);
+    return nValue;
+}
+
+// The library gets the whole value; only the printed one is cut to the width.
+void WriteAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue)
+{
+    CheckResult(hDevice, WriteOfWidth(hDevice, command.nWidth, nAddress, nValue));
+    uint32_t nMask = command.nWidth == 32 ? 0xFFFFFFFFu : (1u << command.nWidth) - 1;
+    LogPrintF(command.pszResult, command.nWidth / 4, (unsigned)(nValue & nMask), (unsigned)nAddress);
+}
+
+} // namespace
+
 CommandOutcome ReadRegister(const Command &command, CommandDefaults &remembered, const BoardHandles &devices)
 {
     KYN_HANDLE hDevice = 0;
@@ -55,14 +75,10 @@ CommandOutcome ReadRegister(const Command &command, CommandDefaults &remembered,
         return kGoOn;
     LogPrintF("%s", command.pszTitle);
     PromptValue(kAddressPrompt, &remembered.nFirst);
-    uint32_t nAddress = remembered.nFirst;
-    uint32_t nValue = 0;
-    CheckResult(hDevice, ReadOfWidth(hDevice, command.nWidth, nAddress, &nValue));
-    LogPrintF(command.pszResult, (unsigned)nAddress, command.nWidth / 4, (unsigned)nValue, (int)nValue);
+    ReadAndShow(command, hDevice, remembered.nFirst);
     return kGoOn;
 }
 
-// The library gets the whole remembered value; only the printed one is cut to the width.
 CommandOutcome WriteRegister(const Command &command, CommandDefaults &remembered, const BoardHandles &devices)
 {
     KYN_HANDLE hDevice = 0;
@@ -71,12 +87,22 @@ CommandOutcome WriteRegister(const Command &command, CommandDefaults &remembered
     LogPrintF("%s", command.pszTitle);
     PromptValue(kAddressPrompt, &remembered.nFirst);
     PromptValue(kValuePrompt, &remembered.nSecond);
-    uint32_t nAddress = remembered.nFirst;
-    uint32_t nValue = remembered.nSecond;
-    CheckResult(hDevice, WriteOfWidth(hDevice, command.nWidth, nAddress, nValue));
-    uint32_t nMask = command.nWidth == 32 ? 0xFFFFFFFFu : (1u << command.nWidth) - 1;
-    LogPrintF(command.pszResult, command.nWidth / 4, (unsigned)(nValue & nMask), (unsigned)nAddress);
+    WriteAndShow(command, hDevice, remembered.nFirst, remembered.nSecond);
     return kGoOn;
+}
+
+bool RunAccess(const Command &command, uint32_t nAddress, uint32_t nValue, const BoardHandles &devices,
+               uint32_t *pnRead)
+{
+    KYN_HANDLE hDevice = 0;
+    if (!DeviceOf(command, devices, &hDevice))
+        return false;
+    LogPrintF("%s", command.pszTitle);
+    if (command.pfnRun == ReadRegister)
+        *pnRead = ReadAndShow(command, hDevice, nAddress);
+    else
+        WriteAndShow(command, hDevice, nAddress, nValue);
+    return true;
 }
 
 // The dump keeps its own running address, from 0 at every dump: p's address stays as it was.

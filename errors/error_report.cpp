@@ -49,7 +49,7 @@ void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult)
     int nUpper = (int)UpperField(nResult);
     int nMiddle = (int)MiddleField(nResult);
     if (hDevice == -1) {
-        LogPrintF("ERROR(%#lX [%d.%d]) \n", nReported, nUpper, nMiddle);
+        LogPrintFailureF("ERROR(%#lX [%d.%d]) \n", nReported, nUpper, nMiddle);
     } else {
         uint32_t nKind = 0, nSize = 0, nFlags = 0;
         uint32_t nDeviceType = 999, nDeviceNumber = 999;
@@ -61,7 +61,7 @@ void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult)
         if (KynDrvResultCode2String(0, nResult, sizeof szText, szText) < 0)
             snprintf(szText, sizeof szText, "%s", "Cannot translate this result code.");
         szText[sizeof szText - 1] = '\0';
-        LogPrintF("ERROR(%#lX [%d.%d]) Dev(%X,%d,%d): %s \n", nReported, nUpper, nMiddle, (unsigned)hDevice,
+        LogPrintFailureF("ERROR(%#lX [%d.%d]) Dev(%X,%d,%d): %s \n", nReported, nUpper, nMiddle, (unsigned)hDevice,
                   (int)nDeviceType, (int)nDeviceNumber, szText);
     }
     AskExit();

@@ -1,5 +1,5 @@
-// command_line.cpp - fills the options record from the command line and prints the usage text, whose
-// board lines come from the board table.
+// command_line.cpp - fills the options record from the command line: the switches, whose usage text's
+// board lines come from the board table, and the long options of scripts and --help.
 #include "command_line.h"
 
 #include <stdio.h>
@@ -7,10 +7,54 @@
 #include <string.h>
 
 #include "board_table.h"
+#include "command_table.h"
+#include "printable.h"
 #include "screen.h"
 #include "number_entry.h"
 
+#ifndef DUZE_VERSION
+#error "DUZE_VERSION is the version of CMake's project(); without CMake, define it as the README shows"
+#endif
+
 namespace {
+
+// What the program adds, for --help; none until the program says.
+const ProgramExtras *g_pExtras = nullptr;
+bool g_bBannerShown = false;
+
+enum LongAction { kAccess, kLog, kList, kDecode, kHelp, kVersion };
+
+// The tool's long options, in the order --help lists them.
+struct LongOption {
+    const char *pszName;
+    const char *pszValue; // null: the option takes none
+    LongAction eAction;
+    char cKey;            // an access: the key of the command it stands for
+    const char *pszHelp;
+};
+const LongOption g_aLongOptions[] = {
+    {"--read", "ADDR", kAccess, 'R', "read a 32-bit board register, print 0x and 8 hex digits"},
+    {"--read16", "ADDR", kAccess, 'i', "read a 16-bit board register, print 0x and 4 hex digits"},
+    {"--read8", "ADDR", kAccess, 'r', "read an 8-bit board register, print 0x and 2 hex digits"},
+    {"--write", "ADDR=VALUE", kAccess, 'W', "write a 32-bit board register"},
+    {"--write16", "ADDR=VALUE", kAccess, 'o', "write a 16-bit board register"},
+    {"--write8", "ADDR=VALUE", kAccess, 'w', "write an 8-bit board register"},
+    {"--bridge-read", "ADDR", kAccess, 'p', "read a 32-bit PCI bridge register"},
+    {"--bridge-write", "ADDR=VALUE", kAccess, 'S', "write a 32-bit PCI bridge register"},
+    {"--log", "FILE", kLog, 0, "log file name, case kept (a one-shot run writes a log only when named)"},
+    {"--list", nullptr, kList, 0, "list the boards that open: letter, type code, name, number, serial"},
+    {"--decode", "CODE", kDecode, 0, "show a result code's fields and the library's text for it"},
+    {"--help", nullptr, kHelp, 0, "show this text"},
+    {"--version", nullptr, kVersion, 0, "show the version"},
+};
+
+const char *const kExitStatuses = "\nExit status:\n"
+                                  " 0      quit, or every one-shot access succeeded\n"
+                                  " 1      a library call failed (quiet mode, one-shot, or answered y), or an unknown switch\n"
+                                  " 2      a malformed long option, number or setting\n"
+                                  " 3      a memory test found errors\n"
+                                  " 255    the log file could not be opened or written\n"
+                                  " 128+n  ended by signal n\n";
 
 void SetDefaultOptions(ToolOptions *pOptions)
 {
@@ -19,16 +63,171 @@ void SetDefaultOptions(ToolOptions *pOptions)
     strcpy(pOptions->szLogFileName, "DuzeDevazu.log");
     pOptions->nBoardType = 6;
     pOptions->nBoardNumber = 0;
+    pOptions->bLogNamed = false;
+    pOptions->aAccesses.clear();
+    pOptions->bList = false;
+    pOptions->bDecode = false;
+    pOptions->nDecode = 0;
 }
 
 [[noreturn]] void UnknownSwitch(const char *pszArgument)
 {
+    ShowBanner();
     LogPrintF("Error: Unknown command line switch %s\n", pszArgument);
     PrintUsage();
     EndRun(1, kKeepLibrary);
 }
 
+// A script's mistake: said on standard error, before the library is touched.
+[[noreturn]] void BadLongOption(const char *pszName, const char *pszValue, const char *pszWhy)
+{
+    fprintf(stderr, "Error: %s '%s': %s\n", pszName, Printable(pszValue).c_str(), pszWhy);
+    fflush(stderr);
+    EndRun(2, kKeepLibrary);
+}
+
+void PrintHelp()
+{
+    LogPrintF("Usage: duzedevazu [switches] [long options]\n");
+    PrintUsage();
+    LogPrintF("\nLong options (a script's accesses run in order, print only read values, and end with status 1 "
+              "at the first failure):\n");
+    for (const LongOption &option : g_aLongOptions) {
+        std::string strName = std::string(option.pszName) + (option.pszValue ? std::string(" ") + option.pszValue : "");
+        LogPrintF(" %-26s: %s\n", strName.c_str(), option.pszHelp);
+    }
+    for (size_t i = 0; g_pExtras != nullptr && i < g_pExtras->nOptions; ++i) {
+        const ProgramOption &option = g_pExtras->aOptions[i];
+        std::string strName = std::string(option.pszName) + " " + option.pszValue;
+        LogPrintF(" %-26s: %s\n", strName.c_str(), option.pszHelp);
+    }
+    LogPrintF(" Numbers: 0x hexadecimal, a leading 0 octal, else decimal.\n");
+    if (g_pExtras != nullptr && g_pExtras->pszSettingsHelp != nullptr)
+        LogPrintF("\nSettings (environment):\n%s", g_pExtras->pszSettingsHelp);
+    LogPrintF("%s", kExitStatuses);
+}
+
+// One access: ADDR, or ADDR=VALUE for a write; each a whole number that fits.
+OneShotAccess ParseAccess(const LongOption &option, const char *pszValue)
+{
+    const Command *pCommand = FindCommand(option.cKey);
+    OneShotAccess access = {option.cKey, 0, 0};
+    std::string strAddress = pszValue, strValue;
+    bool bWrite = pCommand->pfnRun == WriteRegister;
+    if (bWrite) {
+        size_t nEq = strAddress.find('=');
+        if (nEq == std::string::npos)
+            BadLongOption(option.pszName, pszValue, "not ADDR=VALUE");
+        strValue = strAddress.substr(nEq + 1);
+        strAddress.resize(nEq);
+    }
+    if (!ParseStrictNumber(strAddress.c_str(), 0xFFFFFFFFu, &access.nAddress))
+        BadLongOption(option.pszName, pszValue, "the address is not one number of 32 bits "
+                                                "(0x hexadecimal, 0 octal, else decimal)");
+    uint32_t nMax = pCommand->nWidth == 32 ? 0xFFFFFFFFu : (1u << pCommand->nWidth) - 1;
+    if (bWrite && !ParseStrictNumber(strValue.c_str(), nMax, &access.nValue)) {
+        char szWhy[96];
+        snprintf(szWhy, sizeof szWhy, "the value is not one number of %d bits (0x hexadecimal, 0 octal, else decimal)",
+                 pCommand->nWidth);
+        BadLongOption(option.pszName, pszValue, szWhy);
+    }
+    return access;
+}
+
+// A long option at argv[*pi], its value the next argument or after '='; false when the argument is
+// none of the tool's.
+bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, const char **ppszLogName)
+{
+    const char *pszArgument = argv[*pi];
+    if (strncmp(pszArgument, "--", 2) != 0)
+        return false;
+    const char *pszEq = strchr(pszArgument, '=');
+    size_t nNameLength = pszEq != nullptr ? (size_t)(pszEq - pszArgument) : strlen(pszArgument);
+    for (const LongOption &option : g_aLongOptions) {
+        if (strlen(option.pszName) != nNameLength || strncmp(option.pszName, pszArgument, nNameLength) != 0)
+            continue;
+        const char *pszValue = nullptr;
+        if (option.pszValue != nullptr) {
+            if (pszEq != nullptr)
+                pszValue = pszEq + 1;
+            else if (*pi + 1 < argc)
+                pszValue = argv[++*pi];
+            else
+                BadLongOption(option.pszName, "", (std::string("needs ") + option.pszValue).c_str());
+        } else if (pszEq != nullptr) {
+            BadLongOption(option.pszName, pszEq + 1, "takes no value");
+        }
+        switch (option.eAction) {
+        case kAccess:
+            pOptions->aAccesses.push_back(ParseAccess(option, pszValue));
+            break;
+        case kLog:
+            *ppszLogName = pszValue;
+            break;
+        case kList:
+            pOptions->bList = true;
+            break;
+        case kDecode:
+            if (!ParseStrictNumber(pszValue, 0xFFFFFFFFu, &pOptions->nDecode))
+                BadLongOption(option.pszName, pszValue, "not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)");
+            pOptions->bDecode = true;
+            break;
+        case kHelp:
+            PrintHelp();
+            EndRun(0, kKeepLibrary);
+        case kVersion:
+            ShowBanner();
+            EndRun(0, kKeepLibrary);
+        }
+        return true;
+    }
+    return false;
+}
+
 } // namespace
+
+void ShowBanner()
+{
+    if (!g_bBannerShown)
+        LogPrintF("DuzeDevazu %s - register test tool for KYN interface boards\n", DUZE_VERSION);
+    g_bBannerShown = true;
+}
+
+void TakeProgramOptions(int *pArgc, char **argv, const ProgramExtras &extras)
+{
+    g_pExtras = &extras;
+    int nKept = 1;
+    for (int i = 1; i < *pArgc; ++i) {
+        const char *pszArgument = argv[i];
+        argv[nKept++] = argv[i];
+        // The value of one of the tool's own options is never taken for a program's option.
+        bool bToolOption = false;
+        for (const LongOption &option : g_aLongOptions)
+            bToolOption = bToolOption || (option.pszValue != nullptr && strcmp(option.pszName, pszArgument) == 0);
+        if (bToolOption) {
+            if (i + 1 < *pArgc)
+                argv[nKept++] = argv[++i];
+            continue;
+        }
+        const char *pszEq = strchr(pszArgument, '=');
+        size_t nNameLength = pszEq != nullptr ? (size_t)(pszEq - pszArgument) : strlen(pszArgument);
+        for (size_t j = 0; j < extras.nOptions; ++j) {
+            const ProgramOption &option = extras.aOptions[j];
+            if (strlen(option.pszName) != nNameLength || strncmp(option.pszName, pszArgument, nNameLength) != 0)
+                continue;
+            const char *pszValue = pszEq != nullptr ? pszEq + 1 : i + 1 < *pArgc ? argv[++i] : nullptr;
+            if (pszValue == nullptr || *pszValue == '\0') {
+                fprintf(stderr, "Error: %s needs %s\n", option.pszName, option.pszValue);
+                exit(2);
+            }
+            option.pfnTake(pszValue);
+            --nKept;
+            break;
+        }
+    }
+    argv[nKept] = nullptr;
+    *pArgc = nKept;
+}
 
 void PrintUsage()
 {
@@ -50,9 +249,15 @@ void PrintUsage()
 void ParseCommandLine(int argc, char **argv, ToolOptions *pOptions)
 {
     SetDefaultOptions(pOptions);
-    const char *pszLogName = nullptr; // the last /L's, checked once all arguments are read
+    const char *pszLogName = nullptr; // the last /L's or --log's, checked once all arguments are read
     for (int i = 1; i < argc; ++i) {
         char *pszArgument = argv[i];
+        const char *pszLongLog = nullptr;
+        if (ParseLongOption(argc, argv, &i, pOptions, &pszLongLog)) {
+            if (pszLongLog != nullptr)
+                pszLogName = pszLongLog;
+            continue;
+        }
         // Z is tested before upper-casing so the command string keeps its case.
         if (pszArgument[0] != '\0' && pszArgument[1] == 'Z') {
             pOptions->pszCommandString = pszArgument + 2;
@@ -83,14 +288,19 @@ void ParseCommandLine(int argc, char **argv, ToolOptions *pOptions)
             UnknownSwitch(pszArgument);
         }
     }
+    if (IsOneShot(*pOptions))
+        SetOneShotScreen();
     if (pszLogName != nullptr) {
         // A longer name would not fit the record; refusing it beats opening a cut-off name.
         size_t nLength = strlen(pszLogName);
         if (nLength > DUZE_LOG_NAME_MAX) {
-            LogPrintF("Error: Log file name is %lu characters long, at most %d are allowed\n", (unsigned long)nLength,
-                      DUZE_LOG_NAME_MAX);
+            if (!IsOneShot(*pOptions))
+                ShowBanner();
+            LogPrintFailureF("Error: Log file name is %lu characters long, at most %d are allowed\n",
+                             (unsigned long)nLength, DUZE_LOG_NAME_MAX);
             EndRun(1, kKeepLibrary);
         }
         memcpy(pOptions->szLogFileName, pszLogName, nLength + 1);
+        pOptions->bLogNamed = true;
     }
 }

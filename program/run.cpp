@@ -10,18 +10,15 @@
 #include "screen.h"
 #include "error_report.h"
 #include "tool_host.h"
+#include "one_shot.h"
 #include "options.h"
-
-#ifndef DUZE_VERSION
-#error "DUZE_VERSION is the version of CMake's project(); without CMake, define it as the README shows"
-#endif
 
 BoardHandles OpenBoard()
 {
     BoardHandles devices = {0, 0};
     const BoardType *pType = FindBoardType(g_toolOptions.nBoardType);
     if (pType == nullptr) {
-        LogPrintF("Board Type (%d) not supported by this demo program\n", (int)g_toolOptions.nBoardType);
+        LogPrintFailureF("Board Type (%d) not supported by this demo program\n", (int)g_toolOptions.nBoardType);
         EndRun(1, kKeepLibrary);
     }
     LogPrintF("%s", pType->pszOpening);
@@ -75,6 +72,9 @@ template <size_t N> void QueryText(KYN_HANDLE hObject, uint32_t nId, char (&acBu
     acBuffer[N - 1] = '\0';
 }
 
+// A quit after a memory test that found errors: the run did not succeed.
+const int kStatusMemoryErrors = 3;
+
 // Connect codes 11 and 17 mean the driver is missing or of another revision: nothing can work.
 const uint32_t kConnectNoDriver = 11;
 const uint32_t kConnectMismatch = 17;
@@ -86,9 +86,9 @@ void ConnectLibrary()
     uint32_t nReported = ReportedCode(nResult);
     if (nReported == kConnectNoDriver || nReported == kConnectMismatch) {
         if (nReported == kConnectNoDriver)
-            LogPrintF("Error: Could not connect to the KYN library.\nPossible cause: KYN Driver not loaded\n");
+            LogPrintFailureF("Error: Could not connect to the KYN library.\nPossible cause: KYN Driver not loaded\n");
         else
-            LogPrintF("Error: Mismatch between KYN Driver revision and KYN Library revision.\n"
+            LogPrintFailureF("Error: Mismatch between KYN Driver revision and KYN Library revision.\n"
                       "Revisions must match.\n");
         EndRun(1, kConsoleThenRelease);
     }
@@ -117,20 +117,17 @@ void ShowIdentity()
 
 } // namespace
 
-int RunTool(int argc, char **argv)
+void OpenLogAndShowIdentity()
 {
-    HostOpenStandardDescriptors();
-    OsaConsoleInit();
-    LogPrintF("DuzeDevazu %s - register test tool for KYN interface boards\n", DUZE_VERSION);
-    ParseCommandLine(argc, argv, &g_toolOptions);
-    SetQuietErrors(g_toolOptions.bQuiet);
-    if (g_toolOptions.pszCommandString != nullptr)
-        SetCommandString(g_toolOptions.pszCommandString);
-    OpenLogOrEnd(g_toolOptions.szLogFileName);
+    if (g_toolOptions.bLogNamed || !IsOneShot(g_toolOptions))
+        OpenLogOrEnd(g_toolOptions.szLogFileName);
     LogPrintF("Log file is  %s\n", g_toolOptions.szLogFileName);
     LogPrintF("Board number %d\n", (int)g_toolOptions.nBoardNumber);
     ShowIdentity();
+}
 
+BoardHandles OpenAndIdentifyBoard()
+{
     LogPrintF("Get Handle to the board device...\n");
     const BoardHandles devices = OpenBoard();
     LogPrintF("Read Serial Number to the board device...\n");
@@ -138,6 +135,23 @@ int RunTool(int argc, char **argv)
     ReportBoardText(devices.hBoard, KYN_ATTR_BUILD_NUMBER, "Board Build Number: %s\n");
     if (FindBoardType(g_toolOptions.nBoardType)->bCpld)
         ReportBoardText(devices.hBoard, KYN_ATTR_CPLD_BUILD, "CPLD Build:\n%s");
+    return devices;
+}
+
+int RunTool(int argc, char **argv, const ProgramExtras &extras)
+{
+    HostOpenStandardDescriptors();
+    TakeProgramOptions(&argc, argv, extras);
+    OsaConsoleInit();
+    ParseCommandLine(argc, argv, &g_toolOptions);
+    if (IsOneShot(g_toolOptions))
+        return RunOneShot();
+    ShowBanner();
+    SetQuietErrors(g_toolOptions.bQuiet);
+    if (g_toolOptions.pszCommandString != nullptr)
+        SetCommandString(g_toolOptions.pszCommandString);
+    OpenLogAndShowIdentity();
+    const BoardHandles devices = OpenAndIdentifyBoard();
     LogPrintF("\nPress 'h' for help\n");
 
     for (;;) {
@@ -148,5 +162,5 @@ int RunTool(int argc, char **argv)
         if (ExecuteCommand((signed char)(nKey & 0xFF), devices) == kEndTheRun)
             break;
     }
-    return FinishRun(0, kReleaseThenConsole);
+    return FinishRun(MemoryTestFoundErrors() ? kStatusMemoryErrors : 0, kReleaseThenConsole);
 }

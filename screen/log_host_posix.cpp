@@ -1,10 +1,12 @@
 // log_host_posix.cpp - the log file's host calls on POSIX: opened without following a planted link,
 // held with a lock, written and waited for, put on disk and closed, and guarded against signals.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,16 +22,33 @@ bool g_bLogIsPipe = false;
 // A reason that names the file, for the refusal's second line.
 char g_szWhy[1024];
 
+bool WritesSameFile(int fd, int fdOther)
+{
+    int nFlags = fdOther != fd ? fcntl(fdOther, F_GETFL) : -1;
+    return nFlags >= 0 && (nFlags & O_ACCMODE) != O_RDONLY && SameFile(fd, fdOther);
+}
+
 // Another descriptor of the run's that writes the same file: the library's call trace, or one
-// the run was started with.
+// the run was started with. /proc/self/fd lists only the open ones: probing every number up to
+// the limit cost a one-shot read most of its system calls.
 bool IsAFileTheRunWrites(int fd)
 {
-    long nMax = sysconf(_SC_OPEN_MAX);
-    for (int fdOther = 3; fdOther < (nMax > 0 && nMax < 4096 ? nMax : 4096); ++fdOther) {
-        int nFlags = fdOther != fd ? fcntl(fdOther, F_GETFL) : -1;
-        if (nFlags >= 0 && (nFlags & O_ACCMODE) != O_RDONLY && SameFile(fd, fdOther))
-            return true;
+    if (DIR *pDir = opendir("/proc/self/fd")) {
+        bool bFound = false;
+        int fdDir = dirfd(pDir);
+        while (struct dirent *pEntry = readdir(pDir)) {
+            char *pEnd = nullptr;
+            long nFd = strtol(pEntry->d_name, &pEnd, 10);
+            if (pEnd != pEntry->d_name && *pEnd == '\0' && nFd > 2 && nFd != fdDir && WritesSameFile(fd, (int)nFd))
+                bFound = true;
+        }
+        closedir(pDir);
+        return bFound;
     }
+    long nMax = sysconf(_SC_OPEN_MAX);
+    for (int fdOther = 3; fdOther < (nMax > 0 && nMax < 4096 ? nMax : 4096); ++fdOther)
+        if (WritesSameFile(fd, fdOther))
+            return true;
     return false;
 }
 

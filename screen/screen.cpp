@@ -25,6 +25,9 @@ int g_nOutputIsTerminal = -1;
 bool g_bLogLineOpen = false;
 bool g_bScreenLineOpen = false;
 
+// A one-shot run: ordinary text goes to the log alone, failures to standard error.
+bool g_bOneShot = false;
+
 // Set when the screen could not be written: nothing more is tried on it, the log says so (once
 // it is open), standard error says it once, and the run ends with -1.
 bool g_bScreenFailed = false;
@@ -73,27 +76,38 @@ void ScreenText(const char *pszFormat, ...)
     va_end(args);
 }
 
+void ToStandardError(const char *pText, size_t nLength)
+{
+    fwrite(pText, 1, nLength, stderr);
+    fflush(stderr);
+}
+
 // Formats once; the log's copy first, so a line the screen showed is in the log whatever ends the run.
-void LogAndShowV(const char *pszFormat, va_list args)
+void LogAndShowV(const char *pszFormat, va_list args, bool bFailure = false)
 {
     ProgressHide();
     char szText[512];
     va_list argsAgain;
     va_copy(argsAgain, args);
     int nLength = vsnprintf(szText, sizeof szText, pszFormat, args);
-    if (nLength >= 0 && (size_t)nLength < sizeof szText) {
-        LogFileWrite(szText, (size_t)nLength);
-        NoteText(g_bLogLineOpen, szText, (size_t)nLength);
-        ScreenText("%s", szText);
-        NoteText(g_bScreenLineOpen, szText, (size_t)nLength);
-    } else if (nLength >= 0) {
-        char *pszText = (char *)malloc((size_t)nLength + 1);
-        if (pszText != nullptr) {
+    char *pszText = szText;
+    if (nLength >= 0 && (size_t)nLength >= sizeof szText) {
+        pszText = (char *)malloc((size_t)nLength + 1);
+        if (pszText != nullptr)
             vsnprintf(pszText, (size_t)nLength + 1, pszFormat, argsAgain);
+    }
+    if (nLength >= 0 && pszText != nullptr) {
+        if (g_bOneShot) {
+            LogFileWrite(pszText, (size_t)nLength);
+            NoteText(g_bLogLineOpen, pszText, (size_t)nLength);
+            if (bFailure)
+                ToStandardError(pszText, (size_t)nLength);
+        } else {
             LogAndShowText(pszText, (size_t)nLength);
-            free(pszText);
         }
     }
+    if (pszText != szText)
+        free(pszText);
     va_end(argsAgain);
 }
 
@@ -150,6 +164,27 @@ void LogPrintF(const char *pszFormat, ...)
     va_end(args);
 }
 
+void LogPrintFailureF(const char *pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    LogAndShowV(pszFormat, args, true);
+    va_end(args);
+}
+
+void SetOneShotScreen()
+{
+    g_bOneShot = true;
+}
+
+void ShowResultLine(const char *pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    ToScreen(pszFormat, args);
+    va_end(args);
+}
+
 void LogAndShowText(const char *pText, size_t nLength)
 {
     ProgressHide();
@@ -182,6 +217,10 @@ void LogErrorLine(const char *pszFormat, ...)
     const char *pszForLog = g_bLogLineOpen ? szText : szText + 1;
     LogFileWrite(pszForLog, strlen(pszForLog));
     NoteText(g_bLogLineOpen, pszForLog, strlen(pszForLog));
+    if (g_bOneShot) {
+        ToStandardError(szText + 1, strlen(szText + 1));
+        return;
+    }
     const char *pszForScreen = g_bScreenLineOpen ? szText : szText + 1;
     ScreenText("%s", pszForScreen);
     NoteText(g_bScreenLineOpen, pszForScreen, strlen(pszForScreen));
@@ -196,10 +235,12 @@ void OpenLogOrEnd(const char *pszName)
     }
     // After what the screen holds: the message comes after the banner.
     ScreenText("");
-    printf("Couldn't open logfile %s\n", Printable(pszName).c_str());
+    // A one-shot run keeps standard output for its results.
+    FILE *pOut = g_bOneShot ? stderr : stdout;
+    fprintf(pOut, "Couldn't open logfile %s\n", Printable(pszName).c_str());
     if (pszWhy != nullptr)
-        printf("%s\n", pszWhy);
-    fflush(stdout);
+        fprintf(pOut, "%s\n", pszWhy);
+    fflush(pOut);
     EndRun(-1, kKeepLibrary);
 }
 

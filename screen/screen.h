@@ -26,6 +26,15 @@ void ScreenPrintF(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
 // after text that left its line open, a line end comes first.
 void LogErrorLine(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
 
+// A one-shot run (--read, --list, ...): from here on the screen shows only result lines, failures go
+// to standard error, and the log, when one is open, still gets everything.
+void SetOneShotScreen();
+// A one-shot run's result, to standard output alone.
+void ShowResultLine(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
+// A failure of a library call or of the run (the "ERROR(" lines, "No Plx device ..."): as LogPrintF,
+// and in a one-shot run on standard error instead of the screen.
+void LogPrintFailureF(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
+
 // Opens the log file, emptied and held for the run, or ends the run with status -1.
 void OpenLogOrEnd(const char *pszName);
 

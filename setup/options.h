@@ -4,8 +4,18 @@
 
 #include <stdint.h>
 
+#include <vector>
+
 #include "duze_limits.h"
 
+
+// One register access given on the command line (--read, --write16, ...), run in order after the
+// start-up: the key of the command it stands for, its address and, for a write, its value.
+struct OneShotAccess {
+    char cKey;
+    uint32_t nAddress;
+    uint32_t nValue;
+};
 
 struct ToolOptions {
     const char *pszCommandString; // null when none was given
@@ -13,7 +23,18 @@ struct ToolOptions {
     char szLogFileName[DUZE_LOG_NAME_MAX + 1];
     int32_t nBoardType;
     uint32_t nBoardNumber;
+    bool bLogNamed;                     // /L or --log: only then does a one-shot run write a log
+    std::vector<OneShotAccess> aAccesses;
+    bool bList;                         // --list: the boards that open
+    bool bDecode;                       // --decode: nDecode's fields and text
+    uint32_t nDecode;
 };
+
+// Whether the run is one-shot: accesses, a list or a decoding instead of the key loop.
+inline bool IsOneShot(const ToolOptions &options)
+{
+    return !options.aAccesses.empty() || options.bList || options.bDecode;
+}
 
 // One record, for the whole run.
 extern ToolOptions g_toolOptions;

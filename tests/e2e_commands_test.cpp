@@ -344,7 +344,7 @@ TEST(MemoryTest, AllWritesBeforeTheFirstReadThenRemembered)
 
 TEST(MemoryTest, BoardReadingBackZero)
 {
-    ExpectSession(Keys("M0\n0x10\nq", {{"KYNSIM_MEMORY", "zero"}}), 0,
+    ExpectSession(Keys("M0\n0x10\nq", {{"KYNSIM_MEMORY", "zero"}}), 3,
                   kMemHead + "Which Start Address (0x0): Which Range (in bytes) (0x0): "
                              "Memory error at Address 0x4   (nReadVal(0x0) != nWriteVal(0x4))\n"
                              "Memory error at Address 0x8   (nReadVal(0x0) != nWriteVal(0x8))\n"
@@ -356,7 +356,7 @@ TEST(MemoryTest, StuckBitsAndFailedCalls)
 {
     ExpectSession(Keys("M0x1F0\n0x10\nnnq", {{"KYNSIM_MEMORY", "stuck-low=0x8"},
                                              {"KYNSIM_FAIL", "WriteReg32:0x80800407@0x1F4,ReadReg32:-1#4"}}),
-                  0,
+                  3,
                   kMemHead + "Which Start Address (0x0): Which Range (in bytes) (0x0): "
                              "ERROR(0X80000007 [1.4]) Dev(20,6,0): The driver is out of memory. \n"
                              EXPECTED_QUESTION
@@ -374,7 +374,7 @@ TEST(MemoryTest, StuckBitsAndFailedCalls)
 TEST(MemoryTest, ARangeAcrossTheTopWrapsAndComparesItsLastWord)
 {
     ToolRun run = KeysWithTrace("M0xFFFFFFF8\n0x10\nnq", {{"KYNSIM_MEMORY", "address"}, {"KYNSIM_FAIL", "ReadReg32:-1@4"}});
-    ExpectSession(run, 0,
+    ExpectSession(run, 3,
                   kMemHead + "Which Start Address (0x0): Which Range (in bytes) (0x0): "
                              "ERROR(0XFF [255.32767]) Dev(20,6,0): Cannot translate this result code. \n"
                              EXPECTED_QUESTION
@@ -392,7 +392,7 @@ TEST(MemoryTest, ARangeAcrossTheTopWrapsAndComparesItsLastWord)
 
 TEST(MemoryTest, RangesPastTheWindowEndReportEachWord)
 {
-    ExpectSession(Keys("M0x3FFFFF8\n0x10\nnnnnq"), 0,
+    ExpectSession(Keys("M0x3FFFFF8\n0x10\nnnnnq"), 3,
                   kMemHead + "Which Start Address (0x0): Which Range (in bytes) (0x0): "
                              "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n"
                              EXPECTED_QUESTION

@@ -297,7 +297,7 @@ TEST(Pci, MemoryTestOverTheBarAndPastItsEnd)
                " is outside BAR0 (size 0x100000) of 0000:03:00.0 \nDo you want to exit (Y/N) ";
     };
     run = RunDuze(PciCase("M0xFFFF8\n16\nnnnnq"));
-    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.nStatus, 3);
     EXPECT_EQ(run.strLog, kBoardStartup + "Memory Read/Write test.\nWhich Start Address (0x0): Which Range (in bytes) (0x0): " +
                               Outside("0x100000") + Outside("0x100004") + Outside("0x100000") +
                               "Memory error at Address 0x100000   (nReadVal(0xFFFFC) != nWriteVal(0x100000))\n" +

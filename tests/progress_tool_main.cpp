@@ -13,5 +13,5 @@ int main(int argc, char **argv)
     const char *pszRedraw = getenv("DUZE_PROGRESS_REDRAW_MS");
     if (pszFirst != nullptr && pszRedraw != nullptr)
         SetProgressTiming((uint32_t)strtoul(pszFirst, nullptr, 10), (uint32_t)strtoul(pszRedraw, nullptr, 10));
-    return RunTool(argc, argv);
+    return RunTool(argc, argv, ProgramExtras{nullptr, 0, nullptr});
 }
