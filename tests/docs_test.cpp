@@ -129,6 +129,19 @@ TEST(Docs, EveryExampleRunsAsWritten)
     }
 }
 
+// A command's standard output.
+std::string OutputOf(const std::string &strCommand)
+{
+    std::string strText;
+    if (FILE *pPipe = popen(strCommand.c_str(), "r")) {
+        char acBuffer[4096];
+        for (size_t n; (n = fread(acBuffer, 1, sizeof acBuffer, pPipe)) > 0;)
+            strText.append(acBuffer, n);
+        pclose(pPipe);
+    }
+    return strText;
+}
+
 // roff text: a hyphen as the ASCII one, so that names read and paste as the tool prints them.
 std::string Roff(const std::string &strText)
 {
@@ -197,7 +210,14 @@ TEST(Docs, EverySettingIsDescribedInBoth)
         }
     }
     EXPECT_EQ(aNames.size(), 20u);
+    // And in --help of the program whose library reads it.
+    std::string strHelp = OutputOf(DUZE_BIN_DIR "/duzedevazu --help");
+    if (DUZE_PCI_BUILT)
+        strHelp += OutputOf(DUZE_BIN_DIR "/duzedevazu-pci --help");
     for (const std::string &strName : aNames) {
+        if (DUZE_PCI_BUILT || strName.compare(0, 7, "KYNSIM_") == 0) {
+            EXPECT_NE(strHelp.find("\n " + strName + " "), std::string::npos) << strName;
+        }
         EXPECT_NE(strReadme.find("| `" + strName + "` |"), std::string::npos) << strName;
         EXPECT_NE(strEnvironment.find(".BI " + strName + "="), std::string::npos) << strName;
     }

@@ -1,6 +1,8 @@
 // e2e_cmdline_test.cpp - switches, the usage text, board types by letter, log names, quiet mode and scripted runs.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <string>
 
 #include "e2e_harness.h"
@@ -320,6 +322,95 @@ TEST(CommandLine, CommandStrings)
         EXPECT_EQ(run.strLog, StartupLog() + c.strAfterStartup);
         EXPECT_EQ(run.strConsole, kBanner + StartupLog() + c.strAfterStartup);
     }
+}
+
+// Runs for scripts: read values alone on standard output, failures on standard error, no log
+// unless one is named, and the status a script tests.
+TEST(CommandLine, OneShotRunsPrintOnlyWhatTheyRead)
+{
+    const std::string kNotANumber = "not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)\n";
+    struct {
+        std::vector<std::string> aArgs;
+        std::map<std::string, std::string> env;
+        int nStatus;
+        std::string strOut, strErr;
+    } aCases[] = {
+        {{"--write", "0x10=0xDEADBEEF", "--read", "0x10", "--read8", "0x10"}, {}, 0, "0xDEADBEEF\n0xEF\n", ""},
+        {{"--write16=0x20=0xBEEF", "--read16=0x20", "/Q", "--write8", "0x21=0x5A", "--read", "040"}, {}, 0,
+         "0xBEEF\n0x00005AEF\n", ""},
+        {{"--bridge-write", "0x40=0x12345678", "--bridge-read", "8"}, {}, 0, "0x06800003\n", ""},
+        {{"--read", "0x1O"}, {}, 2, "", "Error: --read '0x1O': the address is " + kNotANumber},
+        {{"--read", ""}, {}, 2, "", "Error: --read '': the address is " + kNotANumber},
+        {{"--read", "-1"}, {}, 2, "", "Error: --read '-1': the address is " + kNotANumber},
+        {{"--read", "0x100000000"}, {}, 2, "", "Error: --read '0x100000000': the address is " + kNotANumber},
+        {{"--write8", "0x10=0x100"}, {}, 2, "",
+         "Error: --write8 '0x10=0x100': the value is not one number of 8 bits (0x hexadecimal, 0 octal, else decimal)\n"},
+        {{"--write16", "0x10"}, {}, 2, "", "Error: --write16 '0x10': not ADDR=VALUE\n"},
+        {{"/B3", "--read"}, {}, 2, "", "Error: --read '': needs ADDR\n"},
+        {{"--list=all"}, {}, 2, "", "Error: --list 'all': takes no value\n"},
+        {{"--decode", "0xFFFFFFFF"}, {}, 0, "ERROR(0XFF [255.32767]) Cannot translate this result code.\n", ""},
+        {{"--decode", "0x80800322"}, {}, 0, "ERROR(0X22 [1.3]) No such device present.\n", ""},
+        {{"--decode", "5"}, {}, 0, "0x00000005 is no failure: results of 0 and above are successes\n", ""},
+        {{"--decode", "0x8080032Z"}, {}, 2, "", "Error: --decode '0x8080032Z': " + kNotANumber},
+        // Failures: the interactive error line, on standard error, and no question.
+        {{"--read", "0x4000000", "--read", "0"}, {}, 1, "",
+         "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n"},
+        {{"--read", "4", "--read", "1"}, {}, 1, "0x00000000\n",
+         "ERROR(0X31 [1.4]) Dev(20,6,0): Register address is not aligned to the access width. \n"},
+        {{"/TI", "--bridge-read", "0"}, {}, 1, "", "No Plx device on this board\n"},
+        {{"--read", "0"}, {{"KYNSIM_CONNECT", "11"}}, 1, "",
+         "Error: Could not connect to the KYN library.\nPossible cause: KYN Driver not loaded\n"},
+        {{"/B1", "--read", "0"}, {}, 1, "", "ERROR(0X22 [1.3]) \n"},
+        {{"--version"}, {}, 0, kBanner, ""},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.aArgs[0] + " " + (c.aArgs.size() > 1 ? c.aArgs[1] : ""));
+        ToolRun run = RunArgs(c.aArgs, "", c.env);
+        EXPECT_EQ(run.nStatus, c.nStatus);
+        EXPECT_EQ(run.strConsole, c.strOut);
+        EXPECT_EQ(run.strError, c.strErr);
+        EXPECT_FALSE(run.bLogExists);
+    }
+}
+
+// A named log gets the start-up and each access as the key's command prints it; --log keeps case.
+TEST(CommandLine, OneShotLogAndBoardList)
+{
+    ToolCase toolCase;
+    toolCase.aArgs = {"--log", "Mixed.Log", "--write8", "0x10=0x5A", "--read8", "0x10"};
+    toolCase.strLogName = "Mixed.Log";
+    ToolRun run = RunDuze(toolCase);
+    std::string strStartup = StartupLog("Mixed.Log");
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strConsole, "0x5A\n");
+    EXPECT_EQ(run.strLog, strStartup.substr(0, strStartup.size() - strlen("\nPress 'h' for help\n")) +
+                              "Write to a 8-bit register in the KYN board device.\nWrote 5A to Brd Address 0x10\n"
+                              "Read from a 8-bit register in the KYN Board device.\n"
+                              "Brd Address 0x10 = 0x5A (90 decimal)\n");
+
+    run = RunArgs({"--list"}, "", {{"KYNSIM_BOARDS", "6:2"}});
+    std::vector<std::string> aLines = Lines(run.strConsole);
+    EXPECT_EQ(run.nStatus, 0);
+    ASSERT_EQ(aLines.size(), 27u);
+    EXPECT_EQ(aLines[0], "2  6  Vesk-2-PCI board                    0  serial KS-006-04711");
+    EXPECT_EQ(aLines[1], "2  6  Vesk-2-PCI board                    1  serial KS-006-04712");
+    EXPECT_EQ(aLines[26], "F 75  Sondo-16-PCIe board                 0  serial KS-075-04711");
+    EXPECT_FALSE(run.bLogExists);
+    run = RunArgs({"--list"}, "", {{"KYNSIM_BOARDS", "*:0"}, {"KYNSIM_FAIL", "GetAttributeValueSz:0x80800405@0x20"}});
+    EXPECT_EQ(run.strConsole, "");
+    EXPECT_EQ(run.strError, "No board of any type opens\n");
+}
+
+TEST(CommandLine, HelpListsSwitchesLongOptionsSettingsAndStatuses)
+{
+    ToolRun run = RunArgs({"/B3", "--help", "/X"});
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strConsole.substr(0, 40 + kUsage.size()), "Usage: duzedevazu [switches] [long options]\n" + kUsage.substr(0, kUsage.size() - 4));
+    for (const char *pszPart : {" --bridge-write ADDR=VALUE : write a 32-bit PCI bridge register\n",
+                                " KYNSIM_BOARDS    boards present", "\nExit status:\n", " 3      a memory test found errors\n"})
+        EXPECT_NE(run.strConsole.find(pszPart), std::string::npos) << pszPart;
+    EXPECT_EQ(run.strError, "");
+    EXPECT_FALSE(run.bLogExists);
 }
 
 } // namespace

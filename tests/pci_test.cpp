@@ -236,6 +236,31 @@ TEST(Pci, FailedAccessesNameTheirCause)
 
 // When nothing matches, the open fails; the board's handle still answers every later call with the
 // reason, naming the setting to use and the board type and number looked for.
+// The device named on the command line, winning over the environment: --device over --ids, both
+// over KYNPCI_*; each read of the configuration space's first word is the device's IDs.
+TEST(Pci, DeviceAndIdsOnTheCommandLine)
+{
+    struct {
+        std::map<std::string, std::string> env;
+        std::vector<std::string> aArgs;
+        int nStatus;
+        std::string strOut, strErr;
+    } aCases[] = {
+        {{{"KYNPCI_IDS", "6=10b5:9054"}}, {"--device", "03:00.0", "--bridge-read", "0"}, 0, "0x10451AF4\n", ""},
+        {{{"KYNPCI_DEVICE", "05:00.0"}}, {"/TE", "--ids", "1af4:1045", "/B1", "--bridge-read=0"}, 0, "0x10451AF4\n", ""},
+        {{}, {"--device=0000:03:00.0", "--ids", "10b5:9054", "--bridge-read", "0"}, 0, "0x10451AF4\n", ""},
+        {{}, {"--ids", "10b5:9054", "--bridge-read", "0"}, 1, "", "ERROR(0X22 [2.3]) \n"},
+        {{}, {"--read", "0", "--device"}, 2, "", "Error: --device needs SLOT\n"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.aArgs[1]);
+        ToolRun run = RunDuze(PciCase("", c.env, c.aArgs));
+        EXPECT_EQ(run.nStatus, c.nStatus);
+        EXPECT_EQ(run.strConsole, c.strOut);
+        EXPECT_EQ(run.strError, c.strErr);
+    }
+}
+
 TEST(Pci, ABoardWithNoDeviceNamesTheSettingToUse)
 {
     const std::string kUnselected = "No PCI device selected for board type 6 number 0: set KYNPCI_IDS=6=VENDOR:DEVICE or "
