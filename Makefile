@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all configure run run-vm test test-vm test-vfio-cdev test-asan fuzz fuzz-ci windows test-windows test-windows-dll test-busy install package test-package bench clean deps
+.PHONY: all configure run run-vm vm-kernel deb test test-vm test-vfio-cdev test-asan fuzz fuzz-ci windows test-windows test-windows-dll test-busy install package test-package bench clean deps
 
 all: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
@@ -18,8 +18,15 @@ configure:
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 
 # Builds and starts the tool against the simulated boards, e.g. make run ARGS='-TE -Zrq'.
-run: all
+run: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target duzedevazu
 	$(BUILD)/duzedevazu $(ARGS)
+
+# Debian's kernel for the virtual machines, unpacked into the build folder (never installed).
+VM_KERNEL ?= $(abspath $(BUILD))/vm-kernel
+vm-kernel:
+	@scripts/ensure-vm-deps
+	@scripts/ensure-vm-kernel $(VM_KERNEL) >/dev/null
 
 # Builds and runs every test.
 test: all
@@ -27,9 +34,10 @@ test: all
 
 # duzedevazu-pci in virtual machines: Debian's kernel under QEMU with PCI device models nobody here
 # wrote (edu, ivshmem, e1000e), one boot per case in tests/vm/cases; skips where QEMU cannot run.
-test-vm: all
-	@scripts/ensure-vm-deps
-	tests/vm/run $(BUILD)/duzedevazu-pci
+# Then make run-vm at a pseudo-terminal, as a person types at it.
+test-vm: all vm-kernel
+	VM_KERNEL=$(VM_KERNEL) tests/vm/run $(BUILD)/duzedevazu-pci
+	tests/vm/interactive-check BUILD=$(BUILD)
 
 # duzedevazu-pci built with kernel headers that know VFIO's device files (iommufd), Debian's
 # backports where the system's predate them: its PCI tests, and the VFIO cases in the guest, where
@@ -40,13 +48,13 @@ test-vfio-cdev: | deps
 	  cmake -S . -B $(CDEV_BUILD) -DDUZE_VFIO_CDEV=ON -DDUZE_KERNEL_HEADERS="$$headers"
 	cmake --build $(CDEV_BUILD) -j $(JOBS) --target duzedevazu-pci pci_tests
 	cd $(CDEV_BUILD)/tests && ./pci_tests --gtest_brief=1
-	@scripts/ensure-vm-deps
-	tests/vm/run $(CDEV_BUILD)/duzedevazu-pci tests/vm/cases/vfio*.sh
+	$(MAKE) vm-kernel
+	VM_KERNEL=$(VM_KERNEL) tests/vm/run $(CDEV_BUILD)/duzedevazu-pci tests/vm/cases/vfio*.sh
 
 # The same guest with QEMU's edu device and duzedevazu-pci at its serial console (q, then exit).
-run-vm: all
-	@scripts/ensure-vm-deps
-	tests/vm/run --interactive $(BUILD)/duzedevazu-pci
+run-vm: $(BUILD)/CMakeCache.txt vm-kernel
+	cmake --build $(BUILD) -j $(JOBS) --target duzedevazu-pci
+	VM_KERNEL=$(VM_KERNEL) tests/vm/run --interactive $(BUILD)/duzedevazu-pci
 
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan:
@@ -100,13 +108,15 @@ PREFIX ?= /usr/local
 install: all
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
-# A Debian package of the Linux build (build-package/duzedevazu_VERSION_ARCH.deb) and a .zip
-# of the Windows build (build-win/DuzeDevazu-VERSION-win32.zip), both Release.
-package: windows
+# The Debian package of the Linux build alone (build-package/duzedevazu_VERSION_ARCH.deb), Release.
+deb:
 	@scripts/ensure-deps groff-base bsdextrautils lintian binutils
 	cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 	cmake --build build-package -j $(JOBS)
 	cd build-package && cpack
+
+# The .deb and a .zip of the Windows build (build-win/DuzeDevazu-VERSION-win32.zip), both Release.
+package: deb windows
 	cmake --build $(WIN_BUILD) -j $(JOBS)
 	cd $(WIN_BUILD) && cpack
 
