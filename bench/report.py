@@ -75,6 +75,8 @@ for name, label, base_label, target in (
         ("startup", "Start-up and quit (`-Zq`)", "a dozen lines to console and file (`baseline_startup.cpp`)", 1.5),
         ("pci", "PCI library (`duzedevazu-pci`): `M` over a 64 MiB BAR, a file mapped from a fake sysfs tree",
          "one library call per word, the same C program linked to the PCI library (`baseline_pci_calls`)", 1.05),
+        ("oneshot", "One register read for a script (`duzedevazu-pci --bridge-read 0x0`) on the same fake tree",
+         "setpci's read of it (`setpci -A linux-sysfs -O sysfs.path=TREE -s 03:00.0 0.l`)", 1.0),
         ("healthy", "Healthy board: `M` over 64 MiB", "a plain loop over the same memory (`baseline_healthy.cpp`)",
          None)):
     times, _ = load(name)

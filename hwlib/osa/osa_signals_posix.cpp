@@ -89,8 +89,19 @@ void OnSignal(int nSignal, siginfo_t *pInfo, void *)
 
 // Every signal whose default action ends the process and that can be caught ends the run
 // the same way, unless whoever started the tool ignores or handles it (nohup, a sanitizer).
+// One call sets each and gives the action it replaces, which is put back where it was not the
+// default: half the calls of asking first, which a one-shot read's start-up felt. Every signal
+// waits meanwhile, so none meets an action that is about to be put back.
 void CatchEndingSignals()
 {
+    sigset_t all, before;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, &before);
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_sigaction = OnSignal;
+    action.sa_flags = SA_SIGINFO; // no SA_RESTART: a read or sleep that waits returns
+    sigfillset(&action.sa_mask);
     for (int nSignal = 1; nSignal < NSIG; ++nSignal) {
         switch (nSignal) {
         case SIGCHLD: case SIGCONT: case SIGURG: case SIGWINCH:                 // ignored by default
@@ -100,19 +111,17 @@ void CatchEndingSignals()
         if (nSignal == kOsaWakeSignal)
             continue;
         struct sigaction found;
-        if (sigaction(nSignal, nullptr, &found) != 0 || (found.sa_flags & SA_SIGINFO) != 0 ||
-            found.sa_handler != SIG_DFL)
+        if (sigaction(nSignal, &action, &found) != 0)
             continue;
+        if ((found.sa_flags & SA_SIGINFO) != 0 || found.sa_handler != SIG_DFL) {
+            sigaction(nSignal, &found, nullptr);
+            continue;
+        }
         g_aFound[nSignal] = found;
         if (nSignal == SIGHUP)
             g_bCatchesHangUp = true;
-        struct sigaction action;
-        memset(&action, 0, sizeof action);
-        action.sa_sigaction = OnSignal;
-        action.sa_flags = SA_SIGINFO; // no SA_RESTART: a read or sleep that waits returns
-        sigfillset(&action.sa_mask);
-        sigaction(nSignal, &action, nullptr);
     }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
 // Registered first, so it runs after every other exit handler: the log is closed by
