@@ -76,6 +76,13 @@ else()
   add_custom_target(gzipped_docs ALL DEPENDS ${DUZE_GZIPPED}/duzedevazu.1.gz ${DUZE_GZIPPED}/changelog.gz
                                              ${DUZE_GZIPPED}/duzedevazu-pci.1.gz)
   install(FILES ${DUZE_GZIPPED}/duzedevazu.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Where bash-completion looks for a command's completion: a file named for it.
+  install(FILES packaging/duzedevazu.bash-completion DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+          RENAME duzedevazu)
+  if(TARGET duzedevazu-pci)
+    install(FILES packaging/duzedevazu.bash-completion DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+            RENAME duzedevazu-pci)
+  endif()
   if(TARGET duzedevazu-pci)
     install(FILES ${DUZE_GZIPPED}/duzedevazu-pci.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
