@@ -43,7 +43,7 @@ void DecodeResult(uint32_t nCode)
         ShowAndLog("0x%.8X is no failure: results of 0 and above are successes\n", (unsigned)nCode);
         return;
     }
-    ShowAndLog("ERROR(%#lX [%d.%d]) %s\n", (unsigned long)ReportedCode(nResult), (int)UpperField(nResult),
+    ShowAndLog("%#lX [%d.%d]: %s\n", (unsigned long)ReportedCode(nResult), (int)UpperField(nResult),
                (int)MiddleField(nResult), ResultText(nResult).c_str());
 }
 

@@ -348,8 +348,8 @@ TEST(CommandLine, OneShotRunsPrintOnlyWhatTheyRead)
         {{"--write16", "0x10"}, {}, 2, "", "Error: --write16 '0x10': not ADDR=VALUE\n"},
         {{"/B3", "--read"}, {}, 2, "", "Error: --read '': needs ADDR\n"},
         {{"--list=all"}, {}, 2, "", "Error: --list 'all': takes no value\n"},
-        {{"--decode", "0xFFFFFFFF"}, {}, 0, "ERROR(0XFF [255.32767]) Cannot translate this result code.\n", ""},
-        {{"--decode", "0x80800322"}, {}, 0, "ERROR(0X22 [1.3]) No such device present.\n", ""},
+        {{"--decode", "0xFFFFFFFF"}, {}, 0, "0XFF [255.32767]: Cannot translate this result code.\n", ""},
+        {{"--decode", "0x80800322"}, {}, 0, "0X22 [1.3]: No such device present.\n", ""},
         {{"--decode", "5"}, {}, 0, "0x00000005 is no failure: results of 0 and above are successes\n", ""},
         {{"--decode", "0x8080032Z"}, {}, 2, "", "Error: --decode '0x8080032Z': " + kNotANumber},
         // Failures: the interactive error line, on standard error, and no question.
