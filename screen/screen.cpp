@@ -233,6 +233,9 @@ void OpenLogOrEnd(const char *pszName)
         atexit(CloseAtExit);
         return;
     }
+    // Every refusal says why: where the tool itself did not refuse, the system's reason.
+    if (pszWhy == nullptr)
+        pszWhy = strerror(errno);
     // After what the screen holds: the message comes after the banner.
     ScreenText("");
     // A one-shot run keeps standard output for its results.

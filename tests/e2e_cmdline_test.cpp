@@ -216,7 +216,7 @@ TEST(CommandLine, LogFileNames)
 
     run = RunArgs({"/L"});
     EXPECT_EQ(run.nStatus, 255);
-    EXPECT_EQ(run.strConsole, std::string(kBanner) + "Couldn't open logfile \n");
+    EXPECT_EQ(run.strConsole, std::string(kBanner) + "Couldn't open logfile \nNo such file or directory\n");
 }
 
 TEST(CommandLine, LogFileNameLimit)

@@ -124,7 +124,7 @@ TEST(HostileInput, Arguments)
         {"LongLogName", {"/L" + std::string(5000, 'a')}, 1,
          "Error: Log file name is 5000 characters long, at most 259 are allowed\n"},
         {"LongBoardNumber", {"/B" + std::string(kLongArgument, '7')}, 1, "Log file is  DuzeDevazu.log\nBoard number -1\n"},
-        {"MissingDirectory", {"/Lnodir/x.log"}, 255, "Couldn't open logfile NODIR/X.LOG\n"},
+        {"MissingDirectory", {"/Lnodir/x.log"}, 255, "Couldn't open logfile NODIR/X.LOG\nNo such file or directory\n"},
         {"HighBytesInLogName", {HostArgument("/L\xe4\xf6.log")}, 0, "Log file is  \xe4\xf6.LOG\n"},
     };
     for (const auto &c : aCases) {
@@ -173,7 +173,8 @@ TEST(HostileInput, ReadOnlyLogFile)
     if (!bImmutable && geteuid() == 0)
         GTEST_SKIP() << "running as root on a file system without immutable files";
     EXPECT_EQ(run.nStatus, 255);
-    EXPECT_EQ(run.strConsole, std::string(kBanner) + "Couldn't open logfile RO.LOG\n");
+    EXPECT_EQ(run.strConsole, std::string(kBanner) + "Couldn't open logfile RO.LOG\n" +
+                                  (geteuid() == 0 && !ToolIsWindows() ? "Operation not permitted\n" : "Permission denied\n"));
     EXPECT_EQ(run.strLog, "kept\n");
 }
 

@@ -1,6 +1,9 @@
 // e2e_startup_test.cpp - start-up, connect results, failed calls and the exit question, end of input, the log file.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include "e2e_harness.h"
 #include "expected_text.h"
 
@@ -279,7 +282,19 @@ TEST(Startup, UnopenableLogFileEndsWithStatusMinus1)
     toolCase.strInput = "q";
     ToolRun run = RunDuze(toolCase);
     EXPECT_EQ(run.nStatus, 255);
-    EXPECT_EQ(run.strConsole, std::string(kBanner) + "Couldn't open logfile DuzeDevazu.log\n");
+    EXPECT_EQ(run.strConsole, std::string(kBanner) + "Couldn't open logfile DuzeDevazu.log\n" +
+                                  (ToolIsWindows() ? "Permission denied\n" : "Is a directory\n"));
+    // Out of descriptors: the system's reason too.
+    if (ToolIsWindows())
+        return;
+    toolCase.aMakeDirs.clear();
+    toolCase.inChild = [] {
+        struct rlimit limit = {4, 4};
+        setrlimit(RLIMIT_NOFILE, &limit);
+    };
+    run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 255);
+    EXPECT_EQ(run.strConsole, std::string(kBanner) + "Couldn't open logfile DuzeDevazu.log\nToo many open files\n");
 }
 
 TEST(Startup, MalformedSimulatorSettingStopsTheRunNamingIt)
@@ -288,6 +303,7 @@ TEST(Startup, MalformedSimulatorSettingStopsTheRunNamingIt)
         const char *pszName;
         const char *pszValue;
         const char *pszWhy;
+        bool bFifo = false; // the value names a FIFO that nobody reads (POSIX only)
     } aCases[] = {
         {"KYNSIM_CONNECT", "eleven", "'eleven' is not a 32-bit result code"},
         {"KYNSIM_FAIL", "ReadReg32", "'ReadReg32' is not OPERATION:RESULT[@MATCH|#CALL]"},
@@ -300,10 +316,17 @@ TEST(Startup, MalformedSimulatorSettingStopsTheRunNamingIt)
         {"KYNSIM_TIME", "now", "'now' is not a 64-bit count of 100-ns intervals"},
         {"KYNSIM_TYPO", "1", "unknown setting"},
         {"KYNSIM_TRACE", "nodir/trace.txt", "cannot create the file"},
+        {"KYNSIM_TRACE", "trace.fifo", "it is a pipe that no program reads", true},
     };
     for (const auto &c : aCases) {
+        if (c.bFifo && ToolIsWindows())
+            continue;
         ToolCase toolCase;
         toolCase.env[c.pszName] = c.pszValue;
+        if (c.bFifo)
+            toolCase.setUp = [&c](const std::string &strDir) {
+                EXPECT_EQ(mkfifo((strDir + "/" + c.pszValue).c_str(), 0600), 0);
+            };
         toolCase.strInput = "q";
         ToolRun run = RunDuze(toolCase);
         SCOPED_TRACE(c.pszName);

@@ -418,6 +418,8 @@ TEST(Pci, MalformedSettingsStopTheRunNamingThem)
         {"KYNPCI_IDS", "0x6=1af4:1045", "board type code '0x6' is not decimal"},
         {"KYNPCI_IDS", "99=1af4:1045", "no board type has code 99"},
         {"KYNPCI_TRACE", "nodir/trace.txt", "cannot create the file"},
+        {"KYNPCI_TRACE", "trace.fifo", "it is a pipe that no program reads",
+         [](const std::string &strDir) { EXPECT_EQ(mkfifo((strDir + "/trace.fifo").c_str(), 0600), 0); }},
         {"KYNPCI_CONF", "missing.conf", "the file cannot be read"},
         {"KYNPCI_TYPO", "1", "unknown setting"},
     };
@@ -476,6 +478,7 @@ TEST(Pci, SettingsFileRulesAndSelection)
         std::map<std::string, std::string> env;
         int nStatus;
         std::string strExpected; // standard error, or a text of the log
+        bool bFifo = false;      // the file a FIFO that nobody writes to
     } aCases[] = {
         {"others may write", "KYNPCI_BAR=0\n", 0666, 0, {}, 2,
          "kynpci: settings file kynpci.conf is not used: group or others may write it (mode 0666)\n"},
@@ -487,6 +490,7 @@ TEST(Pci, SettingsFileRulesAndSelection)
          "Board Build Number: revision 0x01 (0000:00:01.0, 1af4:1045)"},
         {"empty clears the file's slot", "KYNPCI_DEVICE=03:00.0\n", 0644, 0, {{"KYNPCI_DEVICE", ""}}, 0,
          "No PCI device selected for board type 6 number 0"},
+        {"a FIFO", "", 0600, 0, {}, 2, "kynpci: settings file kynpci.conf is not used: it is not a regular file\n", true},
     };
     for (const auto &c : aCases) {
         ToolCase toolCase = PciCase("nnnnnnnq", c.env, {});
@@ -495,7 +499,10 @@ TEST(Pci, SettingsFileRulesAndSelection)
         toolCase.env["KYNPCI_CONF"] = "kynpci.conf";
         toolCase.setUp = [&c](const std::string &strDir) {
             MakeTree(strDir, FakeTree());
-            WriteFile(strDir + "/kynpci.conf", c.strFile);
+            if (c.bFifo)
+                EXPECT_EQ(mkfifo((strDir + "/kynpci.conf").c_str(), 0600), 0);
+            else
+                WriteFile(strDir + "/kynpci.conf", c.strFile);
             chmod((strDir + "/kynpci.conf").c_str(), c.nMode);
             EXPECT_EQ(chown((strDir + "/kynpci.conf").c_str(), c.nOwner, 0), 0);
         };

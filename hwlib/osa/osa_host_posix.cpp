@@ -138,7 +138,13 @@ void OsaHostSleep(int32_t nMilliseconds)
 FILE *OsaHostCreateFile(const char *pszName, std::string &strWhy)
 {
     PlantedLink planted;
-    int fd = CreateFileNoPlantedLinks(pszName, O_WRONLY | O_CREAT | O_NOCTTY, planted);
+    // Without waiting, as the log: a FIFO nobody reads would hold the start-up forever.
+    int fd = CreateFileNoPlantedLinks(pszName, O_WRONLY | O_CREAT | O_NOCTTY | O_NONBLOCK, planted);
+    struct stat info;
+    if (fd < 0 && errno == ENXIO && stat(pszName, &info) == 0 && S_ISFIFO(info.st_mode)) {
+        strWhy = "it is a pipe that no program reads";
+        return nullptr;
+    }
     if (fd < 0) {
         std::string strMade = "user " + std::to_string(planted.nOwner) +
                               " made in a directory others may write: it is not followed";
@@ -150,7 +156,8 @@ FILE *OsaHostCreateFile(const char *pszName, std::string &strWhy)
             strWhy = "cannot create the file";
         return nullptr;
     }
-    struct stat info;
+    // A pipe's reader that is slow holds each trace line's write, as it always did.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
         for (int fdStd : {0, 1, 2}) {
             if (SameFile(fd, fdStd)) {

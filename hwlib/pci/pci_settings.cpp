@@ -282,7 +282,8 @@ namespace {
 // default file may be missing; one named by KYNPCI_CONF must be there.
 std::string ReadSettingsFile(const std::string &strFile, bool bNamed)
 {
-    int fd = open(strFile.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    // Without waiting: a FIFO there would hold the start-up until some program wrote to it.
+    int fd = open(strFile.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0 && bNamed)
         OsaFatal("kynpci: bad setting KYNPCI_CONF=" + strFile + ": the file cannot be read");
     if (fd < 0 && errno != ENOENT && errno != ENOTDIR)
