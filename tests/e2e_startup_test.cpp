@@ -3,6 +3,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "e2e_harness.h"
 #include "expected_text.h"
@@ -289,6 +290,9 @@ TEST(Startup, UnopenableLogFileEndsWithStatusMinus1)
         return;
     toolCase.aMakeDirs.clear();
     toolCase.inChild = [] {
+        // As from a shell: the standard three open, the test runner's others not.
+        for (int fd = 3; fd < 1024; ++fd)
+            close(fd);
         struct rlimit limit = {4, 4};
         setrlimit(RLIMIT_NOFILE, &limit);
     };
