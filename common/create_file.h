@@ -23,6 +23,9 @@ struct PlantedLink {
 // -1 with errno set; ELOOP with link.bFound for a link refused.
 int CreateFileNoPlantedLinks(const char *pszName, int nFlags, PlantedLink &link);
 
+// The directory pszName, opened for reading by the same walk, under the same rule for links.
+int OpenDirectoryNoPlantedLinks(const char *pszName, PlantedLink &link);
+
 // Whether descriptors fdA and fdB write the same file (device and inode).
 bool SameFile(int fdA, int fdB);
 

@@ -114,6 +114,11 @@ int CreateFileNoPlantedLinks(const char *pszName, int nFlags, PlantedLink &plant
     return Walk(fdStart, strName, "", nFlags, nLinks, planted);
 }
 
+int OpenDirectoryNoPlantedLinks(const char *pszName, PlantedLink &planted)
+{
+    return CreateFileNoPlantedLinks(pszName, O_RDONLY | O_DIRECTORY, planted);
+}
+
 bool SameFile(int fdA, int fdB)
 {
     struct stat a, b;

@@ -516,6 +516,45 @@ TEST(Pci, SettingsFileRulesAndSelection)
     }
 }
 
+// The tree's root: a link another user planted in a sticky directory is not followed, and the tree
+// checked at start is the one written, whatever its path names later.
+TEST(Pci, TheTreeCheckedAtStartIsTheOneWritten)
+{
+    ToolCase toolCase = PciCase("q", {{"KYNPCI_SYSFS", "shared/sys"}});
+    toolCase.setUp = [](const std::string &strDir) {
+        MakeTree(strDir, FakeTree());
+        mkdir((strDir + "/shared").c_str(), 01777);
+        chmod((strDir + "/shared").c_str(), 01777);
+        EXPECT_EQ(symlink((strDir + "/sys").c_str(), (strDir + "/shared/sys").c_str()), 0);
+        EXPECT_EQ(lchown((strDir + "/shared/sys").c_str(), 1, 1), 0);
+    };
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 2);
+    EXPECT_EQ(run.strError, "kynpci: bad setting KYNPCI_SYSFS=shared/sys: it is a link that user 1 made in a directory "
+                            "others may write: it is not followed\n");
+
+    toolCase = PciCase("", {{"KYNPCI_SYSFS", "tree"}});
+    toolCase.bStdinPipe = true;
+    toolCase.aReadFiles = {std::string(kBoard) + "/resource0", "other/" + std::string(kBoard) + "/resource0"};
+    toolCase.setUp = [](const std::string &strDir) {
+        MakeTree(strDir, FakeTree());
+        mkdir((strDir + "/other").c_str(), 0755);
+        MakeTree(strDir + "/other", FakeTree());
+        EXPECT_EQ(symlink("sys", (strDir + "/tree").c_str()), 0);
+    };
+    ToolProcess process = StartDuze(toolCase);
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(process.strOut).find("Press 'h' for help") != std::string::npos; }));
+    EXPECT_EQ(symlink("other/sys", (process.strDir + "/tree.new").c_str()), 0);
+    EXPECT_EQ(rename((process.strDir + "/tree.new").c_str(), (process.strDir + "/tree").c_str()), 0);
+    std::string strKeys = "W0x10\n0xDEADBEEF\nq";
+    EXPECT_EQ(write(process.fdStdin, strKeys.data(), strKeys.size()), (ssize_t)strKeys.size());
+    close(process.fdStdin);
+    run = FinishDuze(process);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.files[std::string(kBoard) + "/resource0"].substr(0x10, 4), "\xef\xbe\xad\xde");
+    EXPECT_EQ(run.files["other/" + std::string(kBoard) + "/resource0"].substr(0x10, 4), std::string(4, '\0'));
+}
+
 // The trace file is opened as the log is: not through a link another user planted in a sticky
 // directory others may write, and never the tool's own output.
 TEST(Pci, TraceFileIsNotOpenedThroughAPlantedLink)

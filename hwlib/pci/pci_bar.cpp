@@ -10,7 +10,7 @@
 
 std::string PciDriverOf(const PciObject &object)
 {
-    return PciDriverAt(object.strDir);
+    return PciDriverAt(object.strOpenDir);
 }
 
 std::string PciDriverAt(const std::string &strDir)

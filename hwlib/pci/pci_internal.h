@@ -58,7 +58,10 @@ struct PciSettings {
     pci_filter device;
     std::string strDevice;
     int nBar = -1;                 // KYNPCI_BAR; -1: the first memory BAR
-    std::string strSysfs = "/sys/bus/pci";
+    std::string strSysfs = "/sys/bus/pci"; // as given: what texts show
+    // What every later open goes through: for a tree that is not the kernel's, the directory held
+    // open since its check (/proc/self/fd/N), so that nobody can swap a link on its path after it.
+    std::string strTreeOpen = "/sys/bus/pci";
     // The tree is the kernel's sysfs: its files are the kernel's, links and all. Another tree's
     // device files are opened without following links.
     bool bKernelTree = true;
@@ -116,7 +119,8 @@ struct PciObject {
     std::string strMissing;
     pci_dev *pDevice;
     std::string strSlot;      // 0000:03:00.0
-    std::string strDir;       // its directory in the sysfs tree
+    std::string strDir;       // its directory in the sysfs tree, as texts show it
+    std::string strOpenDir;   // the same, as its files are opened (beneath the held tree)
     uint32_t nConfigSize;     // 256 or 4096 bytes
     const PciMethods *pMethods; // how its registers are reached
     // The device opened through VFIO at its first use, shared by a board and its bridge; or null.

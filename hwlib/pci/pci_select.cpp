@@ -246,8 +246,9 @@ void SetDevice(PciObject &object, pci_dev *pDevice)
     object.pDevice = pDevice;
     object.strSlot = SlotName(pDevice);
     object.strDir = PciGetSettings().strSysfs + "/devices/" + object.strSlot;
+    object.strOpenDir = PciGetSettings().strTreeOpen + "/devices/" + object.strSlot;
     struct stat info;
-    if (stat((object.strDir + "/config").c_str(), &info) == 0 && info.st_size > 0)
+    if (stat((object.strOpenDir + "/config").c_str(), &info) == 0 && info.st_size > 0)
         object.nConfigSize = (uint32_t)std::min<off_t>(info.st_size, 4096);
     // VFIO for a device bound to vfio-pci, which exists to hand a device to a program; sysfs for
     // the others; or what KYNPCI_ACCESS says.
@@ -264,14 +265,14 @@ KYN_RESULT PciConnect()
         return KYN_OK;
     const PciSettings &settings = PciGetSettings();
     struct stat info;
-    if (stat((settings.strSysfs + "/devices").c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    if (stat((settings.strTreeOpen + "/devices").c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         return PCI_CONNECT_NO_DRIVER;
     g_pAccess = pci_alloc();
     g_pAccess->method = PCI_ACCESS_SYS_BUS_PCI;
     g_pAccess->error = OnLibpciError;
     g_pAccess->warning = OnLibpciWarning;
     g_pAccess->debug = OnLibpciDebug;
-    pci_set_param(g_pAccess, (char *)"sysfs.path", (char *)settings.strSysfs.c_str());
+    pci_set_param(g_pAccess, (char *)"sysfs.path", (char *)settings.strTreeOpen.c_str());
     pci_init(g_pAccess);
     g_bPciConnected = true;
     return KYN_OK;
@@ -367,7 +368,7 @@ void PciSelectedPaths(bool &bSysfs, bool &bVfio)
     if (!Guarded(MatchDevicesStep, &step))
         return;
     for (size_t i = 0; i < step.nFound; ++i) {
-        std::string strDir = settings.strSysfs + "/devices/" + SlotName(step.apFound[i]);
+        std::string strDir = settings.strTreeOpen + "/devices/" + SlotName(step.apFound[i]);
         (PciDriverAt(strDir) == "vfio-pci" ? bVfio : bSysfs) = true;
     }
 }

@@ -14,6 +14,7 @@
 #include <iterator>
 #include <map>
 
+#include "create_file.h"
 #include "pci_internal.h"
 
 namespace {
@@ -121,11 +122,19 @@ bool TrustedDirectory(const std::string &strDir, std::string &strWhy, bool bRoot
     return true;
 }
 
-// Every directory of the tree down to each device's, and no device file a link.
-bool TrustedTree(const std::string &strRoot, std::string &strWhy)
+// Every directory of the tree down to each device's, and no device file a link; strRoot is opened,
+// strShown names it in the texts.
+bool TrustedTree(const std::string &strRoot, const std::string &strShown, std::string &strWhy)
 {
-    if (!TrustedDirectory(strRoot, strWhy, true) || !TrustedDirectory(strRoot + "/devices", strWhy))
+    auto Shown = [&](std::string strWhyHere) {
+        for (size_t nAt; (nAt = strWhyHere.find(strRoot)) != std::string::npos;)
+            strWhyHere.replace(nAt, strRoot.size(), strShown);
+        return strWhyHere;
+    };
+    if (!TrustedDirectory(strRoot, strWhy, true) || !TrustedDirectory(strRoot + "/devices", strWhy)) {
+        strWhy = Shown(strWhy);
         return false;
+    }
     DIR *pDevices = opendir((strRoot + "/devices").c_str());
     bool bTrusted = pDevices != nullptr;
     for (dirent *pEntry; bTrusted && (pEntry = readdir(pDevices)) != nullptr;) {
@@ -149,23 +158,42 @@ bool TrustedTree(const std::string &strRoot, std::string &strWhy)
     }
     if (pDevices != nullptr)
         closedir(pDevices);
+    strWhy = Shown(strWhy);
     return bTrusted;
 }
 
+// The tree's root is walked one component at a time under the log's rule for links, and held open
+// for the run: its check and every later open see the same directory.
 bool ParseSysfs(const std::string &strValue, PciSettings &settings, std::string &strWhy)
 {
+    PlantedLink planted;
+    int fdRoot = strValue.empty() ? -1 : OpenDirectoryNoPlantedLinks(strValue.c_str(), planted);
+    if (planted.bFound) {
+        strWhy = (planted.bDirectory ? "its directory " + planted.strLink + " is" : "it is") + std::string(" a link that user ") +
+                 std::to_string(planted.nOwner) + " made in a directory others may write: it is not followed";
+        return false;
+    }
     struct stat info;
-    if (strValue.empty() || stat((strValue + "/devices").c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    std::string strOpen = fdRoot >= 0 ? "/proc/self/fd/" + std::to_string(fdRoot) : strValue;
+    if (fdRoot < 0 || stat((strOpen + "/devices").c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        if (fdRoot >= 0)
+            close(fdRoot);
         strWhy = "no directory " + strValue + "/devices";
         return false;
     }
     // The kernel's own tree is sysfs; any other is files that someone made.
     const long kSysfsMagic = 0x62656572;
     struct statfs fs;
-    settings.bKernelTree = statfs(strValue.c_str(), &fs) == 0 && (long)fs.f_type == kSysfsMagic;
-    if (!settings.bKernelTree && !TrustedTree(strValue, strWhy))
+    settings.bKernelTree = fstatfs(fdRoot, &fs) == 0 && (long)fs.f_type == kSysfsMagic;
+    if (settings.bKernelTree) {
+        close(fdRoot);
+        strOpen = strValue;
+    } else if (!TrustedTree(strOpen, strValue, strWhy)) {
+        close(fdRoot);
         return false;
+    }
     settings.strSysfs = strValue;
+    settings.strTreeOpen = strOpen;
     return true;
 }
 

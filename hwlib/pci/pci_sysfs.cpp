@@ -55,7 +55,7 @@ KYN_RESULT CheckMemoryDecoding(const PciObject &board, const std::string &strDri
     if (MemoryDecodingOn(board))
         return KYN_OK;
     std::string strEnable = board.strDir + "/enable";
-    std::string strEnabled = FirstLine(strEnable);
+    std::string strEnabled = FirstLine(board.strOpenDir + "/enable");
     if (!PciGetSettings().bEnable)
         return PciFail(PCI_ERR_DECODING_OFF,
                        "Memory decoding of %s is off (Memory Space clear in its Command register%s%s): set "
@@ -65,7 +65,7 @@ KYN_RESULT CheckMemoryDecoding(const PciObject &board, const std::string &strDri
         return PciFail(PCI_ERR_DECODING_OFF,
                        "Memory decoding of %s is off, and KYNPCI_ENABLE=1 does not enable a device the kernel driver %s holds",
                        board.strSlot.c_str(), strDriver.c_str());
-    int fd = open(strEnable.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = open((board.strOpenDir + "/enable").c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     bool bWritten = fd >= 0 && write(fd, "1", 1) == 1;
     int nErrno = errno;
     if (fd >= 0)
@@ -100,7 +100,8 @@ KYN_RESULT OpenBar(PciObject &board)
     snprintf(szWhat, sizeof szWhat, "the mapping of BAR%d of %s", board.nBar, board.strSlot.c_str());
     std::string strLockdown = PciLockdown();
     // Another tree's files are opened as they are, never through a link.
-    int fd = open(strPath.c_str(), O_RDWR | O_SYNC | O_CLOEXEC | (PciGetSettings().bKernelTree ? 0 : O_NOFOLLOW));
+    int fd = open((board.strOpenDir + szFile).c_str(),
+                  O_RDWR | O_SYNC | O_CLOEXEC | (PciGetSettings().bKernelTree ? 0 : O_NOFOLLOW));
     if (fd < 0 && (errno == EACCES || errno == EPERM) && !strLockdown.empty())
         return LockdownFailure(strLockdown, szWhat);
     if (fd < 0 && (errno == EACCES || errno == EPERM))

@@ -185,7 +185,7 @@ KYN_RESULT OpenThroughGroup(PciVfioDevice &device, const std::string &strGroup, 
 std::string CdevName(const PciObject &object)
 {
     std::string strName;
-    DIR *pDir = opendir((object.strDir + "/vfio-dev").c_str());
+    DIR *pDir = opendir((object.strOpenDir + "/vfio-dev").c_str());
     for (struct dirent *pEntry; pDir != nullptr && (pEntry = readdir(pDir)) != nullptr;)
         if (strncmp(pEntry->d_name, "vfio", 4) == 0)
             strName = pEntry->d_name;
@@ -251,7 +251,7 @@ KYN_RESULT OpenThroughCdev(PciVfioDevice &device, const std::string &strCdev)
 KYN_RESULT OpenDevice(PciVfioDevice &device, const PciObject &object)
 {
     const char *pszSlot = object.strSlot.c_str();
-    std::string strGroup = PciLinkName(object.strDir + "/iommu_group");
+    std::string strGroup = PciLinkName(object.strOpenDir + "/iommu_group");
     if (strGroup.empty() && CountEntries(PciIommuGroupsDir()) == 0)
         return PciFail(PCI_ERR_NO_IOMMU,
                        "%s has no IOMMU group: the kernel runs without an IOMMU. Boot with intel_iommu=on (Intel) or "
@@ -529,7 +529,7 @@ std::vector<std::pair<std::string, std::string>> PciGroupDevices(const std::stri
     for (struct dirent *pEntry; pDir != nullptr && (pEntry = readdir(pDir)) != nullptr;) {
         std::string strSlot = pEntry->d_name;
         if (strSlot[0] != '.')
-            aDevices.push_back({strSlot, PciDriverAt(PciGetSettings().strSysfs + "/devices/" + strSlot)});
+            aDevices.push_back({strSlot, PciDriverAt(PciGetSettings().strTreeOpen + "/devices/" + strSlot)});
     }
     if (pDir != nullptr)
         closedir(pDir);
