@@ -2,7 +2,8 @@
 //
 // Usage: pairs RUNS WARMUPS COMMAND [--- COMMAND ...]
 // A command is its words: leading NAME=VALUE words set its environment, a word ">FILE" sends
-// its standard output to FILE (else to /dev/null). Each round runs every command once, in
+// its standard output to FILE (else to /dev/null), a word "?N" is the exit status it must end
+// with (else 0: a memory test that finds errors ends with 3). Each round runs every command once, in
 // the order given; the warm-up rounds are not printed. One line per run: the command's
 // index, its wall time in seconds and its peak resident size in KiB. A command that fails
 // stops the run with status 1.
@@ -23,6 +24,7 @@ namespace {
 struct Command {
     std::vector<std::string> aEnv, aArgs;
     std::string strOut = "/dev/null";
+    int nStatus = 0;
 };
 
 double Now()
@@ -32,7 +34,7 @@ double Now()
     return (double)now.tv_sec + (double)now.tv_nsec / 1e9;
 }
 
-// Runs the command once; false when it does not end with status 0.
+// Runs the command once; false when it does not end with its status.
 bool RunOnce(const Command &command, double *pnSeconds, long *pnMaxRssKiB)
 {
     double nStart = Now();
@@ -56,7 +58,7 @@ bool RunOnce(const Command &command, double *pnSeconds, long *pnMaxRssKiB)
         return false;
     *pnSeconds = Now() - nStart;
     *pnMaxRssKiB = usage.ru_maxrss;
-    return WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0;
+    return WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == command.nStatus;
 }
 
 } // namespace
@@ -76,6 +78,8 @@ int main(int argc, char **argv)
             aCommands.emplace_back();
         else if (strWord[0] == '>')
             command.strOut = strWord.substr(1);
+        else if (strWord[0] == '?')
+            command.nStatus = atoi(strWord.c_str() + 1);
         else if (command.aArgs.empty() && strWord.find('=') != std::string::npos)
             command.aEnv.push_back(strWord);
         else

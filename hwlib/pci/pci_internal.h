@@ -187,6 +187,19 @@ std::vector<std::pair<std::string, std::string>> PciGroupDevices(const std::stri
 // Closes what the VFIO path opened for every device (at release).
 void PciVfioCloseAll();
 
+// The kernel's calls VFIO's opening makes, in one table: the system's, or a test's that plays a
+// kernel's answers (no IOMMU, a group not viable or in use, no rights, a device file) without a guest.
+struct PciVfioKernel {
+    int (*pfnOpen)(const char *pszPath, int nFlags);
+    int (*pfnIoctl)(int fd, unsigned long nRequest, uintptr_t nArgument);
+    bool (*pfnExists)(const char *pszPath);
+    void (*pfnClose)(int fd);
+    bool (*pfnTreeIsTheKernels)(); // /dev/vfio's groups are the running kernel's tree's
+};
+extern PciVfioKernel g_pciVfioKernel;
+// Opens the object's device as its first access would, and lets it go again: the result.
+KYN_RESULT PciVfioTryOpen(const PciObject &object);
+
 // A mapped BAR whose accesses a SIGBUS may end (the device removed, the file shrunk): the fault
 // is taken in the handler, the mapping replaced by plain memory, and the access fails instead of
 // the process. Returns the guard's place, or -1 when every place is taken (pci_kernel.cpp).

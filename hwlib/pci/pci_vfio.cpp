@@ -45,6 +45,53 @@ struct PciVfioDevice {
 
 namespace {
 
+int SystemOpen(const char *pszPath, int nFlags)
+{
+    return open(pszPath, nFlags);
+}
+
+int SystemIoctl(int fd, unsigned long nRequest, uintptr_t nArgument)
+{
+    return ioctl(fd, nRequest, nArgument);
+}
+
+bool SystemExists(const char *pszPath)
+{
+    return access(pszPath, F_OK) == 0;
+}
+
+void SystemClose(int fd)
+{
+    close(fd);
+}
+
+bool TreeIsTheKernels()
+{
+    return PciGetSettings().bKernelTree;
+}
+
+} // namespace
+
+PciVfioKernel g_pciVfioKernel = {SystemOpen, SystemIoctl, SystemExists, SystemClose, TreeIsTheKernels};
+
+namespace {
+
+// The kernel's calls of the open path, through the table a test may fill.
+int KOpen(const std::string &strPath)
+{
+    return g_pciVfioKernel.pfnOpen(strPath.c_str(), O_RDWR | O_CLOEXEC);
+}
+
+template <typename T> int KIoctl(int fd, unsigned long nRequest, T argument)
+{
+    return g_pciVfioKernel.pfnIoctl(fd, nRequest, (uintptr_t)argument);
+}
+
+bool KExists(const std::string &strPath)
+{
+    return g_pciVfioKernel.pfnExists(strPath.c_str());
+}
+
 // Where the kernel puts VFIO's character devices.
 const char kVfioDir[] = "/dev/vfio";
 
@@ -70,7 +117,7 @@ void CloseDevice(PciVfioDevice &device)
 {
     for (int *pfd : {&device.fdRequest, &device.fdDevice, &device.fdGroup, &device.fdContainer}) {
         if (*pfd >= 0)
-            close(*pfd);
+            g_pciVfioKernel.pfnClose(*pfd);
         *pfd = -1;
     }
 }
@@ -85,7 +132,7 @@ bool QueryRegion(int fdDevice, uint32_t nIndex, PciVfioRegion &region)
         info.argsz = (uint32_t)(anInfo.size() * 8);
         info.index = nIndex;
         memcpy(anInfo.data(), &info, sizeof info);
-        if (ioctl(fdDevice, VFIO_DEVICE_GET_REGION_INFO, anInfo.data()) != 0)
+        if (KIoctl(fdDevice, VFIO_DEVICE_GET_REGION_INFO, anInfo.data()) != 0)
             return false;
         memcpy(&info, anInfo.data(), sizeof info);
         // A kernel with capabilities to tell asks for room for them: once more, with that room.
@@ -127,7 +174,7 @@ void ListenForRequest(PciVfioDevice &device)
     int32_t fdSignal = device.fdRequest;
     memcpy(abSet, &set, sizeof set);
     memcpy(abSet + sizeof set, &fdSignal, sizeof fdSignal);
-    if (ioctl(device.fdDevice, VFIO_DEVICE_SET_IRQS, abSet) != 0) {
+    if (KIoctl(device.fdDevice, VFIO_DEVICE_SET_IRQS, abSet) != 0) {
         close(device.fdRequest);
         device.fdRequest = -1;
     }
@@ -139,12 +186,12 @@ KYN_RESULT OpenThroughGroup(PciVfioDevice &device, const std::string &strGroup, 
                             bool bNoIommu)
 {
     const char *pszSlot = device.strSlot.c_str();
-    device.fdContainer = open((std::string(kVfioDir) + "/vfio").c_str(), O_RDWR | O_CLOEXEC);
+    device.fdContainer = KOpen(std::string(kVfioDir) + "/vfio");
     if (device.fdContainer < 0)
         return PciFail(PCI_ERR_VFIO, "%s/vfio cannot be opened (%s): load the vfio-pci module", kVfioDir, strerror(errno));
-    if (ioctl(device.fdContainer, VFIO_GET_API_VERSION) != VFIO_API_VERSION)
+    if (KIoctl(device.fdContainer, VFIO_GET_API_VERSION, 0) != VFIO_API_VERSION)
         return PciFail(PCI_ERR_VFIO, "The kernel's VFIO interface is not version %d", VFIO_API_VERSION);
-    device.fdGroup = open(strGroupFile.c_str(), O_RDWR | O_CLOEXEC);
+    device.fdGroup = KOpen(strGroupFile);
     if (device.fdGroup < 0 && errno == EBUSY)
         return PciFail(PCI_ERR_GROUP_BUSY,
                        "IOMMU group %s of %s is in use by another process (another run on this board?): the kernel "
@@ -160,19 +207,19 @@ KYN_RESULT OpenThroughGroup(PciVfioDevice &device, const std::string &strGroup, 
     vfio_group_status status;
     memset(&status, 0, sizeof status);
     status.argsz = sizeof status;
-    if (ioctl(device.fdGroup, VFIO_GROUP_GET_STATUS, &status) != 0 || (status.flags & VFIO_GROUP_FLAGS_VIABLE) == 0)
+    if (KIoctl(device.fdGroup, VFIO_GROUP_GET_STATUS, &status) != 0 || (status.flags & VFIO_GROUP_FLAGS_VIABLE) == 0)
         return PciFail(PCI_ERR_GROUP_NOT_VIABLE,
                        "IOMMU group %s of %s is not viable: a device of the group is still bound to a driver; bind "
                        "every device of the group to vfio-pci, or unbind it",
                        strGroup.c_str(), pszSlot);
     int nIommu = bNoIommu ? VFIO_NOIOMMU_IOMMU
-                 : ioctl(device.fdContainer, VFIO_CHECK_EXTENSION, VFIO_TYPE1v2_IOMMU) > 0 ? VFIO_TYPE1v2_IOMMU
+                 : KIoctl(device.fdContainer, VFIO_CHECK_EXTENSION, VFIO_TYPE1v2_IOMMU) > 0 ? VFIO_TYPE1v2_IOMMU
                                                                                             : VFIO_TYPE1_IOMMU;
-    if (ioctl(device.fdGroup, VFIO_GROUP_SET_CONTAINER, &device.fdContainer) != 0 ||
-        ioctl(device.fdContainer, VFIO_SET_IOMMU, nIommu) != 0)
+    if (KIoctl(device.fdGroup, VFIO_GROUP_SET_CONTAINER, &device.fdContainer) != 0 ||
+        KIoctl(device.fdContainer, VFIO_SET_IOMMU, nIommu) != 0)
         return PciFail(PCI_ERR_VFIO, "The IOMMU of group %s of %s cannot be set up (%s): load vfio_iommu_type1",
                        strGroup.c_str(), pszSlot, strerror(errno));
-    device.fdDevice = ioctl(device.fdGroup, VFIO_GROUP_GET_DEVICE_FD, pszSlot);
+    device.fdDevice = KIoctl(device.fdGroup, VFIO_GROUP_GET_DEVICE_FD, pszSlot);
     if (device.fdDevice < 0 && errno == EBUSY)
         return PciFail(PCI_ERR_GROUP_BUSY, "%s is in use by another process (another run on this board?)", pszSlot);
     if (device.fdDevice < 0)
@@ -202,7 +249,7 @@ KYN_RESULT OpenThroughCdev(PciVfioDevice &device, const std::string &strCdev)
 {
     const char *pszSlot = device.strSlot.c_str();
     std::string strFile = std::string(kVfioDir) + "/devices/" + strCdev;
-    device.fdDevice = open(strFile.c_str(), O_RDWR | O_CLOEXEC);
+    device.fdDevice = KOpen(strFile);
     if (device.fdDevice < 0 && (errno == EACCES || errno == EPERM))
         return PciFail(PCI_ERR_PERMISSION,
                        "Opening %s for %s needs root, or a udev rule that gives your group that file and /dev/iommu "
@@ -212,7 +259,7 @@ KYN_RESULT OpenThroughCdev(PciVfioDevice &device, const std::string &strCdev)
     if (device.fdDevice < 0)
         return PciFail(PCI_ERR_VFIO, "%s cannot be opened for %s: %s", strFile.c_str(), pszSlot, strerror(errno));
     // The iommufd's file takes the container's place.
-    device.fdContainer = open("/dev/iommu", O_RDWR | O_CLOEXEC);
+    device.fdContainer = KOpen("/dev/iommu");
     if (device.fdContainer < 0 && (errno == EACCES || errno == EPERM))
         return PciFail(PCI_ERR_PERMISSION,
                        "Opening /dev/iommu for %s needs root, or a udev rule that gives your group that file "
@@ -226,20 +273,20 @@ KYN_RESULT OpenThroughCdev(PciVfioDevice &device, const std::string &strCdev)
     bind.argsz = sizeof bind;
     bind.iommufd = device.fdContainer;
     // The kernel binds a device once: a second run (EINVAL), or a program holding its group (EBUSY).
-    if (ioctl(device.fdDevice, VFIO_DEVICE_BIND_IOMMUFD, &bind) != 0)
+    if (KIoctl(device.fdDevice, VFIO_DEVICE_BIND_IOMMUFD, &bind) != 0)
         return errno == EBUSY || errno == EINVAL
                    ? PciFail(PCI_ERR_GROUP_BUSY, "%s is in use by another process (another run on this board?)", pszSlot)
                    : PciFail(PCI_ERR_VFIO, "%s cannot be bound to /dev/iommu: %s", pszSlot, strerror(errno));
     iommu_ioas_alloc ioas;
     memset(&ioas, 0, sizeof ioas);
     ioas.size = sizeof ioas;
-    bool bAttached = ioctl(device.fdContainer, IOMMU_IOAS_ALLOC, &ioas) == 0;
+    bool bAttached = KIoctl(device.fdContainer, IOMMU_IOAS_ALLOC, &ioas) == 0;
     if (bAttached) {
         vfio_device_attach_iommufd_pt attach;
         memset(&attach, 0, sizeof attach);
         attach.argsz = sizeof attach;
         attach.pt_id = ioas.out_ioas_id;
-        bAttached = ioctl(device.fdDevice, VFIO_DEVICE_ATTACH_IOMMUFD_PT, &attach) == 0;
+        bAttached = KIoctl(device.fdDevice, VFIO_DEVICE_ATTACH_IOMMUFD_PT, &attach) == 0;
     }
     if (!bAttached)
         return PciFail(PCI_ERR_VFIO, "The IOMMU of %s cannot be set up through /dev/iommu: %s", pszSlot, strerror(errno));
@@ -273,7 +320,7 @@ KYN_RESULT OpenDevice(PciVfioDevice &device, const PciObject &object)
                        strGroup.c_str(), pszSlot, strHeld.c_str());
     // /dev/vfio is the running kernel's: a group number from another tree (a test's, a copy) names
     // some other device of this machine, or none.
-    if (!PciGetSettings().bKernelTree)
+    if (!g_pciVfioKernel.pfnTreeIsTheKernels())
         return PciFail(PCI_ERR_VFIO,
                        "%s is in a tree that is not the kernel's (KYNPCI_SYSFS=%s): VFIO opens only devices of the "
                        "kernel's own tree",
@@ -281,11 +328,10 @@ KYN_RESULT OpenDevice(PciVfioDevice &device, const PciObject &object)
     // The group's file where the kernel makes one (the kernel's unsafe mode without an IOMMU names
     // it noiommu-N); else the device's own file.
     std::string strGroupFile = std::string(kVfioDir) + "/" + strGroup;
-    bool bNoIommu = access(strGroupFile.c_str(), F_OK) != 0 &&
-                    access((std::string(kVfioDir) + "/noiommu-" + strGroup).c_str(), F_OK) == 0;
+    bool bNoIommu = !KExists(strGroupFile) && KExists(std::string(kVfioDir) + "/noiommu-" + strGroup);
     if (bNoIommu)
         strGroupFile = std::string(kVfioDir) + "/noiommu-" + strGroup;
-    std::string strCdev = access(strGroupFile.c_str(), F_OK) != 0 ? CdevName(object) : std::string();
+    std::string strCdev = !KExists(strGroupFile) ? CdevName(object) : std::string();
     KYN_RESULT nResult = KYN_OK;
     if (strCdev.empty())
         nResult = OpenThroughGroup(device, strGroup, strGroupFile, bNoIommu);
@@ -535,6 +581,15 @@ std::vector<std::pair<std::string, std::string>> PciGroupDevices(const std::stri
         closedir(pDir);
     std::sort(aDevices.begin(), aDevices.end());
     return aDevices;
+}
+
+KYN_RESULT PciVfioTryOpen(const PciObject &object)
+{
+    PciVfioDevice device;
+    device.strSlot = object.strSlot;
+    KYN_RESULT nResult = OpenDevice(device, object);
+    CloseDevice(device);
+    return nResult;
 }
 
 void PciVfioCloseAll()
