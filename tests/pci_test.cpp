@@ -13,6 +13,9 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -835,3 +838,126 @@ TEST(PciVfio, RegionInfoAndItsCapabilities)
 }
 
 } // namespace
+
+namespace {
+
+// A kernel's answers to VFIO's opening, played: the errno of each open and ioctl that fails, the
+// files that exist, and whether the group is viable.
+struct PlayedKernel {
+    std::map<std::string, int> openErrno;
+    std::map<unsigned long, int> ioctlErrno;
+    std::set<std::string> files = {"/dev/vfio/vfio", "/dev/vfio/5", "/dev/iommu"};
+    bool bViable = true;
+    bool bKernelTree = true;
+};
+PlayedKernel g_played;
+
+int PlayedOpen(const char *pszPath, int)
+{
+    auto it = g_played.openErrno.find(pszPath);
+    if (it != g_played.openErrno.end()) {
+        errno = it->second;
+        return -1;
+    }
+    return 100;
+}
+
+int PlayedIoctl(int, unsigned long nRequest, uintptr_t nArgument)
+{
+    auto it = g_played.ioctlErrno.find(nRequest);
+    if (it != g_played.ioctlErrno.end()) {
+        errno = it->second;
+        return -1;
+    }
+    if (nRequest == VFIO_GET_API_VERSION)
+        return VFIO_API_VERSION;
+    if (nRequest == VFIO_GROUP_GET_STATUS)
+        ((vfio_group_status *)nArgument)->flags = g_played.bViable ? VFIO_GROUP_FLAGS_VIABLE : 0;
+    if (nRequest == VFIO_GROUP_GET_DEVICE_FD)
+        return 101;
+    if (nRequest == VFIO_DEVICE_GET_REGION_INFO) {
+        vfio_region_info *pInfo = (vfio_region_info *)nArgument;
+        pInfo->flags = VFIO_REGION_INFO_FLAG_READ | VFIO_REGION_INFO_FLAG_WRITE;
+        pInfo->size = 256;
+    }
+    if (nRequest == VFIO_DEVICE_SET_IRQS) {
+        errno = ENOTTY;
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+// VFIO's opening, decided without a guest: the kernel's answers played through the library's table
+// of kernel calls, over a tree with an IOMMU group. Each refusal's code and the words that say why.
+TEST(PciVfio, OpeningRefusesWhatTheKernelRefusesSayingWhy)
+{
+    char szRoot[] = "/tmp/duze-vfio-XXXXXX";
+    ASSERT_NE(mkdtemp(szRoot), nullptr);
+    std::string strRoot = szRoot, strPci = strRoot + "/sys/bus/pci", strBoard = strPci + "/devices/0000:03:00.0";
+    ASSERT_EQ(system(("mkdir -p " + strBoard + " " + strPci + "/devices/0000:03:00.1 " + strRoot +
+                      "/sys/kernel/iommu_groups/5/devices/0000:03:00.0").c_str()), 0);
+    auto Link = [](const std::string &strTarget, const std::string &strLink) {
+        unlink(strLink.c_str());
+        if (!strTarget.empty()) {
+            EXPECT_EQ(symlink(strTarget.c_str(), strLink.c_str()), 0);
+        }
+    };
+    setenv("KYNPCI_SYSFS", strPci.c_str(), 1);
+    setenv("KYNPCI_CONF", "/dev/null", 1);
+    PciObject board;
+    board.strSlot = "0000:03:00.0";
+    board.strOpenDir = PciGetSettings().strTreeOpen + "/devices/0000:03:00.0";
+    PciVfioKernel kernel = g_pciVfioKernel;
+    g_pciVfioKernel.pfnOpen = PlayedOpen;
+    g_pciVfioKernel.pfnIoctl = PlayedIoctl;
+    g_pciVfioKernel.pfnExists = [](const char *pszPath) { return g_played.files.count(pszPath) != 0; };
+    g_pciVfioKernel.pfnClose = [](int) {};
+    g_pciVfioKernel.pfnTreeIsTheKernels = [] { return g_played.bKernelTree; };
+    struct {
+        const char *pszName;
+        std::function<void()> play; // the tree and the kernel, changed from a group that opens
+        KYN_RESULT nResult;
+        const char *pszWhy; // in the text
+    } aCases[] = {
+        {"opens", [] {}, KYN_OK, ""},
+        {"no IOMMU", [&] { Link("", strBoard + "/iommu_group"); EXPECT_EQ(system(("rm -r " + strRoot + "/sys/kernel/iommu_groups/5").c_str()), 0); },
+         PCI_ERR_NO_IOMMU, "the kernel runs without an IOMMU"},
+        {"in no group", [&] { Link("", strBoard + "/iommu_group"); }, PCI_ERR_NO_IOMMU, "is in no IOMMU group"},
+        {"not bound", [&] { Link("../../../../bus/pci/drivers/e1000e", strBoard + "/driver"); }, PCI_ERR_VFIO,
+         "is not bound to vfio-pci (driver e1000e)"},
+        {"group shared", [&] { mkdir((strRoot + "/sys/kernel/iommu_groups/5/devices/0000:03:00.1").c_str(), 0755); },
+         PCI_ERR_GROUP_NOT_VIABLE, "also holds 0000:03:00.1 (e1000e)"},
+        {"another tree", [] { g_played.bKernelTree = false; }, PCI_ERR_VFIO, "tree that is not the kernel's"},
+        {"no vfio module", [] { g_played.openErrno["/dev/vfio/vfio"] = ENOENT; }, PCI_ERR_VFIO, "load the vfio-pci module"},
+        {"group in use", [] { g_played.openErrno["/dev/vfio/5"] = EBUSY; }, PCI_ERR_GROUP_BUSY, "is in use by another process"},
+        {"no rights", [] { g_played.openErrno["/dev/vfio/5"] = EACCES; }, PCI_ERR_PERMISSION, "SUBSYSTEM==\"vfio\""},
+        {"not viable", [] { g_played.bViable = false; }, PCI_ERR_GROUP_NOT_VIABLE, "is not viable"},
+        {"no IOMMU driver", [] { g_played.ioctlErrno[VFIO_SET_IOMMU] = ENODEV; }, PCI_ERR_VFIO, "load vfio_iommu_type1"},
+        {"device in use", [] { g_played.ioctlErrno[VFIO_GROUP_GET_DEVICE_FD] = EBUSY; }, PCI_ERR_GROUP_BUSY,
+         "0000:03:00.0 is in use by another process"},
+        {"no configuration region", [] { g_played.ioctlErrno[VFIO_DEVICE_GET_REGION_INFO] = EINVAL; }, PCI_ERR_VFIO,
+         "tells nothing of the configuration space"},
+        {"the device's own file", [&] { g_played.files = {"/dev/iommu"}; mkdir((strBoard + "/vfio-dev").c_str(), 0755); mkdir((strBoard + "/vfio-dev/vfio0").c_str(), 0755); },
+         g_bPciVfioDeviceFiles ? KYN_OK : PCI_ERR_VFIO, g_bPciVfioDeviceFiles ? "" : "only through /dev/vfio/devices/vfio0"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        Link("../../../../bus/pci/drivers/vfio-pci", strBoard + "/driver");
+        Link("../../../../bus/pci/drivers/e1000e", strPci + "/devices/0000:03:00.1/driver");
+        Link("../../../../kernel/iommu_groups/5", strBoard + "/iommu_group");
+        ASSERT_EQ(system(("mkdir -p " + strRoot + "/sys/kernel/iommu_groups/5/devices/0000:03:00.0; rmdir " + strRoot +
+                          "/sys/kernel/iommu_groups/5/devices/0000:03:00.1 " + strBoard + "/vfio-dev/vfio0 " + strBoard +
+                          "/vfio-dev 2>/dev/null; true").c_str()), 0);
+        g_played = PlayedKernel();
+        c.play();
+        KYN_RESULT nResult = PciVfioTryOpen(board);
+        EXPECT_EQ(nResult, c.nResult);
+        if (nResult < 0) {
+            EXPECT_NE(std::string(PciResultText(nResult)).find(c.pszWhy), std::string::npos) << PciResultText(nResult);
+        }
+    }
+    g_pciVfioKernel = kernel;
+    EXPECT_EQ(system(("rm -rf " + strRoot).c_str()), 0);
+}

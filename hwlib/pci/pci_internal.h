@@ -199,6 +199,8 @@ struct PciVfioKernel {
 extern PciVfioKernel g_pciVfioKernel;
 // Opens the object's device as its first access would, and lets it go again: the result.
 KYN_RESULT PciVfioTryOpen(const PciObject &object);
+// Whether this build opens VFIO's device files (iommufd), which kernel headers from 6.6 on allow.
+extern const bool g_bPciVfioDeviceFiles;
 
 // A mapped BAR whose accesses a SIGBUS may end (the device removed, the file shrunk): the fault
 // is taken in the handler, the mapping replaced by plain memory, and the access fails instead of

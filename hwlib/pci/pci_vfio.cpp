@@ -74,6 +74,12 @@ bool TreeIsTheKernels()
 
 PciVfioKernel g_pciVfioKernel = {SystemOpen, SystemIoctl, SystemExists, SystemClose, TreeIsTheKernels};
 
+#ifdef PCI_VFIO_CDEV
+const bool g_bPciVfioDeviceFiles = true;
+#else
+const bool g_bPciVfioDeviceFiles = false;
+#endif
+
 namespace {
 
 // The kernel's calls of the open path, through the table a test may fill.
