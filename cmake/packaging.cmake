@@ -30,6 +30,7 @@ if(WIN32)
     install(TARGETS kynhwsim RUNTIME DESTINATION .)
   endif()
   install(FILES README.md LICENSE DESTINATION .)
+  install(FILES maps/pci-config.svd DESTINATION maps)
   find_program(DUZE_NROFF nroff)
   find_program(DUZE_COL col)
   if(DUZE_NROFF AND DUZE_COL)
@@ -76,6 +77,8 @@ else()
   add_custom_target(gzipped_docs ALL DEPENDS ${DUZE_GZIPPED}/duzedevazu.1.gz ${DUZE_GZIPPED}/changelog.gz
                                              ${DUZE_GZIPPED}/duzedevazu-pci.1.gz)
   install(FILES ${DUZE_GZIPPED}/duzedevazu.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # The register maps shipped with the tool (the PCI configuration header, for DUZE_BRIDGE_MAP).
+  install(FILES maps/pci-config.svd DESTINATION ${CMAKE_INSTALL_DATADIR}/duzedevazu/maps)
   # Where bash-completion looks for a command's completion: a file named for it.
   install(FILES packaging/duzedevazu.bash-completion DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
           RENAME duzedevazu)

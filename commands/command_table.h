@@ -40,6 +40,10 @@ struct Command {
 // Runs the command of one key (its low 8 bits as a signed character) on the run's devices.
 CommandOutcome ExecuteCommand(signed char cKey, const BoardHandles &devices);
 
+// After a register's result line, where the command's device has a map and a register starts at
+// nAddress: its name and fields, with a warning where a write goes against the map.
+void ShowMapLine(const Command &command, uint32_t nAddress, uint32_t nValue, bool bWrite);
+
 // The row of a key's command; null for an unknown key.
 const Command *FindCommand(char cKey);
 // One register access of a read or write command's row, its address and value given on the command

@@ -4,6 +4,8 @@
 
 #include <stddef.h>
 
+#include "printable.h"
+#include "register_map.h"
 #include "screen.h"
 
 namespace {
@@ -110,6 +112,26 @@ void PromptValue(const char *pszPrompt, uint32_t *pnRemembered)
     ReadLine(szLine);
     if (szLine[0] != '\0')
         *pnRemembered = ConvertUnsigned32(szLine);
+}
+
+bool PromptAddress(const char *pszPrompt, uint32_t *pnRemembered, const RegisterMap *pMap)
+{
+    char szLine[kLineSize];
+    LogPrintF(pszPrompt, (unsigned)*pnRemembered);
+    ReadLine(szLine);
+    bool bName = (szLine[0] >= 'A' && szLine[0] <= 'Z') || (szLine[0] >= 'a' && szLine[0] <= 'z') || szLine[0] == '_';
+    if (pMap == nullptr || !bName) {
+        if (szLine[0] != '\0')
+            *pnRemembered = ConvertUnsigned32(szLine);
+        return true;
+    }
+    const MapRegister *pRegister = FindMapRegisterByName(*pMap, szLine);
+    if (pRegister == nullptr) {
+        LogPrintF("No register %s in the map\n", Printable(szLine).c_str());
+        return false;
+    }
+    *pnRemembered = pRegister->nAddress;
+    return true;
 }
 
 void PromptSignedValue(const char *pszPrompt, int32_t *pnRemembered)

@@ -16,6 +16,11 @@ int32_t ConvertSigned32(const char *pszText);
 // leading "0" octal, else decimal; no sign, blank or anything after it) of at most nMax.
 bool ParseStrictNumber(const char *pszText, uint32_t nMax, uint32_t *pnValue);
 
+struct RegisterMap;
+// An address prompt: as PromptValue, and with a map a line that starts with a letter is a register's
+// name, taken as its address. False, having said so, for a name the map lacks: the command does not run.
+bool PromptAddress(const char *pszPrompt, uint32_t *pnRemembered, const RegisterMap *pMap);
+
 // Prints the prompt with the remembered value, reads a line, and remembers a non-empty one:
 // unsigned, or signed as the debug command takes it.
 void PromptValue(const char *pszPrompt, uint32_t *pnRemembered);

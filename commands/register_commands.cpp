@@ -1,9 +1,13 @@
 // register_commands.cpp - the commands on registers: 8-, 16- and 32-bit reads and writes of the board
 // and its PCI bridge, the bridge's dump, the driver debug command, and the sleep.
+#include <algorithm>
+#include <string>
+
 #include "command_table.h"
 #include "screen.h"
 #include "error_report.h"
 #include "number_entry.h"
+#include "register_map.h"
 
 namespace {
 
@@ -50,11 +54,43 @@ KYN_RESULT WriteOfWidth(KYN_HANDLE hDevice, int nWidth, uint32_t nAddress, uint3
 
 namespace {
 
+const RegisterMap *MapOf(const Command &command)
+{
+    return RunMap(command.eDevice == kBridge);
+}
+
+} // namespace
+
+void ShowMapLine(const Command &command, uint32_t nAddress, uint32_t nValue, bool bWrite)
+{
+    const RegisterMap *pMap = MapOf(command);
+    const MapRegister *pRegister = pMap != nullptr ? FindMapRegister(*pMap, nAddress) : nullptr;
+    if (pRegister == nullptr)
+        return;
+    // An access narrower than the register shows the fields it covers.
+    MapRegister shown = *pRegister;
+    if (command.nWidth < (int)shown.nBits)
+        shown.aFields.erase(std::remove_if(shown.aFields.begin(), shown.aFields.end(),
+                                           [&](const MapField &field) { return field.nLsb + field.nWidth > (uint32_t)command.nWidth; }),
+                            shown.aFields.end());
+    std::string strLine = DescribeRegister(shown, nValue);
+    strLine.pop_back();
+    // Not refused: a bench engineer may mean it. Said once, on the line the write prints.
+    if (bWrite && (pRegister->eAccess == kMapReadOnly))
+        strLine += " (warning: a read-only register)";
+    else if (bWrite && pRegister->nBits < 32 && (nValue >> pRegister->nBits) != 0)
+        strLine += " (warning: the value is wider than its " + std::to_string(pRegister->nBits) + " bits)";
+    LogPrintF("%s\n", strLine.c_str());
+}
+
+namespace {
+
 uint32_t ReadAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress)
 {
     uint32_t nValue = 0;
     CheckResult(hDevice, ReadOfWidth(hDevice, command.nWidth, nAddress, &nValue));
     LogPrintF(command.pszResult, (unsigned)nAddress, command.nWidth / 4, (unsigned)nValue, (int)nValue);
+    ShowMapLine(command, nAddress, nValue, false);
     return nValue;
 }
 
@@ -64,6 +100,7 @@ void WriteAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress,
     CheckResult(hDevice, WriteOfWidth(hDevice, command.nWidth, nAddress, nValue));
     uint32_t nMask = command.nWidth == 32 ? 0xFFFFFFFFu : (1u << command.nWidth) - 1;
     LogPrintF(command.pszResult, command.nWidth / 4, (unsigned)(nValue & nMask), (unsigned)nAddress);
+    ShowMapLine(command, nAddress, nValue, true);
 }
 
 } // namespace
@@ -74,7 +111,8 @@ CommandOutcome ReadRegister(const Command &command, CommandDefaults &remembered,
     if (!DeviceOf(command, devices, &hDevice))
         return kGoOn;
     LogPrintF("%s", command.pszTitle);
-    PromptValue(kAddressPrompt, &remembered.nFirst);
+    if (!PromptAddress(kAddressPrompt, &remembered.nFirst, MapOf(command)))
+        return kGoOn;
     ReadAndShow(command, hDevice, remembered.nFirst);
     return kGoOn;
 }
@@ -85,7 +123,8 @@ CommandOutcome WriteRegister(const Command &command, CommandDefaults &remembered
     if (!DeviceOf(command, devices, &hDevice))
         return kGoOn;
     LogPrintF("%s", command.pszTitle);
-    PromptValue(kAddressPrompt, &remembered.nFirst);
+    if (!PromptAddress(kAddressPrompt, &remembered.nFirst, MapOf(command)))
+        return kGoOn;
     PromptValue(kValuePrompt, &remembered.nSecond);
     WriteAndShow(command, hDevice, remembered.nFirst, remembered.nSecond);
     return kGoOn;
@@ -116,6 +155,7 @@ CommandOutcome DumpBridge(const Command &command, CommandDefaults &, const Board
         uint32_t nValue = 0;
         CheckResult(hDevice, KynDrvReadReg32(hDevice, nAddress, &nValue));
         LogPrintF(command.pszResult, (unsigned)nAddress, command.nWidth / 4, (unsigned)nValue, (int)nValue);
+        ShowMapLine(command, nAddress, nValue, false);
     }
     return kGoOn;
 }

@@ -2,6 +2,7 @@
 // board lines come from the board table, and the long options of scripts and --help.
 #include "command_line.h"
 
+#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -22,7 +23,7 @@ namespace {
 const ProgramExtras *g_pExtras = nullptr;
 bool g_bBannerShown = false;
 
-enum LongAction { kAccess, kLog, kList, kDecode, kHelp, kVersion };
+enum LongAction { kAccess, kLog, kList, kDecode, kMap, kMapBase, kBridgeMap, kDump, kHelp, kVersion };
 
 // The tool's long options, in the order --help lists them.
 struct LongOption {
@@ -44,6 +45,10 @@ const LongOption g_aLongOptions[] = {
     {"--log", "FILE", kLog, 0, "log file name, case kept (a one-shot run writes a log only when named)"},
     {"--list", nullptr, kList, 0, "list the boards that open: letter, type code, name, number, serial"},
     {"--decode", "CODE", kDecode, 0, "show a result code's fields and the library's text for it"},
+    {"--map", "FILE", kMap, 0, "the board's register map, a CMSIS-SVD file (DUZE_MAP)"},
+    {"--map-base", "ADDRESS", kMapBase, 0, "the map's address that is register 0 (DUZE_MAP_BASE; default its lowest)"},
+    {"--bridge-map", "FILE", kBridgeMap, 0, "the bridge's register map (DUZE_BRIDGE_MAP)"},
+    {"--dump", nullptr, kDump, 0, "read every register of the map and show its fields"},
     {"--help", nullptr, kHelp, 0, "show this text"},
     {"--version", nullptr, kVersion, 0, "show the version"},
 };
@@ -68,6 +73,10 @@ void SetDefaultOptions(ToolOptions *pOptions)
     pOptions->bList = false;
     pOptions->bDecode = false;
     pOptions->nDecode = 0;
+    pOptions->pszMapFile = nullptr;
+    pOptions->pszMapBase = nullptr;
+    pOptions->pszBridgeMapFile = nullptr;
+    pOptions->bDump = false;
 }
 
 [[noreturn]] void UnknownSwitch(const char *pszArgument)
@@ -101,9 +110,13 @@ void PrintHelp()
         std::string strName = std::string(option.pszName) + " " + option.pszValue;
         LogPrintF(" %-26s: %s\n", strName.c_str(), option.pszHelp);
     }
-    LogPrintF(" Numbers: 0x hexadecimal, a leading 0 octal, else decimal.\n");
+    LogPrintF(" Numbers: 0x hexadecimal, a leading 0 octal, else decimal; with a map, a register's name.\n");
+    LogPrintF("\nSettings (environment):\n"
+              " DUZE_MAP         the board's register map, a CMSIS-SVD file\n"
+              " DUZE_MAP_BASE    the map's address that is register 0 (default its lowest baseAddress)\n"
+              " DUZE_BRIDGE_MAP  the bridge's register map\n");
     if (g_pExtras != nullptr && g_pExtras->pszSettingsHelp != nullptr)
-        LogPrintF("\nSettings (environment):\n%s", g_pExtras->pszSettingsHelp);
+        LogPrintF("%s", g_pExtras->pszSettingsHelp);
     LogPrintF("%s", kExitStatuses);
 }
 
@@ -111,7 +124,7 @@ void PrintHelp()
 OneShotAccess ParseAccess(const LongOption &option, const char *pszValue)
 {
     const Command *pCommand = FindCommand(option.cKey);
-    OneShotAccess access = {option.cKey, 0, 0};
+    OneShotAccess access = {option.cKey, 0, 0, ""};
     std::string strAddress = pszValue, strValue;
     bool bWrite = pCommand->pfnRun == WriteRegister;
     if (bWrite) {
@@ -121,7 +134,10 @@ OneShotAccess ParseAccess(const LongOption &option, const char *pszValue)
         strValue = strAddress.substr(nEq + 1);
         strAddress.resize(nEq);
     }
-    if (!ParseStrictNumber(strAddress.c_str(), 0xFFFFFFFFu, &access.nAddress))
+    // A name (it starts with a letter) is looked up once the maps are read.
+    if (!strAddress.empty() && (isalpha((unsigned char)strAddress[0]) || strAddress[0] == '_'))
+        access.strName = strAddress;
+    else if (!ParseStrictNumber(strAddress.c_str(), 0xFFFFFFFFu, &access.nAddress))
         BadLongOption(option.pszName, pszValue, "the address is not one number of 32 bits "
                                                 "(0x hexadecimal, 0 octal, else decimal)");
     uint32_t nMax = pCommand->nWidth == 32 ? 0xFFFFFFFFu : (1u << pCommand->nWidth) - 1;
@@ -171,6 +187,18 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, cons
             if (!ParseStrictNumber(pszValue, 0xFFFFFFFFu, &pOptions->nDecode))
                 BadLongOption(option.pszName, pszValue, "not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)");
             pOptions->bDecode = true;
+            break;
+        case kMap:
+            pOptions->pszMapFile = pszValue;
+            break;
+        case kMapBase:
+            pOptions->pszMapBase = pszValue;
+            break;
+        case kBridgeMap:
+            pOptions->pszBridgeMapFile = pszValue;
+            break;
+        case kDump:
+            pOptions->bDump = true;
             break;
         case kHelp:
             PrintHelp();
@@ -288,6 +316,13 @@ void ParseCommandLine(int argc, char **argv, ToolOptions *pOptions)
             UnknownSwitch(pszArgument);
         }
     }
+    // The tool's own settings, where the command line gives none.
+    if (pOptions->pszMapFile == nullptr)
+        pOptions->pszMapFile = getenv("DUZE_MAP");
+    if (pOptions->pszMapBase == nullptr)
+        pOptions->pszMapBase = getenv("DUZE_MAP_BASE");
+    if (pOptions->pszBridgeMapFile == nullptr)
+        pOptions->pszBridgeMapFile = getenv("DUZE_BRIDGE_MAP");
     if (IsOneShot(*pOptions))
         SetOneShotScreen();
     if (pszLogName != nullptr) {

@@ -2,6 +2,7 @@
 // read values alone on standard output; the boards that open; a result code's fields and text.
 #include "one_shot.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -11,6 +12,8 @@
 #include "command_table.h"
 #include "error_report.h"
 #include "options.h"
+#include "printable.h"
+#include "register_map.h"
 #include "run.h"
 #include "screen.h"
 
@@ -83,19 +86,76 @@ void ListBoards()
         LogPrintFailureF("No board of any type opens\n");
 }
 
+// A script's mistake, before the library is touched: status 2.
+[[noreturn]] void Refuse(const std::string &strWhy)
+{
+    fprintf(stderr, "Error: %s\n", Printable(strWhy).c_str());
+    fflush(stderr);
+    EndRun(2, kKeepLibrary);
+}
+
+// Accesses that name their register: the name's address in the device's map.
+void ResolveNames()
+{
+    for (OneShotAccess &access : g_toolOptions.aAccesses) {
+        if (access.strName.empty())
+            continue;
+        const RegisterMap *pMap = RunMap(FindCommand(access.cKey)->eDevice == kBridge);
+        if (pMap == nullptr)
+            Refuse("'" + access.strName + "' is no number, and no register map is named (--map, --bridge-map)");
+        const MapRegister *pRegister = FindMapRegisterByName(*pMap, access.strName);
+        if (pRegister == nullptr)
+            Refuse("No register " + access.strName + " in the map " + pMap->strFile);
+        access.nAddress = pRegister->nAddress;
+    }
+    if (g_toolOptions.bDump && RunMap(false) == nullptr)
+        Refuse("--dump needs the board's register map (--map or DUZE_MAP)");
+}
+
+// Every register of the board's map, in address order, one line each; those whose reads change
+// them, or that cannot be read, are listed and not read.
+void DumpMap(const BoardHandles &devices)
+{
+    for (const MapRegister &reg : RunMap(false)->aRegisters) {
+        std::string strName = DescribeRegister(reg, 0).substr(2);
+        strName = strName.substr(0, strName.find_first_of(":\n"));
+        if (reg.eAccess == kMapWriteOnly || !reg.strReadAction.empty()) {
+            ShowAndLog("Brd Address 0x%X not read  %s: %s\n", (unsigned)reg.nAddress, strName.c_str(),
+                       reg.eAccess == kMapWriteOnly ? "write-only" : ("a read has an effect (" + reg.strReadAction + ")").c_str());
+            continue;
+        }
+        uint32_t nValue = 0;
+        int nWidth = reg.nBits <= 8 ? 8 : reg.nBits <= 16 ? 16 : 32;
+        if (nWidth == 8) {
+            uint8_t nByte = 0;
+            CheckResult(devices.hBoard, KynDrvReadReg8(devices.hBoard, reg.nAddress, &nByte));
+            nValue = nByte;
+        } else if (nWidth == 16) {
+            uint16_t nHalf = 0;
+            CheckResult(devices.hBoard, KynDrvReadReg16(devices.hBoard, reg.nAddress, &nHalf));
+            nValue = nHalf;
+        } else {
+            CheckResult(devices.hBoard, KynDrvReadReg32(devices.hBoard, reg.nAddress, &nValue));
+        }
+        std::string strFields = DescribeRegister(reg, nValue);
+        ShowAndLog("Brd Address 0x%X = 0x%.*X%s", (unsigned)reg.nAddress, nWidth / 4, (unsigned)nValue, strFields.c_str());
+    }
+}
+
 } // namespace
 
 int RunOneShot()
 {
     // No question is asked: the first failure ends the run with status 1.
     SetQuietErrors(true);
+    ResolveNames();
     if (g_toolOptions.bDecode)
         DecodeResult(g_toolOptions.nDecode);
-    if (g_toolOptions.bList || !g_toolOptions.aAccesses.empty())
+    if (g_toolOptions.bList || !g_toolOptions.aAccesses.empty() || g_toolOptions.bDump)
         OpenLogAndShowIdentity();
     if (g_toolOptions.bList)
         ListBoards();
-    if (!g_toolOptions.aAccesses.empty()) {
+    if (!g_toolOptions.aAccesses.empty() || g_toolOptions.bDump) {
         const BoardHandles devices = OpenAndIdentifyBoard();
         for (const OneShotAccess &access : g_toolOptions.aAccesses) {
             const Command *pCommand = FindCommand(access.cKey);
@@ -105,6 +165,8 @@ int RunOneShot()
             if (pCommand->pfnRun == ReadRegister)
                 ShowResultLine("0x%.*X\n", pCommand->nWidth / 4, (unsigned)nRead);
         }
+        if (g_toolOptions.bDump)
+            DumpMap(devices);
     }
     return FinishRun(0, kReleaseThenConsole);
 }

@@ -1,6 +1,7 @@
 // run.cpp - the run: start-up in its fixed order, board opening, board identity and the main loop.
 #include "run.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -12,6 +13,8 @@
 #include "tool_host.h"
 #include "one_shot.h"
 #include "options.h"
+#include "printable.h"
+#include "register_map.h"
 
 BoardHandles OpenBoard()
 {
@@ -138,12 +141,29 @@ BoardHandles OpenAndIdentifyBoard()
     return devices;
 }
 
+// The maps the settings name, read before the library is touched: a map that cannot be read, or
+// that contradicts itself, ends the run with status 2, saying where.
+void LoadRegisterMaps()
+{
+    for (bool bBridge : {false, true}) {
+        const char *pszFile = bBridge ? g_toolOptions.pszBridgeMapFile : g_toolOptions.pszMapFile;
+        const char *pszBase = bBridge || g_toolOptions.pszMapBase == nullptr ? "" : g_toolOptions.pszMapBase;
+        std::string strError;
+        if (pszFile != nullptr && *pszFile != '\0' && !LoadRunMap(bBridge, pszFile, pszBase, strError)) {
+            fprintf(stderr, "Error: register map %s\n", Printable(strError).c_str());
+            fflush(stderr);
+            EndRun(2, kKeepLibrary);
+        }
+    }
+}
+
 int RunTool(int argc, char **argv, const ProgramExtras &extras)
 {
     HostOpenStandardDescriptors();
     TakeProgramOptions(&argc, argv, extras);
     OsaConsoleInit();
     ParseCommandLine(argc, argv, &g_toolOptions);
+    LoadRegisterMaps();
     if (IsOneShot(g_toolOptions))
         return RunOneShot();
     ShowBanner();

@@ -17,5 +17,6 @@ BoardHandles OpenBoard();
 // library's and driver's identity with the connect; the board's opening and identity.
 void OpenLogAndShowIdentity();
 BoardHandles OpenAndIdentifyBoard();
+void LoadRegisterMaps();
 
 #endif

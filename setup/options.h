@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include <string>
 #include <vector>
 
 #include "duze_limits.h"
@@ -15,6 +16,7 @@ struct OneShotAccess {
     char cKey;
     uint32_t nAddress;
     uint32_t nValue;
+    std::string strName; // a register's name instead of the address, looked up in the map; or empty
 };
 
 struct ToolOptions {
@@ -28,12 +30,18 @@ struct ToolOptions {
     bool bList;                         // --list: the boards that open
     bool bDecode;                       // --decode: nDecode's fields and text
     uint32_t nDecode;
+    // The register maps (--map, --map-base, --bridge-map; DUZE_MAP, DUZE_MAP_BASE, DUZE_BRIDGE_MAP
+    // where the command line names none): null for none.
+    const char *pszMapFile;
+    const char *pszMapBase;
+    const char *pszBridgeMapFile;
+    bool bDump;                         // --dump: every register of the board's map, read
 };
 
 // Whether the run is one-shot: accesses, a list or a decoding instead of the key loop.
 inline bool IsOneShot(const ToolOptions &options)
 {
-    return !options.aAccesses.empty() || options.bList || options.bDecode;
+    return !options.aAccesses.empty() || options.bList || options.bDecode || options.bDump;
 }
 
 // One record, for the whole run.

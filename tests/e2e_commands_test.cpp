@@ -450,3 +450,93 @@ TEST(Timestamps, EpochInAnotherZone)
 }
 
 } // namespace
+
+// Register maps --------------------------------------------------------------------------------
+
+namespace {
+
+// A run with the tests' map (tests/maps/board.svd) in its directory as board.svd.
+ToolRun MapRun(std::vector<std::string> aArgs, const std::string &strKeys, std::map<std::string, std::string> env = {},
+               const std::string &strMap = "")
+{
+    ToolCase toolCase;
+    toolCase.aArgs = std::move(aArgs);
+    toolCase.strInput = strKeys;
+    toolCase.env = std::move(env);
+    toolCase.setUp = [strMap](const std::string &strDir) {
+        WriteFile(strDir + "/board.svd",
+                  strMap.empty() ? ReadFile(std::string(DUZE_SOURCE_DIR) + "/tests/maps/board.svd") : strMap);
+    };
+    return RunDuze(toolCase);
+}
+
+} // namespace
+
+// Each register line with its name and fields, names at the address prompt, the warnings.
+TEST(RegisterMaps, NamesAndFieldsBesideEveryRegisterLine)
+{
+    const std::string kW = "Write to a 32-bit register in the KYN board device.\n";
+    const std::string kR = "Read from a 32-bit register in the KYN Board device.\n";
+    std::string strAfter =
+        kW + "Which Address (0x0): Which Value (0x0): Wrote 00001A03 to Brd Address 0x0\n"
+             "  UART.CTRL: EN=1 MODE=0x1 (LOOPBACK) BAUD=0x1A\n" +
+        kR + "Which Address (0x0): Brd Address 0x100 = 0x00000000 (0 decimal)\n"
+             "  UART2.CTRL: EN=0 MODE=0x0 (NORMAL) BAUD=0x0\n" +
+        kR + "Which Address (0x100): No register nope in the map\n"
+             "Read from a 8-bit register in the KYN Board device.\n"
+             "Which Address (0x0): Brd Address 0x2004 = 0x00 (0 decimal)\n  GPIO.PINB: LEVEL=0\n" +
+        kW + "Which Address (0x0): Which Value (0x1A03): Wrote 00000001 to Brd Address 0x104\n"
+             "  UART2.STATUS: RXNE=1 (warning: a read-only register)\n" +
+        kW + "Which Address (0x104): Which Value (0x1): Wrote 000001FF to Brd Address 0x2000\n"
+             "  GPIO.PINA: LEVEL=1 (warning: the value is wider than its 8 bits)\n" +
+        kR + "Which Address (0x100): Brd Address 0x3000 = 0x00000000 (0 decimal)\n"
+             "Memory Read/Write test.\nWhich Start Address (0x0): Which Range (in bytes) (0x0): "
+             "Memory test finished. ErrorCount=0 (warning: the range held 2 registers of the map, "
+             "PWM.CHANNEL[0].TOPCMP first)\n";
+    ExpectSession(MapRun({"--map", "board.svd"}, "W0\n0x1A03\nRuart2.ctrl\nRnope\nrPINB\nWUART2.STATUS\n1\n"
+                                                 "WGPIO.pina\n0x1FF\nR0x3000\nM0xFF0\n0x20\nq"),
+                  0, strAfter);
+    // The same from the environment.
+    ExpectSession(MapRun({}, "Ruart2.ctrl\nq", {{"DUZE_MAP", "board.svd"}}), 0,
+                  kR + "Which Address (0x0): Brd Address 0x100 = 0x00000000 (0 decimal)\n"
+                       "  UART2.CTRL: EN=0 MODE=0x0 (NORMAL) BAUD=0x0\n");
+}
+
+// One-shot accesses by name, the dump, and each refusal before the library is touched.
+TEST(RegisterMaps, ScriptsNameRegistersAndDumpTheMap)
+{
+    ToolRun run = MapRun({"--map", "board.svd", "--write", "UART.CTRL=0x1A03", "--read", "uart.ctrl", "--read8", "PINB"}, "");
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strConsole, "0x00001A03\n0x00\n");
+    run = MapRun({"--map", "board.svd", "--dump"}, "", {{"KYNSIM_FAIL", "ReadReg32:-1@0x4"}});
+    EXPECT_EQ(run.nStatus, 0);
+    std::vector<std::string> aLines = Lines(run.strConsole);
+    ASSERT_EQ(aLines.size(), 17u);
+    EXPECT_EQ(aLines[0], "Brd Address 0x0 = 0x00000000  UART.CTRL: EN=0 MODE=0x0 (NORMAL) BAUD=0x0");
+    EXPECT_EQ(aLines[1], "Brd Address 0x4 not read  UART.STATUS: a read has an effect (clear)");
+    EXPECT_EQ(aLines[2], "Brd Address 0x8 not read  UART.TXDATA: write-only");
+    EXPECT_EQ(aLines[6], "Brd Address 0x1000 = 0x0000  PWM.CHANNEL[0].TOPCMP: VALUE=0x0");
+    EXPECT_EQ(aLines[16], "Brd Address 0x2008 = 0x00  GPIO.PINC: LEVEL=0");
+    struct {
+        std::vector<std::string> aArgs;
+        std::string strMap;
+        std::string strError;
+    } aCases[] = {
+        {{"--read", "CTRL"}, "", "Error: 'CTRL' is no number, and no register map is named (--map, --bridge-map)\n"},
+        {{"--map", "board.svd", "--read", "CTRL"}, "", "Error: No register CTRL in the map board.svd\n"},
+        {{"--map", "board.svd", "--bridge-read", "PINA"}, "",
+         "Error: 'PINA' is no number, and no register map is named (--map, --bridge-map)\n"},
+        {{"--dump"}, "", "Error: --dump needs the board's register map (--map or DUZE_MAP)\n"},
+        {{"--map", "missing.svd", "/Zq"}, "", "Error: register map missing.svd: No such file or directory\n"},
+        {{"--map", "board.svd", "/Zq"}, "<device>\n<peripherals>\n</device>\n",
+         "Error: register map board.svd line 3: not well-formed XML: invalid closing tag name\n"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.strError);
+        run = MapRun(c.aArgs, "", {}, c.strMap);
+        EXPECT_EQ(run.nStatus, 2);
+        EXPECT_EQ(run.strConsole, "");
+        EXPECT_EQ(run.strError, c.strError);
+        EXPECT_FALSE(run.bLogExists);
+    }
+}

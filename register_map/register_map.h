@@ -1,0 +1,64 @@
+// register_map.h - names for registers and their fields, read from a CMSIS-SVD file: what the board's
+// (and its bridge's) addresses are called, and what a value's fields say.
+#ifndef DUZE_REGISTER_MAP_H
+#define DUZE_REGISTER_MAP_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+enum MapAccess { kMapReadWrite, kMapReadOnly, kMapWriteOnly, kMapWriteOnce, kMapReadWriteOnce };
+
+struct MapField {
+    std::string strName;
+    uint32_t nLsb = 0;
+    uint32_t nWidth = 1;
+    MapAccess eAccess = kMapReadWrite;
+    std::string strReadAction;                             // a read changes it ("clear"); empty for none
+    std::vector<std::pair<uint64_t, std::string>> aValues; // enumerated values, by value
+};
+
+struct MapRegister {
+    std::string strName;  // PERIPHERAL.REGISTER, clusters adding theirs: PWM.CHANNEL[3].TOPCMP
+    uint32_t nAddress = 0; // the board's address: the SVD address less the map's base
+    uint32_t nBits = 32;
+    MapAccess eAccess = kMapReadWrite;
+    uint64_t nReset = 0;
+    std::string strReadAction; // the register's own, or its fields'
+    std::vector<MapField> aFields;
+};
+
+// One map: its registers in address order, and their names for look-ups.
+struct RegisterMap {
+    std::string strFile;
+    std::vector<MapRegister> aRegisters;
+    std::vector<std::pair<std::string, size_t>> aNames; // upper-cased name, register; sorted
+};
+
+// Reads an SVD text. strBase is the SVD address that is register address 0, or empty for the lowest
+// baseAddress. False with strError ("FILE line N: what is wrong") for a text that is no well-formed
+// XML, no SVD, or contradicts itself.
+bool ReadRegisterMap(const std::string &strFile, const std::string &strText, const std::string &strBase,
+                     RegisterMap &map, std::string &strError);
+
+// The register that starts at nAddress, or null: a search, not a scan.
+const MapRegister *FindMapRegister(const RegisterMap &map, uint32_t nAddress);
+// The register of a name, letters case-insensitive: its full name, or a register name alone where
+// only one register has it.
+const MapRegister *FindMapRegisterByName(const RegisterMap &map, const std::string &strName);
+
+// A map file's text: false with why (a missing file, not a regular file, larger than kMapFileMax).
+const long kMapFileMax = 64L << 20;
+bool ReadMapFile(const std::string &strFile, std::string &strText, std::string &strWhy);
+
+// The run's maps, the board's and the bridge's: read once at start; null where none was named.
+bool LoadRunMap(bool bBridge, const std::string &strFile, const std::string &strBase, std::string &strError);
+const RegisterMap *RunMap(bool bBridge);
+
+// The line a register's value gets: "  UART.CTRL: EN=1 MODE=0x2 (LOOPBACK)", ending in a line end.
+std::string DescribeRegister(const MapRegister &reg, uint32_t nValue);
+
+#endif

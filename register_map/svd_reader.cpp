@@ -1,0 +1,514 @@
+// svd_reader.cpp - a CMSIS-SVD file read into a register map: peripherals (derived ones too), nested
+// clusters, arrays and lists, inherited register properties, fields in each of their three forms and
+// their enumerated values; every contradiction refused with the line it is on.
+#include "register_map.h"
+
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "rapidxml.hpp"
+
+namespace {
+
+typedef rapidxml::xml_node<char> Node;
+
+// A refusal, with where it is: thrown from deep in the walk, caught once.
+struct MapError {
+    const char *pWhere;
+    std::string strWhat;
+};
+
+// The text as read, kept whole: the parser writes its ends of names into its own copy.
+const char *g_pOriginal = nullptr;
+const char *g_pParsed = nullptr;
+
+int LineOf(const char *pWhere)
+{
+    if (pWhere == nullptr || g_pParsed == nullptr || pWhere < g_pParsed)
+        return 0;
+    size_t nOffset = (size_t)(pWhere - g_pParsed);
+    return 1 + (int)std::count(g_pOriginal, g_pOriginal + nOffset, '\n');
+}
+
+[[noreturn]] void Refuse(const Node *pNode, const std::string &strWhat)
+{
+    throw MapError{pNode != nullptr ? pNode->name() : nullptr, strWhat};
+}
+
+std::string Text(const Node *pNode)
+{
+    std::string strText(pNode->value(), pNode->value_size());
+    size_t nFirst = strText.find_first_not_of(" \t\r\n");
+    size_t nLast = strText.find_last_not_of(" \t\r\n");
+    return nFirst == std::string::npos ? "" : strText.substr(nFirst, nLast - nFirst + 1);
+}
+
+const Node *Child(const Node *pNode, const char *pszName)
+{
+    return pNode != nullptr ? pNode->first_node(pszName) : nullptr;
+}
+
+std::string ChildText(const Node *pNode, const char *pszName)
+{
+    const Node *pChild = Child(pNode, pszName);
+    return pChild != nullptr ? Text(pChild) : "";
+}
+
+std::string Attribute(const Node *pNode, const char *pszName)
+{
+    rapidxml::xml_attribute<char> *pAttribute = pNode->first_attribute(pszName);
+    return pAttribute != nullptr ? std::string(pAttribute->value(), pAttribute->value_size()) : "";
+}
+
+// scaledNonNegativeInteger: decimal, 0x hexadecimal or # binary, an optional k, M, G or T after it.
+bool ParseNumber(const std::string &strText, uint64_t &nValue)
+{
+    std::string str = strText;
+    if (!str.empty() && str[0] == '+')
+        str.erase(0, 1);
+    uint64_t nScale = 1;
+    if (!str.empty()) {
+        switch (str.back()) {
+        case 'k': case 'K': nScale = 1ull << 10; break;
+        case 'm': case 'M': nScale = 1ull << 20; break;
+        case 'g': case 'G': nScale = 1ull << 30; break;
+        case 't': case 'T': nScale = 1ull << 40; break;
+        }
+        if (nScale != 1 && !(str.size() > 2 && (str[1] == 'x' || str[1] == 'X')))
+            str.pop_back();
+        else
+            nScale = 1;
+    }
+    int nBase = 10;
+    if (str.size() > 2 && str[0] == '0' && (str[1] == 'x' || str[1] == 'X')) {
+        nBase = 16;
+        str.erase(0, 2);
+    } else if (str.size() > 1 && str[0] == '#') {
+        nBase = 2;
+        str.erase(0, 1);
+    }
+    if (str.empty() || str.size() > 64)
+        return false;
+    nValue = 0;
+    for (char c : str) {
+        int nDigit = isdigit((unsigned char)c) ? c - '0' : isxdigit((unsigned char)c) ? (tolower(c) - 'a' + 10) : 99;
+        if (nDigit >= nBase || nValue > (UINT64_MAX - (uint64_t)nDigit) / (uint64_t)nBase)
+            return false;
+        nValue = nValue * (uint64_t)nBase + (uint64_t)nDigit;
+    }
+    if (nValue > UINT64_MAX / nScale)
+        return false;
+    nValue *= nScale;
+    return true;
+}
+
+uint64_t Number(const Node *pNode)
+{
+    uint64_t nValue = 0;
+    if (!ParseNumber(Text(pNode), nValue))
+        Refuse(pNode, "<" + std::string(pNode->name(), pNode->name_size()) + "> '" + Text(pNode) + "' is not a number");
+    return nValue;
+}
+
+MapAccess ParseAccess(const Node *pNode)
+{
+    static const std::pair<const char *, MapAccess> s_aNames[] = {
+        {"read-write", kMapReadWrite}, {"read-only", kMapReadOnly}, {"write-only", kMapWriteOnly},
+        {"writeOnce", kMapWriteOnce},  {"read-writeOnce", kMapReadWriteOnce}};
+    std::string strText = Text(pNode);
+    for (const auto &name : s_aNames)
+        if (strText == name.first)
+            return name.second;
+    Refuse(pNode, "<access> '" + strText + "' is none of read-write, read-only, write-only, writeOnce, read-writeOnce");
+}
+
+// What a register inherits from the levels above it: size, access, reset value.
+struct Properties {
+    uint32_t nBits = 32;
+    MapAccess eAccess = kMapReadWrite;
+    uint64_t nReset = 0;
+};
+
+Properties Inherit(Properties properties, const Node *pNode)
+{
+    if (const Node *pSize = Child(pNode, "size")) {
+        uint64_t nBits = Number(pSize);
+        if (nBits == 0 || nBits > 32)
+            Refuse(pSize, "<size> " + Text(pSize) + " is not a register width of 1 to 32 bits");
+        properties.nBits = (uint32_t)nBits;
+    }
+    if (const Node *pAccess = Child(pNode, "access"))
+        properties.eAccess = ParseAccess(pAccess);
+    if (const Node *pReset = Child(pNode, "resetValue"))
+        properties.nReset = Number(pReset);
+    return properties;
+}
+
+// The names a dim element stands for: NAME[%s] an array, %s anywhere a list (its dimIndex, or 0 up).
+std::vector<std::string> Expand(const Node *pNode, const std::string &strName, std::vector<uint64_t> &anOffsets)
+{
+    const Node *pDim = Child(pNode, "dim");
+    anOffsets.assign(1, 0);
+    if (pDim == nullptr) {
+        if (strName.find("%s") != std::string::npos)
+            Refuse(pNode, "'" + strName + "' holds %s but no <dim>");
+        return {strName};
+    }
+    uint64_t nDim = Number(pDim);
+    const Node *pIncrement = Child(pNode, "dimIncrement");
+    if (pIncrement == nullptr)
+        Refuse(pDim, "<dim> without <dimIncrement>");
+    if (nDim == 0 || nDim > 65536)
+        Refuse(pDim, "<dim> " + Text(pDim) + " is not from 1 to 65536");
+    uint64_t nIncrement = Number(pIncrement);
+    std::vector<std::string> aIndex;
+    std::string strIndex = ChildText(pNode, "dimIndex");
+    size_t nDash = strIndex.find('-');
+    if (strIndex.empty()) {
+        for (uint64_t i = 0; i < nDim; ++i)
+            aIndex.push_back(std::to_string(i));
+    } else if (nDash != std::string::npos && strIndex.find(',') == std::string::npos) {
+        uint64_t nFirst = 0, nLast = 0;
+        if (!ParseNumber(strIndex.substr(0, nDash), nFirst) || !ParseNumber(strIndex.substr(nDash + 1), nLast) ||
+            nLast < nFirst)
+            Refuse(Child(pNode, "dimIndex"), "<dimIndex> '" + strIndex + "' is no range FIRST-LAST");
+        for (uint64_t i = nFirst; i <= nLast && aIndex.size() <= nDim; ++i)
+            aIndex.push_back(std::to_string(i));
+    } else {
+        size_t nStart = 0;
+        for (size_t nComma; (nComma = strIndex.find(',', nStart)) != std::string::npos; nStart = nComma + 1)
+            aIndex.push_back(strIndex.substr(nStart, nComma - nStart));
+        aIndex.push_back(strIndex.substr(nStart));
+    }
+    if (aIndex.size() != nDim)
+        Refuse(pDim, "<dim> " + Text(pDim) + " but <dimIndex> names " + std::to_string(aIndex.size()));
+    size_t nAt = strName.find("%s");
+    if (nAt == std::string::npos)
+        Refuse(pNode, "'" + strName + "' has a <dim> but no %s");
+    std::vector<std::string> aNames;
+    anOffsets.clear();
+    for (uint64_t i = 0; i < nDim; ++i) {
+        aNames.push_back(strName.substr(0, nAt) + aIndex[i] + strName.substr(nAt + 2));
+        anOffsets.push_back(i * nIncrement);
+    }
+    return aNames;
+}
+
+// The whole device's look-ups by name: peripherals, registers (PERIPHERAL.REGISTER and alone) and
+// enumeratedValues, for derivedFrom.
+struct Device {
+    std::map<std::string, const Node *> peripherals, registers, enumerations;
+    std::string strFile;
+};
+
+// Follows derivedFrom to the node it names, refusing a name nothing has and a loop.
+const Node *Base(const std::map<std::string, const Node *> &names, const Node *pNode, const char *pszKind,
+                 std::set<const Node *> &seen)
+{
+    std::string strBase = Attribute(pNode, "derivedFrom");
+    if (strBase.empty())
+        return nullptr;
+    auto it = names.find(strBase);
+    if (it == names.end())
+        Refuse(pNode, std::string("derivedFrom='") + strBase + "' names no " + pszKind);
+    if (!seen.insert(pNode).second || seen.count(it->second) != 0)
+        Refuse(pNode, std::string("derivedFrom='") + strBase + "' makes a loop of " + pszKind + "s");
+    return it->second;
+}
+
+// An element's child, or its base's where it has none (a derived register or enumeration).
+const Node *ChildOrBase(const std::map<std::string, const Node *> &names, const Node *pNode, const char *pszName,
+                        const char *pszKind)
+{
+    std::set<const Node *> seen;
+    for (const Node *p = pNode; p != nullptr; p = Base(names, p, pszKind, seen))
+        if (const Node *pChild = Child(p, pszName))
+            return pChild;
+    return nullptr;
+}
+
+void ReadField(const Device &device, const Node *pField, const MapRegister &reg, MapField &field)
+{
+    field.strName = ChildText(pField, "name");
+    if (field.strName.empty())
+        Refuse(pField, "a <field> of " + reg.strName + " has no <name>");
+    uint64_t nLsb = 0, nMsb = 0;
+    if (const Node *pRange = Child(pField, "bitRange")) {
+        std::string strRange = Text(pRange);
+        size_t nColon = strRange.find(':');
+        if (strRange.size() < 5 || strRange.front() != '[' || strRange.back() != ']' || nColon == std::string::npos ||
+            !ParseNumber(strRange.substr(1, nColon - 1), nMsb) ||
+            !ParseNumber(strRange.substr(nColon + 1, strRange.size() - nColon - 2), nLsb))
+            Refuse(pRange, "<bitRange> '" + strRange + "' is not [MSB:LSB]");
+    } else if (Child(pField, "bitOffset") != nullptr) {
+        nLsb = Number(Child(pField, "bitOffset"));
+        uint64_t nWidth = Child(pField, "bitWidth") != nullptr ? Number(Child(pField, "bitWidth")) : 1;
+        if (nWidth == 0)
+            Refuse(pField, "field " + field.strName + " has <bitWidth> 0");
+        nMsb = nLsb + nWidth - 1;
+    } else if (Child(pField, "lsb") != nullptr && Child(pField, "msb") != nullptr) {
+        nLsb = Number(Child(pField, "lsb"));
+        nMsb = Number(Child(pField, "msb"));
+    } else {
+        Refuse(pField, "field " + field.strName + " has no bitRange, bitOffset or lsb and msb");
+    }
+    if (nMsb < nLsb || nMsb >= reg.nBits)
+        Refuse(pField, "field " + field.strName + " (bits " + std::to_string(nMsb) + ".." + std::to_string(nLsb) +
+                           ") lies outside its " + std::to_string(reg.nBits) + "-bit register " + reg.strName);
+    field.nLsb = (uint32_t)nLsb;
+    field.nWidth = (uint32_t)(nMsb - nLsb + 1);
+    field.eAccess = Child(pField, "access") != nullptr ? ParseAccess(Child(pField, "access")) : reg.eAccess;
+    field.strReadAction = ChildText(pField, "readAction");
+    for (const Node *pValues = Child(pField, "enumeratedValues"); pValues != nullptr;
+         pValues = pValues->next_sibling("enumeratedValues")) {
+        std::set<const Node *> seen;
+        const Node *pList = pValues;
+        // A derived list is its base's values, after the loop and missing-name checks.
+        for (const Node *pBase; (pBase = Base(device.enumerations, pList, "enumeratedValues", seen)) != nullptr;)
+            pList = pBase;
+        for (const Node *pValue = Child(pList, "enumeratedValue"); pValue != nullptr;
+             pValue = pValue->next_sibling("enumeratedValue")) {
+            const Node *pNumber = Child(pValue, "value");
+            uint64_t nValue = 0;
+            // A value with don't-care bits (#1x0) or a default names no one value.
+            if (pNumber == nullptr || !ParseNumber(Text(pNumber), nValue))
+                continue;
+            if (nValue >> field.nWidth != 0 && field.nWidth < 64)
+                Refuse(pNumber, "value " + Text(pNumber) + " of field " + field.strName + " does not fit its " +
+                                    std::to_string(field.nWidth) + " bits");
+            field.aValues.push_back({nValue, ChildText(pValue, "name")});
+        }
+    }
+}
+
+void ReadRegisterNode(const Device &device, const Node *pNode, const std::string &strPrefix, uint64_t nBase,
+                      Properties properties, std::vector<MapRegister> &aOut, std::vector<uint64_t> &anSvd)
+{
+    properties = Inherit(properties, pNode);
+    std::string strName = ChildText(pNode, "name");
+    if (strName.empty())
+        Refuse(pNode, "a <register> under " + strPrefix + " has no <name>");
+    const Node *pOffset = ChildOrBase(device.registers, pNode, "addressOffset", "register");
+    if (pOffset == nullptr)
+        Refuse(pNode, "register " + strName + " has no <addressOffset>");
+    // A derived register takes its base's properties and fields where it gives none.
+    std::set<const Node *> seen;
+    std::vector<const Node *> apChain = {pNode};
+    for (const Node *pBase; (pBase = Base(device.registers, apChain.back(), "register", seen)) != nullptr;)
+        apChain.push_back(pBase);
+    for (auto it = apChain.rbegin(); it != apChain.rend(); ++it)
+        properties = Inherit(properties, *it);
+    const Node *pFields = ChildOrBase(device.registers, pNode, "fields", "register");
+    std::vector<uint64_t> anOffsets;
+    std::vector<std::string> aNames = Expand(pNode, strName, anOffsets);
+    for (size_t i = 0; i < aNames.size(); ++i) {
+        MapRegister reg;
+        reg.strName = strPrefix + aNames[i];
+        reg.nBits = properties.nBits;
+        reg.eAccess = properties.eAccess;
+        reg.nReset = properties.nReset;
+        reg.strReadAction = ChildText(pNode, "readAction");
+        for (const Node *pField = Child(pFields, "field"); pField != nullptr; pField = pField->next_sibling("field")) {
+            MapField field;
+            ReadField(device, pField, reg, field);
+            if (reg.strReadAction.empty() && !field.strReadAction.empty())
+                reg.strReadAction = field.strReadAction;
+            reg.aFields.push_back(field);
+        }
+        aOut.push_back(reg);
+        anSvd.push_back(nBase + Number(pOffset) + anOffsets[i]);
+    }
+}
+
+void ReadRegisters(const Device &device, const Node *pBlock, const std::string &strPrefix, uint64_t nBase,
+                   const Properties &properties, std::vector<MapRegister> &aOut, std::vector<uint64_t> &anSvd, int nDepth)
+{
+    if (nDepth > 16)
+        Refuse(pBlock, "clusters nested more than 16 deep");
+    for (const Node *pNode = pBlock->first_node(); pNode != nullptr; pNode = pNode->next_sibling()) {
+        std::string strKind(pNode->name(), pNode->name_size());
+        if (strKind == "register") {
+            ReadRegisterNode(device, pNode, strPrefix, nBase, properties, aOut, anSvd);
+        } else if (strKind == "cluster") {
+            std::string strName = ChildText(pNode, "name");
+            const Node *pOffset = Child(pNode, "addressOffset");
+            if (strName.empty() || pOffset == nullptr)
+                Refuse(pNode, "a <cluster> under " + strPrefix + " without <name> or <addressOffset>");
+            std::vector<uint64_t> anOffsets;
+            std::vector<std::string> aNames = Expand(pNode, strName, anOffsets);
+            for (size_t i = 0; i < aNames.size(); ++i)
+                ReadRegisters(device, pNode, strPrefix + aNames[i] + ".", nBase + Number(pOffset) + anOffsets[i],
+                              Inherit(properties, pNode), aOut, anSvd, nDepth + 1);
+        }
+    }
+}
+
+void Index(const Node *pNode, const char *pszKind, const std::string &strPrefix,
+           std::map<std::string, const Node *> &names)
+{
+    for (const Node *p = Child(pNode, pszKind); p != nullptr; p = p->next_sibling(pszKind)) {
+        std::string strName = ChildText(p, "name");
+        if (!strName.empty()) {
+            names[strName] = p;
+            if (!strPrefix.empty())
+                names[strPrefix + strName] = p;
+        }
+    }
+}
+
+// Every enumeratedValues with a name, wherever it is, for derivedFrom.
+void IndexEnumerations(const Node *pNode, std::map<std::string, const Node *> &names)
+{
+    for (const Node *p = pNode->first_node(); p != nullptr; p = p->next_sibling()) {
+        if (strncmp(p->name(), "enumeratedValues", p->name_size()) == 0 && p->name_size() == 16) {
+            std::string strName = ChildText(p, "name");
+            if (!strName.empty())
+                names[strName] = p;
+        }
+        IndexEnumerations(p, names);
+    }
+}
+
+void ReadDevice(const Node *pDevice, const std::string &strBase, RegisterMap &map)
+{
+    Device device;
+    const Node *pPeripherals = Child(pDevice, "peripherals");
+    if (pPeripherals == nullptr)
+        Refuse(pDevice, "<device> has no <peripherals>");
+    Index(pPeripherals, "peripheral", "", device.peripherals);
+    for (const Node *p = Child(pPeripherals, "peripheral"); p != nullptr; p = p->next_sibling("peripheral"))
+        if (const Node *pRegisters = Child(p, "registers"))
+            Index(pRegisters, "register", ChildText(p, "name") + ".", device.registers);
+    IndexEnumerations(pDevice, device.enumerations);
+    Properties properties = Inherit(Properties(), pDevice);
+    std::vector<uint64_t> anSvd;
+    uint64_t nLowest = UINT64_MAX;
+    for (const Node *p = Child(pPeripherals, "peripheral"); p != nullptr; p = p->next_sibling("peripheral")) {
+        std::string strName = ChildText(p, "name");
+        const Node *pAddress = Child(p, "baseAddress");
+        if (strName.empty() || pAddress == nullptr)
+            Refuse(p, "a <peripheral> without <name> or <baseAddress>");
+        uint64_t nBase = Number(pAddress);
+        nLowest = std::min(nLowest, nBase);
+        // A derived peripheral is its base's registers at its own address; every derivedFrom of the
+        // chain names a peripheral, and the chain does not come back.
+        std::set<const Node *> seen;
+        const Node *pWith = nullptr;
+        for (const Node *pBase = p; pBase != nullptr; pBase = Base(device.peripherals, pBase, "peripheral", seen))
+            if (pWith == nullptr && Child(pBase, "registers") != nullptr)
+                pWith = pBase;
+        Properties own = properties;
+        if (pWith != nullptr && pWith != p)
+            own = Inherit(own, pWith);
+        own = Inherit(own, p);
+        if (const Node *pRegisters = Child(pWith, "registers"))
+            ReadRegisters(device, pRegisters, strName + ".", nBase, own, map.aRegisters, anSvd, 0);
+    }
+    uint64_t nZero = nLowest == UINT64_MAX ? 0 : nLowest;
+    if (!strBase.empty() && !ParseNumber(strBase, nZero))
+        throw MapError{nullptr, "DUZE_MAP_BASE '" + strBase + "' is not a number"};
+    std::vector<size_t> anOrder(map.aRegisters.size());
+    for (size_t i = 0; i < anOrder.size(); ++i) {
+        anOrder[i] = i;
+        if (anSvd[i] < nZero || anSvd[i] - nZero > 0xFFFFFFFFull)
+            throw MapError{nullptr, "register " + map.aRegisters[i].strName + " lies outside the board's 32-bit "
+                                    "addresses from the map's base"};
+        map.aRegisters[i].nAddress = (uint32_t)(anSvd[i] - nZero);
+    }
+    std::stable_sort(map.aRegisters.begin(), map.aRegisters.end(),
+                     [](const MapRegister &a, const MapRegister &b) { return a.nAddress < b.nAddress; });
+}
+
+std::string Upper(std::string str)
+{
+    for (char &c : str)
+        c = (char)toupper((unsigned char)c);
+    return str;
+}
+
+} // namespace
+
+bool ReadRegisterMap(const std::string &strFile, const std::string &strText, const std::string &strBase,
+                     RegisterMap &map, std::string &strError)
+{
+    map = RegisterMap();
+    map.strFile = strFile;
+    std::vector<char> acText(strText.begin(), strText.end());
+    acText.push_back('\0');
+    g_pOriginal = strText.c_str();
+    g_pParsed = acText.data();
+    try {
+        rapidxml::xml_document<char> document;
+        try {
+            document.parse<rapidxml::parse_validate_closing_tags>(acText.data());
+        } catch (const rapidxml::parse_error &error) {
+            throw MapError{error.where<char>(), std::string("not well-formed XML: ") + error.what()};
+        }
+        const Node *pDevice = document.first_node();
+        while (pDevice != nullptr && pDevice->type() != rapidxml::node_element)
+            pDevice = pDevice->next_sibling();
+        if (pDevice == nullptr || strncmp(pDevice->name(), "device", pDevice->name_size()) != 0 ||
+            pDevice->name_size() != 6)
+            Refuse(pDevice, "not a CMSIS-SVD file: its root element is not <device>");
+        ReadDevice(pDevice, strBase, map);
+    } catch (const MapError &error) {
+        int nLine = LineOf(error.pWhere);
+        strError = strFile + (nLine > 0 ? " line " + std::to_string(nLine) : std::string()) + ": " + error.strWhat;
+        g_pOriginal = g_pParsed = nullptr;
+        return false;
+    }
+    g_pOriginal = g_pParsed = nullptr;
+    // Each full name, and each register name alone where only one register has it.
+    std::map<std::string, int> shortCount;
+    for (const MapRegister &reg : map.aRegisters)
+        ++shortCount[Upper(reg.strName.substr(reg.strName.rfind('.') + 1))];
+    for (size_t i = 0; i < map.aRegisters.size(); ++i) {
+        const std::string &strName = map.aRegisters[i].strName;
+        map.aNames.push_back({Upper(strName), i});
+        std::string strShort = Upper(strName.substr(strName.rfind('.') + 1));
+        if (shortCount[strShort] == 1 && strShort != Upper(strName))
+            map.aNames.push_back({strShort, i});
+    }
+    std::sort(map.aNames.begin(), map.aNames.end());
+    return true;
+}
+
+const MapRegister *FindMapRegister(const RegisterMap &map, uint32_t nAddress)
+{
+    auto it = std::lower_bound(map.aRegisters.begin(), map.aRegisters.end(), nAddress,
+                               [](const MapRegister &reg, uint32_t n) { return reg.nAddress < n; });
+    return it != map.aRegisters.end() && it->nAddress == nAddress ? &*it : nullptr;
+}
+
+const MapRegister *FindMapRegisterByName(const RegisterMap &map, const std::string &strName)
+{
+    std::pair<std::string, size_t> key(Upper(strName), 0);
+    auto it = std::lower_bound(map.aNames.begin(), map.aNames.end(), key);
+    return it != map.aNames.end() && it->first == key.first ? &map.aRegisters[it->second] : nullptr;
+}
+
+std::string DescribeRegister(const MapRegister &reg, uint32_t nValue)
+{
+    std::string strLine = "  " + reg.strName;
+    char szValue[32];
+    for (size_t i = 0; i < reg.aFields.size(); ++i) {
+        const MapField &field = reg.aFields[i];
+        uint32_t nMask = field.nWidth >= 32 ? 0xFFFFFFFFu : (1u << field.nWidth) - 1;
+        uint32_t nField = (nValue >> field.nLsb) & nMask;
+        snprintf(szValue, sizeof szValue, field.nWidth == 1 ? "%u" : "0x%X", (unsigned)nField);
+        strLine += (i == 0 ? ": " : " ") + field.strName + "=" + szValue;
+        for (const auto &value : field.aValues)
+            if (value.first == nField) {
+                strLine += " (" + value.second + ")";
+                break;
+            }
+    }
+    return strLine + "\n";
+}

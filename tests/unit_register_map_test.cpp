@@ -1,0 +1,103 @@
+// unit_register_map_test.cpp - register maps from CMSIS-SVD text: names and addresses of every form,
+// fields and their values, look-ups, and each refusal with its line.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "register_map.h"
+
+namespace {
+
+std::string BoardMap()
+{
+    std::ifstream file(std::string(DUZE_SOURCE_DIR) + "/tests/maps/board.svd", std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+TEST(RegisterMap, EveryFormOfNameAndAddress)
+{
+    RegisterMap map;
+    std::string strError;
+    ASSERT_TRUE(ReadRegisterMap("board.svd", BoardMap(), "", map, strError)) << strError;
+    struct {
+        const char *pszName;
+        uint32_t nAddress;
+        uint32_t nBits;
+    } aCases[] = {
+        {"UART.CTRL", 0x0, 32},      {"UART2.TXDATA", 0x108, 32},         {"PWM.CHANNEL[0].TOPCMP", 0x1000, 16},
+        {"pwm.channel[3].cfg", 0x1034, 32}, {"GPIO.PINC", 0x2008, 8}, {"pinb", 0x2004, 8},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        const MapRegister *pRegister = FindMapRegisterByName(map, c.pszName);
+        ASSERT_NE(pRegister, nullptr);
+        EXPECT_EQ(pRegister->nAddress, c.nAddress);
+        EXPECT_EQ(pRegister->nBits, c.nBits);
+        EXPECT_EQ(FindMapRegister(map, c.nAddress), pRegister);
+    }
+    // A register name alone where two peripherals have it, and an address no register starts at.
+    EXPECT_EQ(FindMapRegisterByName(map, "CTRL"), nullptr);
+    EXPECT_EQ(FindMapRegister(map, 0x2), nullptr);
+    EXPECT_EQ(map.aRegisters.size(), 17u);
+    EXPECT_EQ(DescribeRegister(*FindMapRegister(map, 0x0), 0x1A05), "  UART.CTRL: EN=1 MODE=0x2 (IRDA) BAUD=0x1A\n");
+    EXPECT_EQ(DescribeRegister(*FindMapRegister(map, 0x1034), 0x2), "  PWM.CHANNEL[3].CFG: MODE=0x1 (LOOPBACK)\n");
+    EXPECT_EQ(DescribeRegister(*FindMapRegister(map, 0x108), 0x2), "  UART2.TXDATA\n");
+    EXPECT_EQ(FindMapRegister(map, 0x104)->strReadAction, "clear");
+    EXPECT_EQ(FindMapRegister(map, 0x104)->eAccess, kMapReadOnly);
+    // A base of the map's own: the first UART is below it, and is refused.
+    ASSERT_TRUE(ReadRegisterMap("board.svd", BoardMap(), "0x40000000", map, strError));
+    EXPECT_FALSE(ReadRegisterMap("board.svd", BoardMap(), "0x40000100", map, strError));
+    EXPECT_EQ(strError, "board.svd: register UART.CTRL lies outside the board's 32-bit addresses from the map's base");
+}
+
+// Each malformed map: the file, the line and what is wrong.
+TEST(RegisterMap, MalformedMapsSayWhereAndWhat)
+{
+    const std::string kHead = "<device>\n<peripherals>\n<peripheral><name>P</name><baseAddress>0</baseAddress>\n<registers>\n";
+    const std::string kTail = "</registers></peripheral>\n</peripherals>\n</device>\n";
+    struct {
+        const char *pszName;
+        std::string strText;
+        const char *pszError;
+    } aCases[] = {
+        {"not XML", "<device>\n<peripherals>\n</device>\n", "m.svd line 3: not well-formed XML: invalid closing tag name"},
+        {"not SVD", "<html>\n</html>\n", "m.svd line 1: not a CMSIS-SVD file: its root element is not <device>"},
+        {"empty", "", "m.svd: not a CMSIS-SVD file: its root element is not <device>"},
+        {"field outside", kHead + "<register><name>R</name><addressOffset>0</addressOffset><size>8</size>\n<fields>\n"
+                          "<field><name>F</name><bitRange>[8:1]</bitRange></field></fields></register>\n" + kTail,
+         "m.svd line 7: field F (bits 8..1) lies outside its 8-bit register P.R"},
+        {"derivedFrom nothing", "<device>\n<peripherals>\n<peripheral derivedFrom=\"Q\"><name>P</name><baseAddress>0"
+                                "</baseAddress></peripheral>\n</peripherals>\n</device>\n",
+         "m.svd line 3: derivedFrom='Q' names no peripheral"},
+        {"loop", "<device>\n<peripherals>\n<peripheral derivedFrom=\"B\"><name>A</name><baseAddress>0</baseAddress>"
+                 "</peripheral>\n<peripheral derivedFrom=\"A\"><name>B</name><baseAddress>4</baseAddress></peripheral>\n"
+                 "</peripherals>\n</device>\n",
+         "m.svd line 4: derivedFrom='A' makes a loop of peripherals"},
+        {"enumeration from nothing", kHead + "<register><name>R</name><addressOffset>0</addressOffset><fields>\n"
+                                     "<field><name>F</name><bitOffset>0</bitOffset>\n<enumeratedValues derivedFrom=\"E\"/>"
+                                     "</field></fields></register>\n" + kTail,
+         "m.svd line 7: derivedFrom='E' names no enumeratedValues"},
+        {"dim without increment", kHead + "<register><dim>2</dim><name>R%s</name><addressOffset>0</addressOffset>"
+                                  "</register>\n" + kTail,
+         "m.svd line 5: <dim> without <dimIncrement>"},
+        {"bad number", kHead + "<register><name>R</name><addressOffset>0x1G</addressOffset></register>\n" + kTail,
+         "m.svd line 5: <addressOffset> '0x1G' is not a number"},
+        {"value too wide", kHead + "<register><name>R</name><addressOffset>0</addressOffset><fields>\n<field><name>F"
+                           "</name><bitOffset>0</bitOffset><enumeratedValues>\n<enumeratedValue><name>V</name><value>2"
+                           "</value></enumeratedValue></enumeratedValues></field></fields></register>\n" + kTail,
+         "m.svd line 7: value 2 of field F does not fit its 1 bits"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        RegisterMap map;
+        std::string strError;
+        EXPECT_FALSE(ReadRegisterMap("m.svd", c.strText, "", map, strError));
+        EXPECT_EQ(strError, c.pszError);
+    }
+}
+
+} // namespace
