@@ -13,4 +13,13 @@ guest() {
     expect_status "dump, status" 0
     expect_dump "dump equals the kernel's config" "$slot"
     expect_log "build number" "Board Build Number: revision 0x10 ($slot, 1234:11e8)"
+    # The shipped map names the configuration header's registers and Command bits beside the dump,
+    # and the one-shot read takes a name.
+    run "KYNPCI_DEVICE=$slot DUZE_BRIDGE_MAP=/usr/share/duzedevazu/maps/pci-config.svd duzedevazu-pci /Q /ZPq"
+    expect_status "dump with the map, status" 0
+    expect_log "ID named" "  PCI.ID: VENDOR_ID=0x1234 DEVICE_ID=0x11E8"
+    expect_log "Command named" "  PCI.COMMAND_STATUS: IO_SPACE="
+    expect_log "Memory Space on, named" " MEMORY_SPACE=1 BUS_MASTER="
+    [ "$(duzedevazu-pci --device "$slot" --bridge-map /usr/share/duzedevazu/maps/pci-config.svd --bridge-read ID)" = 0x11E81234 ] &&
+        ok "one-shot read by name" || not_ok "one-shot read by name" "no 0x11E81234"
 }
