@@ -113,7 +113,12 @@ TEST(Docs, EveryExampleRunsAsWritten)
         ASSERT_NE(mkdtemp(szDir), nullptr);
         std::string strDir = szDir;
         MakeExampleTree(strDir);
-        WriteFile(strDir + "/example.sh", strExample + "\n");
+        // The shipped maps, where the package installs them, are the source tree's here.
+        std::string strScript = strExample;
+        const std::string kInstalled = "/usr/share/duzedevazu/maps/";
+        for (size_t nAt; (nAt = strScript.find(kInstalled)) != std::string::npos;)
+            strScript.replace(nAt, kInstalled.size(), std::string(DUZE_SOURCE_DIR) + "/maps/");
+        WriteFile(strDir + "/example.sh", strScript + "\n");
         std::string strCommand = "cd " + strDir + " && PATH=" DUZE_BIN_DIR ":$PATH KYNPCI_SYSFS=" + strDir +
                                  "/sys KYNPCI_CONF=/dev/null TZ=UTC sh example.sh </dev/null >output.txt 2>&1";
         int nStatus = system(strCommand.c_str());
