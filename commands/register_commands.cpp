@@ -73,7 +73,7 @@ void ShowMapLine(const Command &command, uint32_t nAddress, uint32_t nValue, boo
         shown.aFields.erase(std::remove_if(shown.aFields.begin(), shown.aFields.end(),
                                            [&](const MapField &field) { return field.nLsb + field.nWidth > (uint32_t)command.nWidth; }),
                             shown.aFields.end());
-    std::string strLine = DescribeRegister(shown, nValue);
+    std::string strLine = DescribeRegister(shown, nValue, bWrite);
     strLine.pop_back();
     // Not refused: a bench engineer may mean it. Said once, on the line the write prints.
     if (bWrite && (pRegister->eAccess == kMapReadOnly))

@@ -18,6 +18,7 @@ struct MapField {
     uint32_t nWidth = 1;
     MapAccess eAccess = kMapReadWrite;
     std::string strReadAction;                             // a read changes it ("clear"); empty for none
+    std::string strModifiedWrite;                          // what a write does to it ("oneToClear"); empty: it is set
     std::vector<std::pair<uint64_t, std::string>> aValues; // enumerated values, by value
 };
 
@@ -58,7 +59,8 @@ bool ReadMapFile(const std::string &strFile, std::string &strText, std::string &
 bool LoadRunMap(bool bBridge, const std::string &strFile, const std::string &strBase, std::string &strError);
 const RegisterMap *RunMap(bool bBridge);
 
-// The line a register's value gets: "  UART.CTRL: EN=1 MODE=0x2 (LOOPBACK)", ending in a line end.
-std::string DescribeRegister(const MapRegister &reg, uint32_t nValue);
+// The line a register's value gets: "  UART.CTRL: EN=1 MODE=0x2 (LOOPBACK)", ending in a line end. For a
+// write, a field that a write does not simply set says what it does: "IRQ=1 [oneToClear]".
+std::string DescribeRegister(const MapRegister &reg, uint32_t nValue, bool bWrite = false);
 
 #endif

@@ -266,6 +266,9 @@ void ReadField(const Device &device, const Node *pField, const MapRegister &reg,
     field.nWidth = (uint32_t)(nMsb - nLsb + 1);
     field.eAccess = Child(pField, "access") != nullptr ? ParseAccess(Child(pField, "access")) : reg.eAccess;
     field.strReadAction = ChildText(pField, "readAction");
+    field.strModifiedWrite = ChildText(pField, "modifiedWriteValues");
+    if (field.strModifiedWrite == "modify")
+        field.strModifiedWrite.clear();
     for (const Node *pValues = Child(pField, "enumeratedValues"); pValues != nullptr;
          pValues = pValues->next_sibling("enumeratedValues")) {
         std::set<const Node *> seen;
@@ -494,7 +497,7 @@ const MapRegister *FindMapRegisterByName(const RegisterMap &map, const std::stri
     return it != map.aNames.end() && it->first == key.first ? &map.aRegisters[it->second] : nullptr;
 }
 
-std::string DescribeRegister(const MapRegister &reg, uint32_t nValue)
+std::string DescribeRegister(const MapRegister &reg, uint32_t nValue, bool bWrite)
 {
     std::string strLine = "  " + reg.strName;
     char szValue[32];
@@ -509,6 +512,8 @@ std::string DescribeRegister(const MapRegister &reg, uint32_t nValue)
                 strLine += " (" + value.second + ")";
                 break;
             }
+        if (bWrite && !field.strModifiedWrite.empty())
+            strLine += " [" + field.strModifiedWrite + "]";
     }
     return strLine + "\n";
 }

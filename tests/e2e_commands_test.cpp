@@ -485,15 +485,15 @@ TEST(RegisterMaps, NamesAndFieldsBesideEveryRegisterLine)
         kR + "Which Address (0x100): No register nope in the map\n"
              "Read from a 8-bit register in the KYN Board device.\n"
              "Which Address (0x0): Brd Address 0x2004 = 0x00 (0 decimal)\n  GPIO.PINB: LEVEL=0\n" +
-        kW + "Which Address (0x0): Which Value (0x1A03): Wrote 00000001 to Brd Address 0x104\n"
-             "  UART2.STATUS: RXNE=1 (warning: a read-only register)\n" +
-        kW + "Which Address (0x104): Which Value (0x1): Wrote 000001FF to Brd Address 0x2000\n"
+        kW + "Which Address (0x0): Which Value (0x1A03): Wrote 00000003 to Brd Address 0x104\n"
+             "  UART2.STATUS: RXNE=1 OVERRUN=1 [oneToClear] (warning: a read-only register)\n" +
+        kW + "Which Address (0x104): Which Value (0x3): Wrote 000001FF to Brd Address 0x2000\n"
              "  GPIO.PINA: LEVEL=1 (warning: the value is wider than its 8 bits)\n" +
         kR + "Which Address (0x100): Brd Address 0x3000 = 0x00000000 (0 decimal)\n"
              "Memory Read/Write test.\nWhich Start Address (0x0): Which Range (in bytes) (0x0): "
              "Memory test finished. ErrorCount=0 (warning: the range held 2 registers of the map, "
              "PWM.CHANNEL[0].TOPCMP first)\n";
-    ExpectSession(MapRun({"--map", "board.svd"}, "W0\n0x1A03\nRuart2.ctrl\nRnope\nrPINB\nWUART2.STATUS\n1\n"
+    ExpectSession(MapRun({"--map", "board.svd"}, "W0\n0x1A03\nRuart2.ctrl\nRnope\nrPINB\nWUART2.STATUS\n3\n"
                                                  "WGPIO.pina\n0x1FF\nR0x3000\nM0xFF0\n0x20\nq"),
                   0, strAfter);
     // The same from the environment.
