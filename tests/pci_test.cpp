@@ -760,7 +760,7 @@ TEST(PciSettingsParser, IdsAndSlotsInLspciForms)
     EXPECT_EQ(settings.device.bus, 3);
     EXPECT_EQ(settings.device.func, 1);
     EXPECT_EQ(settings.nBar, 2);
-    EXPECT_EQ(settings.eAccess, PCI_PATH_VFIO);
+    EXPECT_STREQ(settings.pAccess->pszName, "vfio");
     for (const char *pszIds : {"=1:2", "6=", "6=:9054", "6=10b5:", "6=xyz:1", "x=1:2", "6=1:2;", "0x80000000=1:2"}) {
         PciSettings bad;
         EXPECT_FALSE(PciParseSettings({{"KYNPCI_IDS", pszIds}}, bad, strError)) << pszIds;

@@ -68,14 +68,8 @@ KYN_RESULT PciLookUpAttr(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value)
             value.eKind = KYN_VALUE_SZ;
             // The way the registers are reached: VFIO where KYNPCI_ACCESS says so, or where the
             // devices the settings select are bound to vfio-pci; sysfs otherwise.
-            std::string strSysfs = "sysfs " + Printable(PciGetSettings().strSysfs);
-            bool bSysfs = false, bVfio = false;
-            PciSelectedPaths(bSysfs, bVfio);
             value.strText = std::string("Linux ") + names.release + " (" +
-                            (!bVfio ? strSysfs
-                             : !bSysfs ? "vfio /dev/vfio, devices from " + strSysfs
-                                       : strSysfs + ", vfio /dev/vfio for devices bound to vfio-pci") +
-                            ")";
+                            PciWaysText(PciMethodsInUse(), "sysfs " + Printable(PciGetSettings().strSysfs)) + ")";
         }
         return value.eKind == KYN_VALUE_NONE ? KynError(KYN_ERR_NO_SUCH_ATTRIBUTE) : KYN_OK;
     }

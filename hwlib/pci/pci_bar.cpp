@@ -8,27 +8,6 @@
 
 #include "pci_internal.h"
 
-std::string PciDriverOf(const PciObject &object)
-{
-    return PciDriverAt(object.strOpenDir);
-}
-
-std::string PciDriverAt(const std::string &strDir)
-{
-    return PciLinkName(strDir + "/driver");
-}
-
-std::string PciLinkName(const std::string &strLink)
-{
-    char szTarget[512];
-    ssize_t nLength = readlink(strLink.c_str(), szTarget, sizeof szTarget - 1);
-    if (nLength <= 0)
-        return "";
-    szTarget[nLength] = '\0';
-    const char *pszName = strrchr(szTarget, '/');
-    return pszName != nullptr ? pszName + 1 : szTarget;
-}
-
 // Which BAR holds the registers, checked; the object's nBar on success.
 KYN_RESULT PciChooseBar(PciObject &board)
 {

@@ -49,8 +49,7 @@ struct PciBoardIds {
     std::string strIds; // as given, for the messages
 };
 
-// KYNPCI_ACCESS: how a device's registers are reached.
-enum PciPathChoice { PCI_PATH_AUTO, PCI_PATH_SYSFS, PCI_PATH_VFIO };
+struct PciMethods;
 
 struct PciSettings {
     std::vector<PciBoardIds> aIds; // KYNPCI_IDS
@@ -67,7 +66,7 @@ struct PciSettings {
     bool bKernelTree = true;
     bool bAllowDriver = false;     // KYNPCI_ALLOW_DRIVER
     bool bEnable = false;          // KYNPCI_ENABLE: turn on a device's memory decoding as its driver would
-    PciPathChoice eAccess = PCI_PATH_AUTO; // KYNPCI_ACCESS: auto takes VFIO for a device bound to vfio-pci
+    const PciMethods *pAccess = nullptr; // KYNPCI_ACCESS: one access method for every device; null for auto
     std::string strTracePath;      // KYNPCI_TRACE
 };
 
@@ -89,9 +88,18 @@ struct PciVfioDevice;
 
 // How a device's registers are reached, as pciutils keeps its access methods: sysfs (pci_sysfs.cpp)
 // or VFIO (pci_vfio.cpp), chosen for each device when it is opened. A new method is one file with
-// its table.
+// its table and one line of the list in pci_methods.cpp.
 struct PciMethods {
-    const char *pszName; // "sysfs", "vfio": the call trace names it
+    const char *pszName; // "sysfs", "vfio": KYNPCI_ACCESS and the call trace name it
+    const char *pszHelp; // one line for the settings' help
+    // Which devices KYNPCI_ACCESS=auto gives it, by the kernel driver bound to them; null for the
+    // method of the tree itself, which takes every device no other claims.
+    bool (*pfnClaims)(const std::string &strDriver);
+    // The driver line's words: the way the registers go ("vfio /dev/vfio"), and the devices it takes
+    // beside the tree's method (" for devices bound to vfio-pci"); null for the tree's method,
+    // which the line names by its tree.
+    const char *pszWay;
+    const char *pszClaimed;
     // Makes the board's BAR reachable: chooses it (nBar), and maps it (pBar) or leaves its accesses
     // to pfnBarIo; its size in nBarSize.
     KYN_RESULT (*pfnOpenBar)(PciObject &board);
@@ -104,9 +112,19 @@ struct PciMethods {
     void (*pfnPoll)(PciObject &object);
     // At release: what the object holds of the method (mappings, files).
     void (*pfnClose)(PciObject &object);
+    // At release, after every object: what the method holds for all of them; or null.
+    void (*pfnCloseAll)();
 };
-extern const PciMethods g_pciSysfs;
-extern const PciMethods g_pciVfio;
+
+// Every access method (pci_methods.cpp), in the order the settings' help lists them.
+extern const PciMethods *const g_apPciMethods[];
+extern const size_t g_nPciMethods;
+// The method of a name, or null.
+const PciMethods *PciFindMethod(const std::string &strName);
+// The method a device takes: KYNPCI_ACCESS's, else the first that claims its driver, else the tree's.
+const PciMethods *PciMethodFor(const std::string &strDriver);
+// The driver line's words for the methods the selected devices take ("sysfs /sys/bus/pci").
+std::string PciWaysText(const std::vector<bool> &abInUse, const std::string &strTree);
 
 // A board device, or a board's configuration space (its "bridge", device type 24), or a board that
 // was asked for and not found: every later call on that one fails with the reason it was not.
@@ -144,9 +162,14 @@ KYN_RESULT PciConnect();
 void PciRelease();
 PciObject *PciFindObject(KYN_HANDLE hObject);
 KYN_RESULT PciOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice);
-// Which access methods the devices the settings select (any board type) would take; neither where
-// none is found.
-void PciSelectedPaths(bool &bSysfs, bool &bVfio);
+// Which access methods (by their place in g_apPciMethods) the devices the settings select (any
+// board type) would take; KYNPCI_ACCESS's alone where it names one; none where no device is found.
+std::vector<bool> PciMethodsInUse();
+// libpci over a tree (pci_libpci.cpp), its fatal errors and warnings kept for the failure's text.
+pci_access *PciNewAccess(const std::string &strTree);
+// Runs pfnStep with libpci's fatal errors turned into a false return; the message stays in
+// g_strLibpciMessage. Nothing with a destructor may live in pfnStep's frames.
+bool PciGuarded(void (*pfnStep)(void *), void *pArg);
 // libpci's pci_fill_info, with its fatal errors turned into false; its message is then in
 // g_strLibpciMessage, as its last warning's is (with errno in g_nLibpciErrno).
 bool PciFillInfo(pci_dev *pDevice, int nFlags);

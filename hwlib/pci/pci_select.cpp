@@ -1,8 +1,5 @@
 // pci_select.cpp - the PCI library's devices found and selected through libpci, and the objects the
 // handles name: boards, their configuration spaces, and boards asked for and not found.
-#include <errno.h>
-#include <setjmp.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -11,91 +8,22 @@
 #include "pci_internal.h"
 
 bool g_bPciConnected = false;
-std::string g_strLibpciMessage;
-int g_nLibpciErrno = 0;
 
 namespace {
 
 pci_access *g_pAccess = nullptr;
 bool g_bScanned = false;
-// libpci's fatal errors' way back to the guarded call that met them.
-jmp_buf *g_pRecover = nullptr;
 
 // Opened objects, kept until the library is released; a handle is kFirstHandle plus its index.
 const KYN_HANDLE kFirstHandle = 0x20;
 std::vector<PciObject *> g_apObjects;
-
-std::string Format(const char *pszFormat, va_list args)
-{
-    char szText[512];
-    vsnprintf(szText, sizeof szText, pszFormat, args);
-    return szText;
-}
-
-[[noreturn]] void OnLibpciError(char *pszFormat, ...)
-{
-    va_list args;
-    va_start(args, pszFormat);
-    g_strLibpciMessage = Format(pszFormat, args);
-    va_end(args);
-    if (g_pRecover != nullptr)
-        longjmp(*g_pRecover, 1);
-    OsaFatal("kynpci: libpci: " + g_strLibpciMessage);
-}
-
-// Kept for the text of the failure it goes with; libpci never writes to the console.
-void OnLibpciWarning(char *pszFormat, ...)
-{
-    g_nLibpciErrno = errno;
-    va_list args;
-    va_start(args, pszFormat);
-    g_strLibpciMessage = Format(pszFormat, args);
-    va_end(args);
-}
-
-void OnLibpciDebug(char *, ...)
-{
-}
-
-// Runs pfnStep with libpci's fatal errors turned into a false return; the message stays in
-// g_strLibpciMessage. Nothing with a destructor may live in pfnStep's frames.
-bool Guarded(void (*pfnStep)(void *), void *pArg)
-{
-    jmp_buf recover;
-    jmp_buf *pOuter = g_pRecover;
-    if (setjmp(recover) != 0) {
-        g_pRecover = pOuter;
-        return false;
-    }
-    g_pRecover = &recover;
-    pfnStep(pArg);
-    g_pRecover = pOuter;
-    return true;
-}
 
 void ScanStep(void *)
 {
     pci_scan_bus(g_pAccess);
 }
 
-struct FillStep {
-    pci_dev *pDevice;
-    int nFlags;
-};
-
-void FillInfoStep(void *pArg)
-{
-    FillStep *pStep = (FillStep *)pArg;
-    pci_fill_info(pStep->pDevice, pStep->nFlags);
-}
-
 } // namespace
-
-bool PciFillInfo(pci_dev *pDevice, int nFlags)
-{
-    FillStep step = {pDevice, nFlags};
-    return Guarded(FillInfoStep, &step);
-}
 
 namespace {
 
@@ -155,7 +83,7 @@ KYN_RESULT Scan()
 {
     if (g_bScanned)
         return KYN_OK;
-    if (!Guarded(ScanStep, nullptr))
+    if (!PciGuarded(ScanStep, nullptr))
         return PciFail(PCI_ERR_DEVICE_LIST, "The PCI devices under %s cannot be listed: %s",
                        PciGetSettings().strSysfs.c_str(), g_strLibpciMessage.c_str());
     g_bScanned = true;
@@ -188,7 +116,7 @@ KYN_RESULT SelectDevice(uint32_t nType, uint32_t nNumber, pci_dev **ppDevice)
         step.pFilters = pIds->aFilters.data();
         step.nFilters = pIds->aFilters.size();
     }
-    if (!Guarded(MatchDevicesStep, &step))
+    if (!PciGuarded(MatchDevicesStep, &step))
         return PciFail(PCI_ERR_DEVICE_LIST, "The PCI devices under %s cannot be read: %s", settings.strSysfs.c_str(),
                        g_strLibpciMessage.c_str());
     std::sort(step.apFound, step.apFound + step.nFound, InBusOrder);
@@ -226,7 +154,7 @@ PciObject *NewObject()
     pObject->nMissing = KYN_OK;
     pObject->pDevice = nullptr;
     pObject->nConfigSize = 256;
-    pObject->pMethods = &g_pciSysfs;
+    pObject->pMethods = PciMethodFor("");
     pObject->pVfio = nullptr;
     pObject->bMapTried = false;
     pObject->nMapResult = KYN_OK;
@@ -250,11 +178,7 @@ void SetDevice(PciObject &object, pci_dev *pDevice)
     struct stat info;
     if (stat((object.strOpenDir + "/config").c_str(), &info) == 0 && info.st_size > 0)
         object.nConfigSize = (uint32_t)std::min<off_t>(info.st_size, 4096);
-    // VFIO for a device bound to vfio-pci, which exists to hand a device to a program; sysfs for
-    // the others; or what KYNPCI_ACCESS says.
-    PciPathChoice eAccess = PciGetSettings().eAccess;
-    bool bVfio = eAccess == PCI_PATH_VFIO || (eAccess == PCI_PATH_AUTO && PciDriverOf(object) == "vfio-pci");
-    object.pMethods = bVfio ? &g_pciVfio : &g_pciSysfs;
+    object.pMethods = PciMethodFor(PciDriverOf(object));
 }
 
 } // namespace
@@ -267,13 +191,7 @@ KYN_RESULT PciConnect()
     struct stat info;
     if (stat((settings.strTreeOpen + "/devices").c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         return PCI_CONNECT_NO_DRIVER;
-    g_pAccess = pci_alloc();
-    g_pAccess->method = PCI_ACCESS_SYS_BUS_PCI;
-    g_pAccess->error = OnLibpciError;
-    g_pAccess->warning = OnLibpciWarning;
-    g_pAccess->debug = OnLibpciDebug;
-    pci_set_param(g_pAccess, (char *)"sysfs.path", (char *)settings.strTreeOpen.c_str());
-    pci_init(g_pAccess);
+    g_pAccess = PciNewAccess(settings.strTreeOpen);
     g_bPciConnected = true;
     return KYN_OK;
 }
@@ -285,7 +203,9 @@ void PciRelease()
         delete pObject;
     }
     g_apObjects.clear();
-    PciVfioCloseAll();
+    for (size_t i = 0; i < g_nPciMethods; ++i)
+        if (g_apPciMethods[i]->pfnCloseAll != nullptr)
+            g_apPciMethods[i]->pfnCloseAll();
     if (g_pAccess != nullptr)
         pci_cleanup(g_pAccess);
     g_pAccess = nullptr;
@@ -349,26 +269,29 @@ KYN_RESULT PciOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, K
     return KYN_OK;
 }
 
-void PciSelectedPaths(bool &bSysfs, bool &bVfio)
+std::vector<bool> PciMethodsInUse()
 {
     const PciSettings &settings = PciGetSettings();
-    bSysfs = settings.eAccess == PCI_PATH_SYSFS;
-    bVfio = settings.eAccess == PCI_PATH_VFIO;
+    std::vector<bool> abInUse(g_nPciMethods, false);
+    for (size_t i = 0; i < g_nPciMethods; ++i)
+        abInUse[i] = settings.pAccess == g_apPciMethods[i];
     std::vector<pci_filter> aFilters;
     if (settings.bDevice)
         aFilters.push_back(settings.device);
     for (size_t i = 0; !settings.bDevice && i < settings.aIds.size(); ++i)
         aFilters.insert(aFilters.end(), settings.aIds[i].aFilters.begin(), settings.aIds[i].aFilters.end());
-    if (settings.eAccess != PCI_PATH_AUTO || aFilters.empty() || Scan() < 0)
-        return;
+    if (settings.pAccess != nullptr || aFilters.empty() || Scan() < 0)
+        return abInUse;
     MatchStep step;
     step.pFilters = aFilters.data();
     step.nFilters = aFilters.size();
     step.nFound = 0;
-    if (!Guarded(MatchDevicesStep, &step))
-        return;
+    if (!PciGuarded(MatchDevicesStep, &step))
+        return abInUse;
     for (size_t i = 0; i < step.nFound; ++i) {
-        std::string strDir = settings.strTreeOpen + "/devices/" + SlotName(step.apFound[i]);
-        (PciDriverAt(strDir) == "vfio-pci" ? bVfio : bSysfs) = true;
+        const PciMethods *pMethods = PciMethodFor(PciDriverAt(settings.strTreeOpen + "/devices/" + SlotName(step.apFound[i])));
+        for (size_t j = 0; j < g_nPciMethods; ++j)
+            abInUse[j] = abInUse[j] || g_apPciMethods[j] == pMethods;
     }
+    return abInUse;
 }

@@ -219,14 +219,12 @@ bool ParseEnable(const std::string &strValue, PciSettings &settings, std::string
 
 bool ParseAccess(const std::string &strValue, PciSettings &settings, std::string &strWhy)
 {
-    static const char *const s_apszNames[] = {"auto", "sysfs", "vfio"};
-    for (int i = 0; i < 3; ++i) {
-        if (strValue == s_apszNames[i]) {
-            settings.eAccess = (PciPathChoice)i;
-            return true;
-        }
-    }
-    strWhy = "'" + strValue + "' is not auto, sysfs or vfio";
+    settings.pAccess = PciFindMethod(strValue);
+    if (settings.pAccess != nullptr || strValue == "auto")
+        return true;
+    strWhy = "'" + strValue + "' is not auto";
+    for (size_t i = 0; i < g_nPciMethods; ++i)
+        strWhy += std::string(i + 1 < g_nPciMethods ? ", " : " or ") + g_apPciMethods[i]->pszName;
     return false;
 }
 

@@ -209,4 +209,6 @@ void Close(PciObject &object)
 
 } // namespace
 
-extern const PciMethods g_pciSysfs = {"sysfs", OpenBar, BarIo, ConfigAccess, nullptr, Close};
+extern const PciMethods g_pciSysfs = {
+    "sysfs", "the BAR mapped from the device's resource file, the configuration space through libpci",
+    nullptr, nullptr, nullptr, OpenBar, BarIo, ConfigAccess, nullptr, Close, nullptr};
