@@ -46,8 +46,8 @@ CDEV_BUILD ?= build-cdev
 test-vfio-cdev: | deps
 	headers=$$(scripts/ensure-kernel-headers $(CDEV_BUILD)-headers) && \
 	  cmake -S . -B $(CDEV_BUILD) -DDUZE_VFIO_CDEV=ON -DDUZE_KERNEL_HEADERS="$$headers"
-	cmake --build $(CDEV_BUILD) -j $(JOBS) --target duzedevazu-pci pci_tests
-	cd $(CDEV_BUILD)/tests && ./pci_tests --gtest_brief=1
+	cmake --build $(CDEV_BUILD) -j $(JOBS) --target duzedevazu-pci pci_tests pci_unit_tests
+	cd $(CDEV_BUILD)/tests && ./pci_tests --gtest_brief=1 && ./pci_unit_tests --gtest_brief=1
 	$(MAKE) vm-kernel
 	VM_KERNEL=$(VM_KERNEL) tests/vm/run $(CDEV_BUILD)/duzedevazu-pci tests/vm/cases/vfio*.sh
 

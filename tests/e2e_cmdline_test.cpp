@@ -46,16 +46,6 @@ const std::string kUsage =
 // Windows limits a whole command line to 32,767 characters.
 const size_t kLongArgument = ToolIsWindows() ? 30000 : 100000;
 
-ToolRun RunArgs(std::vector<std::string> aArgs, const std::string &strInput = "q",
-            std::map<std::string, std::string> env = {})
-{
-    ToolCase toolCase;
-    toolCase.aArgs = std::move(aArgs);
-    toolCase.strInput = strInput;
-    toolCase.env = std::move(env);
-    return RunDuze(toolCase);
-}
-
 TEST(CommandLine, UnknownSwitchesPrintTheUsageText)
 {
     struct {
@@ -78,7 +68,7 @@ TEST(CommandLine, UnknownSwitchesPrintTheUsageText)
     }
 }
 
-TEST(CommandLine, BoardNumber)
+TEST(CommandLine, BoardNumbersReadInEveryBaseAndCase)
 {
     struct {
         std::vector<std::string> aArgs;
@@ -265,7 +255,7 @@ TEST(CommandLine, QuietModeEndsAtTheFirstFailedCall)
     EXPECT_EQ(run.strLog.substr(run.strLog.find("Connecting")), "Connecting lib...\nERROR(0XFF [255.32767]) \n");
 }
 
-TEST(CommandLine, CommandStrings)
+TEST(CommandLine, CommandStringsRunBeforeTheKeyboardWithTheirCaseKept)
 {
     struct {
         std::vector<std::string> aArgs;

@@ -8,14 +8,6 @@
 
 namespace {
 
-ToolRun Keys(const std::string &strInput, std::map<std::string, std::string> env = {})
-{
-    ToolCase toolCase;
-    toolCase.strInput = strInput;
-    toolCase.env = std::move(env);
-    return RunDuze(toolCase);
-}
-
 ToolRun KeysWithTrace(const std::string &strInput, std::map<std::string, std::string> env = {})
 {
     ToolCase toolCase;
@@ -259,12 +251,12 @@ TEST(Commands, SleepTalksToTheConsoleOnly)
 
 const std::string kHelp = kExpectedHelp;
 
-TEST(Commands, HelpKeys)
+TEST(Commands, EveryHelpKeyPrintsTheHelpText)
 {
     ExpectSession(Keys("?hHQ"), 0, kHelp + kHelp + kHelp);
 }
 
-TEST(Commands, UnknownKeys)
+TEST(Commands, UnknownKeysSayHowToGetHelp)
 {
     const std::string strUnknown = EXPECTED_UNKNOWN;
     std::string strKeys = std::string("\x7f\x80\xff>\x01 \n;AzZ0", 13) + std::string(1, '\0') + "q";
@@ -424,7 +416,7 @@ TEST(Timestamps, FailedTimeQueryShowsNoMadeUpTime)
                   "Error: Invalid timestamp (before Jan 1, 1970)\n\n");
 }
 
-TEST(Timestamps, EnteredTimestamps)
+TEST(Timestamps, EnteredTimestampsShowAsLocalTime)
 {
     ExpectSession(Keys("T0x019DB1DE\n0xD53E8000\nT\n\nT0\n0\nT0x019DB1DE\n0xD53E7FFF\nT0x019DB315\n\nq"), 0,
                   "Enter High 32-bit value of timestamp (0x00000000): "

@@ -360,6 +360,32 @@ std::string StartupLog(const std::string &strLogName)
     return "Log file is  " + strLogName + "\nBoard number 0\n" + LibraryLine() + kExpectedAfterLibraryLine;
 }
 
+ToolRun Keys(const std::string &strInput, std::map<std::string, std::string> env)
+{
+    ToolCase toolCase;
+    toolCase.strInput = strInput;
+    toolCase.env = std::move(env);
+    return RunDuze(toolCase);
+}
+
+ToolRun RunArgs(std::vector<std::string> aArgs, const std::string &strInput, std::map<std::string, std::string> env)
+{
+    ToolCase toolCase;
+    toolCase.aArgs = std::move(aArgs);
+    toolCase.strInput = strInput;
+    toolCase.env = std::move(env);
+    return RunDuze(toolCase);
+}
+
+void ExpectRun(const ToolRun &run, int nStatus, const std::string &strLog)
+{
+    EXPECT_EQ(run.nStatus, nStatus);
+    EXPECT_EQ(run.strConsole, kBanner + strLog);
+    EXPECT_TRUE(run.bLogExists);
+    EXPECT_EQ(run.strLog, strLog);
+    EXPECT_EQ(run.strError, "");
+}
+
 void ExpectSession(const ToolRun &run, int nStatus, const std::string &strAfterStartup)
 {
     EXPECT_EQ(run.nStatus, nStatus);

@@ -93,6 +93,13 @@ std::string LibraryLine();
 // The tool's start-up lines for the default board (type 6, number 0), without the banner.
 std::string StartupLog(const std::string &strLogName = "DuzeDevazu.log");
 
+// Runs of the tool as most tests make them: keys on standard input (and settings); arguments too.
+ToolRun Keys(const std::string &strInput, std::map<std::string, std::string> env = {});
+ToolRun RunArgs(std::vector<std::string> aArgs, const std::string &strInput = "q",
+                std::map<std::string, std::string> env = {});
+// The run ended with nStatus, its log is strLog, and the console the banner and the same.
+void ExpectRun(const ToolRun &run, int nStatus, const std::string &strLog);
+
 // A default-board session: start-up, then what the keys printed; console and log alike
 // (the console also has the banner).
 void ExpectSession(const ToolRun &run, int nStatus, const std::string &strAfterStartup);

@@ -86,7 +86,7 @@ const HostileCase kHostile[] = {
 
 class Hostile : public ::testing::TestWithParam<HostileCase> {};
 
-TEST_P(Hostile, ClearOutcome)
+TEST_P(Hostile, EachPromptHasAClearOutcome)
 {
     ToolCase toolCase;
     toolCase.strInput = GetParam().strKeys + "q";
@@ -113,7 +113,7 @@ TEST(HostileInput, SleepLinesStayOnTheConsole)
                                   "Enter milliseconds to sleep :");
 }
 
-TEST(HostileInput, Arguments)
+TEST(HostileInput, HostileArgumentsEndAsTheySay)
 {
     struct {
         const char *pszName;

@@ -12,15 +12,6 @@ namespace {
 
 const std::string kLibraryLines = "Log file is  DuzeDevazu.log\nBoard number 0\n" + LibraryLine() + "Connecting lib...\n";
 
-void ExpectRun(const ToolRun &run, int nStatus, const std::string &strLog)
-{
-    EXPECT_EQ(run.nStatus, nStatus);
-    EXPECT_EQ(run.strConsole, kBanner + strLog);
-    EXPECT_TRUE(run.bLogExists);
-    EXPECT_EQ(run.strLog, strLog);
-    EXPECT_EQ(run.strError, "");
-}
-
 TEST(Startup, DefaultBoardThenQuit)
 {
     for (const char *pszKey : {"q", "Q"}) {

@@ -164,7 +164,7 @@ TEST_F(SimBoard, MemoryIsTakenOnlyOnFirstWrite)
     EXPECT_EQ(strOut, szExpected);
 }
 
-TEST_F(SimBoard, BridgeRegisters)
+TEST_F(SimBoard, BridgeRegistersKeepResetValuesAndReadOnlyBits)
 {
     uint32_t nValue = 0;
     ASSERT_EQ(KynDrvReadReg32(m_hBridge, 0x000, &nValue), 0);
@@ -223,7 +223,7 @@ TEST_F(SimBoard, AttributesAndTheirSizes)
               KynError(KYN_ERR_NO_SUCH_ATTRIBUTE));
 }
 
-TEST_F(SimBoard, DebugCommands)
+TEST_F(SimBoard, UnknownDebugCommandsAndHandlesFail)
 {
     EXPECT_EQ(KynDrvDbgDump(m_hBoard, 4), SIM_ERR_UNKNOWN_DEBUG_COMMAND);
     EXPECT_EQ(KynDrvDbgDump(m_hBoard, -1), SIM_ERR_UNKNOWN_DEBUG_COMMAND);

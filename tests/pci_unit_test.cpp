@@ -1,0 +1,243 @@
+// pci_unit_test.cpp - the PCI library's pure pieces and decisions, without the tool: its settings'
+// parsers, VFIO's region records as the kernel gives them, and VFIO's opening with the kernel's
+// answers played.
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <linux/vfio.h>
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "pci_internal.h"
+
+namespace {
+
+TEST(PciSettingsParser, IdsAndSlotsInLspciForms)
+{
+    PciSettings settings;
+    std::string strError;
+    ASSERT_TRUE(PciParseSettings({{"KYNPCI_IDS", "6=10b5:9054,10B5:9056;75=1af4:1045:0680"},
+                                  {"KYNPCI_DEVICE", "0001:03:00.1"}, {"KYNPCI_BAR", "0x2"}, {"KYNPCI_ALLOW_DRIVER", "0"},
+                                  {"KYNPCI_ACCESS", "vfio"}},
+                                 settings, strError))
+        << strError;
+    ASSERT_EQ(settings.aIds.size(), 2u);
+    EXPECT_EQ(settings.aIds[0].nType, 6u);
+    ASSERT_EQ(settings.aIds[0].aFilters.size(), 2u);
+    EXPECT_EQ(settings.aIds[0].aFilters[1].vendor, 0x10b5);
+    EXPECT_EQ(settings.aIds[0].aFilters[1].device, 0x9056);
+    EXPECT_EQ(settings.aIds[1].aFilters[0].device_class, 0x0680);
+    EXPECT_EQ(settings.device.domain, 1);
+    EXPECT_EQ(settings.device.bus, 3);
+    EXPECT_EQ(settings.device.func, 1);
+    EXPECT_EQ(settings.nBar, 2);
+    EXPECT_STREQ(settings.pAccess->pszName, "vfio");
+    for (const char *pszIds : {"=1:2", "6=", "6=:9054", "6=10b5:", "6=xyz:1", "x=1:2", "6=1:2;", "0x80000000=1:2"}) {
+        PciSettings bad;
+        EXPECT_FALSE(PciParseSettings({{"KYNPCI_IDS", pszIds}}, bad, strError)) << pszIds;
+    }
+    // Empty clears a selection the settings file made.
+    EXPECT_TRUE(PciParseSettings({{"KYNPCI_DEVICE", "03:00.0"}, {"KYNPCI_DEVICE", ""}, {"KYNPCI_IDS", ""}}, settings, strError));
+    EXPECT_FALSE(settings.bDevice);
+    EXPECT_TRUE(settings.aIds.empty());
+    for (const char *pszSlot : {"3", "03:00", "1:2:3:4.0", "0.8"}) {
+        PciSettings bad;
+        EXPECT_FALSE(PciParseSettings({{"KYNPCI_DEVICE", pszSlot}}, bad, strError)) << pszSlot;
+    }
+}
+
+// The kernel's vfio_region_info as bytes: its fields little-endian, then its capability chain.
+std::string Le(uint64_t nValue, int nBytes)
+{
+    std::string strBytes;
+    for (int i = 0; i < nBytes; ++i)
+        strBytes += (char)(nValue >> (8 * i));
+    return strBytes;
+}
+std::string RegionInfo(uint32_t nFlags, uint32_t nCapOffset, uint64_t nSize, uint64_t nOffset)
+{
+    return Le(32, 4) + Le(nFlags, 4) + Le(0, 4) + Le(nCapOffset, 4) + Le(nSize, 8) + Le(nOffset, 8);
+}
+std::string CapHeader(uint16_t nId, uint32_t nNext)
+{
+    return Le(nId, 2) + Le(1, 2) + Le(nNext, 4);
+}
+std::string Sparse(uint32_t nNext, std::vector<std::pair<uint64_t, uint64_t>> aAreas, uint32_t nCount = ~0u)
+{
+    std::string strBytes = CapHeader(VFIO_REGION_INFO_CAP_SPARSE_MMAP, nNext) +
+                           Le(nCount != ~0u ? nCount : aAreas.size(), 4) + Le(0, 4);
+    for (const auto &area : aAreas)
+        strBytes += Le(area.first, 8) + Le(area.second, 8);
+    return strBytes;
+}
+
+TEST(PciVfio, RegionInfoAndItsCapabilities)
+{
+    const uint32_t kRw = VFIO_REGION_INFO_FLAG_READ | VFIO_REGION_INFO_FLAG_WRITE, kMmap = VFIO_REGION_INFO_FLAG_MMAP;
+    const uint32_t kCaps = VFIO_REGION_INFO_FLAG_CAPS;
+    const uint64_t kMiB = 1 << 20;
+    struct {
+        const char *pszName;
+        std::string strBytes;
+        bool bParsed, bMmap;
+    } aCases[] = {
+        {"mappable BAR", RegionInfo(kRw | kMmap, 0, kMiB, 0x20000000000), true, true},
+        {"not mappable", RegionInfo(kRw, 0, 0x100, 0), true, false},
+        {"one area covering it", RegionInfo(kRw | kMmap | kCaps, 32, kMiB, 0) + Sparse(0, {{0, kMiB}}), true, true},
+        {"MSI-X table kept out", RegionInfo(kRw | kMmap | kCaps, 32, kMiB, 0) + Sparse(0, {{0, 0x1000}, {0x2000, kMiB - 0x2000}}), true, false},
+        {"another capability first", RegionInfo(kRw | kMmap | kCaps, 32, kMiB, 0) + CapHeader(2, 40) + Sparse(0, {{0, 0x1000}}), true, false},
+        {"capabilities not sent", RegionInfo(kRw | kMmap | kCaps, 0, kMiB, 0), true, true},
+        {"too short", RegionInfo(kRw, 0, kMiB, 0).substr(0, 31), false, false},
+        {"capability past the end", RegionInfo(kRw | kMmap | kCaps, 64, kMiB, 0) + Sparse(0, {{0, kMiB}}), false, false},
+        {"a chain that loops", RegionInfo(kRw | kMmap | kCaps, 32, kMiB, 0) + CapHeader(2, 32), false, false},
+        {"more areas than bytes", RegionInfo(kRw | kMmap | kCaps, 32, kMiB, 0) + Sparse(0, {{0, kMiB}}, 2), false, false},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        PciVfioRegion region;
+        EXPECT_EQ(PciVfioParseRegion(c.strBytes.data(), c.strBytes.size(), region), c.bParsed);
+        if (c.bParsed) {
+            EXPECT_EQ(region.bMmap, c.bMmap);
+        }
+    }
+    PciVfioRegion region;
+    std::string strPlain = RegionInfo(kRw | kMmap, 0, kMiB, 0x70000000000);
+    ASSERT_TRUE(PciVfioParseRegion(strPlain.data(), strPlain.size(), region));
+    EXPECT_EQ(region.nSize, kMiB);
+    EXPECT_EQ(region.nOffset, 0x70000000000u);
+    EXPECT_TRUE(region.bRead && region.bWrite);
+}
+
+} // namespace
+
+namespace {
+
+// A kernel's answers to VFIO's opening, played: the errno of each open and ioctl that fails, the
+// files that exist, and whether the group is viable.
+struct PlayedKernel {
+    std::map<std::string, int> openErrno;
+    std::map<unsigned long, int> ioctlErrno;
+    std::set<std::string> files = {"/dev/vfio/vfio", "/dev/vfio/5", "/dev/iommu"};
+    bool bViable = true;
+    bool bKernelTree = true;
+};
+PlayedKernel g_played;
+
+int PlayedOpen(const char *pszPath, int)
+{
+    auto it = g_played.openErrno.find(pszPath);
+    if (it != g_played.openErrno.end()) {
+        errno = it->second;
+        return -1;
+    }
+    return 100;
+}
+
+int PlayedIoctl(int, unsigned long nRequest, uintptr_t nArgument)
+{
+    auto it = g_played.ioctlErrno.find(nRequest);
+    if (it != g_played.ioctlErrno.end()) {
+        errno = it->second;
+        return -1;
+    }
+    if (nRequest == VFIO_GET_API_VERSION)
+        return VFIO_API_VERSION;
+    if (nRequest == VFIO_GROUP_GET_STATUS)
+        ((vfio_group_status *)nArgument)->flags = g_played.bViable ? VFIO_GROUP_FLAGS_VIABLE : 0;
+    if (nRequest == VFIO_GROUP_GET_DEVICE_FD)
+        return 101;
+    if (nRequest == VFIO_DEVICE_GET_REGION_INFO) {
+        vfio_region_info *pInfo = (vfio_region_info *)nArgument;
+        pInfo->flags = VFIO_REGION_INFO_FLAG_READ | VFIO_REGION_INFO_FLAG_WRITE;
+        pInfo->size = 256;
+    }
+    if (nRequest == VFIO_DEVICE_SET_IRQS) {
+        errno = ENOTTY;
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+// VFIO's opening, decided without a guest: the kernel's answers played through the library's table
+// of kernel calls, over a tree with an IOMMU group. Each refusal's code and the words that say why.
+TEST(PciVfio, OpeningRefusesWhatTheKernelRefusesSayingWhy)
+{
+    char szRoot[] = "/tmp/duze-vfio-XXXXXX";
+    ASSERT_NE(mkdtemp(szRoot), nullptr);
+    std::string strRoot = szRoot, strPci = strRoot + "/sys/bus/pci", strBoard = strPci + "/devices/0000:03:00.0";
+    ASSERT_EQ(system(("mkdir -p " + strBoard + " " + strPci + "/devices/0000:03:00.1 " + strRoot +
+                      "/sys/kernel/iommu_groups/5/devices/0000:03:00.0").c_str()), 0);
+    auto Link = [](const std::string &strTarget, const std::string &strLink) {
+        unlink(strLink.c_str());
+        if (!strTarget.empty()) {
+            EXPECT_EQ(symlink(strTarget.c_str(), strLink.c_str()), 0);
+        }
+    };
+    setenv("KYNPCI_SYSFS", strPci.c_str(), 1);
+    setenv("KYNPCI_CONF", "/dev/null", 1);
+    PciObject board;
+    board.strSlot = "0000:03:00.0";
+    board.strOpenDir = PciGetSettings().strTreeOpen + "/devices/0000:03:00.0";
+    PciVfioKernel kernel = g_pciVfioKernel;
+    g_pciVfioKernel.pfnOpen = PlayedOpen;
+    g_pciVfioKernel.pfnIoctl = PlayedIoctl;
+    g_pciVfioKernel.pfnExists = [](const char *pszPath) { return g_played.files.count(pszPath) != 0; };
+    g_pciVfioKernel.pfnClose = [](int) {};
+    g_pciVfioKernel.pfnTreeIsTheKernels = [] { return g_played.bKernelTree; };
+    struct {
+        const char *pszName;
+        std::function<void()> play; // the tree and the kernel, changed from a group that opens
+        KYN_RESULT nResult;
+        const char *pszWhy; // in the text
+    } aCases[] = {
+        {"opens", [] {}, KYN_OK, ""},
+        {"no IOMMU", [&] { Link("", strBoard + "/iommu_group"); EXPECT_EQ(system(("rm -r " + strRoot + "/sys/kernel/iommu_groups/5").c_str()), 0); },
+         PCI_ERR_NO_IOMMU, "the kernel runs without an IOMMU"},
+        {"in no group", [&] { Link("", strBoard + "/iommu_group"); }, PCI_ERR_NO_IOMMU, "is in no IOMMU group"},
+        {"not bound", [&] { Link("../../../../bus/pci/drivers/e1000e", strBoard + "/driver"); }, PCI_ERR_VFIO,
+         "is not bound to vfio-pci (driver e1000e)"},
+        {"group shared", [&] { mkdir((strRoot + "/sys/kernel/iommu_groups/5/devices/0000:03:00.1").c_str(), 0755); },
+         PCI_ERR_GROUP_NOT_VIABLE, "also holds 0000:03:00.1 (e1000e)"},
+        {"another tree", [] { g_played.bKernelTree = false; }, PCI_ERR_VFIO, "tree that is not the kernel's"},
+        {"no vfio module", [] { g_played.openErrno["/dev/vfio/vfio"] = ENOENT; }, PCI_ERR_VFIO, "load the vfio-pci module"},
+        {"group in use", [] { g_played.openErrno["/dev/vfio/5"] = EBUSY; }, PCI_ERR_GROUP_BUSY, "is in use by another process"},
+        {"no rights", [] { g_played.openErrno["/dev/vfio/5"] = EACCES; }, PCI_ERR_PERMISSION, "SUBSYSTEM==\"vfio\""},
+        {"not viable", [] { g_played.bViable = false; }, PCI_ERR_GROUP_NOT_VIABLE, "is not viable"},
+        {"no IOMMU driver", [] { g_played.ioctlErrno[VFIO_SET_IOMMU] = ENODEV; }, PCI_ERR_VFIO, "load vfio_iommu_type1"},
+        {"device in use", [] { g_played.ioctlErrno[VFIO_GROUP_GET_DEVICE_FD] = EBUSY; }, PCI_ERR_GROUP_BUSY,
+         "0000:03:00.0 is in use by another process"},
+        {"no configuration region", [] { g_played.ioctlErrno[VFIO_DEVICE_GET_REGION_INFO] = EINVAL; }, PCI_ERR_VFIO,
+         "tells nothing of the configuration space"},
+        {"the device's own file", [&] { g_played.files = {"/dev/iommu"}; mkdir((strBoard + "/vfio-dev").c_str(), 0755); mkdir((strBoard + "/vfio-dev/vfio0").c_str(), 0755); },
+         g_bPciVfioDeviceFiles ? KYN_OK : PCI_ERR_VFIO, g_bPciVfioDeviceFiles ? "" : "only through /dev/vfio/devices/vfio0"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        Link("../../../../bus/pci/drivers/vfio-pci", strBoard + "/driver");
+        Link("../../../../bus/pci/drivers/e1000e", strPci + "/devices/0000:03:00.1/driver");
+        Link("../../../../kernel/iommu_groups/5", strBoard + "/iommu_group");
+        ASSERT_EQ(system(("mkdir -p " + strRoot + "/sys/kernel/iommu_groups/5/devices/0000:03:00.0; rmdir " + strRoot +
+                          "/sys/kernel/iommu_groups/5/devices/0000:03:00.1 " + strBoard + "/vfio-dev/vfio0 " + strBoard +
+                          "/vfio-dev 2>/dev/null; true").c_str()), 0);
+        g_played = PlayedKernel();
+        c.play();
+        KYN_RESULT nResult = PciVfioTryOpen(board);
+        EXPECT_EQ(nResult, c.nResult);
+        if (nResult < 0) {
+            EXPECT_NE(std::string(PciResultText(nResult)).find(c.pszWhy), std::string::npos) << PciResultText(nResult);
+        }
+    }
+    g_pciVfioKernel = kernel;
+    EXPECT_EQ(system(("rm -rf " + strRoot).c_str()), 0);
+}
