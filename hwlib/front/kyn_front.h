@@ -16,6 +16,14 @@
 
 const KYN_RESULT KYN_OK = 0;
 
+// The result codes' library field of each library built on the front: one list, so that no two
+// give the same codes.
+enum KynLibraryNumber : uint32_t {
+    KYN_LIBRARY_SIM = 1, // the simulated library
+    KYN_LIBRARY_PCI = 2, // the PCI library
+    KYN_LIBRARY_TEST = 3, // the tests' null back end
+};
+
 // The codes every back end gives, as area and number: KynError adds the failure bit and the library.
 enum KynSharedCode : uint32_t {
     KYN_ERR_INVALID_PARAMETER = 0x106,
@@ -32,6 +40,11 @@ enum KynSharedCode : uint32_t {
 KYN_RESULT KynError(KynSharedCode eCode);
 // The text of a shared code that reads the same in every library; null for the others.
 const char *KynSharedResultText(KYN_RESULT nResult);
+// A failure with a text of its own (naming the device, the register, the setting that decides),
+// remembered: the result's text from now on, until another failure with the same code gives one.
+KYN_RESULT KynFailWithText(KYN_RESULT nResult, const std::string &strText);
+// The text the last failure with this code gave; null for none.
+const char *KynRememberedText(KYN_RESULT nResult);
 
 // The calls, by the names the trace and the simulated library's KYNSIM_FAIL use.
 enum KynOp {

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <map>
 
 #include "kyn_front.h"
 
@@ -44,6 +45,25 @@ const char *KynSharedResultText(KYN_RESULT nResult)
         if (KynError(entry.eCode) == nResult)
             return entry.pszText;
     return nullptr;
+}
+
+namespace {
+
+// The text of each code's last failure that gave one.
+std::map<KYN_RESULT, std::string> g_mapRemembered;
+
+} // namespace
+
+KYN_RESULT KynFailWithText(KYN_RESULT nResult, const std::string &strText)
+{
+    g_mapRemembered[nResult] = strText;
+    return nResult;
+}
+
+const char *KynRememberedText(KYN_RESULT nResult)
+{
+    auto it = g_mapRemembered.find(nResult);
+    return it != g_mapRemembered.end() ? it->second.c_str() : nullptr;
 }
 
 const char *KynOpName(KynOp eOp)

@@ -75,9 +75,28 @@ KYN_RESULT Debug(KYN_HANDLE hDevice, int32_t nCommand)
                    (unsigned)nCommand);
 }
 
+
+constexpr KynBackEnd Table()
+{
+    KynBackEnd table = {};
+    table.nLibrary = KYN_LIBRARY_PCI;
+    table.pszTraceName = "kynpci";
+    table.pszTraceSetting = "KYNPCI_TRACE";
+    table.pfnStartConsole = StartConsole;
+    table.pfnEnter = Enter;
+    table.pfnConnect = PciConnect;
+    table.pfnRelease = Release;
+    table.pfnLookUpAttr = PciLookUpAttr;
+    table.pfnOpenDevice = PciOpenDevice;
+    table.pfnDeviceNote = DeviceNote;
+    table.pfnRead = Read;
+    table.pfnWrite = Write;
+    table.pfnDebug = Debug;
+    table.pfnResultText = PciResultText;
+    table.pfnTime = OsaTime100ns;
+    return table;
+}
+
 } // namespace
 
-extern const KynBackEnd g_kynBackEnd = {
-    2, "kynpci", "KYNPCI_TRACE", StartConsole, Enter, PciConnect, Release, PciLookUpAttr, PciOpenDevice, DeviceNote,
-    Read, Write, Debug, PciResultText, OsaTime100ns,
-};
+extern constexpr KynBackEnd g_kynBackEnd = Table();

@@ -20,7 +20,7 @@ extern "C" {
 #include "osa_settings.h"
 
 // This library's own result codes, beside the shared ones (kyn_front.h): upper field 2.
-#define PCI_FAILURE(nMiddle, nCode) KYN_FAILURE(2, nMiddle, nCode)
+#define PCI_FAILURE(nMiddle, nCode) KYN_FAILURE(KYN_LIBRARY_PCI, nMiddle, nCode)
 enum : int32_t {
     // The maker's "driver not loaded" answer to a connect, without the failure bit: no PCI tree.
     PCI_CONNECT_NO_DRIVER = 11,

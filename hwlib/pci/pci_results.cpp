@@ -34,9 +34,6 @@ const ResultEntry g_aResultTexts[] = {
     {PCI_ERR_NOT_SUPPORTED, "Debug commands are not supported by the PCI library."},
 };
 
-// The text of each code's last failure, as long as a caller's 256-byte buffer holds.
-std::map<KYN_RESULT, std::string> g_mapLastText;
-
 } // namespace
 
 KYN_RESULT PciFail(KYN_RESULT nResult, const char *pszFormat, ...)
@@ -47,15 +44,13 @@ KYN_RESULT PciFail(KYN_RESULT nResult, const char *pszFormat, ...)
     vsnprintf(szText, sizeof szText, pszFormat, args);
     va_end(args);
     // A path or name in the text (KYNPCI_SYSFS, a link's target) is shown as printable text.
-    g_mapLastText[nResult] = Printable(szText);
-    return nResult;
+    return KynFailWithText(nResult, Printable(szText));
 }
 
 const char *PciResultText(KYN_RESULT nResult)
 {
-    auto itLast = g_mapLastText.find(nResult);
-    if (itLast != g_mapLastText.end())
-        return itLast->second.c_str();
+    if (const char *pszLast = KynRememberedText(nResult))
+        return pszLast;
     for (const ResultEntry &entry : g_aResultTexts)
         if (entry.nResult == nResult)
             return entry.pszText;

@@ -53,9 +53,27 @@ uint64_t Time()
     return settings.bFixedTime ? settings.nFixedTime : OsaTime100ns();
 }
 
+constexpr KynBackEnd Table()
+{
+    KynBackEnd table = {};
+    table.nLibrary = KYN_LIBRARY_SIM;
+    table.pszTraceName = "kynsim";
+    table.pszTraceSetting = "KYNSIM_TRACE";
+    table.pfnStartConsole = StartConsole;
+    table.pfnEnter = Injected;
+    table.pfnConnect = Connect;
+    table.pfnRelease = Release;
+    table.pfnLookUpAttr = SimLookUpAttr;
+    table.pfnOpenDevice = SimOpenDevice;
+    table.pfnRead = SimReadRegister;
+    table.pfnWrite = SimWriteRegister;
+    table.pfnDebug = SimDebugAction;
+    table.pfnResultText = SimResultText;
+    table.pfnTime = Time;
+    return table;
+}
+
 } // namespace
 
-extern const KynBackEnd g_kynBackEnd = {
-    1, "kynsim", "KYNSIM_TRACE", StartConsole, Injected, Connect, Release, SimLookUpAttr, SimOpenDevice, nullptr,
-    SimReadRegister, SimWriteRegister, SimDebugAction, SimResultText, Time,
-};
+// Filled by field name; a field a back end leaves out is null.
+extern constexpr KynBackEnd g_kynBackEnd = Table();

@@ -16,7 +16,7 @@
 #include "osa_settings.h"
 
 // This library's own result codes, beside the shared ones (kyn_front.h): upper field 1.
-#define SIM_FAILURE(nMiddle, nCode) KYN_FAILURE(1, nMiddle, nCode)
+#define SIM_FAILURE(nMiddle, nCode) KYN_FAILURE(KYN_LIBRARY_SIM, nMiddle, nCode)
 enum : int32_t {
     SIM_ERR_OUT_OF_MEMORY = SIM_FAILURE(4, 0x07),
     SIM_ERR_ACCESS_WIDTH = SIM_FAILURE(4, 0x33),
