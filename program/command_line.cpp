@@ -88,9 +88,9 @@ void SetDefaultOptions(ToolOptions *pOptions)
 }
 
 // A script's mistake: said on standard error, before the library is touched.
-[[noreturn]] void BadLongOption(const char *pszName, const char *pszValue, const char *pszWhy)
+[[noreturn]] void BadLongOption(const char *pszName, const char *pszValue, const char *pszWhy, const char *pszBefore = "")
 {
-    fprintf(stderr, "Error: %s '%s': %s\n", pszName, Printable(pszValue).c_str(), pszWhy);
+    fprintf(stderr, "Error: %s '%s': %s%s\n", pszName, Printable(pszValue).c_str(), pszBefore, pszWhy);
     fflush(stderr);
     EndRun(2, kKeepLibrary);
 }
@@ -123,31 +123,32 @@ void PrintHelp()
 // One access: ADDR, or ADDR=VALUE for a write; each a whole number that fits.
 OneShotAccess ParseAccess(const LongOption &option, const char *pszValue)
 {
+    // Nothing that owns memory lives here across a refusal, which ends the run from inside.
+    const char *const pszNotANumber = "the address is not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)";
     const Command *pCommand = FindCommand(option.cKey);
-    OneShotAccess access = {option.cKey, 0, 0, ""};
-    std::string strAddress = pszValue, strValue;
     bool bWrite = pCommand->pfnRun == WriteRegister;
-    if (bWrite) {
-        size_t nEq = strAddress.find('=');
-        if (nEq == std::string::npos)
-            BadLongOption(option.pszName, pszValue, "not ADDR=VALUE");
-        strValue = strAddress.substr(nEq + 1);
-        strAddress.resize(nEq);
-    }
+    const char *pszEq = strchr(pszValue, '=');
+    if (bWrite && pszEq == nullptr)
+        BadLongOption(option.pszName, pszValue, "not ADDR=VALUE");
+    char szAddress[256];
+    size_t nLength = bWrite ? (size_t)(pszEq - pszValue) : strlen(pszValue);
+    if (nLength >= sizeof szAddress)
+        BadLongOption(option.pszName, pszValue, pszNotANumber);
+    memcpy(szAddress, pszValue, nLength);
+    szAddress[nLength] = '\0';
     // A name (it starts with a letter) is looked up once the maps are read.
-    if (!strAddress.empty() && (isalpha((unsigned char)strAddress[0]) || strAddress[0] == '_'))
-        access.strName = strAddress;
-    else if (!ParseStrictNumber(strAddress.c_str(), 0xFFFFFFFFu, &access.nAddress))
-        BadLongOption(option.pszName, pszValue, "the address is not one number of 32 bits "
-                                                "(0x hexadecimal, 0 octal, else decimal)");
+    bool bName = isalpha((unsigned char)szAddress[0]) || szAddress[0] == '_';
+    uint32_t nAddress = 0, nValue = 0;
+    if (!bName && !ParseStrictNumber(szAddress, 0xFFFFFFFFu, &nAddress))
+        BadLongOption(option.pszName, pszValue, pszNotANumber);
     uint32_t nMax = pCommand->nWidth == 32 ? 0xFFFFFFFFu : (1u << pCommand->nWidth) - 1;
-    if (bWrite && !ParseStrictNumber(strValue.c_str(), nMax, &access.nValue)) {
+    if (bWrite && !ParseStrictNumber(pszEq + 1, nMax, &nValue)) {
         char szWhy[96];
         snprintf(szWhy, sizeof szWhy, "the value is not one number of %d bits (0x hexadecimal, 0 octal, else decimal)",
                  pCommand->nWidth);
         BadLongOption(option.pszName, pszValue, szWhy);
     }
-    return access;
+    return OneShotAccess{option.cKey, nAddress, nValue, bName ? szAddress : ""};
 }
 
 // A long option at argv[*pi], its value the next argument or after '='; false when the argument is
@@ -169,7 +170,7 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, cons
             else if (*pi + 1 < argc)
                 pszValue = argv[++*pi];
             else
-                BadLongOption(option.pszName, "", (std::string("needs ") + option.pszValue).c_str());
+                BadLongOption(option.pszName, "", option.pszValue, "needs ");
         } else if (pszEq != nullptr) {
             BadLongOption(option.pszName, pszEq + 1, "takes no value");
         }
