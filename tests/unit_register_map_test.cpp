@@ -42,12 +42,22 @@ TEST(RegisterMap, EveryFormOfNameAndAddress)
     // A register name alone where two peripherals have it, and an address no register starts at.
     EXPECT_EQ(FindMapRegisterByName(map, "CTRL"), nullptr);
     EXPECT_EQ(FindMapRegister(map, 0x2), nullptr);
-    EXPECT_EQ(map.aRegisters.size(), 17u);
+    EXPECT_EQ(map.aRegisters.size(), 19u);
+    // A derived register: its base's size and fields at its own address.
+    ASSERT_NE(FindMapRegisterByName(map, "UART2.CTRL2"), nullptr);
+    EXPECT_EQ(DescribeRegister(*FindMapRegisterByName(map, "UART2.CTRL2"), 0x1A05),
+              "  UART2.CTRL2: EN=1 MODE=0x2 (IRDA) BAUD=0x1A\n");
     EXPECT_EQ(DescribeRegister(*FindMapRegister(map, 0x0), 0x1A05), "  UART.CTRL: EN=1 MODE=0x2 (IRDA) BAUD=0x1A\n");
     EXPECT_EQ(DescribeRegister(*FindMapRegister(map, 0x1034), 0x2), "  PWM.CHANNEL[3].CFG: MODE=0x1 (LOOPBACK)\n");
     EXPECT_EQ(DescribeRegister(*FindMapRegister(map, 0x108), 0x2), "  UART2.TXDATA\n");
     EXPECT_EQ(FindMapRegister(map, 0x104)->strReadAction, "clear");
     EXPECT_EQ(FindMapRegister(map, 0x104)->eAccess, kMapReadOnly);
+    // Scaled numbers: 16k is 16384, as the format's k says.
+    ASSERT_TRUE(ReadRegisterMap("s.svd", "<device><peripherals><peripheral><name>P</name><baseAddress>0</baseAddress>"
+                                         "<registers><register><name>R</name><addressOffset>16k</addressOffset></register>"
+                                         "</registers></peripheral></peripherals></device>", "", map, strError)) << strError;
+    EXPECT_EQ(FindMapRegisterByName(map, "R")->nAddress, 16384u);
+    ASSERT_TRUE(ReadRegisterMap("board.svd", BoardMap(), "", map, strError));
     // A base of the map's own: the first UART is below it, and is refused.
     ASSERT_TRUE(ReadRegisterMap("board.svd", BoardMap(), "0x40000000", map, strError));
     EXPECT_FALSE(ReadRegisterMap("board.svd", BoardMap(), "0x40000100", map, strError));
@@ -86,6 +96,8 @@ TEST(RegisterMap, MalformedMapsSayWhereAndWhat)
          "m.svd line 5: <dim> without <dimIncrement>"},
         {"bad number", kHead + "<register><name>R</name><addressOffset>0x1G</addressOffset></register>\n" + kTail,
          "m.svd line 5: <addressOffset> '0x1G' is not a number"},
+        {"bad binary digit", kHead + "<register><name>R</name><addressOffset>#12</addressOffset></register>\n" + kTail,
+         "m.svd line 5: <addressOffset> '#12' is not a number"},
         {"value too wide", kHead + "<register><name>R</name><addressOffset>0</addressOffset><fields>\n<field><name>F"
                            "</name><bitOffset>0</bitOffset><enumeratedValues>\n<enumeratedValue><name>V</name><value>2"
                            "</value></enumeratedValue></enumeratedValues></field></fields></register>\n" + kTail,
