@@ -488,10 +488,13 @@ TEST(RegisterMaps, NamesAndFieldsBesideEveryRegisterLine)
     ExpectSession(MapRun({"--map", "board.svd"}, "W0\n0x1A03\nRuart2.ctrl\nRnope\nrPINB\nWUART2.STATUS\n3\n"
                                                  "WGPIO.pina\n0x1FF\nR0x3000\nM0xFF0\n0x20\nq"),
                   0, strAfter);
-    // The same from the environment.
-    ExpectSession(MapRun({}, "Ruart2.ctrl\nq", {{"DUZE_MAP", "board.svd"}}), 0,
+    // The same from the environment, and a bridge map beside it.
+    ExpectSession(MapRun({}, "Ruart2.ctrl\np0\nq", {{"DUZE_MAP", "board.svd"}, {"DUZE_BRIDGE_MAP", "board.svd"}}), 0,
                   kR + "Which Address (0x0): Brd Address 0x100 = 0x00000000 (0 decimal)\n"
-                       "  UART2.CTRL: EN=0 MODE=0x0 (NORMAL) BAUD=0x0\n");
+                       "  UART2.CTRL: EN=0 MODE=0x0 (NORMAL) BAUD=0x0\n"
+                       "Read from a 32-bit register in the PCI Bridge device.\n"
+                       "Which Address (0x0): Plx Address 0x0 = 0x91541D8E (-1856758386 decimal)\n"
+                       "  UART.CTRL: EN=0 MODE=0x3 BAUD=0x1D\n");
 }
 
 // One-shot accesses by name, the dump, and each refusal before the library is touched.

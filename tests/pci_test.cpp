@@ -197,6 +197,8 @@ TEST(Pci, DeviceAndIdsOnTheCommandLine)
         {{{"KYNPCI_DEVICE", "05:00.0"}}, {"/TE", "--ids", "1af4:1045", "/B1", "--bridge-read=0"}, 0, "0x10451AF4\n", ""},
         {{}, {"--device=0000:03:00.0", "--ids", "10b5:9054", "--bridge-read", "0"}, 0, "0x10451AF4\n", ""},
         {{}, {"--ids", "10b5:9054", "--bridge-read", "0"}, 1, "", "ERROR(0X22 [2.3]) \n"},
+        // A value of the tool's own option is never taken for the program's.
+        {{}, {"--device", "03:00.0", "--bridge-read", "0", "--log", "--ids"}, 0, "0x10451AF4\n", ""},
         {{}, {"--read", "0", "--device"}, 2, "", "Error: --device needs SLOT\n"},
     };
     for (const auto &c : aCases) {
