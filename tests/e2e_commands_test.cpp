@@ -503,7 +503,9 @@ TEST(RegisterMaps, ScriptsNameRegistersAndDumpTheMap)
     ToolRun run = MapRun({"--map", "board.svd", "--write", "UART.CTRL=0x1A03", "--read", "uart.ctrl", "--read8", "PINB"}, "");
     EXPECT_EQ(run.nStatus, 0);
     EXPECT_EQ(run.strConsole, "0x00001A03\n0x00\n");
-    run = MapRun({"--map", "board.svd", "--dump"}, "", {{"KYNSIM_FAIL", "ReadReg32:-1@0x4"}});
+    // The dump comes after the accesses of the same run: each width read as its register's size.
+    run = MapRun({"--map", "board.svd", "--write8", "PINB=1", "--write16", "PWM.CHANNEL[1].TOPCMP=0x1234", "--dump"}, "",
+                 {{"KYNSIM_FAIL", "ReadReg32:-1@0x4"}});
     EXPECT_EQ(run.nStatus, 0);
     std::vector<std::string> aLines = Lines(run.strConsole);
     ASSERT_EQ(aLines.size(), 19u);
@@ -512,6 +514,8 @@ TEST(RegisterMaps, ScriptsNameRegistersAndDumpTheMap)
     EXPECT_EQ(aLines[2], "Brd Address 0x8 not read  UART.TXDATA: write-only");
     EXPECT_EQ(aLines[3], "Brd Address 0xC = 0x00000000  UART.CTRL2: EN=0 MODE=0x0 (NORMAL) BAUD=0x0");
     EXPECT_EQ(aLines[8], "Brd Address 0x1000 = 0x0000  PWM.CHANNEL[0].TOPCMP: VALUE=0x0");
+    EXPECT_EQ(aLines[10], "Brd Address 0x1010 = 0x1234  PWM.CHANNEL[1].TOPCMP: VALUE=0x1234");
+    EXPECT_EQ(aLines[17], "Brd Address 0x2004 = 0x01  GPIO.PINB: LEVEL=1");
     EXPECT_EQ(aLines[18], "Brd Address 0x2008 = 0x00  GPIO.PINC: LEVEL=0");
     struct {
         std::vector<std::string> aArgs;
