@@ -386,6 +386,15 @@ TEST(CommandLine, OneShotLogAndBoardList)
     EXPECT_EQ(aLines[1], "2  6  Vesk-2-PCI board                    1  serial KS-006-04712");
     EXPECT_EQ(aLines[26], "F 75  Sondo-16-PCIe board                 0  serial KS-075-04711");
     EXPECT_FALSE(run.bLogExists);
+    // A named log gets the list too, after the start-up.
+    ToolCase listCase;
+    listCase.aArgs = {"--list", "--log", "list.log"};
+    listCase.strLogName = "list.log";
+    listCase.env = {{"KYNSIM_BOARDS", "*:0,6:1"}};
+    run = RunDuze(listCase);
+    EXPECT_EQ(run.strConsole, "2  6  Vesk-2-PCI board                    0  serial KS-006-04711\n");
+    EXPECT_EQ(run.strLog.substr(run.strLog.find("Driver version")),
+              "Driver version 4.12.0 (simulated driver)\n2  6  Vesk-2-PCI board                    0  serial KS-006-04711\n");
     run = RunArgs({"--list"}, "", {{"KYNSIM_BOARDS", "*:0"}, {"KYNSIM_FAIL", "GetAttributeValueSz:0x80800405@0x20"}});
     EXPECT_EQ(run.strConsole, "");
     EXPECT_EQ(run.strError, "No board of any type opens\n");
