@@ -127,12 +127,17 @@ out.append("")
 times, _ = load("map")
 stimes, _ = load("map-startup")
 load_ms = [(a - b) * 1000 for a, b in zip(stimes[0], stimes[1])]
-r = pair_ratios(times)
-out.append("A register map of 10,000 registers (`DUZE_MAP`, 100 peripherals of 100 registers, two fields each):\n")
+# The test itself: each run less the start-up and quit of the same kind (the median of those), so
+# that the map's reading, measured on its own below, is not counted twice.
+with_map = [t - statistics.median(stimes[0]) for t in times[0]]
+without = [t - statistics.median(stimes[1]) for t in times[1]]
+r = [a / b for a, b in zip(with_map, without)]
+out.append("A register map of 10,000 registers (`DUZE_MAP`, 100 peripherals of 100 registers, two fields each), "
+           "read at start; the memory test's own time is each run less the median start-up and quit of its kind:\n")
 out.append("| run | without the map | with it | with ÷ without | target |")
 out.append("|---|---|---|---|---|")
-out.append("| healthy 64 MiB memory test | %s | %s | %s | ≤ 1.05 %s |" % (
-    timing(times[1]), timing(times[0]), ratio(r), "met" if statistics.median(r) <= 1.05 else "**missed**"))
+out.append("| healthy 64 MiB memory test, start-up left out | %s | %s | %s | ≤ 1.05 %s |" % (
+    timing(without), timing(with_map), ratio(r), "met" if statistics.median(r) <= 1.05 else "**missed**"))
 out.append("| start-up and quit (`-Zq`) | %s | %s | the map's reading: %.1f ms | under 50 ms %s |" % (
     timing(stimes[1]), timing(stimes[0]), statistics.median(load_ms),
     "met" if statistics.median(load_ms) < 50 else "**missed**"))

@@ -202,10 +202,13 @@ std::vector<std::string> Expand(const Node *pNode, const std::string &strName, s
 }
 
 // The whole device's look-ups by name: peripherals, registers (PERIPHERAL.REGISTER and alone) and
-// enumeratedValues, for derivedFrom.
+// enumeratedValues, for derivedFrom; the last made at the first enumeration that derives, as a
+// walk over every node costs most maps more than their derivations.
 struct Device {
-    std::map<std::string, const Node *> peripherals, registers, enumerations;
-    std::string strFile;
+    std::map<std::string, const Node *> peripherals, registers;
+    mutable std::map<std::string, const Node *> enumerations;
+    mutable bool bEnumerationsIndexed = false;
+    const Node *pDevice = nullptr;
 };
 
 // Follows derivedFrom to the node it names, refusing a name nothing has and a loop.
@@ -227,11 +230,26 @@ const Node *Base(const std::map<std::string, const Node *> &names, const Node *p
 const Node *ChildOrBase(const std::map<std::string, const Node *> &names, const Node *pNode, const char *pszName,
                         const char *pszKind)
 {
+    if (pNode->first_attribute("derivedFrom") == nullptr)
+        return Child(pNode, pszName);
     std::set<const Node *> seen;
     for (const Node *p = pNode; p != nullptr; p = Base(names, p, pszKind, seen))
         if (const Node *pChild = Child(p, pszName))
             return pChild;
     return nullptr;
+}
+
+// Every enumeratedValues with a name, wherever it is, for derivedFrom.
+void IndexEnumerations(const Node *pNode, std::map<std::string, const Node *> &names)
+{
+    for (const Node *p = pNode->first_node(); p != nullptr; p = p->next_sibling()) {
+        if (strncmp(p->name(), "enumeratedValues", p->name_size()) == 0 && p->name_size() == 16) {
+            std::string strName = ChildText(p, "name");
+            if (!strName.empty())
+                names[strName] = p;
+        }
+        IndexEnumerations(p, names);
+    }
 }
 
 void ReadField(const Device &device, const Node *pField, const MapRegister &reg, MapField &field)
@@ -273,6 +291,10 @@ void ReadField(const Device &device, const Node *pField, const MapRegister &reg,
          pValues = pValues->next_sibling("enumeratedValues")) {
         std::set<const Node *> seen;
         const Node *pList = pValues;
+        if (pValues->first_attribute("derivedFrom") != nullptr && !device.bEnumerationsIndexed) {
+            IndexEnumerations(device.pDevice, device.enumerations);
+            device.bEnumerationsIndexed = true;
+        }
         // A derived list is its base's values, after the loop and missing-name checks.
         for (const Node *pBase; (pBase = Base(device.enumerations, pList, "enumeratedValues", seen)) != nullptr;)
             pList = pBase;
@@ -366,19 +388,6 @@ void Index(const Node *pNode, const char *pszKind, const std::string &strPrefix,
     }
 }
 
-// Every enumeratedValues with a name, wherever it is, for derivedFrom.
-void IndexEnumerations(const Node *pNode, std::map<std::string, const Node *> &names)
-{
-    for (const Node *p = pNode->first_node(); p != nullptr; p = p->next_sibling()) {
-        if (strncmp(p->name(), "enumeratedValues", p->name_size()) == 0 && p->name_size() == 16) {
-            std::string strName = ChildText(p, "name");
-            if (!strName.empty())
-                names[strName] = p;
-        }
-        IndexEnumerations(p, names);
-    }
-}
-
 void ReadDevice(const Node *pDevice, const std::string &strBase, RegisterMap &map)
 {
     Device device;
@@ -389,7 +398,7 @@ void ReadDevice(const Node *pDevice, const std::string &strBase, RegisterMap &ma
     for (const Node *p = Child(pPeripherals, "peripheral"); p != nullptr; p = p->next_sibling("peripheral"))
         if (const Node *pRegisters = Child(p, "registers"))
             Index(pRegisters, "register", ChildText(p, "name") + ".", device.registers);
-    IndexEnumerations(pDevice, device.enumerations);
+    device.pDevice = pDevice;
     Properties properties = Inherit(Properties(), pDevice);
     std::vector<uint64_t> anSvd;
     uint64_t nLowest = UINT64_MAX;
