@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -36,7 +37,7 @@ struct MapRegister {
 struct RegisterMap {
     std::string strFile;
     std::vector<MapRegister> aRegisters;
-    std::vector<std::pair<std::string, size_t>> aNames; // upper-cased name, register; sorted
+    std::unordered_map<std::string, size_t> names; // upper-cased full and unique short names: a register
 };
 
 // Reads an SVD text. strBase is the SVD address that is register address 0, or empty for the lowest

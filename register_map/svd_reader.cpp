@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <unordered_map>
 
 #include "rapidxml.hpp"
 
@@ -345,9 +346,9 @@ void ReadRegisterNode(const Device &device, const Node *pNode, const std::string
             ReadField(device, pField, reg, field);
             if (reg.strReadAction.empty() && !field.strReadAction.empty())
                 reg.strReadAction = field.strReadAction;
-            reg.aFields.push_back(field);
+            reg.aFields.push_back(std::move(field));
         }
-        aOut.push_back(reg);
+        aOut.push_back(std::move(reg));
         anSvd.push_back(nBase + Number(pOffset) + anOffsets[i]);
     }
 }
@@ -478,17 +479,17 @@ bool ReadRegisterMap(const std::string &strFile, const std::string &strText, con
     }
     g_pOriginal = g_pParsed = nullptr;
     // Each full name, and each register name alone where only one register has it.
-    std::map<std::string, int> shortCount;
+    std::unordered_map<std::string, int> shortCount;
     for (const MapRegister &reg : map.aRegisters)
         ++shortCount[Upper(reg.strName.substr(reg.strName.rfind('.') + 1))];
+    map.names.reserve(map.aRegisters.size() * 2);
     for (size_t i = 0; i < map.aRegisters.size(); ++i) {
         const std::string &strName = map.aRegisters[i].strName;
-        map.aNames.push_back({Upper(strName), i});
+        map.names.emplace(Upper(strName), i);
         std::string strShort = Upper(strName.substr(strName.rfind('.') + 1));
-        if (shortCount[strShort] == 1 && strShort != Upper(strName))
-            map.aNames.push_back({strShort, i});
+        if (shortCount[strShort] == 1)
+            map.names.emplace(std::move(strShort), i);
     }
-    std::sort(map.aNames.begin(), map.aNames.end());
     return true;
 }
 
@@ -501,9 +502,8 @@ const MapRegister *FindMapRegister(const RegisterMap &map, uint32_t nAddress)
 
 const MapRegister *FindMapRegisterByName(const RegisterMap &map, const std::string &strName)
 {
-    std::pair<std::string, size_t> key(Upper(strName), 0);
-    auto it = std::lower_bound(map.aNames.begin(), map.aNames.end(), key);
-    return it != map.aNames.end() && it->first == key.first ? &map.aRegisters[it->second] : nullptr;
+    auto it = map.names.find(Upper(strName));
+    return it != map.names.end() ? &map.aRegisters[it->second] : nullptr;
 }
 
 std::string DescribeRegister(const MapRegister &reg, uint32_t nValue, bool bWrite)
