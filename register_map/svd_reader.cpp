@@ -26,7 +26,7 @@ struct MapError {
     std::string strWhat;
 };
 
-// The text as read, kept whole: the parser writes its ends of names into its own copy.
+// The text as read, and the parser's copy of it, whose offsets give an element's line.
 const char *g_pOriginal = nullptr;
 const char *g_pParsed = nullptr;
 
@@ -460,7 +460,9 @@ bool ReadRegisterMap(const std::string &strFile, const std::string &strText, con
     try {
         rapidxml::xml_document<char> document;
         try {
-            document.parse<rapidxml::parse_validate_closing_tags>(acText.data());
+            // Names and texts are read by their sizes: the text is left as it is, unterminated and
+            // untranslated (an SVD's names and numbers hold no entities), which saves a pass over it.
+            document.parse<rapidxml::parse_validate_closing_tags | rapidxml::parse_non_destructive>(acText.data());
         } catch (const rapidxml::parse_error &error) {
             throw MapError{error.where<char>(), std::string("not well-formed XML: ") + error.what()};
         }
