@@ -95,21 +95,33 @@ void SetDefaultOptions(ToolOptions *pOptions)
     EndRun(2, kKeepLibrary);
 }
 
+// Whether an argument is the long option pszName, alone or as NAME=VALUE; the value's start, or
+// null, in *ppszInline.
+bool IsOption(const char *pszArgument, const char *pszName, const char **ppszInline)
+{
+    const char *pszEq = strchr(pszArgument, '=');
+    size_t nNameLength = pszEq != nullptr ? (size_t)(pszEq - pszArgument) : strlen(pszArgument);
+    *ppszInline = pszEq != nullptr ? pszEq + 1 : nullptr;
+    return strlen(pszName) == nNameLength && strncmp(pszName, pszArgument, nNameLength) == 0;
+}
+
+// One option's line of --help: its name and value, and what it does.
+void ShowOptionHelp(const char *pszName, const char *pszValue, const char *pszHelp)
+{
+    std::string strName = std::string(pszName) + (pszValue != nullptr ? std::string(" ") + pszValue : "");
+    LogPrintF(" %-26s: %s\n", strName.c_str(), pszHelp);
+}
+
 void PrintHelp()
 {
     LogPrintF("Usage: duzedevazu [switches] [long options]\n");
     PrintUsage();
     LogPrintF("\nLong options (a script's accesses run in order, print only read values, and end with status 1 "
               "at the first failure):\n");
-    for (const LongOption &option : g_aLongOptions) {
-        std::string strName = std::string(option.pszName) + (option.pszValue ? std::string(" ") + option.pszValue : "");
-        LogPrintF(" %-26s: %s\n", strName.c_str(), option.pszHelp);
-    }
-    for (size_t i = 0; g_pExtras != nullptr && i < g_pExtras->nOptions; ++i) {
-        const ProgramOption &option = g_pExtras->aOptions[i];
-        std::string strName = std::string(option.pszName) + " " + option.pszValue;
-        LogPrintF(" %-26s: %s\n", strName.c_str(), option.pszHelp);
-    }
+    for (const LongOption &option : g_aLongOptions)
+        ShowOptionHelp(option.pszName, option.pszValue, option.pszHelp);
+    for (size_t i = 0; g_pExtras != nullptr && i < g_pExtras->nOptions; ++i)
+        ShowOptionHelp(g_pExtras->aOptions[i].pszName, g_pExtras->aOptions[i].pszValue, g_pExtras->aOptions[i].pszHelp);
     LogPrintF(" Numbers: 0x hexadecimal, a leading 0 octal, else decimal; with a map, a register's name.\n");
     LogPrintF("\nSettings (environment):\n"
               " DUZE_MAP         the board's register map, a CMSIS-SVD file\n"
@@ -158,21 +170,20 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, cons
     const char *pszArgument = argv[*pi];
     if (strncmp(pszArgument, "--", 2) != 0)
         return false;
-    const char *pszEq = strchr(pszArgument, '=');
-    size_t nNameLength = pszEq != nullptr ? (size_t)(pszEq - pszArgument) : strlen(pszArgument);
     for (const LongOption &option : g_aLongOptions) {
-        if (strlen(option.pszName) != nNameLength || strncmp(option.pszName, pszArgument, nNameLength) != 0)
+        const char *pszInline = nullptr;
+        if (!IsOption(pszArgument, option.pszName, &pszInline))
             continue;
         const char *pszValue = nullptr;
         if (option.pszValue != nullptr) {
-            if (pszEq != nullptr)
-                pszValue = pszEq + 1;
+            if (pszInline != nullptr)
+                pszValue = pszInline;
             else if (*pi + 1 < argc)
                 pszValue = argv[++*pi];
             else
                 BadLongOption(option.pszName, "", option.pszValue, "needs ");
-        } else if (pszEq != nullptr) {
-            BadLongOption(option.pszName, pszEq + 1, "takes no value");
+        } else if (pszInline != nullptr) {
+            BadLongOption(option.pszName, pszInline, "takes no value");
         }
         switch (option.eAction) {
         case kAccess:
@@ -238,13 +249,12 @@ void TakeProgramOptions(int *pArgc, char **argv, const ProgramExtras &extras)
                 argv[nKept++] = argv[++i];
             continue;
         }
-        const char *pszEq = strchr(pszArgument, '=');
-        size_t nNameLength = pszEq != nullptr ? (size_t)(pszEq - pszArgument) : strlen(pszArgument);
         for (size_t j = 0; j < extras.nOptions; ++j) {
             const ProgramOption &option = extras.aOptions[j];
-            if (strlen(option.pszName) != nNameLength || strncmp(option.pszName, pszArgument, nNameLength) != 0)
+            const char *pszInline = nullptr;
+            if (!IsOption(pszArgument, option.pszName, &pszInline))
                 continue;
-            const char *pszValue = pszEq != nullptr ? pszEq + 1 : i + 1 < *pArgc ? argv[++i] : nullptr;
+            const char *pszValue = pszInline != nullptr ? pszInline : i + 1 < *pArgc ? argv[++i] : nullptr;
             if (pszValue == nullptr || *pszValue == '\0') {
                 fprintf(stderr, "Error: %s needs %s\n", option.pszName, option.pszValue);
                 exit(2);
