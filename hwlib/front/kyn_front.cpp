@@ -70,7 +70,7 @@ KYN_RESULT GetNumericAttr(KynOp eOp, KynValueKind eKind, KYN_HANDLE hObject, uin
     KYN_RESULT nResult = Enter(eOp, nId);
     KynAttrValue value;
     if (nResult == KYN_OK)
-        nResult = g_kynBackEnd.pfnLookUpAttr(hObject, nId, value);
+        nResult = KynLookUpAttr(hObject, nId, value);
     if (nResult == KYN_OK && value.eKind != eKind)
         nResult = KynError(KYN_ERR_ATTRIBUTE_KIND);
     if (nResult == KYN_OK && pnValue == nullptr)
@@ -83,15 +83,27 @@ KYN_RESULT GetNumericAttr(KynOp eOp, KynValueKind eKind, KYN_HANDLE hObject, uin
     return nResult;
 }
 
+// The device a register access or a debug command names, once the driver is connected; null with
+// the failure in *pnResult.
+KynObject *Device(KYN_HANDLE hDevice, KYN_RESULT *pnResult)
+{
+    KynObject *pDevice = KynConnected() ? KynFindObject(hDevice) : nullptr;
+    if (pDevice == nullptr)
+        *pnResult = KynError(KynConnected() ? KYN_ERR_INVALID_HANDLE : KYN_ERR_NOT_CONNECTED);
+    return pDevice;
+}
+
 // The checked read of any width: the value zero-extended into *pnValue.
 KYN_NOINLINE KYN_RESULT ReadReg(KynOp eOp, KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth,
                                 bool bHaveTarget, uint32_t *pnValue)
 {
     KYN_RESULT nResult = Enter(eOp, nAddress);
     uint32_t nValue = 0;
-    if (nResult == KYN_OK)
-        nResult = !bHaveTarget ? KynError(KYN_ERR_INVALID_PARAMETER)
-                               : g_kynBackEnd.pfnRead(hDevice, nAddress, nWidth, &nValue);
+    KynObject *pDevice = nullptr;
+    if (nResult == KYN_OK && !bHaveTarget)
+        nResult = KynError(KYN_ERR_INVALID_PARAMETER);
+    if (nResult == KYN_OK && (pDevice = Device(hDevice, &nResult)) != nullptr)
+        nResult = g_kynBackEnd.pfnRead(*pDevice, nAddress, nWidth, &nValue);
     if (nResult == KYN_OK)
         *pnValue = nValue;
     if (OsaTracing())
@@ -113,8 +125,9 @@ KYN_NOINLINE KYN_RESULT ReadReg32Checked(KYN_HANDLE hDevice, uint32_t nAddress, 
 KYN_NOINLINE KYN_RESULT WriteReg(KynOp eOp, KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t nValue)
 {
     KYN_RESULT nResult = Enter(eOp, nAddress);
-    if (nResult == KYN_OK)
-        nResult = g_kynBackEnd.pfnWrite(hDevice, nAddress, nWidth, nValue);
+    KynObject *pDevice = nullptr;
+    if (nResult == KYN_OK && (pDevice = Device(hDevice, &nResult)) != nullptr)
+        nResult = g_kynBackEnd.pfnWrite(*pDevice, nAddress, nWidth, nValue);
     if (OsaTracing())
         OsaTrace("%s(%#x, %#x, %#x) = %#x\n", KynOpName(eOp), (unsigned)hDevice, (unsigned)nAddress,
                  (unsigned)nValue, (unsigned)nResult);
@@ -165,8 +178,11 @@ KYN_RESULT KYNHW_CALL KynDrvConnectLib(void)
 {
     KynCloseFastWindow();
     KYN_RESULT nResult = Enter(KYN_OP_CONNECT_LIB, 0);
-    if (nResult == KYN_OK)
-        nResult = g_kynBackEnd.pfnConnect();
+    if (nResult == KYN_OK) {
+        bool bConnected = KynConnected();
+        nResult = g_kynBackEnd.pfnConnect(bConnected);
+        KynSetConnected(bConnected);
+    }
     if (OsaTracing())
         OsaTrace("ConnectLib() = %#x\n", (unsigned)nResult);
     return nResult;
@@ -178,6 +194,7 @@ KYN_RESULT KYNHW_CALL KynDrvReleaseLib(void)
     if (nResult == KYN_OK) {
         KynCloseFastWindow();
         nResult = g_kynBackEnd.pfnRelease();
+        KynSetConnected(false);
     }
     if (OsaTracing())
         OsaTrace("ReleaseLib() = %#x\n", (unsigned)nResult);
@@ -190,7 +207,7 @@ KYN_RESULT KYNHW_CALL KynDrvGetAttributeType(KYN_HANDLE hObject, uint32_t nId, u
     KYN_RESULT nResult = Enter(KYN_OP_GET_ATTRIBUTE_TYPE, nId);
     KynAttrValue value;
     if (nResult == KYN_OK)
-        nResult = g_kynBackEnd.pfnLookUpAttr(hObject, nId, value);
+        nResult = KynLookUpAttr(hObject, nId, value);
     if (nResult == KYN_OK && (pnKind == nullptr || pnSize == nullptr || pnFlags == nullptr))
         nResult = KynError(KYN_ERR_INVALID_PARAMETER);
     if (nResult == KYN_OK) {
@@ -211,7 +228,7 @@ KYN_RESULT KYNHW_CALL KynDrvGetAttributeValueSz(KYN_HANDLE hObject, uint32_t nId
     KYN_RESULT nResult = Enter(KYN_OP_GET_ATTRIBUTE_VALUE_SZ, nId);
     KynAttrValue value;
     if (nResult == KYN_OK)
-        nResult = g_kynBackEnd.pfnLookUpAttr(hObject, nId, value);
+        nResult = KynLookUpAttr(hObject, nId, value);
     if (nResult == KYN_OK && value.eKind != KYN_VALUE_SZ)
         nResult = KynError(KYN_ERR_ATTRIBUTE_KIND);
     if (nResult == KYN_OK)
@@ -238,10 +255,12 @@ KYN_RESULT KYNHW_CALL KynDrvGetDeviceHandle(KYN_HANDLE hParent, uint32_t nDevice
     KYN_RESULT nResult = Enter(KYN_OP_GET_DEVICE_HANDLE, nDeviceType);
     if (nResult == KYN_OK)
         nResult = phDevice == nullptr ? KynError(KYN_ERR_INVALID_PARAMETER)
+                  : !KynConnected()   ? KynError(KYN_ERR_NOT_CONNECTED)
                                       : g_kynBackEnd.pfnOpenDevice(hParent, nDeviceType, nDeviceNumber, phDevice);
     if (OsaTracing()) {
-        const char *pszNote = nResult == KYN_OK && g_kynBackEnd.pfnDeviceNote != nullptr
-                                  ? g_kynBackEnd.pfnDeviceNote(*phDevice)
+        const KynObject *pDevice = nResult == KYN_OK ? KynFindObject(*phDevice) : nullptr;
+        const char *pszNote = pDevice != nullptr && g_kynBackEnd.pfnDeviceNote != nullptr
+                                  ? g_kynBackEnd.pfnDeviceNote(*pDevice)
                                   : nullptr;
         OsaTrace("GetDeviceHandle(%#x, %u, %u) = %#x -> %#x%s%s%s\n", (unsigned)hParent, (unsigned)nDeviceType,
                  (unsigned)nDeviceNumber, (unsigned)nResult, phDevice != nullptr ? (unsigned)*phDevice : 0u,
@@ -303,8 +322,9 @@ KYN_HOT KYN_RESULT KYNHW_CALL KynDrvWriteReg32(KYN_HANDLE hDevice, uint32_t nAdd
 KYN_RESULT KYNHW_CALL KynDrvDbgDump(KYN_HANDLE hDevice, int32_t nCommand)
 {
     KYN_RESULT nResult = Enter(KYN_OP_DBG_DUMP, (uint32_t)nCommand);
-    if (nResult == KYN_OK)
-        nResult = g_kynBackEnd.pfnDebug(hDevice, nCommand);
+    KynObject *pDevice = nullptr;
+    if (nResult == KYN_OK && (pDevice = Device(hDevice, &nResult)) != nullptr)
+        nResult = g_kynBackEnd.pfnDebug(*pDevice, nCommand);
     if (OsaTracing())
         OsaTrace("DbgDump(%#x, %d) = %#x\n", (unsigned)hDevice, (int)nCommand, (unsigned)nResult);
     return nResult;

@@ -4,6 +4,7 @@
 #define KYN_FRONT_H
 
 #include <signal.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #include <string>
@@ -79,35 +80,77 @@ struct KynAttrValue {
     std::string strText;
 };
 
-// What differs between back ends. The front checks the arguments, writes the trace and takes the
-// 32-bit fast path; a back end sees only calls whose pointers are valid.
+// A device a back end opened: a board, or a board's bridge (type 24 number 0). The front keeps every
+// one in its table, names it by handle and answers its type and number; a back end's own devices
+// derive from it.
+struct KynObject {
+    KYN_HANDLE hHandle = 0;
+    KYN_HANDLE hParent = KYN_HANDLE_DRIVER; // the board, for a bridge
+    uint32_t nType = 0, nNumber = 0;        // as asked for
+    bool bBridge = false;
+    virtual ~KynObject() = default;
+};
+
+// What differs between back ends. The front checks the arguments, that the driver is connected and
+// that a handle names a device, answers the library's attributes and each device's type and number,
+// writes the trace and takes the 32-bit fast path; a back end sees only calls that passed.
 struct KynBackEnd {
     uint32_t nLibrary;           // the result codes' library field
     const char *pszTraceName;    // "kynsim": the library as its bad settings name it
     const char *pszTraceSetting; // "KYNSIM_TRACE"
+    // The library's attributes.
+    const char *pszVersion;
+    const char *pszFileName;
+    bool bStaticLinked;
+    // The first device's handle, asked when the first is added; null for 0x20.
+    KYN_HANDLE (*pfnFirstHandle)();
     // Reads the settings (a malformed one ends the run) and hands the console what they say;
     // returns the trace file's name, or "".
     std::string (*pfnStartConsole)();
     // Every call first, after a waiting interrupt has ended the run: KYN_OK, or a failure the call
     // then returns at once (the simulated library's injected ones).
     KYN_RESULT (*pfnEnter)(KynOp eOp, uint32_t nArgument);
-    KYN_RESULT (*pfnConnect)();
+    // bConnected says whether the driver is connected, before and after.
+    KYN_RESULT (*pfnConnect)(bool &bConnected);
     KYN_RESULT (*pfnRelease)();
-    KYN_RESULT (*pfnLookUpAttr)(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value);
+    // Whether the settings make an attribute absent that the object would have; null for none.
+    // pObject is the device, null for the library and the driver.
+    bool (*pfnAttrHidden)(KYN_HANDLE hObject, const KynObject *pObject, uint32_t nId);
+    // The driver's attributes (pObject null) and each device's beyond its type and number: leaves the
+    // value's kind KYN_VALUE_NONE for an attribute the object has not.
+    KYN_RESULT (*pfnLookUpAttr)(const KynObject *pObject, uint32_t nId, KynAttrValue &value);
+    // A device under hParent, the driver or a board: an opened one's handle again, or a new one's
+    // from KynAddObject.
     KYN_RESULT (*pfnOpenDevice)(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice);
     // A few words on an opened device for the trace's GetDeviceHandle line: the way every later call
     // on it takes ("vfio 0000:03:00.0"); null for none, or a back end that has one way only.
-    const char *(*pfnDeviceNote)(KYN_HANDLE hDevice);
-    // One checked register access of 1, 2 or 4 bytes; a read is zero-extended.
-    KYN_RESULT (*pfnRead)(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue);
-    KYN_RESULT (*pfnWrite)(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t nValue);
-    KYN_RESULT (*pfnDebug)(KYN_HANDLE hDevice, int32_t nCommand);
+    const char *(*pfnDeviceNote)(const KynObject &device);
+    // One register access of 1, 2 or 4 bytes; a read is zero-extended.
+    KYN_RESULT (*pfnRead)(KynObject &device, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue);
+    KYN_RESULT (*pfnWrite)(KynObject &device, uint32_t nAddress, uint32_t nWidth, uint32_t nValue);
+    KYN_RESULT (*pfnDebug)(KynObject &device, int32_t nCommand);
     // The text of a result, this back end's or a shared one; null for none.
     const char *(*pfnResultText)(KYN_RESULT nResult);
     uint64_t (*pfnTime)();
 };
 // Defined once in each library: its back end.
 extern const KynBackEnd g_kynBackEnd;
+
+// The devices opened, by handle (kyn_objects.cpp): the first handle plus the place in the order they
+// were added. The front owns them; they stay until KynForgetObjects.
+KYN_HANDLE KynAddObject(KynObject *pObject);
+KynObject *KynFindObject(KYN_HANDLE hObject);
+// The device opened under hParent as nType number nNumber, or null.
+KynObject *KynFindOpened(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber);
+size_t KynObjectCount();
+KynObject *KynObjectAt(size_t nIndex);
+void KynForgetObjects();
+// Whether ConnectLib connected the driver, until ReleaseLib; the front's entry points set it.
+bool KynConnected();
+void KynSetConnected(bool bConnected);
+// An attribute of the library (KYN_HANDLE_LIBRARY), the driver or a device: the checks, the ones the
+// front answers, then the back end's.
+KYN_RESULT KynLookUpAttr(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value);
 
 // Copies a text into a caller's buffer of nBufferSize bytes, always terminated.
 KYN_RESULT KynCopyText(const std::string &strText, char *pszBuffer, uint32_t nBufferSize);

@@ -1,15 +1,16 @@
-// null_backend.cpp - a back end with no boards, the smallest over the front: its table, a driver that
-// connects, and every device asked for not there. The tests build it to prove the steps that add a
-// back end (docs/maintainers.md).
+// null_backend.cpp - the smallest back end over the front: its table, a driver that connects, and the
+// texts of its failures. The tests build it to prove the steps that add a back end
+// (docs/maintainers.md).
 #include "kyn_front.h"
 #include "osa_library.h"
 
-// null_attributes.cpp: the attributes of the library and the driver.
-KYN_RESULT NullLookUpAttr(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value);
+// null_boards.cpp: the boards, their attributes and their registers.
+KYN_RESULT NullOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice);
+KYN_RESULT NullLookUpAttr(const KynObject *pDevice, uint32_t nId, KynAttrValue &value);
+KYN_RESULT NullRead(KynObject &board, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue);
+KYN_RESULT NullWrite(KynObject &board, uint32_t nAddress, uint32_t nWidth, uint32_t nValue);
 
 namespace {
-
-bool g_bConnected = false;
 
 std::string StartConsole()
 {
@@ -21,36 +22,31 @@ KYN_RESULT Enter(KynOp, uint32_t)
     return KYN_OK;
 }
 
-KYN_RESULT Connect()
+KYN_RESULT Connect(bool &bConnected)
 {
-    g_bConnected = true;
+    bConnected = true;
     return KYN_OK;
 }
 
 KYN_RESULT Release()
 {
-    g_bConnected = false;
     return KYN_OK;
 }
 
-KYN_RESULT OpenDevice(KYN_HANDLE, uint32_t, uint32_t, KYN_HANDLE *)
+KYN_RESULT Debug(KynObject &, int32_t)
 {
-    return KynError(g_bConnected ? KYN_ERR_NO_SUCH_DEVICE : KYN_ERR_NOT_CONNECTED);
+    return KynError(KYN_ERR_INVALID_PARAMETER);
 }
 
-KYN_RESULT Read(KYN_HANDLE, uint32_t, uint32_t, uint32_t *)
+const char *ResultText(KYN_RESULT nResult)
 {
-    return KynError(KYN_ERR_INVALID_HANDLE);
-}
-
-KYN_RESULT Write(KYN_HANDLE, uint32_t, uint32_t, uint32_t)
-{
-    return KynError(KYN_ERR_INVALID_HANDLE);
-}
-
-KYN_RESULT Debug(KYN_HANDLE, int32_t)
-{
-    return KynError(KYN_ERR_INVALID_HANDLE);
+    if (nResult == KynError(KYN_ERR_NOT_CONNECTED))
+        return "The null library is not connected.";
+    if (nResult == KynError(KYN_ERR_NO_SUCH_DEVICE))
+        return "The null library has board number 0 of each type, and no bridge.";
+    if (nResult == KynError(KYN_ERR_OUTSIDE))
+        return "A board of the null library has no registers.";
+    return KynSharedResultText(nResult);
 }
 
 constexpr KynBackEnd Table()
@@ -59,25 +55,23 @@ constexpr KynBackEnd Table()
     table.nLibrary = KYN_LIBRARY_TEST;
     table.pszTraceName = "kynnull";
     table.pszTraceSetting = "KYNNULL_TRACE";
+    table.pszVersion = "0.0.0 (null)";
+    table.pszFileName = "libkynhwnull.a";
+    table.bStaticLinked = true;
     table.pfnStartConsole = StartConsole;
     table.pfnEnter = Enter;
     table.pfnConnect = Connect;
     table.pfnRelease = Release;
     table.pfnLookUpAttr = NullLookUpAttr;
-    table.pfnOpenDevice = OpenDevice;
-    table.pfnRead = Read;
-    table.pfnWrite = Write;
+    table.pfnOpenDevice = NullOpenDevice;
+    table.pfnRead = NullRead;
+    table.pfnWrite = NullWrite;
     table.pfnDebug = Debug;
-    table.pfnResultText = KynSharedResultText;
+    table.pfnResultText = ResultText;
     table.pfnTime = OsaTime100ns;
     return table;
 }
 
 } // namespace
-
-bool NullConnected()
-{
-    return g_bConnected;
-}
 
 extern constexpr KynBackEnd g_kynBackEnd = Table();

@@ -45,24 +45,9 @@ std::string BuildNumber(const PciObject &board)
 
 } // namespace
 
-KYN_RESULT PciLookUpAttr(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value)
+KYN_RESULT PciLookUpAttr(const KynObject *pDevice, uint32_t nId, KynAttrValue &value)
 {
-    if (hObject == KYN_HANDLE_LIBRARY) {
-        if (nId == KYN_ATTR_VERSION) {
-            value.eKind = KYN_VALUE_SZ;
-            value.strText = DUZE_VERSION " (libpci " PCILIB_VERSION ")";
-        } else if (nId == KYN_ATTR_FILE_NAME) {
-            value.eKind = KYN_VALUE_SZ;
-            value.strText = KYNPCI_FILE_NAME;
-        } else if (nId == KYN_ATTR_STATIC_LINKED) {
-            value.eKind = KYN_VALUE_BOOL;
-            value.nValue = 1;
-        }
-        return value.eKind == KYN_VALUE_NONE ? KynError(KYN_ERR_NO_SUCH_ATTRIBUTE) : KYN_OK;
-    }
-    if (!g_bPciConnected)
-        return KynError(KYN_ERR_NOT_CONNECTED);
-    if (hObject == KYN_HANDLE_DRIVER) {
+    if (pDevice == nullptr) {
         struct utsname names;
         if (nId == KYN_ATTR_VERSION && uname(&names) == 0) {
             value.eKind = KYN_VALUE_SZ;
@@ -71,16 +56,9 @@ KYN_RESULT PciLookUpAttr(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value)
             value.strText = std::string("Linux ") + names.release + " (" +
                             PciWaysText(PciMethodsInUse(), "sysfs " + Printable(PciGetSettings().strSysfs)) + ")";
         }
-        return value.eKind == KYN_VALUE_NONE ? KynError(KYN_ERR_NO_SUCH_ATTRIBUTE) : KYN_OK;
-    }
-    const PciObject *pObject = PciFindObject(hObject);
-    if (pObject == nullptr)
-        return KynError(KYN_ERR_INVALID_HANDLE);
-    if (nId == KYN_ATTR_DEVICE_TYPE || nId == KYN_ATTR_DEVICE_NUMBER) {
-        value.eKind = KYN_VALUE_UINT32;
-        value.nValue = nId == KYN_ATTR_DEVICE_TYPE ? pObject->nType : pObject->nNumber;
         return KYN_OK;
     }
+    const PciObject *pObject = static_cast<const PciObject *>(pDevice);
     if (pObject->nMissing < 0)
         return PciFail(pObject->nMissing, "%s", pObject->strMissing.c_str());
     if (!pObject->bBridge && nId == KYN_ATTR_SERIAL_NUMBER) {
@@ -93,6 +71,6 @@ KYN_RESULT PciLookUpAttr(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value)
         value.eKind = KYN_VALUE_SZ;
         value.strText = "  not available over the kernel's PCI interface\n";
     }
-    return value.eKind == KYN_VALUE_NONE ? KynError(KYN_ERR_NO_SUCH_ATTRIBUTE) : KYN_OK;
+    return KYN_OK;
 }
 

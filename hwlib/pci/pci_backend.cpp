@@ -22,13 +22,9 @@ KYN_RESULT Release()
     return KYN_OK;
 }
 
-KYN_RESULT Access(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, bool bWrite, uint32_t *pnValue)
+KYN_RESULT Access(KynObject &device, uint32_t nAddress, uint32_t nWidth, bool bWrite, uint32_t *pnValue)
 {
-    if (!g_bPciConnected)
-        return KynError(KYN_ERR_NOT_CONNECTED);
-    PciObject *pObject = PciFindObject(hDevice);
-    if (pObject == nullptr)
-        return KynError(KYN_ERR_INVALID_HANDLE);
+    PciObject *pObject = static_cast<PciObject *>(&device);
     if (pObject->nMissing < 0)
         return PciFail(pObject->nMissing, "%s", pObject->strMissing.c_str());
     if (pObject->pMethods->pfnPoll != nullptr)
@@ -41,36 +37,32 @@ KYN_RESULT Access(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, bool b
     return PciBarAccess(*pObject, nAddress, nWidth, bWrite, pnValue);
 }
 
-KYN_RESULT Read(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue)
+KYN_RESULT Read(KynObject &device, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue)
 {
-    return Access(hDevice, nAddress, nWidth, false, pnValue);
+    return Access(device, nAddress, nWidth, false, pnValue);
 }
 
-KYN_RESULT Write(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t nValue)
+KYN_RESULT Write(KynObject &device, uint32_t nAddress, uint32_t nWidth, uint32_t nValue)
 {
-    return Access(hDevice, nAddress, nWidth, true, &nValue);
+    return Access(device, nAddress, nWidth, true, &nValue);
 }
 
 // The access method every call on the device takes, and its slot.
-const char *DeviceNote(KYN_HANDLE hDevice)
+const char *DeviceNote(const KynObject &device)
 {
     static std::string s_strNote;
-    const PciObject *pObject = PciFindObject(hDevice);
-    if (pObject == nullptr || pObject->pDevice == nullptr)
+    const PciObject &object = static_cast<const PciObject &>(device);
+    if (object.pDevice == nullptr)
         return nullptr;
-    s_strNote = std::string(pObject->pMethods->pszName) + " " + pObject->strSlot;
+    s_strNote = std::string(object.pMethods->pszName) + " " + object.strSlot;
     return s_strNote.c_str();
 }
 
-KYN_RESULT Debug(KYN_HANDLE hDevice, int32_t nCommand)
+KYN_RESULT Debug(KynObject &device, int32_t nCommand)
 {
-    const PciObject *pObject = g_bPciConnected ? PciFindObject(hDevice) : nullptr;
-    if (!g_bPciConnected)
-        return KynError(KYN_ERR_NOT_CONNECTED);
-    if (pObject == nullptr)
-        return KynError(KYN_ERR_INVALID_HANDLE);
-    if (pObject->nMissing < 0)
-        return PciFail(pObject->nMissing, "%s", pObject->strMissing.c_str());
+    const PciObject &object = static_cast<const PciObject &>(device);
+    if (object.nMissing < 0)
+        return PciFail(object.nMissing, "%s", object.strMissing.c_str());
     return PciFail(PCI_ERR_NOT_SUPPORTED, "Debug commands are not supported by the PCI library (command 0x%X)",
                    (unsigned)nCommand);
 }
@@ -82,6 +74,9 @@ constexpr KynBackEnd Table()
     table.nLibrary = KYN_LIBRARY_PCI;
     table.pszTraceName = "kynpci";
     table.pszTraceSetting = "KYNPCI_TRACE";
+    table.pszVersion = DUZE_VERSION " (libpci " PCILIB_VERSION ")";
+    table.pszFileName = KYNPCI_FILE_NAME;
+    table.bStaticLinked = true;
     table.pfnStartConsole = StartConsole;
     table.pfnEnter = Enter;
     table.pfnConnect = PciConnect;

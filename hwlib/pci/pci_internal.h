@@ -128,11 +128,8 @@ std::string PciWaysText(const std::vector<bool> &abInUse, const std::string &str
 
 // A board device, or a board's configuration space (its "bridge", device type 24), or a board that
 // was asked for and not found: every later call on that one fails with the reason it was not.
-struct PciObject {
-    KYN_HANDLE hHandle;
-    bool bBridge;
-    KYN_HANDLE hBoard;        // the board a bridge belongs to
-    uint32_t nType, nNumber;  // as asked for; 24 and 0 for a bridge
+// The front's part holds its handle, the board a bridge belongs to, the type and number asked for.
+struct PciObject : KynObject {
     KYN_RESULT nMissing;      // why no device answers, or KYN_OK
     std::string strMissing;
     pci_dev *pDevice;
@@ -157,10 +154,12 @@ struct PciObject {
     uint64_t nRegionOffset;   // VFIO: the BAR's region in the device file, for the accesses not mapped
 };
 
-extern bool g_bPciConnected;
-KYN_RESULT PciConnect();
+KYN_RESULT PciConnect(bool &bConnected);
 void PciRelease();
-PciObject *PciFindObject(KYN_HANDLE hObject);
+inline PciObject *PciFindObject(KYN_HANDLE hObject)
+{
+    return static_cast<PciObject *>(KynFindObject(hObject));
+}
 KYN_RESULT PciOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice);
 // Which access methods (by their place in g_apPciMethods) the devices the settings select (any
 // board type) would take; KYNPCI_ACCESS's alone where it names one; none where no device is found.
@@ -244,7 +243,8 @@ KYN_RESULT PciConfigAccess(const PciObject &bridge, uint32_t nAddress, uint32_t 
 
 // Attributes (pci_attributes.cpp) ---------------------------------------------------------------
 
-KYN_RESULT PciLookUpAttr(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value);
+// The driver's version (pDevice null) and a board's serial number, revision and CPLD text.
+KYN_RESULT PciLookUpAttr(const KynObject *pDevice, uint32_t nId, KynAttrValue &value);
 
 // Result texts (pci_results.cpp) --------------------------------------------------------------
 

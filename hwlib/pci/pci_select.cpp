@@ -7,16 +7,10 @@
 
 #include "pci_internal.h"
 
-bool g_bPciConnected = false;
-
 namespace {
 
 pci_access *g_pAccess = nullptr;
 bool g_bScanned = false;
-
-// Opened objects, kept until the library is released; a handle is kFirstHandle plus its index.
-const KYN_HANDLE kFirstHandle = 0x20;
-std::vector<PciObject *> g_apObjects;
 
 void ScanStep(void *)
 {
@@ -146,11 +140,8 @@ KYN_RESULT SelectDevice(uint32_t nType, uint32_t nNumber, pci_dev **ppDevice)
 
 PciObject *NewObject()
 {
+    // Kept until the library is released.
     PciObject *pObject = new PciObject();
-    pObject->hHandle = kFirstHandle + (KYN_HANDLE)g_apObjects.size();
-    pObject->bBridge = false;
-    pObject->hBoard = 0;
-    pObject->nType = pObject->nNumber = 0;
     pObject->nMissing = KYN_OK;
     pObject->pDevice = nullptr;
     pObject->nConfigSize = 256;
@@ -165,7 +156,6 @@ PciObject *NewObject()
     pObject->nMapLength = 0;
     pObject->nGuard = -1;
     pObject->nRegionOffset = 0;
-    g_apObjects.push_back(pObject);
     return pObject;
 }
 
@@ -183,26 +173,26 @@ void SetDevice(PciObject &object, pci_dev *pDevice)
 
 } // namespace
 
-KYN_RESULT PciConnect()
+KYN_RESULT PciConnect(bool &bConnected)
 {
-    if (g_bPciConnected)
+    if (bConnected)
         return KYN_OK;
     const PciSettings &settings = PciGetSettings();
     struct stat info;
     if (stat((settings.strTreeOpen + "/devices").c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
         return PCI_CONNECT_NO_DRIVER;
     g_pAccess = PciNewAccess(settings.strTreeOpen);
-    g_bPciConnected = true;
+    bConnected = true;
     return KYN_OK;
 }
 
 void PciRelease()
 {
-    for (PciObject *pObject : g_apObjects) {
+    for (size_t i = 0; i < KynObjectCount(); ++i) {
+        PciObject *pObject = static_cast<PciObject *>(KynObjectAt(i));
         pObject->pMethods->pfnClose(*pObject);
-        delete pObject;
     }
-    g_apObjects.clear();
+    KynForgetObjects();
     for (size_t i = 0; i < g_nPciMethods; ++i)
         if (g_apPciMethods[i]->pfnCloseAll != nullptr)
             g_apPciMethods[i]->pfnCloseAll();
@@ -210,27 +200,16 @@ void PciRelease()
         pci_cleanup(g_pAccess);
     g_pAccess = nullptr;
     g_bScanned = false;
-    g_bPciConnected = false;
-}
-
-PciObject *PciFindObject(KYN_HANDLE hObject)
-{
-    size_t nIndex = (uint32_t)hObject - (uint32_t)kFirstHandle;
-    return nIndex < g_apObjects.size() ? g_apObjects[nIndex] : nullptr;
 }
 
 // A board not found still gets a handle: every call on it says why no device answers, naming the
 // setting to use, and the error report shows the board type and number asked for.
 KYN_RESULT PciOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice)
 {
-    if (!g_bPciConnected)
-        return KynError(KYN_ERR_NOT_CONNECTED);
     if (hParent == KYN_HANDLE_DRIVER) {
-        for (PciObject *pKnown : g_apObjects) {
-            if (!pKnown->bBridge && pKnown->nType == nType && pKnown->nNumber == nNumber) {
-                *phDevice = pKnown->hHandle;
-                return pKnown->nMissing < 0 ? PciFail(pKnown->nMissing, "%s", pKnown->strMissing.c_str()) : KYN_OK;
-            }
+        if (const PciObject *pKnown = static_cast<const PciObject *>(KynFindOpened(hParent, nType, nNumber))) {
+            *phDevice = pKnown->hHandle;
+            return pKnown->nMissing < 0 ? PciFail(pKnown->nMissing, "%s", pKnown->strMissing.c_str()) : KYN_OK;
         }
         pci_dev *pDevice = nullptr;
         KYN_RESULT nResult = SelectDevice(nType, nNumber, &pDevice);
@@ -243,7 +222,7 @@ KYN_RESULT PciOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, K
         } else {
             SetDevice(*pBoard, pDevice);
         }
-        *phDevice = pBoard->hHandle;
+        *phDevice = KynAddObject(pBoard);
         return nResult;
     }
     PciObject *pBoard = PciFindObject(hParent);
@@ -254,18 +233,16 @@ KYN_RESULT PciOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, K
     if (nType != KYN_DEVICE_TYPE_PCI_BRIDGE || nNumber != 0)
         return PciFail(KynError(KYN_ERR_NO_SUCH_DEVICE), "Board 0x%X has no device of type %u number %u: its configuration space is type 24 number 0",
                        (unsigned)hParent, (unsigned)nType, (unsigned)nNumber);
-    for (PciObject *pKnown : g_apObjects) {
-        if (pKnown->bBridge && pKnown->hBoard == hParent) {
-            *phDevice = pKnown->hHandle;
-            return KYN_OK;
-        }
+    if (const KynObject *pKnown = KynFindOpened(hParent, nType, nNumber)) {
+        *phDevice = pKnown->hHandle;
+        return KYN_OK;
     }
     PciObject *pBridge = NewObject();
     pBridge->bBridge = true;
-    pBridge->hBoard = hParent;
+    pBridge->hParent = hParent;
     pBridge->nType = KYN_DEVICE_TYPE_PCI_BRIDGE;
     SetDevice(*pBridge, pBoard->pDevice);
-    *phDevice = pBridge->hHandle;
+    *phDevice = KynAddObject(pBridge);
     return KYN_OK;
 }
 

@@ -32,19 +32,23 @@ KYN_RESULT Injected(KynOp eOp, uint32_t nArgument)
     return KYN_OK;
 }
 
-KYN_RESULT Connect()
+KYN_RESULT Connect(bool &bConnected)
 {
     KYN_RESULT nResult = SimGetSettings().nConnectResult;
     // Codes 11 and 17 report a missing or mismatched driver without the failure bit.
     uint32_t nCode = (uint32_t)nResult & 0xFF;
-    g_bSimConnected = nResult >= 0 && nCode != 11 && nCode != 17;
+    bConnected = nResult >= 0 && nCode != 11 && nCode != 17;
     return nResult;
 }
 
 KYN_RESULT Release()
 {
-    g_bSimConnected = false;
     return KYN_OK;
+}
+
+KYN_HANDLE FirstHandle()
+{
+    return SimGetSettings().hFirstDevice;
 }
 
 uint64_t Time()
@@ -59,10 +63,15 @@ constexpr KynBackEnd Table()
     table.nLibrary = KYN_LIBRARY_SIM;
     table.pszTraceName = "kynsim";
     table.pszTraceSetting = "KYNSIM_TRACE";
+    table.pszVersion = "4.12.0 (simulated)";
+    table.pszFileName = KYNSIM_FILE_NAME; // as the build named it
+    table.bStaticLinked = KYNSIM_STATIC != 0;
+    table.pfnFirstHandle = FirstHandle;
     table.pfnStartConsole = StartConsole;
     table.pfnEnter = Injected;
     table.pfnConnect = Connect;
     table.pfnRelease = Release;
+    table.pfnAttrHidden = SimAttrHidden;
     table.pfnLookUpAttr = SimLookUpAttr;
     table.pfnOpenDevice = SimOpenDevice;
     table.pfnRead = SimReadRegister;

@@ -5,10 +5,9 @@
 #include <string.h>
 
 #include <algorithm>
+#include <new>
 
 #include "sim_internal.h"
-
-bool g_bSimConnected = false;
 
 namespace {
 
@@ -60,11 +59,6 @@ const SimBridgeReg g_aBridgeRegs[] = {
     {0x1FC, 0x00000000u, 0xFFFFFFFFu}, // scratch
 };
 
-// Opened devices, kept (and reachable) until the process ends: handles stay valid for the
-// run. A device's handle is the first handle (KYNSIM_HANDLES, 0x20 by default) plus its index.
-SimDevice *g_apDevices[kSimMaxDevices];
-size_t g_nDevices = 0;
-
 const SimBoardType *FindBoardType(uint32_t nCode)
 {
     for (const SimBoardType &type : g_aSimBoardTypes)
@@ -93,12 +87,6 @@ void ResetBridge(SimDevice &device)
     }
 }
 
-bool AttrAbsent(SimObjectKind eObject, uint32_t nId)
-{
-    const std::vector<uint32_t> &anAbsent = SimGetSettings().anAbsentAttrs[eObject];
-    return std::find(anAbsent.begin(), anAbsent.end(), nId) != anAbsent.end();
-}
-
 // Whether 32-bit board accesses may skip the checks: nothing is injected into them, the
 // memory has no faults and no trace is written.
 bool FastPathAllowed()
@@ -123,13 +111,9 @@ void ArmFastPath(const SimDevice *pDevice, uint32_t nAddress)
 }
 
 // Checks a device access; on success *ppDevice is the device.
-inline KYN_RESULT CheckAccess(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, SimDevice **ppDevice)
+inline KYN_RESULT CheckAccess(KynObject &object, uint32_t nAddress, uint32_t nWidth, SimDevice **ppDevice)
 {
-    if (!g_bSimConnected)
-        return KynError(KYN_ERR_NOT_CONNECTED);
-    SimDevice *pDevice = SimFindDevice(hDevice);
-    if (pDevice == nullptr)
-        return KynError(KYN_ERR_INVALID_HANDLE);
+    SimDevice *pDevice = static_cast<SimDevice *>(&object);
     if ((nAddress & (nWidth - 1)) != 0)
         return KynError(KYN_ERR_MISALIGNED);
     if (pDevice->bBridge) {
@@ -161,20 +145,12 @@ inline uint32_t ReadWord(const SimDevice *pDevice, uint32_t nAddress)
 
 } // namespace
 
-SimDevice *SimFindDevice(KYN_HANDLE hDevice)
-{
-    size_t nIndex = (uint32_t)hDevice - (uint32_t)SimGetSettings().hFirstDevice;
-    return nIndex < g_nDevices ? g_apDevices[nIndex] : nullptr;
-}
-
 KYN_RESULT SimOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice)
 {
     const SimDevice *pParent = nullptr;
     const SimBoardType *pType = nullptr;
-    if (!g_bSimConnected)
-        return KynError(KYN_ERR_NOT_CONNECTED);
     if (hParent != KYN_HANDLE_DRIVER) {
-        pParent = SimFindDevice(hParent);
+        pParent = static_cast<const SimDevice *>(KynFindObject(hParent));
         if (pParent == nullptr)
             return KynError(KYN_ERR_INVALID_HANDLE);
         if (pParent->bBridge || !FindBoardType(pParent->nType)->bBridge || nType != KYN_DEVICE_TYPE_PCI_BRIDGE ||
@@ -185,17 +161,14 @@ KYN_RESULT SimOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, K
         if (pType == nullptr || nNumber >= BoardCount(nType))
             return KynError(KYN_ERR_NO_SUCH_DEVICE);
     }
-    for (size_t i = 0; i < g_nDevices; ++i) {
-        const SimDevice *pKnown = g_apDevices[i];
-        if (pKnown->hParent == hParent && pKnown->nType == nType && pKnown->nNumber == nNumber) {
-            *phDevice = pKnown->hHandle;
-            return KYN_OK;
-        }
+    if (const KynObject *pKnown = KynFindOpened(hParent, nType, nNumber)) {
+        *phDevice = pKnown->hHandle;
+        return KYN_OK;
     }
-    SimDevice *pDevice = g_nDevices < kSimMaxDevices ? (SimDevice *)calloc(1, sizeof(SimDevice)) : nullptr;
+    // Devices stay (and are reachable) until the process ends: handles stay valid for the run.
+    SimDevice *pDevice = KynObjectCount() < kSimMaxDevices ? new (std::nothrow) SimDevice() : nullptr;
     if (pDevice == nullptr)
         return SIM_ERR_OUT_OF_MEMORY;
-    pDevice->hHandle = SimGetSettings().hFirstDevice + (KYN_HANDLE)g_nDevices;
     pDevice->hParent = hParent;
     pDevice->nType = nType;
     pDevice->nNumber = nNumber;
@@ -203,84 +176,52 @@ KYN_RESULT SimOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, K
     pDevice->bCpld = pType != nullptr && pType->bCpld;
     if (pDevice->bBridge)
         ResetBridge(*pDevice);
-    g_apDevices[g_nDevices++] = pDevice;
-    *phDevice = pDevice->hHandle;
+    *phDevice = KynAddObject(pDevice);
     return KYN_OK;
 }
 
-KYN_RESULT SimLookUpAttr(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value)
+bool SimAttrHidden(KYN_HANDLE hObject, const KynObject *pObject, uint32_t nId)
 {
-    SimObjectKind eObject;
-    const SimDevice *pDevice = nullptr;
-    if (hObject == KYN_HANDLE_LIBRARY) {
-        eObject = SIM_OBJ_LIBRARY;
-    } else {
-        if (!g_bSimConnected)
-            return KynError(KYN_ERR_NOT_CONNECTED);
-        if (hObject == KYN_HANDLE_DRIVER) {
-            eObject = SIM_OBJ_DRIVER;
-        } else {
-            pDevice = SimFindDevice(hObject);
-            if (pDevice == nullptr)
-                return KynError(KYN_ERR_INVALID_HANDLE);
-            eObject = pDevice->bBridge ? SIM_OBJ_BRIDGE : SIM_OBJ_BOARD;
-        }
-    }
-    if (AttrAbsent(eObject, nId))
-        return KynError(KYN_ERR_NO_SUCH_ATTRIBUTE);
+    SimObjectKind eObject = hObject == KYN_HANDLE_LIBRARY  ? SIM_OBJ_LIBRARY
+                            : pObject == nullptr           ? SIM_OBJ_DRIVER
+                            : pObject->bBridge             ? SIM_OBJ_BRIDGE
+                                                           : SIM_OBJ_BOARD;
+    const std::vector<uint32_t> &anAbsent = SimGetSettings().anAbsentAttrs[eObject];
+    return std::find(anAbsent.begin(), anAbsent.end(), nId) != anAbsent.end();
+}
 
+KYN_RESULT SimLookUpAttr(const KynObject *pObject, uint32_t nId, KynAttrValue &value)
+{
+    const SimDevice *pDevice = static_cast<const SimDevice *>(pObject);
     char szText[160];
-    switch (eObject) {
-    case SIM_OBJ_LIBRARY:
-        if (nId == KYN_ATTR_VERSION) {
-            value.eKind = KYN_VALUE_SZ;
-            value.strText = "4.12.0 (simulated)";
-        } else if (nId == KYN_ATTR_FILE_NAME) {
-            value.eKind = KYN_VALUE_SZ;
-            value.strText = KYNSIM_FILE_NAME; // as the build named it
-        } else if (nId == KYN_ATTR_STATIC_LINKED) {
-            value.eKind = KYN_VALUE_BOOL;
-            value.nValue = KYNSIM_STATIC ? 1 : 0;
-        }
-        break;
-    case SIM_OBJ_DRIVER:
+    if (pDevice == nullptr) {
         if (nId == KYN_ATTR_VERSION) {
             value.eKind = KYN_VALUE_SZ;
             value.strText = "4.12.0 (simulated driver)";
         }
-        break;
-    case SIM_OBJ_BOARD:
-    case SIM_OBJ_BRIDGE:
-        if (nId == KYN_ATTR_DEVICE_TYPE || nId == KYN_ATTR_DEVICE_NUMBER) {
-            value.eKind = KYN_VALUE_UINT32;
-            value.nValue = nId == KYN_ATTR_DEVICE_TYPE ? pDevice->nType : pDevice->nNumber;
-        } else if (eObject == SIM_OBJ_BOARD && nId == KYN_ATTR_SERIAL_NUMBER) {
-            snprintf(szText, sizeof szText, "KS-%03u-%05u", (unsigned)pDevice->nType,
-                     (unsigned)(4711 + pDevice->nNumber));
-            value.eKind = KYN_VALUE_SZ;
-            value.strText = szText;
-        } else if (eObject == SIM_OBJ_BOARD && nId == KYN_ATTR_BUILD_NUMBER) {
-            snprintf(szText, sizeof szText, "%u.%u.%u", 2u, (unsigned)(pDevice->nType % 10), 1207u);
-            value.eKind = KYN_VALUE_SZ;
-            value.strText = szText;
-        } else if (eObject == SIM_OBJ_BOARD && nId == KYN_ATTR_CPLD_BUILD && pDevice->bCpld) {
-            snprintf(szText, sizeof szText,
-                     "  Main CPLD: rev 3.%u (2026-02-11)\n  I/O CPLD:  rev 1.8 (2025-09-30)\n",
-                     (unsigned)(pDevice->nType % 10));
-            value.eKind = KYN_VALUE_SZ;
-            value.strText = szText;
-        }
-        break;
-    default:
-        break;
+    } else if (pDevice->bBridge) {
+        // A bridge has its type and number alone.
+    } else if (nId == KYN_ATTR_SERIAL_NUMBER) {
+        snprintf(szText, sizeof szText, "KS-%03u-%05u", (unsigned)pDevice->nType, (unsigned)(4711 + pDevice->nNumber));
+        value.eKind = KYN_VALUE_SZ;
+        value.strText = szText;
+    } else if (nId == KYN_ATTR_BUILD_NUMBER) {
+        snprintf(szText, sizeof szText, "%u.%u.%u", 2u, (unsigned)(pDevice->nType % 10), 1207u);
+        value.eKind = KYN_VALUE_SZ;
+        value.strText = szText;
+    } else if (nId == KYN_ATTR_CPLD_BUILD && pDevice->bCpld) {
+        snprintf(szText, sizeof szText, "  Main CPLD: rev 3.%u (2026-02-11)\n  I/O CPLD:  rev 1.8 (2025-09-30)\n",
+                 (unsigned)(pDevice->nType % 10));
+        value.eKind = KYN_VALUE_SZ;
+        value.strText = szText;
     }
-    return value.eKind == KYN_VALUE_NONE ? KynError(KYN_ERR_NO_SUCH_ATTRIBUTE) : KYN_OK;
+    return KYN_OK;
 }
 
-KYN_RESULT SimReadRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue)
+KYN_RESULT SimReadRegister(KynObject &device, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue)
 {
     SimDevice *pDevice = nullptr;
-    KYN_RESULT nResult = CheckAccess(hDevice, nAddress, nWidth, &pDevice);
+    KYN_RESULT nResult = CheckAccess(device, nAddress, nWidth, &pDevice);
     if (nResult < 0)
         return nResult;
     if (pDevice->bBridge) {
@@ -295,10 +236,10 @@ KYN_RESULT SimReadRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidt
     return KYN_OK;
 }
 
-KYN_RESULT SimWriteRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t nValue)
+KYN_RESULT SimWriteRegister(KynObject &device, uint32_t nAddress, uint32_t nWidth, uint32_t nValue)
 {
     SimDevice *pDevice = nullptr;
-    KYN_RESULT nResult = CheckAccess(hDevice, nAddress, nWidth, &pDevice);
+    KYN_RESULT nResult = CheckAccess(device, nAddress, nWidth, &pDevice);
     if (nResult < 0)
         return nResult;
     if (pDevice->bBridge) {
@@ -330,19 +271,14 @@ KYN_RESULT SimWriteRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWid
     return KYN_OK;
 }
 
-KYN_RESULT SimDebugAction(KYN_HANDLE hHandle, int32_t nCommand)
+KYN_RESULT SimDebugAction(KynObject &object, int32_t nCommand)
 {
-    if (!g_bSimConnected)
-        return KynError(KYN_ERR_NOT_CONNECTED);
-    SimDevice *pDevice = SimFindDevice(hHandle);
-    if (pDevice == nullptr)
-        return KynError(KYN_ERR_INVALID_HANDLE);
-    SimDevice &device = *pDevice;
+    SimDevice &device = static_cast<SimDevice &>(object);
     unsigned hDevice = (unsigned)device.hHandle;
     switch (nCommand) {
     case 0:
-        for (size_t i = 0; i < g_nDevices; ++i) {
-            const SimDevice *pListed = g_apDevices[i];
+        for (size_t i = 0; i < KynObjectCount(); ++i) {
+            const KynObject *pListed = KynObjectAt(i);
             OsaLibraryPrint("KynSim: device 0x%X: %s type %u number %u\n", (unsigned)pListed->hHandle,
                             pListed->bBridge ? "bridge" : "board", (unsigned)pListed->nType,
                             (unsigned)pListed->nNumber);
@@ -365,8 +301,8 @@ KYN_RESULT SimDebugAction(KYN_HANDLE hHandle, int32_t nCommand)
         OsaLibraryPrint("KynSim: device 0x%X: board memory cleared\n", hDevice);
         return KYN_OK;
     case 3:
-        for (size_t i = 0; i < g_nDevices; ++i)
-            if (SimDevice *pBridge = g_apDevices[i];
+        for (size_t i = 0; i < KynObjectCount(); ++i)
+            if (SimDevice *pBridge = static_cast<SimDevice *>(KynObjectAt(i));
                 pBridge->bBridge && (pBridge->hHandle == device.hHandle || pBridge->hParent == device.hHandle))
                 ResetBridge(*pBridge);
         OsaLibraryPrint("KynSim: device 0x%X: bridge registers reset\n", hDevice);

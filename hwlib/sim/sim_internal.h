@@ -85,12 +85,8 @@ const uint32_t kSimPageSize = 1u << kSimPageShift;
 const uint32_t kSimPageCount = kSimWindowSize >> kSimPageShift;
 const uint32_t kSimBridgeRegCount = 128;
 
-struct SimDevice {
-    KYN_HANDLE hHandle;
-    KYN_HANDLE hParent; // 0 for boards
-    uint32_t nType;
-    uint32_t nNumber;
-    bool bBridge;
+// A board or its bridge; the front's part holds its handle, parent, type and number.
+struct SimDevice : KynObject {
     bool bCpld;
     uint8_t *pWindow;                // board window, reserved on first write
     uint8_t *apPages[kSimPageCount]; // its 64 KiB pages; null until first written
@@ -98,22 +94,21 @@ struct SimDevice {
     uint32_t anWritable[kSimBridgeRegCount];
 };
 
-// Whether the library is connected to its (simulated) driver.
-extern bool g_bSimConnected;
-SimDevice *SimFindDevice(KYN_HANDLE hDevice);
 // The device of a type and number under a parent (the driver, or a board for its bridge),
 // opened on first use; the same device always answers with the same handle.
 KYN_RESULT SimOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice);
 
-// An attribute of the library (-2), the driver (0) or a device.
-KYN_RESULT SimLookUpAttr(KYN_HANDLE hObject, uint32_t nId, KynAttrValue &value);
+// Whether KYNSIM_NO_ATTR makes an attribute of the library, the driver or a device absent.
+bool SimAttrHidden(KYN_HANDLE hObject, const KynObject *pObject, uint32_t nId);
+// The driver's attributes (pObject null) and a board's serial number, build number and CPLD text.
+KYN_RESULT SimLookUpAttr(const KynObject *pObject, uint32_t nId, KynAttrValue &value);
 
-// Checked register accesses of 1, 2 or 4 bytes; reads are zero-extended.
-KYN_RESULT SimReadRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue);
-KYN_RESULT SimWriteRegister(KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nWidth, uint32_t nValue);
+// Register accesses of 1, 2 or 4 bytes; reads are zero-extended.
+KYN_RESULT SimReadRegister(KynObject &device, uint32_t nAddress, uint32_t nWidth, uint32_t *pnValue);
+KYN_RESULT SimWriteRegister(KynObject &device, uint32_t nAddress, uint32_t nWidth, uint32_t nValue);
 // The debug commands' actions on a device: 0 lists the open devices, 1 shows the board
 // memory in use, 2 clears it, 3 resets the bridge registers; others are unknown.
-KYN_RESULT SimDebugAction(KYN_HANDLE hDevice, int32_t nCommand);
+KYN_RESULT SimDebugAction(KynObject &device, int32_t nCommand);
 
 // Result texts (sim_results.cpp) --------------------------------------------------------------
 
