@@ -14,7 +14,7 @@
 #include "options.h"
 #include "printable.h"
 #include "register_map.h"
-#include "run.h"
+#include "startup.h"
 #include "screen.h"
 
 namespace {
