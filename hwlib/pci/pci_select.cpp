@@ -241,7 +241,13 @@ KYN_RESULT PciOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, K
     pBridge->bBridge = true;
     pBridge->hParent = hParent;
     pBridge->nType = KYN_DEVICE_TYPE_PCI_BRIDGE;
-    SetDevice(*pBridge, pBoard->pDevice);
+    // The board's own device, found a moment ago: its slot, size and way in hold for its bridge.
+    pBridge->pDevice = pBoard->pDevice;
+    pBridge->strSlot = pBoard->strSlot;
+    pBridge->strDir = pBoard->strDir;
+    pBridge->strOpenDir = pBoard->strOpenDir;
+    pBridge->nConfigSize = pBoard->nConfigSize;
+    pBridge->pMethods = pBoard->pMethods;
     *phDevice = KynAddObject(pBridge);
     return KYN_OK;
 }

@@ -100,56 +100,67 @@ bool ParseBar(const std::string &strValue, PciSettings &settings, std::string &s
     return true;
 }
 
-// A directory of a tree that is not the kernel's: another user who may write it could plant links
-// for root to write through, as a settings file others may write could point root at any device.
-bool TrustedDirectory(const std::string &strDir, std::string &strWhy, bool bRoot = false)
+// A directory of a tree that is not the kernel's (pInfo, null where it could not be read): another
+// user who may write it could plant links for root to write through, as a settings file others may
+// write could point root at any device.
+bool TrustedDirectory(const struct stat *pInfo, const std::string &strDir, std::string &strWhy)
 {
-    struct stat info;
     char szMode[16];
-    if ((bRoot ? stat(strDir.c_str(), &info) : lstat(strDir.c_str(), &info)) != 0 || !S_ISDIR(info.st_mode)) {
+    if (pInfo == nullptr || !S_ISDIR(pInfo->st_mode)) {
         strWhy = strDir + " is not a directory (links are not followed in a tree that is not the kernel's)";
         return false;
     }
-    if (info.st_uid != 0 && info.st_uid != geteuid()) {
-        strWhy = strDir + " belongs to user " + std::to_string((unsigned)info.st_uid) + ", neither root nor you";
+    if (pInfo->st_uid != 0 && pInfo->st_uid != geteuid()) {
+        strWhy = strDir + " belongs to user " + std::to_string((unsigned)pInfo->st_uid) + ", neither root nor you";
         return false;
     }
-    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        snprintf(szMode, sizeof szMode, "%04o", (unsigned)(info.st_mode & 07777));
+    if ((pInfo->st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        snprintf(szMode, sizeof szMode, "%04o", (unsigned)(pInfo->st_mode & 07777));
         strWhy = "group or others may write " + strDir + " (mode " + szMode + ")";
         return false;
     }
     return true;
 }
 
-// Every directory of the tree down to each device's, and no device file a link; strRoot is opened,
-// strShown names it in the texts.
-bool TrustedTree(const std::string &strRoot, const std::string &strShown, std::string &strWhy)
+// What fstatat says of a name in a directory, without following a link; null where it cannot say.
+const struct stat *StatAt(int fdDirectory, const char *pszName, struct stat &info)
 {
-    auto Shown = [&](std::string strWhyHere) {
-        for (size_t nAt; (nAt = strWhyHere.find(strRoot)) != std::string::npos;)
-            strWhyHere.replace(nAt, strRoot.size(), strShown);
-        return strWhyHere;
-    };
-    if (!TrustedDirectory(strRoot, strWhy, true) || !TrustedDirectory(strRoot + "/devices", strWhy)) {
-        strWhy = Shown(strWhy);
+    return fstatat(fdDirectory, pszName, &info, AT_SYMLINK_NOFOLLOW) == 0 ? &info : nullptr;
+}
+
+// A directory beneath fdDirectory, opened for listing without following a link; null where it cannot be.
+DIR *OpenDirectoryAt(int fdDirectory, const char *pszName)
+{
+    int fd = openat(fdDirectory, pszName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR *pDirectory = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (fd >= 0 && pDirectory == nullptr)
+        close(fd);
+    return pDirectory;
+}
+
+// Every directory of the tree down to each device's, and no device file a link; looked at through
+// the opened root fdRoot, name by name, so that nothing is found again by its path. strShown names
+// the root in the texts.
+bool TrustedTree(int fdRoot, const std::string &strShown, std::string &strWhy)
+{
+    struct stat info;
+    if (!TrustedDirectory(fstat(fdRoot, &info) == 0 ? &info : nullptr, strShown, strWhy) ||
+        !TrustedDirectory(StatAt(fdRoot, "devices", info), strShown + "/devices", strWhy))
         return false;
-    }
-    DIR *pDevices = opendir((strRoot + "/devices").c_str());
+    DIR *pDevices = OpenDirectoryAt(fdRoot, "devices");
     bool bTrusted = pDevices != nullptr;
     for (dirent *pEntry; bTrusted && (pEntry = readdir(pDevices)) != nullptr;) {
         if (pEntry->d_name[0] == '.')
             continue;
-        std::string strDevice = strRoot + "/devices/" + pEntry->d_name;
-        bTrusted = TrustedDirectory(strDevice, strWhy);
-        DIR *pFiles = bTrusted ? opendir(strDevice.c_str()) : nullptr;
+        std::string strDevice = strShown + "/devices/" + pEntry->d_name;
+        bTrusted = TrustedDirectory(StatAt(dirfd(pDevices), pEntry->d_name, info), strDevice, strWhy);
+        DIR *pFiles = bTrusted ? OpenDirectoryAt(dirfd(pDevices), pEntry->d_name) : nullptr;
         for (dirent *pFile; pFiles != nullptr && bTrusted && (pFile = readdir(pFiles)) != nullptr;) {
-            struct stat info;
-            std::string strFile = strDevice + "/" + pFile->d_name;
             // The driver and IOMMU group links are only read, never opened.
             bool bReadOnly = strcmp(pFile->d_name, "driver") == 0 || strcmp(pFile->d_name, "iommu_group") == 0;
-            if (!bReadOnly && lstat(strFile.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-                strWhy = strFile + " is a link, and links are not followed in a tree that is not the kernel's";
+            const struct stat *pInfo = bReadOnly ? nullptr : StatAt(dirfd(pFiles), pFile->d_name, info);
+            if (pInfo != nullptr && S_ISLNK(pInfo->st_mode)) {
+                strWhy = strDevice + "/" + pFile->d_name + " is a link, and links are not followed in a tree that is not the kernel's";
                 bTrusted = false;
             }
         }
@@ -158,7 +169,6 @@ bool TrustedTree(const std::string &strRoot, const std::string &strShown, std::s
     }
     if (pDevices != nullptr)
         closedir(pDevices);
-    strWhy = Shown(strWhy);
     return bTrusted;
 }
 
@@ -188,7 +198,7 @@ bool ParseSysfs(const std::string &strValue, PciSettings &settings, std::string 
     if (settings.bKernelTree) {
         close(fdRoot);
         strOpen = strValue;
-    } else if (!TrustedTree(strOpen, strValue, strWhy)) {
+    } else if (!TrustedTree(fdRoot, strValue, strWhy)) {
         close(fdRoot);
         return false;
     }
