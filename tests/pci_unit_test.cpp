@@ -1,9 +1,10 @@
-// pci_unit_test.cpp - the PCI library's pure pieces and decisions, without the tool: its settings'
-// parsers, VFIO's region records as the kernel gives them, and VFIO's opening with the kernel's
-// answers played.
+// pci_unit_test.cpp - the PCI library's pure pieces and decisions, without the tool: its devices over a
+// release, its settings' parsers, VFIO's region records as the kernel gives them, and VFIO's opening
+// with the kernel's answers played.
 #include <gtest/gtest.h>
 
 #include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -20,6 +21,60 @@
 #include "pci_internal.h"
 
 namespace {
+
+void WriteFile(const std::string &strPath, const std::string &strText)
+{
+    FILE *pFile = fopen(strPath.c_str(), "wb");
+    ASSERT_NE(pFile, nullptr) << strPath;
+    fwrite(strText.data(), 1, strText.size(), pFile);
+    fclose(pFile);
+}
+
+char g_szTreeRoot[] = "/tmp/duze-pci-unit-XXXXXX";
+
+// The fake tree the tests below share, made at the first use: the library reads its settings once,
+// at its first call. Its PCI part, ROOT/sys/bus/pci; removed when the program ends.
+std::string TestTree()
+{
+    static std::string s_strPci;
+    if (s_strPci.empty() && mkdtemp(g_szTreeRoot) != nullptr) {
+        s_strPci = std::string(g_szTreeRoot) + "/sys/bus/pci";
+        EXPECT_EQ(system(("mkdir -p " + s_strPci + "/devices/0000:03:00.0").c_str()), 0);
+        setenv("KYNPCI_SYSFS", s_strPci.c_str(), 1);
+        setenv("KYNPCI_DEVICE", "03:00.0", 1);
+        setenv("KYNPCI_CONF", "/dev/null", 1);
+        atexit([] { EXPECT_EQ(system(("rm -rf " + std::string(g_szTreeRoot)).c_str()), 0); });
+    }
+    return s_strPci;
+}
+
+TEST(PciLibrary, ReleaseForgetsEveryDeviceAndAReconnectHandsOutTheFirstHandleAgain)
+{
+    std::string strDevice = TestTree() + "/devices/0000:03:00.0";
+    unlink((strDevice + "/driver").c_str());
+    WriteFile(strDevice + "/vendor", "0x1af4\n");
+    WriteFile(strDevice + "/device", "0x1045\n");
+    WriteFile(strDevice + "/class", "0xffff00\n");
+    WriteFile(strDevice + "/resource", "0x00000000f0000000 0x00000000f0000fff 0x0000000000040200\n");
+    WriteFile(strDevice + "/config", std::string("\xF4\x1A\x45\x10", 4) + std::string(4092, '\0'));
+
+    KYN_HANDLE hBoard = 0, hBridge = 0;
+    uint32_t nValue = 0;
+    ASSERT_EQ(KynDrvConnectLib(), KYN_OK);
+    ASSERT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 6, 0, &hBoard), KYN_OK);
+    ASSERT_EQ(KynDrvGetDeviceHandle(hBoard, KYN_DEVICE_TYPE_PCI_BRIDGE, 0, &hBridge), KYN_OK);
+    EXPECT_EQ(hBoard, 0x20);
+    EXPECT_EQ(hBridge, 0x21);
+    EXPECT_EQ(KynDrvReadReg32(hBridge, 0, &nValue), KYN_OK);
+    EXPECT_EQ(nValue, 0x10451AF4u);
+    ASSERT_EQ(KynDrvReleaseLib(), KYN_OK);
+    EXPECT_EQ(KynDrvReadReg32(hBridge, 0, &nValue), KynError(KYN_ERR_NOT_CONNECTED));
+    ASSERT_EQ(KynDrvConnectLib(), KYN_OK);
+    EXPECT_EQ(KynDrvReadReg32(hBridge, 0, &nValue), KynError(KYN_ERR_INVALID_HANDLE));
+    ASSERT_EQ(KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, 6, 0, &hBoard), KYN_OK);
+    EXPECT_EQ(hBoard, 0x20);
+    EXPECT_EQ(KynDrvReleaseLib(), KYN_OK);
+}
 
 TEST(PciSettingsParser, IdsAndSlotsInLspciForms)
 {
@@ -173,9 +228,7 @@ int PlayedIoctl(int, unsigned long nRequest, uintptr_t nArgument)
 // of kernel calls, over a tree with an IOMMU group. Each refusal's code and the words that say why.
 TEST(PciVfio, OpeningRefusesWhatTheKernelRefusesSayingWhy)
 {
-    char szRoot[] = "/tmp/duze-vfio-XXXXXX";
-    ASSERT_NE(mkdtemp(szRoot), nullptr);
-    std::string strRoot = szRoot, strPci = strRoot + "/sys/bus/pci", strBoard = strPci + "/devices/0000:03:00.0";
+    std::string strPci = TestTree(), strRoot = g_szTreeRoot, strBoard = strPci + "/devices/0000:03:00.0";
     ASSERT_EQ(system(("mkdir -p " + strBoard + " " + strPci + "/devices/0000:03:00.1 " + strRoot +
                       "/sys/kernel/iommu_groups/5/devices/0000:03:00.0").c_str()), 0);
     auto Link = [](const std::string &strTarget, const std::string &strLink) {
@@ -184,8 +237,6 @@ TEST(PciVfio, OpeningRefusesWhatTheKernelRefusesSayingWhy)
             EXPECT_EQ(symlink(strTarget.c_str(), strLink.c_str()), 0);
         }
     };
-    setenv("KYNPCI_SYSFS", strPci.c_str(), 1);
-    setenv("KYNPCI_CONF", "/dev/null", 1);
     PciObject board;
     board.strSlot = "0000:03:00.0";
     board.strOpenDir = PciGetSettings().strTreeOpen + "/devices/0000:03:00.0";
@@ -239,5 +290,4 @@ TEST(PciVfio, OpeningRefusesWhatTheKernelRefusesSayingWhy)
         }
     }
     g_pciVfioKernel = kernel;
-    EXPECT_EQ(system(("rm -rf " + strRoot).c_str()), 0);
 }
