@@ -130,6 +130,27 @@ TEST_F(SimBoard, WordsAtPageBoundariesKeepTheirValues)
     EXPECT_EQ(nValue, 0u);
 }
 
+// A checked 32-bit access opens the fast path over the written page it found, and only over it:
+// aligned words of that page of that board, until the window closes.
+TEST_F(SimBoard, FastPathCoversThePageACheckedAccessFoundWritten)
+{
+    KynDrvDbgDump(m_hBoard, 2);
+    EXPECT_FALSE(KynFastPathTakes(m_hBoard, 0x10000));
+    uint32_t nValue = 0;
+    ASSERT_EQ(KynDrvReadReg32(m_hBoard, 0x10008, &nValue), 0); // a page not yet written opens nothing
+    EXPECT_FALSE(KynFastPathTakes(m_hBoard, 0x10008));
+    ASSERT_EQ(KynDrvWriteReg32(m_hBoard, 0x10008, 1), 0);
+    const struct {
+        uint32_t nAddress;
+        bool bFast;
+    } aCases[] = {{0x10000, true}, {0x10008, true}, {0x1FFFC, true}, {0x20000, false}, {0xFFFC, false}, {0x10002, false}};
+    for (const auto &c : aCases)
+        EXPECT_EQ(KynFastPathTakes(m_hBoard, c.nAddress), c.bFast) << std::hex << c.nAddress;
+    EXPECT_FALSE(KynFastPathTakes(m_hBridge, 0x10000));
+    KynDrvReleaseLib();
+    EXPECT_FALSE(KynFastPathTakes(m_hBoard, 0x10000));
+}
+
 // The console holds text for a file or pipe: an empty print writes what it holds.
 void WriteHeldConsoleText(const char *pszFormat = "", ...)
 {

@@ -162,6 +162,11 @@ void KynCloseFastWindow()
     g_hFastDevice = kNoFastDevice;
 }
 
+bool KynFastPathTakes(KYN_HANDLE hDevice, uint32_t nAddress)
+{
+    return hDevice == g_hFastDevice && FastWord(nAddress) <= g_nFastWords;
+}
+
 void KynLibStartConsole()
 {
     std::string strTrace = g_kynBackEnd.pfnStartConsole();

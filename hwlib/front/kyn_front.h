@@ -162,6 +162,9 @@ KYN_RESULT KynCopyText(const std::string &strText, char *pszBuffer, uint32_t nBu
 // pBase is where address 0 of the device would be; the window holds nFirst to nLast, 32-bit aligned.
 void KynOpenFastWindow(KYN_HANDLE hDevice, volatile uint8_t *pBase, uint32_t nFirst, uint32_t nLast);
 void KynCloseFastWindow();
+// Whether a 32-bit access to nAddress of hDevice would take the fast path now: for the tests, as its
+// results are by design the checked way's.
+bool KynFastPathTakes(KYN_HANDLE hDevice, uint32_t nAddress);
 // What fast accesses return: KYN_OK, or a failure once the window went away under them (a SIGBUS
 // guard sets it from its handler).
 extern volatile KYN_RESULT g_nKynFastResult;
