@@ -299,6 +299,7 @@ TEST(Startup, MalformedSimulatorSettingStopsTheRunNamingIt)
         const char *pszValue;
         const char *pszWhy;
         bool bFifo = false; // the value names a FIFO that nobody reads (POSIX only)
+        const char *pszSpy = nullptr; // a setting of the preloaded host spy (POSIX only)
     } aCases[] = {
         {"KYNSIM_CONNECT", "eleven", "'eleven' is not a 32-bit result code"},
         {"KYNSIM_FAIL", "ReadReg32", "'ReadReg32' is not OPERATION:RESULT[@MATCH|#CALL]"},
@@ -312,12 +313,17 @@ TEST(Startup, MalformedSimulatorSettingStopsTheRunNamingIt)
         {"KYNSIM_TYPO", "1", "unknown setting"},
         {"KYNSIM_TRACE", "nodir/trace.txt", "cannot create the file"},
         {"KYNSIM_TRACE", "trace.fifo", "it is a pipe that no program reads", true},
+        {"KYNSIM_TRACE", "trace.txt", "cannot empty the file: Operation not permitted", false, "FTRUNCATE_FAILS"},
     };
     for (const auto &c : aCases) {
-        if (c.bFifo && ToolIsWindows())
+        if ((c.bFifo || c.pszSpy != nullptr) && ToolIsWindows())
             continue;
         ToolCase toolCase;
         toolCase.env[c.pszName] = c.pszValue;
+#ifdef HOST_SPY_PATH
+        if (c.pszSpy != nullptr)
+            toolCase.env.insert({{"LD_PRELOAD", HOST_SPY_PATH}, {c.pszSpy, "1"}, {"ASAN_OPTIONS", "verify_asan_link_order=0"}});
+#endif
         if (c.bFifo)
             toolCase.setUp = [&c](const std::string &strDir) {
                 EXPECT_EQ(mkfifo((strDir + "/" + c.pszValue).c_str(), 0600), 0);

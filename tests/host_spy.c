@@ -6,7 +6,8 @@
    with SIGCONT_AT_END set, SIGCONT comes after every exit handler of the tool's has run; with
    LINK_FLIP=NAME:TARGET the file NAME flips as another user (nobody) who races the tool would
    flip it: every open finds NAME a link to TARGET of that user's, every second look at it with
-   lstat finds nothing there. */
+   lstat finds nothing there; with FTRUNCATE_FAILS set, emptying a file fails (EPERM), as on a file
+   system that refuses it. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -130,4 +131,24 @@ __attribute__((constructor)) static void ArmContinueAtEnd(void)
 {
     if (getenv("SIGCONT_AT_END") != NULL)
         atexit(ContinueAtEnd);
+}
+
+static int Truncate(const char *pszName, int fd, off_t nLength)
+{
+    int (*pfnTruncate)(int, off_t) = (int (*)(int, off_t))dlsym(RTLD_NEXT, pszName);
+    if (getenv("FTRUNCATE_FAILS") != NULL) {
+        errno = EPERM;
+        return -1;
+    }
+    return pfnTruncate(fd, nLength);
+}
+
+int ftruncate(int fd, off_t nLength)
+{
+    return Truncate("ftruncate", fd, nLength);
+}
+
+int ftruncate64(int fd, off_t nLength)
+{
+    return Truncate("ftruncate64", fd, nLength);
 }
