@@ -314,6 +314,9 @@ TEST(SimSettingsParser, AcceptsWellFormedSettings)
     EXPECT_EQ(settings.aBoardCounts.size(), 1u);
     EXPECT_EQ(settings.anKeys, (std::vector<int32_t>{0x172, OSA_KEY_END_OF_INPUT, OSA_KEY_READ_ERROR}));
     EXPECT_EQ(settings.hFirstDevice, 0x7FFFFBFF);
+    // The lowest first handle, clear of the library's, the driver's and none.
+    ASSERT_TRUE(SimParseSettings({{"KYNSIM_HANDLES", "1"}}, settings, strError)) << strError;
+    EXPECT_EQ(settings.hFirstDevice, 1);
 }
 
 TEST(SimSettingsParser, RefusesMalformedSettings)
