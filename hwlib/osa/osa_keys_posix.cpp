@@ -78,9 +78,14 @@ int ReadEscapeKey()
         return 0x1B;
     }
     std::string strKey(1, (char)cIntro);
-    // Parameters (digits and ';') up to the final byte, which is a letter or '~'.
-    for (int c = ReadSequenceByte(); c >= 0 && strKey.size() < 8; c = ReadSequenceByte()) {
-        strKey += (char)c;
+    // Parameters (digits and ';') up to the final byte, which is a letter or '~'. A longer sequence
+    // than any key of the table (xterm's ESC [ 27 ; 5 ; 106 ~ for Ctrl-J) is still read to its end,
+    // so that no byte of it is taken for a key ('~' sleeps), and is one unknown key.
+    bool bLonger = false;
+    for (int c = ReadSequenceByte(); c >= 0; c = ReadSequenceByte()) {
+        bLonger = bLonger || strKey.size() == 8;
+        if (!bLonger)
+            strKey += (char)c;
         if (cIntro == 'O' || c < '0' || c > ';')
             break;
     }
@@ -91,7 +96,7 @@ int ReadEscapeKey()
     if (strKey.size() == 3 && strKey[1] == '1' && strKey[2] != '~')
         strKey.erase(1, 1);
     for (const KeySequence &key : g_aKeySequences) {
-        if (strKey == key.pszSequence) {
+        if (!bLonger && strKey == key.pszSequence) {
             g_anKeysAhead[g_nKeysAhead++] = key.nScan;
             return key.nPrefix;
         }
