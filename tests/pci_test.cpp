@@ -115,6 +115,12 @@ TEST(Pci, DumpShowsTheConfigurationSpaceAndAllOnesPastItsEnd)
         SCOPED_TRACE(pszBoard);
         EXPECT_EQ(run.nStatus, 0);
         EXPECT_EQ(run.strLog.substr(run.strLog.find("Complete")), strDump);
+        // A 256-byte space has no extended part to look in for a serial number.
+        EXPECT_NE(run.strLog.find(pszBoard[2] == '0' ? "Board Serial Number: not available: 0000:00:01.0 has no Device "
+                                                        "Serial Number capability\n"
+                                                      : "Board Serial Number: 00-11-22-33-44-55-66-77\n"),
+                  std::string::npos)
+            << run.strLog;
     }
 }
 
@@ -179,6 +185,14 @@ TEST(Pci, FailedAccessesNameTheirCause)
         ASSERT_NE(nAt, std::string::npos) << run.strLog;
         EXPECT_EQ(run.strLog.substr(nAt + 18, run.strLog.find(" \n", nAt) - nAt - 18), c.strError);
     }
+    // The board bound to vfio-pci, the balloon to its driver: the driver line names both ways.
+    ToolCase toolCase = PciCase("q", {}, {"/B1"});
+    toolCase.setUp = [](const std::string &strDir) {
+        MakeTree(strDir, FakeTree());
+        EXPECT_EQ(symlink("../../bus/pci/drivers/vfio-pci", (strDir + "/" + kBoard + "/driver").c_str()), 0);
+    };
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_NE(run.strLog.find(" (sysfs sys, vfio /dev/vfio for devices bound to vfio-pci)\n"), std::string::npos) << run.strLog;
 }
 
 // When nothing matches, the open fails; the board's handle still answers every later call with the
