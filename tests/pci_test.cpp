@@ -152,6 +152,8 @@ TEST(Pci, FailedAccessesNameTheirCause)
         {"past BAR2", {{"KYNPCI_BAR", "2"}}, {"/B1"}, "R0x4000\n", "Dev(20,6,1): Register address 0x4000 is outside BAR2 (size 0x4000) of 0000:03:00.0"},
         {"an I/O BAR", {{"KYNPCI_BAR", "1"}}, {"/B1"}, "R\n", "Dev(20,6,1): BAR1 of 0000:03:00.0 is an I/O-port BAR: set KYNPCI_BAR to a memory BAR"},
         {"a BAR not there", {{"KYNPCI_BAR", "5"}}, {"/B1"}, "w\n\n", "Dev(20,6,1): BAR5 of 0000:03:00.0 is not implemented: set KYNPCI_BAR to a BAR the device has"},
+        {"no right to map", {{"LD_PRELOAD", HOST_SPY_PATH}, {"MMAP_REFUSED", "1"}, {"ASAN_OPTIONS", "verify_asan_link_order=0"}},
+         {"/B1"}, "R\n", "Dev(20,6,1): Mapping BAR0 of 0000:03:00.0 needs root, or a udev rule that lets you write sys/devices/0000:03:00.0/resource0"},
         {"held by a driver", {}, {"/B0"}, "R\n", "Dev(20,6,0): 0000:00:01.0 is held by the kernel driver virtio-pci: set KYNPCI_ALLOW_DRIVER=1 to map its BAR anyway"},
         {"no file for the BAR", {{"KYNPCI_ALLOW_DRIVER", "1"}}, {"/B0"}, "R\n", "Dev(20,6,0): The kernel offers no way to map BAR0 of 0000:00:01.0: sys/devices/0000:00:01.0/resource0: No such file or directory"},
         {"no memory BAR", {{"KYNPCI_DEVICE", "00:00.0"}}, {"/B0"}, "R\n", "Dev(20,6,0): 0000:00:00.0 has no memory BAR"},
