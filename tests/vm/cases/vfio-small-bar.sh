@@ -40,12 +40,14 @@ guest() {
     [ -n "$small" ] || { not_ok "a BAR inside a page" "$(head -qn 1 /sys/bus/pci/devices/*/resource)"; return; }
     # ivshmem's interrupt mask register keeps what is written; a write narrower than 32 bits
     # reaches it as a whole word.
-    run "KYNPCI_DEVICE=$small duzedevazu-pci /Q \"/ZW0;0x12345678;R0;r0;i0;w0;0xAB;R0;o0;0xBEEF;R0;R0x100;q\""
+    run "KYNPCI_DEVICE=$small duzedevazu-pci /Q \"/ZW0;0x12345678;R0;r0;i0;w0;0xAB;R0;o0;0xBEEF;R0;R4;R0x100;q\""
     expect_log "32-bit write and read" "Brd Address 0x0 = 0x12345678 (305419896 decimal)"
     expect_log "8-bit read" "Brd Address 0x0 = 0x78 (120 decimal)"
     expect_log "16-bit read" "Brd Address 0x0 = 0x5678 (22136 decimal)"
     expect_log "8-bit write" "Brd Address 0x0 = 0x000000AB (171 decimal)"
     expect_log "16-bit write" "Brd Address 0x0 = 0x0000BEEF (48879 decimal)"
+    # The interrupt status register, beside it: each access lands at its own offset in the region.
+    expect_log "a register past the first" "Brd Address 0x4 = 0x00000000 (0 decimal)"
     expect_log "its end" "Register address 0x100 is outside BAR0 (size 0x100) of $small"
     mapped "$small" 0 && not_ok "the small BAR is not mapped" "/proc shows a mapping of the device" ||
         ok "the small BAR is not mapped"
