@@ -15,9 +15,6 @@
 #include "register_map.h"
 #include "screen.h"
 
-namespace {
-
-// The board of g_toolOptions and its bridge: their handles, or the run's end.
 BoardHandles OpenBoard()
 {
     BoardHandles devices = {0, 0};
@@ -38,6 +35,8 @@ BoardHandles OpenBoard()
     }
     return devices;
 }
+
+namespace {
 
 // The value query follows the type query even when that failed, with the size it left. A size
 // of 0 or a failed allocation shows an empty text rather than nothing at all.

@@ -10,8 +10,9 @@ struct BoardHandles;
 void LoadRegisterMaps();
 // The log (a one-shot run's only when named), the library's and driver's identity with the connect.
 void OpenLogAndShowIdentity();
-// The board of g_toolOptions and its bridge opened, and its identity shown: their handles, or the
-// run's end.
+// The board of g_toolOptions and its bridge: their handles, or the run's end.
+BoardHandles OpenBoard();
+// The same, and the board's identity shown.
 BoardHandles OpenAndIdentifyBoard();
 
 #endif

@@ -10,7 +10,7 @@
 #include "command_line.h"
 #include "options.h"
 #include "screen.h"
-#include "run.h"
+#include "startup.h"
 
 // The board and bridge the run opened, as the main loop hands them to each command.
 static BoardHandles g_devices = {0, 0};
