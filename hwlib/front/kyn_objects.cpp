@@ -10,7 +10,9 @@ namespace {
 // destroyed: a back end that keeps its devices for the run keeps them reachable to the end, and a
 // call made while static objects are destroyed still finds them.
 std::vector<KynObject *> &g_apObjects = *new std::vector<KynObject *>();
+// The back end's first handle, asked again whenever the table starts anew.
 KYN_HANDLE g_hFirstHandle = 0x20;
+// Set by ConnectLib as the back end says, cleared by ReleaseLib.
 bool g_bConnected = false;
 
 } // namespace
