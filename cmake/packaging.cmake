@@ -94,7 +94,7 @@ else()
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
-  # The C++ runtime is linked in: the C library, and libpci for duzedevazu-pci, as dpkg-shlibdeps finds them.
+  # The C++ runtime and libpci are linked in: the C library alone, as dpkg-shlibdeps finds it.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 

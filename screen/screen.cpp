@@ -85,6 +85,9 @@ void ToStandardError(const char *pText, size_t nLength)
 // Formats once; the log's copy first, so a line the screen showed is in the log whatever ends the run.
 void LogAndShowV(const char *pszFormat, va_list args, bool bFailure = false)
 {
+    // A one-shot run without a log shows none of its ordinary lines: nothing to format.
+    if (g_bOneShot && !bFailure && !LogFileWritable())
+        return;
     ProgressHide();
     char szText[512];
     va_list argsAgain;

@@ -122,20 +122,32 @@ bool TrustedDirectory(const struct stat *pInfo, const std::string &strDir, std::
     return true;
 }
 
-// What fstatat says of a name in a directory, without following a link; null where it cannot say.
-const struct stat *StatAt(int fdDirectory, const char *pszName, struct stat &info)
+// A directory beneath fdParent opened without following a link, and what fstat says of it (null
+// where it could not be opened as a directory): what is checked is what is then listed.
+int OpenDirectoryAt(int fdParent, const char *pszName, struct stat &info, const struct stat *&pInfo)
 {
-    return fstatat(fdDirectory, pszName, &info, AT_SYMLINK_NOFOLLOW) == 0 ? &info : nullptr;
+    int fd = openat(fdParent, pszName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    pInfo = fd >= 0 && fstat(fd, &info) == 0 ? &info : nullptr;
+    return fd;
 }
 
-// A directory beneath fdDirectory, opened for listing without following a link; null where it cannot be.
-DIR *OpenDirectoryAt(int fdDirectory, const char *pszName)
+// Each name of a directory with its type, read straight from the kernel: a DIR would look at the
+// descriptor again with three calls a directory, which a one-shot read pays for. visit returns
+// false to stop; so does a listing that fails.
+template <typename Visit> bool ListDirectory(int fd, Visit visit)
 {
-    int fd = openat(fdDirectory, pszName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    DIR *pDirectory = fd >= 0 ? fdopendir(fd) : nullptr;
-    if (fd >= 0 && pDirectory == nullptr)
-        close(fd);
-    return pDirectory;
+    alignas(8) char aBuffer[8192];
+    for (;;) {
+        ssize_t nRead = getdents64(fd, aBuffer, sizeof aBuffer);
+        if (nRead <= 0)
+            return nRead == 0;
+        for (ssize_t i = 0; i < nRead;) {
+            const struct dirent64 *pEntry = (const struct dirent64 *)(aBuffer + i);
+            i += pEntry->d_reclen;
+            if (!visit(fd, pEntry->d_name, pEntry->d_type))
+                return false;
+        }
+    }
 }
 
 // Every directory of the tree down to each device's, and no device file a link; looked at through
@@ -144,31 +156,35 @@ DIR *OpenDirectoryAt(int fdDirectory, const char *pszName)
 bool TrustedTree(int fdRoot, const std::string &strShown, std::string &strWhy)
 {
     struct stat info;
-    if (!TrustedDirectory(fstat(fdRoot, &info) == 0 ? &info : nullptr, strShown, strWhy) ||
-        !TrustedDirectory(StatAt(fdRoot, "devices", info), strShown + "/devices", strWhy))
+    const struct stat *pInfo = nullptr;
+    if (!TrustedDirectory(fstat(fdRoot, &info) == 0 ? &info : nullptr, strShown, strWhy))
         return false;
-    DIR *pDevices = OpenDirectoryAt(fdRoot, "devices");
-    bool bTrusted = pDevices != nullptr;
-    for (dirent *pEntry; bTrusted && (pEntry = readdir(pDevices)) != nullptr;) {
-        if (pEntry->d_name[0] == '.')
-            continue;
-        std::string strDevice = strShown + "/devices/" + pEntry->d_name;
-        bTrusted = TrustedDirectory(StatAt(dirfd(pDevices), pEntry->d_name, info), strDevice, strWhy);
-        DIR *pFiles = bTrusted ? OpenDirectoryAt(dirfd(pDevices), pEntry->d_name) : nullptr;
-        for (dirent *pFile; pFiles != nullptr && bTrusted && (pFile = readdir(pFiles)) != nullptr;) {
+    int fdDevices = OpenDirectoryAt(fdRoot, "devices", info, pInfo);
+    bool bTrusted = TrustedDirectory(pInfo, strShown + "/devices", strWhy);
+    bTrusted = bTrusted && ListDirectory(fdDevices, [&](int fdParent, const char *pszDevice, unsigned char) {
+        if (pszDevice[0] == '.')
+            return true;
+        std::string strDevice = strShown + "/devices/" + pszDevice;
+        int fdDevice = OpenDirectoryAt(fdParent, pszDevice, info, pInfo);
+        bool bDevice = TrustedDirectory(pInfo, strDevice, strWhy) &&
+                       ListDirectory(fdDevice, [&](int fdFiles, const char *pszFile, unsigned char nType) {
             // The driver and IOMMU group links are only read, never opened.
-            bool bReadOnly = strcmp(pFile->d_name, "driver") == 0 || strcmp(pFile->d_name, "iommu_group") == 0;
-            const struct stat *pInfo = bReadOnly ? nullptr : StatAt(dirfd(pFiles), pFile->d_name, info);
-            if (pInfo != nullptr && S_ISLNK(pInfo->st_mode)) {
-                strWhy = strDevice + "/" + pFile->d_name + " is a link, and links are not followed in a tree that is not the kernel's";
-                bTrusted = false;
-            }
-        }
-        if (pFiles != nullptr)
-            closedir(pFiles);
-    }
-    if (pDevices != nullptr)
-        closedir(pDevices);
+            if (strcmp(pszFile, "driver") == 0 || strcmp(pszFile, "iommu_group") == 0)
+                return true;
+            struct stat file;
+            bool bLink = nType == DT_LNK ||
+                         (nType == DT_UNKNOWN && fstatat(fdFiles, pszFile, &file, AT_SYMLINK_NOFOLLOW) == 0 &&
+                          S_ISLNK(file.st_mode));
+            if (bLink)
+                strWhy = strDevice + "/" + pszFile + " is a link, and links are not followed in a tree that is not the kernel's";
+            return !bLink;
+        });
+        if (fdDevice >= 0)
+            close(fdDevice);
+        return bDevice;
+    });
+    if (fdDevices >= 0)
+        close(fdDevices);
     return bTrusted;
 }
 
@@ -185,7 +201,7 @@ bool ParseSysfs(const std::string &strValue, PciSettings &settings, std::string 
     }
     struct stat info;
     std::string strOpen = fdRoot >= 0 ? "/proc/self/fd/" + std::to_string(fdRoot) : strValue;
-    if (fdRoot < 0 || stat((strOpen + "/devices").c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    if (fdRoot < 0 || fstatat(fdRoot, "devices", &info, 0) != 0 || !S_ISDIR(info.st_mode)) {
         if (fdRoot >= 0)
             close(fdRoot);
         strWhy = "no directory " + strValue + "/devices";
