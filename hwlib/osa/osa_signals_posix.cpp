@@ -61,9 +61,6 @@ void OnInterrupt(int nSignal)
 // Whether SIGHUP ends the run here (it is not ignored, as under nohup).
 bool g_bCatchesHangUp = false;
 
-// The actions found at start for the signals caught here.
-struct sigaction g_aFound[NSIG];
-
 // Signals that report a fault of the process itself when the kernel or the process sends them.
 bool IsFault(int nSignal)
 {
@@ -75,9 +72,9 @@ void OnSignal(int nSignal, siginfo_t *pInfo, void *)
 {
     if (IsFault(nSignal) && (pInfo->si_code > 0 || pInfo->si_pid == getpid())) {
         // A crash cannot wait for the next library call: the terminal is put back and the
-        // signal takes the course it had before.
+        // signal takes the course it had before, the default (any other was left in place).
         OsaRestoreTerminal();
-        sigaction(nSignal, &g_aFound[nSignal], nullptr);
+        signal(nSignal, SIG_DFL);
         raise(nSignal);
         return;
     }
@@ -90,7 +87,8 @@ void OnSignal(int nSignal, siginfo_t *pInfo, void *)
 // Every signal whose default action ends the process and that can be caught ends the run
 // the same way, unless whoever started the tool ignores or handles it (nohup, a sanitizer).
 // One call sets each and gives the action it replaces, which is put back where it was not the
-// default: half the calls of asking first, which a one-shot read's start-up felt. Every signal
+// default: half the calls of asking first, which a one-shot read's start-up felt. Only default
+// actions are replaced, so none needs keeping: a fault puts the default back. Every signal
 // waits meanwhile, so none meets an action that is about to be put back.
 void CatchEndingSignals()
 {
@@ -117,7 +115,6 @@ void CatchEndingSignals()
             sigaction(nSignal, &found, nullptr);
             continue;
         }
-        g_aFound[nSignal] = found;
         if (nSignal == SIGHUP)
             g_bCatchesHangUp = true;
     }

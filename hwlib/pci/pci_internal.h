@@ -61,6 +61,7 @@ struct PciSettings {
     // What every later open goes through: for a tree that is not the kernel's, the directory held
     // open since its check (/proc/self/fd/N), so that nobody can swap a link on its path after it.
     std::string strTreeOpen = "/sys/bus/pci";
+    int fdTree = -1;               // that held directory; -1 for the kernel's tree
     // The tree is the kernel's sysfs: its files are the kernel's, links and all. Another tree's
     // device files are opened without following links.
     bool bKernelTree = true;
@@ -186,6 +187,9 @@ void PciUnmapBar(PciObject &board);
 // The kernel driver bound to the device (in its directory of the tree), or "".
 std::string PciDriverOf(const PciObject &object);
 std::string PciDriverAt(const std::string &strDir);
+// A path beneath the held tree as that directory and the rest (strRest), for the *at() calls: the
+// walk through /proc/self/fd costs three times a relative one. Any other path: AT_FDCWD and itself.
+int PciTreeAt(const std::string &strPath, std::string &strRest);
 // The last component of a link's target (a driver's name, an IOMMU group's number), or "" where
 // there is no link.
 std::string PciLinkName(const std::string &strLink);

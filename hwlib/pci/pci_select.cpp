@@ -166,7 +166,9 @@ void SetDevice(PciObject &object, pci_dev *pDevice)
     object.strDir = PciGetSettings().strSysfs + "/devices/" + object.strSlot;
     object.strOpenDir = PciGetSettings().strTreeOpen + "/devices/" + object.strSlot;
     struct stat info;
-    if (stat((object.strOpenDir + "/config").c_str(), &info) == 0 && info.st_size > 0)
+    std::string strConfig;
+    int fdAt = PciTreeAt(object.strOpenDir + "/config", strConfig);
+    if (fstatat(fdAt, strConfig.c_str(), &info, 0) == 0 && info.st_size > 0)
         object.nConfigSize = (uint32_t)std::min<off_t>(info.st_size, 4096);
     object.pMethods = PciMethodFor(PciDriverOf(object));
 }
@@ -179,7 +181,9 @@ KYN_RESULT PciConnect(bool &bConnected)
         return KYN_OK;
     const PciSettings &settings = PciGetSettings();
     struct stat info;
-    if (stat((settings.strTreeOpen + "/devices").c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+    std::string strDevices;
+    int fdAt = PciTreeAt(settings.strTreeOpen + "/devices", strDevices);
+    if (fstatat(fdAt, strDevices.c_str(), &info, 0) != 0 || !S_ISDIR(info.st_mode))
         return PCI_CONNECT_NO_DRIVER;
     g_pAccess = PciNewAccess(settings.strTreeOpen);
     bConnected = true;

@@ -220,6 +220,7 @@ bool ParseSysfs(const std::string &strValue, PciSettings &settings, std::string 
     }
     settings.strSysfs = strValue;
     settings.strTreeOpen = strOpen;
+    settings.fdTree = settings.bKernelTree ? -1 : fdRoot;
     return true;
 }
 
