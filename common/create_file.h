@@ -23,8 +23,14 @@ struct PlantedLink {
 // -1 with errno set; ELOOP with link.bFound for a link refused.
 int CreateFileNoPlantedLinks(const char *pszName, int nFlags, PlantedLink &link);
 
+// As CreateFileNoPlantedLinks; pbKept, where given, tells whether the name pszName stays the
+// file opened: on the way, no link, no "..", and each directory the one running's or root's,
+// closed to others' writes or sticky with the next step theirs. Where so, opening it again by
+// its name finds the same file, whatever other users do.
+int OpenNoPlantedLinks(const char *pszName, int nFlags, PlantedLink &link, bool *pbKept);
+
 // The directory pszName, opened for reading by the same walk, under the same rule for links.
-int OpenDirectoryNoPlantedLinks(const char *pszName, PlantedLink &link);
+int OpenDirectoryNoPlantedLinks(const char *pszName, PlantedLink &link, bool *pbKept = nullptr);
 
 // Whether descriptors fdA and fdB write the same file (device and inode).
 bool SameFile(int fdA, int fdB);

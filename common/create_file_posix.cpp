@@ -34,6 +34,20 @@ bool MayFollow(const struct stat &link, const struct stat &directory)
     return link.st_uid == geteuid() || (directory.st_mode & S_IWOTH) == 0 || link.st_uid == directory.st_uid;
 }
 
+bool Ours(const struct stat &info)
+{
+    return info.st_uid == 0 || info.st_uid == geteuid();
+}
+
+// Whether nobody but the one running and root can take entry out of directory, or put another
+// in its place: the directory is theirs and others may not write it, or it is sticky and the
+// entry is theirs.
+bool KeptFromOthers(const struct stat &directory, const struct stat &entry)
+{
+    return Ours(directory) && ((directory.st_mode & (S_IWGRP | S_IWOTH)) == 0 ||
+                               ((directory.st_mode & S_ISVTX) != 0 && Ours(entry)));
+}
+
 int Fail(int fdDirectory, int nErrno)
 {
     close(fdDirectory);
@@ -42,9 +56,10 @@ int Fail(int fdDirectory, int nErrno)
 }
 
 // Walks strPath from fdDirectory, which it closes; strShown is the path as the user would write it
-// up to there, for the refusal's text.
+// up to there, for the refusal's text. pbKept, where given, stays true while every step is one
+// that nobody but the one running and root can change: no link, no "..".
 int Walk(int fdDirectory, const std::string &strPath, std::string strShown, int nFlags, int &nLinks,
-         PlantedLink &planted)
+         PlantedLink &planted, bool *pbKept)
 {
     if (!strPath.empty() && strPath[0] == '/') {
         close(fdDirectory);
@@ -53,6 +68,9 @@ int Walk(int fdDirectory, const std::string &strPath, std::string strShown, int 
             return -1;
         strShown = "/";
     }
+    struct stat held;
+    if (pbKept != nullptr && *pbKept && fstat(fdDirectory, &held) != 0)
+        *pbKept = false;
     std::vector<std::string> aParts = Components(strPath);
     if (aParts.empty())
         return Fail(fdDirectory, strPath.empty() ? ENOENT : EISDIR);
@@ -64,6 +82,11 @@ int Walk(int fdDirectory, const std::string &strPath, std::string strShown, int 
         int fd = bLast ? openat(fdDirectory, pszPart, nFlags | O_NOFOLLOW | O_CLOEXEC, 0666)
                        : openat(fdDirectory, pszPart, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd >= 0) {
+            if (pbKept != nullptr && *pbKept) {
+                struct stat entry;
+                *pbKept = aParts[i] != ".." && fstat(fd, &entry) == 0 && KeptFromOthers(held, entry);
+                held = entry;
+            }
             close(fdDirectory);
             if (bLast)
                 return fd;
@@ -93,10 +116,12 @@ int Walk(int fdDirectory, const std::string &strPath, std::string strShown, int 
         }
         if (++nLinks > kMaxLinks)
             return Fail(fdDirectory, ELOOP);
+        if (pbKept != nullptr)
+            *pbKept = false;
         std::string strRest = szTarget;
         for (size_t j = i + 1; j < aParts.size(); ++j)
             strRest += "/" + aParts[j];
-        return Walk(fdDirectory, strRest, strDirectoryShown, nFlags, nLinks, planted);
+        return Walk(fdDirectory, strRest, strDirectoryShown, nFlags, nLinks, planted, pbKept);
     }
     return Fail(fdDirectory, ENOENT);
 }
@@ -105,18 +130,25 @@ int Walk(int fdDirectory, const std::string &strPath, std::string strShown, int 
 
 int CreateFileNoPlantedLinks(const char *pszName, int nFlags, PlantedLink &planted)
 {
+    return OpenNoPlantedLinks(pszName, nFlags, planted, nullptr);
+}
+
+int OpenNoPlantedLinks(const char *pszName, int nFlags, PlantedLink &planted, bool *pbKept)
+{
     planted = PlantedLink();
+    if (pbKept != nullptr)
+        *pbKept = true;
     int fdStart = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fdStart < 0)
         return -1;
     int nLinks = 0;
     std::string strName = pszName;
-    return Walk(fdStart, strName, "", nFlags, nLinks, planted);
+    return Walk(fdStart, strName, "", nFlags, nLinks, planted, pbKept);
 }
 
-int OpenDirectoryNoPlantedLinks(const char *pszName, PlantedLink &planted)
+int OpenDirectoryNoPlantedLinks(const char *pszName, PlantedLink &planted, bool *pbKept)
 {
-    return CreateFileNoPlantedLinks(pszName, O_RDONLY | O_DIRECTORY, planted);
+    return OpenNoPlantedLinks(pszName, O_RDONLY | O_DIRECTORY, planted, pbKept);
 }
 
 bool SameFile(int fdA, int fdB)

@@ -1,10 +1,12 @@
 // unit_osa_test.cpp - the console both libraries share: keys from terminal sequences, its output's
-// failure, local time and upper-casing; names made printable.
+// failure, local time and upper-casing; names made printable; whether a path walked stays the
+// file it opened.
 #include <gtest/gtest.h>
 
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "KynHwDll.h"
+#include "create_file.h"
 #include "osa_host.h"
 #include "osa_output.h"
 #include "printable.h"
@@ -147,4 +150,48 @@ TEST(OsaText, StrUprChangesOnlyAsciiLetters)
 {
     char szText[] = "/lmy-log_1.txt\xe4";
     EXPECT_STREQ(OsaStdStrUpr(szText), "/LMY-LOG_1.TXT\xe4");
+}
+
+// A path others cannot change may be opened again by its name: every directory on the way is the
+// runner's or root's and closed to others' writes, or sticky with the next step theirs; a link or
+// ".." on the way, a directory others or the group may write, and the name is not trusted again.
+TEST(CreateFile, APathIsKeptOnlyWhereNobodyElseCanChangeIt)
+{
+    char szRoot[] = "/tmp/duze-kept-XXXXXX";
+    ASSERT_NE(mkdtemp(szRoot), nullptr);
+    std::string strRoot = szRoot;
+    struct {
+        const char *pszDir;
+        mode_t nMode;
+    } aDirs[] = {{"/a", 0755}, {"/w", 0777}, {"/w/x", 0755}, {"/g", 0775}, {"/g/x", 0755}, {"/s", 01777}, {"/s/x", 0755}};
+    for (const auto &dir : aDirs) {
+        ASSERT_EQ(mkdir((strRoot + dir.pszDir).c_str(), dir.nMode), 0);
+        ASSERT_EQ(chmod((strRoot + dir.pszDir).c_str(), dir.nMode), 0);
+    }
+    ASSERT_EQ(symlink("a", (strRoot + "/l").c_str()), 0);
+    PlantedLink planted;
+    bool bKept = false;
+    int fd = OpenDirectoryNoPlantedLinks(szRoot, planted, &bKept);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    if (!bKept)
+        GTEST_SKIP() << strRoot << " itself may be changed by others here";
+    struct {
+        const char *pszPath;
+        bool bKept;
+    } aCases[] = {{"/a", true}, {"/w/x", false}, {"/g/x", false}, {"/s/x", true}, {"/l", false}, {"/a/../a", false}};
+    for (const auto &c : aCases) {
+        fd = OpenDirectoryNoPlantedLinks((strRoot + c.pszPath).c_str(), planted, &bKept);
+        EXPECT_GE(fd, 0) << c.pszPath;
+        EXPECT_EQ(bKept, c.bKept) << c.pszPath;
+        close(fd);
+    }
+    // Another user's directory in a sticky one is theirs to rename.
+    if (geteuid() == 0 && chown((strRoot + "/s/x").c_str(), 1, 1) == 0) {
+        fd = OpenDirectoryNoPlantedLinks((strRoot + "/s/x").c_str(), planted, &bKept);
+        EXPECT_FALSE(bKept);
+        close(fd);
+    }
+    std::string strClean = "rm -rf '" + strRoot + "'";
+    EXPECT_EQ(system(strClean.c_str()), 0);
 }

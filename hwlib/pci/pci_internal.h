@@ -59,7 +59,8 @@ struct PciSettings {
     int nBar = -1;                 // KYNPCI_BAR; -1: the first memory BAR
     std::string strSysfs = "/sys/bus/pci"; // as given: what texts show
     // What every later open goes through: for a tree that is not the kernel's, the directory held
-    // open since its check (/proc/self/fd/N), so that nobody can swap a link on its path after it.
+    // open since its check (/proc/self/fd/N), so that nobody can swap a link on its path after it;
+    // the name as given where nobody but this user and root can change where it leads.
     std::string strTreeOpen = "/sys/bus/pci";
     int fdTree = -1;               // that held directory; -1 for the kernel's tree
     // The tree is the kernel's sysfs: its files are the kernel's, links and all. Another tree's
@@ -187,8 +188,9 @@ void PciUnmapBar(PciObject &board);
 // The kernel driver bound to the device (in its directory of the tree), or "".
 std::string PciDriverOf(const PciObject &object);
 std::string PciDriverAt(const std::string &strDir);
-// A path beneath the held tree as that directory and the rest (strRest), for the *at() calls: the
-// walk through /proc/self/fd costs three times a relative one. Any other path: AT_FDCWD and itself.
+// A path beneath the held tree as that directory and the rest (strRest), for the *at() calls: a
+// walk by name, through /proc/self/fd most of all, costs more than a relative one. Any other
+// path: AT_FDCWD and itself.
 int PciTreeAt(const std::string &strPath, std::string &strRest);
 // The last component of a link's target (a driver's name, an IOMMU group's number), or "" where
 // there is no link.

@@ -189,18 +189,22 @@ bool TrustedTree(int fdRoot, const std::string &strShown, std::string &strWhy)
 }
 
 // The tree's root is walked one component at a time under the log's rule for links, and held open
-// for the run: its check and every later open see the same directory.
+// for the run: its check and every later open see the same directory. libpci opens by name, so
+// it gets the held directory's name in /proc/self/fd, unless nobody but this user and root can
+// change what the name given leads to: the walk through /proc costs a one-shot read more than
+// all of setpci's own opens.
 bool ParseSysfs(const std::string &strValue, PciSettings &settings, std::string &strWhy)
 {
     PlantedLink planted;
-    int fdRoot = strValue.empty() ? -1 : OpenDirectoryNoPlantedLinks(strValue.c_str(), planted);
+    bool bKept = false;
+    int fdRoot = strValue.empty() ? -1 : OpenDirectoryNoPlantedLinks(strValue.c_str(), planted, &bKept);
     if (planted.bFound) {
         strWhy = (planted.bDirectory ? "its directory " + planted.strLink + " is" : "it is") + std::string(" a link that user ") +
                  std::to_string(planted.nOwner) + " made in a directory others may write: it is not followed";
         return false;
     }
     struct stat info;
-    std::string strOpen = fdRoot >= 0 ? "/proc/self/fd/" + std::to_string(fdRoot) : strValue;
+    std::string strOpen = fdRoot >= 0 && !bKept ? "/proc/self/fd/" + std::to_string(fdRoot) : strValue;
     if (fdRoot < 0 || fstatat(fdRoot, "devices", &info, 0) != 0 || !S_ISDIR(info.st_mode)) {
         if (fdRoot >= 0)
             close(fdRoot);
