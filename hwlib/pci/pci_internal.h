@@ -192,6 +192,8 @@ std::string PciDriverAt(const std::string &strDir);
 // walk by name, through /proc/self/fd most of all, costs more than a relative one. Any other
 // path: AT_FDCWD and itself.
 int PciTreeAt(const std::string &strPath, std::string &strRest);
+// open(2) of a path, relative to the held tree where it lies beneath it.
+int PciTreeOpen(const std::string &strPath, int nFlags);
 // The last component of a link's target (a driver's name, an IOMMU group's number), or "" where
 // there is no link.
 std::string PciLinkName(const std::string &strLink);

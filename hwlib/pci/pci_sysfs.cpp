@@ -28,9 +28,7 @@ KYN_RESULT LockdownFailure(const std::string &strLockdown, const std::string &st
 // The first line of a small sysfs file, or "".
 std::string FirstLine(const std::string &strPath)
 {
-    std::string strRest;
-    int fdAt = PciTreeAt(strPath, strRest);
-    int fd = openat(fdAt, strRest.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = PciTreeOpen(strPath, O_RDONLY | O_CLOEXEC);
     FILE *pFile = fd >= 0 ? fdopen(fd, "r") : nullptr;
     if (fd >= 0 && pFile == nullptr)
         close(fd);
@@ -70,9 +68,7 @@ KYN_RESULT CheckMemoryDecoding(const PciObject &board, const std::string &strDri
         return PciFail(PCI_ERR_DECODING_OFF,
                        "Memory decoding of %s is off, and KYNPCI_ENABLE=1 does not enable a device the kernel driver %s holds",
                        board.strSlot.c_str(), strDriver.c_str());
-    std::string strRest;
-    int fdAt = PciTreeAt(board.strOpenDir + "/enable", strRest);
-    int fd = openat(fdAt, strRest.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    int fd = PciTreeOpen(board.strOpenDir + "/enable", O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     bool bWritten = fd >= 0 && write(fd, "1", 1) == 1;
     int nErrno = errno;
     if (fd >= 0)
@@ -107,9 +103,7 @@ KYN_RESULT OpenBar(PciObject &board)
     snprintf(szWhat, sizeof szWhat, "the mapping of BAR%d of %s", board.nBar, board.strSlot.c_str());
     std::string strLockdown = PciLockdown();
     // Another tree's files are opened as they are, never through a link.
-    std::string strRest;
-    int fdAt = PciTreeAt(board.strOpenDir + szFile, strRest);
-    int fd = openat(fdAt, strRest.c_str(), O_RDWR | O_SYNC | O_CLOEXEC | (PciGetSettings().bKernelTree ? 0 : O_NOFOLLOW));
+    int fd = PciTreeOpen(board.strOpenDir + szFile, O_RDWR | O_SYNC | O_CLOEXEC | (PciGetSettings().bKernelTree ? 0 : O_NOFOLLOW));
     if (fd < 0 && (errno == EACCES || errno == EPERM) && !strLockdown.empty())
         return LockdownFailure(strLockdown, szWhat);
     if (fd < 0 && (errno == EACCES || errno == EPERM))

@@ -29,6 +29,13 @@ int PciTreeAt(const std::string &strPath, std::string &strRest)
     return AT_FDCWD;
 }
 
+int PciTreeOpen(const std::string &strPath, int nFlags)
+{
+    std::string strRest;
+    int fdAt = PciTreeAt(strPath, strRest);
+    return openat(fdAt, strRest.c_str(), nFlags);
+}
+
 std::string PciLinkName(const std::string &strLink)
 {
     char szTarget[512];
