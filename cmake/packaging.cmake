@@ -89,6 +89,10 @@ else()
   if(TARGET duzedevazu-pci)
     install(FILES ${DUZE_GZIPPED}/duzedevazu-pci.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
+  if(DUZE_PCI_STATIC_PIE)
+    install(FILES packaging/duzedevazu.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+            RENAME duzedevazu)
+  endif()
   install(FILES README.md packaging/copyright ${DUZE_GZIPPED}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/duzedevazu)
   set(CPACK_GENERATOR DEB)
