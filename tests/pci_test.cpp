@@ -2,11 +2,11 @@
 // devices' configuration bytes and files for their BARs, and on this machine's own devices, read only.
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <errno.h>
-#include <stddef.h>
 #include <sys/inotify.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
