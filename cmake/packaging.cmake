@@ -89,16 +89,12 @@ else()
   if(TARGET duzedevazu-pci)
     install(FILES ${DUZE_GZIPPED}/duzedevazu-pci.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   endif()
-  if(DUZE_PCI_STATIC_PIE)
-    install(FILES packaging/duzedevazu.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-            RENAME duzedevazu)
-  endif()
   install(FILES README.md packaging/copyright ${DUZE_GZIPPED}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/duzedevazu)
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
-  # The C++ runtime and libpci are linked in: the C library alone, as dpkg-shlibdeps finds it.
+  # The shared libraries the programs load (the C library, libpci3), as dpkg-shlibdeps finds them.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 endif()
 

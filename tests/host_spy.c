@@ -7,7 +7,8 @@
    LINK_FLIP=NAME:TARGET the file NAME flips as another user (nobody) who races the tool would
    flip it: every open finds NAME a link to TARGET of that user's, every second look at it with
    lstat finds nothing there; with FTRUNCATE_FAILS set, emptying a file fails (EPERM), as on a file
-   system that refuses it. */
+   system that refuses it; with MMAP_REFUSED set, a shared mapping of a BAR's file (resourceN) fails
+   with EACCES, as for a user without root or a udev rule. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -17,6 +18,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <stdio.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -152,4 +154,35 @@ int ftruncate(int fd, off_t nLength)
 int ftruncate64(int fd, off_t nLength)
 {
     return Truncate("ftruncate64", fd, nLength);
+}
+
+static void *Map(const char *pszName, void *pAddress, size_t nLength, int nProt, int nFlags, int fd, off_t nOffset)
+{
+    void *(*pfnMap)(void *, size_t, int, int, int, off_t) =
+        (void *(*)(void *, size_t, int, int, int, off_t))dlsym(RTLD_NEXT, pszName);
+    char szLink[64], szTarget[512];
+    ssize_t nTarget = -1;
+    if (getenv("MMAP_REFUSED") != NULL && fd >= 0 && (nFlags & MAP_SHARED) != 0) {
+        snprintf(szLink, sizeof szLink, "/proc/self/fd/%d", fd);
+        nTarget = readlink(szLink, szTarget, sizeof szTarget - 1);
+    }
+    if (nTarget > 0) {
+        szTarget[nTarget] = '\0';
+        const char *pszBase = strrchr(szTarget, '/');
+        if (pszBase != NULL && strncmp(pszBase + 1, "resource", 8) == 0 && pszBase[9] >= '0' && pszBase[9] <= '9') {
+            errno = EACCES;
+            return MAP_FAILED;
+        }
+    }
+    return pfnMap(pAddress, nLength, nProt, nFlags, fd, nOffset);
+}
+
+void *mmap(void *pAddress, size_t nLength, int nProt, int nFlags, int fd, off_t nOffset)
+{
+    return Map("mmap", pAddress, nLength, nProt, nFlags, fd, nOffset);
+}
+
+void *mmap64(void *pAddress, size_t nLength, int nProt, int nFlags, int fd, off_t nOffset)
+{
+    return Map("mmap64", pAddress, nLength, nProt, nFlags, fd, nOffset);
 }
