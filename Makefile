@@ -81,7 +81,7 @@ fuzz-ci: fuzz
 # The 32-bit Windows console program, DuzeDevazu.exe, cross-built with mingw-w64 and statically linked.
 WIN_BUILD ?= build-win
 windows:
-	@scripts/ensure-windows-deps
+	@scripts/ensure-windows-deps --build
 	cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 	cmake --build $(WIN_BUILD) -j $(JOBS)
@@ -89,6 +89,7 @@ windows:
 # The same end-to-end transcripts against wine DuzeDevazu.exe, then the tool at a console,
 # driven with key events; one wine server for the whole run (scripts/wine-env says why).
 test-windows: all windows
+	@scripts/ensure-windows-deps
 	scripts/test-windows
 
 # The gate on a busy machine: test-windows 10 times and .ci/run 3 times (fresh clones) while

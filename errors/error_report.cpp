@@ -16,12 +16,27 @@ const uint32_t kResultTextSize = 256;
 const uint32_t kLastCodeWithFailureBit = 29;
 // Quiet mode (/Q): the first failed call ends the run without asking.
 bool g_bQuiet = false;
+// The no-device form names the library's text too.
+bool g_bTextForEveryFailure = false;
+
+// The library's text for a result, or the fixed one when it has none.
+void ResultText(KYN_RESULT nResult, char (&szText)[kResultTextSize])
+{
+    if (KynDrvResultCode2String(0, nResult, sizeof szText, szText) < 0)
+        snprintf(szText, sizeof szText, "%s", "Cannot translate this result code.");
+    szText[sizeof szText - 1] = '\0';
+}
 
 } // namespace
 
 void SetQuietErrors(bool bQuiet)
 {
     g_bQuiet = bQuiet;
+}
+
+void SetTextForEveryFailure(bool bText)
+{
+    g_bTextForEveryFailure = bText;
 }
 
 uint32_t ReportedCode(KYN_RESULT nResult)
@@ -48,7 +63,11 @@ void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult)
     unsigned long nReported = ReportedCode(nResult);
     int nUpper = (int)UpperField(nResult);
     int nMiddle = (int)MiddleField(nResult);
-    if (hDevice == -1) {
+    char szText[kResultTextSize];
+    if (hDevice == -1 && g_bTextForEveryFailure) {
+        ResultText(nResult, szText);
+        LogPrintFailureF("ERROR(%#lX [%d.%d]) %s \n", nReported, nUpper, nMiddle, szText);
+    } else if (hDevice == -1) {
         LogPrintFailureF("ERROR(%#lX [%d.%d]) \n", nReported, nUpper, nMiddle);
     } else {
         uint32_t nKind = 0, nSize = 0, nFlags = 0;
@@ -57,10 +76,7 @@ void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult)
             KynDrvGetAttributeValueUint32(hDevice, KYN_ATTR_DEVICE_TYPE, &nDeviceType);
         if (KynDrvGetAttributeType(hDevice, KYN_ATTR_DEVICE_NUMBER, &nKind, &nSize, &nFlags) >= 0)
             KynDrvGetAttributeValueUint32(hDevice, KYN_ATTR_DEVICE_NUMBER, &nDeviceNumber);
-        char szText[kResultTextSize];
-        if (KynDrvResultCode2String(0, nResult, sizeof szText, szText) < 0)
-            snprintf(szText, sizeof szText, "%s", "Cannot translate this result code.");
-        szText[sizeof szText - 1] = '\0';
+        ResultText(nResult, szText);
         LogPrintFailureF("ERROR(%#lX [%d.%d]) Dev(%X,%d,%d): %s \n", nReported, nUpper, nMiddle, (unsigned)hDevice,
                   (int)nDeviceType, (int)nDeviceNumber, szText);
     }

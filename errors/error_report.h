@@ -9,6 +9,9 @@
 
 // Set once, from the command line: with it the first failed call ends the run without asking.
 void SetQuietErrors(bool bQuiet);
+// Set once, by a program whose library's failures of calls that concern no device (the board's
+// open, the connect) carry the reason: the error line then shows the library's text too.
+void SetTextForEveryFailure(bool bText);
 // Returns only when the run goes on after a failed call; hDevice is -1 for calls that concern no device.
 void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult);
 // The end-or-go-on question; returns only when the run goes on. Nothing is printed after the

@@ -23,7 +23,7 @@ namespace {
 const ProgramExtras *g_pExtras = nullptr;
 bool g_bBannerShown = false;
 
-enum LongAction { kAccess, kLog, kList, kDecode, kMap, kMapBase, kBridgeMap, kDump, kHelp, kVersion };
+enum LongAction { kAccess, kLog, kList, kDecode, kMap, kMapBase, kBridgeMap, kDump, kBridgeHexdump, kHexdump, kHelp, kVersion };
 
 // The tool's long options, in the order --help lists them.
 struct LongOption {
@@ -49,6 +49,8 @@ const LongOption g_aLongOptions[] = {
     {"--map-base", "ADDRESS", kMapBase, 0, "the map's address that is register 0 (DUZE_MAP_BASE; default its lowest)"},
     {"--bridge-map", "FILE", kBridgeMap, 0, "the bridge's register map (DUZE_BRIDGE_MAP)"},
     {"--dump", nullptr, kDump, 0, "read every register of the map and show its fields"},
+    {"--bridge-hexdump", nullptr, kBridgeHexdump, 0, "the bridge's registers as lspci -xxx shows them (lspci -F reads it)"},
+    {"--hexdump", "START:LENGTH", kHexdump, 0, "board registers from START, LENGTH bytes, the same way (32-bit reads)"},
     {"--help", nullptr, kHelp, 0, "show this text"},
     {"--version", nullptr, kVersion, 0, "show the version"},
 };
@@ -77,6 +79,10 @@ void SetDefaultOptions(ToolOptions *pOptions)
     pOptions->pszMapBase = nullptr;
     pOptions->pszBridgeMapFile = nullptr;
     pOptions->bDump = false;
+    pOptions->bBridgeHexdump = false;
+    pOptions->bHexdump = false;
+    pOptions->nHexStart = 0;
+    pOptions->nHexLength = 0;
 }
 
 [[noreturn]] void UnknownSwitch(const char *pszArgument)
@@ -93,6 +99,18 @@ void SetDefaultOptions(ToolOptions *pOptions)
     fprintf(stderr, "Error: %s '%s': %s%s\n", pszName, Printable(pszValue).c_str(), pszBefore, pszWhy);
     fflush(stderr);
     EndRun(2, kKeepLibrary);
+}
+
+// A number of the form ParseStrictNumber takes, ended by pszEnd (exclusive).
+bool NumberBetween(const char *pszStart, const char *pszEnd, uint32_t nMax, uint32_t *pnValue)
+{
+    char szNumber[24];
+    size_t nLength = (size_t)(pszEnd - pszStart);
+    if (pszEnd < pszStart || nLength >= sizeof szNumber)
+        return false;
+    memcpy(szNumber, pszStart, nLength);
+    szNumber[nLength] = '\0';
+    return ParseStrictNumber(szNumber, nMax, pnValue);
 }
 
 // Whether an argument is the long option pszName, alone or as NAME=VALUE; the value's start, or
@@ -163,6 +181,23 @@ OneShotAccess ParseAccess(const LongOption &option, const char *pszValue)
     return OneShotAccess{option.cKey, nAddress, nValue, bName ? szAddress : ""};
 }
 
+// START:LENGTH of 32-bit registers: both multiples of 4, LENGTH at least 4, the range within 32 bits.
+void ParseRange(const char *pszName, const char *pszValue, ToolOptions *pOptions)
+{
+    const char *pszColon = strchr(pszValue, ':');
+    uint32_t nStart = 0, nLength = 0;
+    if (pszColon == nullptr || !NumberBetween(pszValue, pszColon, 0xFFFFFFFFu, &nStart) ||
+        !ParseStrictNumber(pszColon + 1, 0xFFFFFFFFu, &nLength))
+        BadLongOption(pszName, pszValue, "not START:LENGTH, two numbers of 32 bits (0x hexadecimal, 0 octal, else decimal)");
+    if (nStart % 4 != 0 || nLength % 4 != 0 || nLength == 0)
+        BadLongOption(pszName, pszValue, "START and LENGTH must be multiples of 4 (32-bit registers), LENGTH not 0");
+    if ((uint64_t)nStart + nLength > 0x100000000ull)
+        BadLongOption(pszName, pszValue, "the range ends past 0xFFFFFFFF");
+    pOptions->bHexdump = true;
+    pOptions->nHexStart = nStart;
+    pOptions->nHexLength = nLength;
+}
+
 // A long option at argv[*pi], its value the next argument or after '='; false when the argument is
 // none of the tool's.
 bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, const char **ppszLogName)
@@ -196,8 +231,10 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, cons
             pOptions->bList = true;
             break;
         case kDecode:
-            if (!ParseStrictNumber(pszValue, 0xFFFFFFFFu, &pOptions->nDecode))
-                BadLongOption(option.pszName, pszValue, "not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)");
+            if (!ParseResultCode(pszValue, &pOptions->nDecode))
+                BadLongOption(option.pszName, pszValue,
+                              "not a result code: one number of 32 bits (0x hexadecimal, 0 octal, else decimal), or as an "
+                              "error line shows it (0X22 [1.3], ERROR(0X80800322 [1.3]) ...)");
             pOptions->bDecode = true;
             break;
         case kMap:
@@ -212,6 +249,12 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, cons
         case kDump:
             pOptions->bDump = true;
             break;
+        case kBridgeHexdump:
+            pOptions->bBridgeHexdump = true;
+            break;
+        case kHexdump:
+            ParseRange(option.pszName, pszValue, pOptions);
+            break;
         case kHelp:
             PrintHelp();
             EndRun(0, kKeepLibrary);
@@ -225,6 +268,45 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, cons
 }
 
 } // namespace
+
+bool ParseResultCode(const char *pszText, uint32_t *pnCode)
+{
+    const char *p = pszText;
+    while (*p == ' ')
+        ++p;
+    // A whole error line: what stands inside ERROR( and ).
+    bool bErrorLine = strncmp(p, "ERROR(", 6) == 0;
+    if (bErrorLine)
+        p += 6;
+    const char *pszEnd = bErrorLine ? strchr(p, ')') : p + strlen(p);
+    if (pszEnd == nullptr)
+        return false;
+    while (pszEnd > p && pszEnd[-1] == ' ')
+        --pszEnd;
+    const char *pszOpen = (const char *)memchr(p, '[', (size_t)(pszEnd - p));
+    uint32_t nCode = 0;
+    if (pszOpen == nullptr)
+        return NumberBetween(p, pszEnd, 0xFFFFFFFFu, pnCode);
+    // The reported code and its fields, [UPPER.MIDDLE]: the result they came from.
+    const char *pszNumberEnd = pszOpen;
+    while (pszNumberEnd > p && pszNumberEnd[-1] == ' ')
+        --pszNumberEnd;
+    const char *pszDot = (const char *)memchr(pszOpen, '.', (size_t)(pszEnd - pszOpen));
+    uint32_t nUpper = 0, nMiddle = 0;
+    if (pszNumberEnd == pszOpen || pszDot == nullptr || pszEnd[-1] != ']' || !NumberBetween(p, pszNumberEnd, 0xFFFFFFFFu, &nCode) ||
+        !NumberBetween(pszOpen + 1, pszDot, 0xFFu, &nUpper) || !NumberBetween(pszDot + 1, pszEnd - 1, 0x7FFFu, &nMiddle))
+        return false;
+    uint32_t nFromFields = 0x80000000u | (nUpper << 23) | (nMiddle << 8);
+    // The whole code already: its fields must be the ones given.
+    if ((nCode & 0x7FFFFF00u) != 0) {
+        if ((nCode & 0xFFFFFF00u) != nFromFields)
+            return false;
+        *pnCode = nCode;
+        return true;
+    }
+    *pnCode = nFromFields | (nCode & 0xFFu);
+    return (nCode & 0x7FFFFF00u) == 0;
+}
 
 void ShowBanner()
 {

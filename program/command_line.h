@@ -6,6 +6,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <string>
+#include <vector>
+
 #include "options.h"
 
 // A long option a program adds for its library (the PCI program's --device and --ids). It is taken
@@ -16,11 +19,20 @@ struct ProgramOption {
     const char *pszHelp;  // its line in --help
     void (*pfnTake)(const char *pszValue);
 };
-// What a program tells the tool about its library: its options, and its settings' lines for --help.
+// What a program tells the tool about its library: its options, and its settings' lines for --help;
+// what it does in the tool's place, where it knows better (null: the tool's own way).
 struct ProgramExtras {
     const ProgramOption *aOptions;
     size_t nOptions;
     const char *pszSettingsHelp; // one line a setting, each ending in a line end
+    // --list: the lines to show for a run of the board type and number given; false with the
+    // reason where nothing can be listed.
+    bool (*pfnList)(int32_t nBoardType, uint32_t nBoardNumber, std::vector<std::string> &aLines,
+                    std::string &strError) = nullptr;
+    // Before the start-up of a run that opens a board: why that board cannot be found at all, or "".
+    std::string (*pfnBoardProblem)(int32_t nBoardType, uint32_t nBoardNumber) = nullptr;
+    // The library's text on the error line of a call that concerned no device, too.
+    bool bTextForEveryFailure = false;
 };
 
 // Takes the program's options out of argv (each with its value), handing each its value; a missing
@@ -31,6 +43,9 @@ void TakeProgramOptions(int *pArgc, char **argv, const ProgramExtras &extras);
 // --help and --version end the run with status 0, a malformed long option with status 2.
 void ParseCommandLine(int argc, char **argv, ToolOptions *pOptions);
 void PrintUsage();
+// A result code as --decode takes it: a number, or the reported code with its fields as an error
+// line shows them (0X22 [1.3]), alone or in the line (ERROR(0X22 [1.3]) Dev(...): ...).
+bool ParseResultCode(const char *pszText, uint32_t *pnCode);
 // The banner line, once, before the first thing the parser prints: a one-shot run never shows it.
 void ShowBanner();
 

@@ -6,9 +6,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <set>
 #include <string>
+#include <vector>
 
 #include "board_table.h"
+#include "command_line.h"
 #include "command_table.h"
 #include "error_report.h"
 #include "options.h"
@@ -86,6 +89,19 @@ void ListBoards()
         LogPrintFailureF("No board of any type opens\n");
 }
 
+// The program's own list (the PCI program's: every PCI function of the machine).
+void ListProgramsOwn(const ProgramExtras &extras)
+{
+    std::vector<std::string> aLines;
+    std::string strError;
+    if (!extras.pfnList(g_toolOptions.nBoardType, g_toolOptions.nBoardNumber, aLines, strError)) {
+        LogPrintFailureF("Error: %s\n", Printable(strError).c_str());
+        EndRun(1, kReleaseThenConsole);
+    }
+    for (const std::string &strLine : aLines)
+        ShowAndLog("%s\n", strLine.c_str());
+}
+
 // A script's mistake, before the library is touched: status 2.
 [[noreturn]] void Refuse(const std::string &strWhy)
 {
@@ -142,21 +158,140 @@ void DumpMap(const BoardHandles &devices)
     }
 }
 
+// An attribute of a device where the library has it, else the default.
+uint32_t NumberAttribute(KYN_HANDLE hDevice, uint32_t nId, uint32_t nDefault)
+{
+    uint32_t nKind = 0, nSize = 0, nFlags = 0, nValue = 0;
+    if (hDevice == 0 || KynDrvGetAttributeType(hDevice, nId, &nKind, &nSize, &nFlags) < 0 ||
+        nKind != KYN_ATTR_KIND_UINT32 || KynDrvGetAttributeValueUint32(hDevice, nId, &nValue) < 0)
+        return nDefault;
+    return nValue;
+}
+
+std::string TextAttribute(KYN_HANDLE hDevice, uint32_t nId, const std::string &strDefault)
+{
+    uint32_t nKind = 0, nSize = 0, nFlags = 0;
+    if (hDevice == 0 || KynDrvGetAttributeType(hDevice, nId, &nKind, &nSize, &nFlags) < 0 || nKind != KYN_ATTR_KIND_SZ ||
+        nSize == 0 || nSize > kResultTextSize)
+        return strDefault;
+    std::string strText(nSize, '\0');
+    if (KynDrvGetAttributeValueSz(hDevice, nId, &strText[0], nSize) < 0)
+        return strDefault;
+    return Printable(strText.c_str());
+}
+
+// Bridge registers past the end of its register space, where the library tells its size: a script's
+// read there is refused as setpci refuses it, before any access of the run is made. A dump and the
+// p command still show the all-ones a bus answers there.
+void CheckBridgeAccesses(const BoardHandles &devices)
+{
+    bool bBridge = false;
+    for (const OneShotAccess &access : g_toolOptions.aAccesses)
+        bBridge = bBridge || FindCommand(access.cKey)->eDevice == kBridge;
+    uint32_t nSize = bBridge ? NumberAttribute(devices.hBridge, KYN_ATTR_REGISTER_SPACE, 0) : 0;
+    for (const OneShotAccess &access : g_toolOptions.aAccesses) {
+        const Command *pCommand = FindCommand(access.cKey);
+        if (nSize == 0 || pCommand->eDevice != kBridge || (uint64_t)access.nAddress + pCommand->nWidth / 8 <= nSize)
+            continue;
+        LogPrintFailureF("Error: Bridge register 0x%X is past the end of the bridge's %u bytes of registers "
+                         "(its configuration space)\n", (unsigned)access.nAddress, (unsigned)nSize);
+        EndRun(1, kReleaseThenConsole);
+    }
+}
+
+// The 32-bit words of a map's registers whose reads change them, or that cannot be read: a dump shows
+// them as -- and never reads them.
+std::set<uint32_t> UnreadWords(const RegisterMap *pMap)
+{
+    std::set<uint32_t> words;
+    for (size_t i = 0; pMap != nullptr && i < pMap->aRegisters.size(); ++i) {
+        const MapRegister &reg = pMap->aRegisters[i];
+        if (reg.eAccess != kMapWriteOnly && reg.strReadAction.empty())
+            continue;
+        uint64_t nEnd = (uint64_t)reg.nAddress + (reg.nBits + 7) / 8;
+        for (uint64_t nWord = reg.nAddress & ~3u; nWord < nEnd; nWord += 4)
+            words.insert((uint32_t)nWord);
+    }
+    return words;
+}
+
+// Registers from nStart, nLength bytes, as lspci -xxx shows a configuration space, so that lspci -F
+// reads it back: the header line, then 16 bytes a line, each line led by its offset from nStart.
+void HexDump(KYN_HANDLE hDevice, const RegisterMap *pMap, const std::string &strHeader, uint32_t nStart, uint32_t nLength)
+{
+    const std::set<uint32_t> unread = UnreadWords(pMap);
+    ShowAndLog("%s\n", strHeader.c_str());
+    std::string strLine;
+    for (uint64_t nOffset = 0; nOffset < nLength; nOffset += 4) {
+        uint32_t nAddress = (uint32_t)(nStart + nOffset);
+        char szBytes[32];
+        if (unread.count(nAddress) != 0) {
+            snprintf(szBytes, sizeof szBytes, " -- -- -- --");
+        } else {
+            uint32_t nValue = 0;
+            CheckResult(hDevice, KynDrvReadReg32(hDevice, nAddress, &nValue));
+            snprintf(szBytes, sizeof szBytes, " %02x %02x %02x %02x", (unsigned)(nValue & 0xFF), (unsigned)((nValue >> 8) & 0xFF),
+                     (unsigned)((nValue >> 16) & 0xFF), (unsigned)(nValue >> 24));
+        }
+        if (nOffset % 16 == 0) {
+            char szOffset[16];
+            snprintf(szOffset, sizeof szOffset, "%02llx:", (unsigned long long)nOffset);
+            strLine = szOffset;
+        }
+        strLine += szBytes;
+        if (nOffset % 16 == 12 || nOffset + 4 >= nLength) {
+            ShowAndLog("%s\n", strLine.c_str());
+            strLine.clear();
+        }
+    }
+    ShowAndLog("\n");
+}
+
+// The bridge's whole register space (256 bytes where the library does not say), led by a line in
+// lspci -n's form: slot, class, IDs and revision from its first bytes.
+void BridgeHexDump(const BoardHandles &devices)
+{
+    if (devices.hBridge == 0) {
+        LogPrintFailureF("Error: --bridge-hexdump: the board has no PCI bridge\n");
+        EndRun(1, kReleaseThenConsole);
+    }
+    uint32_t nSize = NumberAttribute(devices.hBridge, KYN_ATTR_REGISTER_SPACE, 256);
+    nSize = nSize < 64 || nSize > 4096 ? 256 : nSize & ~3u;
+    std::string strSlot = TextAttribute(devices.hBridge, KYN_ATTR_LOCATION, "0000:00:00.0");
+    const std::set<uint32_t> unread = UnreadWords(RunMap(true));
+    uint32_t anWords[3] = {0, 0, 0};
+    for (uint32_t i = 0; i < 3; ++i)
+        if (unread.count(i * 4) == 0)
+            CheckResult(devices.hBridge, KynDrvReadReg32(devices.hBridge, i * 4, &anWords[i]));
+    char szHeader[96];
+    snprintf(szHeader, sizeof szHeader, "%s %04x: %04x:%04x", strSlot.c_str(), (unsigned)(anWords[2] >> 16),
+             (unsigned)(anWords[0] & 0xFFFF), (unsigned)(anWords[0] >> 16));
+    std::string strHeader = szHeader;
+    if ((anWords[2] & 0xFF) != 0) {
+        snprintf(szHeader, sizeof szHeader, " (rev %02x)", (unsigned)(anWords[2] & 0xFF));
+        strHeader += szHeader;
+    }
+    HexDump(devices.hBridge, RunMap(true), strHeader, 0, nSize);
+}
+
 } // namespace
 
-int RunOneShot()
+int RunOneShot(const ProgramExtras &extras)
 {
     // No question is asked: the first failure ends the run with status 1.
     SetQuietErrors(true);
     ResolveNames();
     if (g_toolOptions.bDecode)
         DecodeResult(g_toolOptions.nDecode);
-    if (g_toolOptions.bList || !g_toolOptions.aAccesses.empty() || g_toolOptions.bDump)
+    if (g_toolOptions.bList || OpensBoard(g_toolOptions))
         OpenLogAndShowIdentity();
-    if (g_toolOptions.bList)
+    if (g_toolOptions.bList && extras.pfnList != nullptr)
+        ListProgramsOwn(extras);
+    else if (g_toolOptions.bList)
         ListBoards();
-    if (!g_toolOptions.aAccesses.empty() || g_toolOptions.bDump) {
+    if (OpensBoard(g_toolOptions)) {
         const BoardHandles devices = OpenAndIdentifyBoard();
+        CheckBridgeAccesses(devices);
         for (const OneShotAccess &access : g_toolOptions.aAccesses) {
             const Command *pCommand = FindCommand(access.cKey);
             uint32_t nRead = 0;
@@ -167,6 +302,16 @@ int RunOneShot()
         }
         if (g_toolOptions.bDump)
             DumpMap(devices);
+        if (g_toolOptions.bBridgeHexdump)
+            BridgeHexDump(devices);
+        if (g_toolOptions.bHexdump) {
+            std::string strHeader = TextAttribute(devices.hBridge != 0 ? devices.hBridge : devices.hBoard, KYN_ATTR_LOCATION,
+                                                  "0000:00:00.0");
+            char szRange[64];
+            snprintf(szRange, sizeof szRange, " board registers 0x%X to 0x%X", (unsigned)g_toolOptions.nHexStart,
+                     (unsigned)(g_toolOptions.nHexStart + g_toolOptions.nHexLength - 1));
+            HexDump(devices.hBoard, RunMap(false), strHeader + szRange, g_toolOptions.nHexStart, g_toolOptions.nHexLength);
+        }
     }
     return FinishRun(0, kReleaseThenConsole);
 }

@@ -2,8 +2,10 @@
 #ifndef DUZE_ONE_SHOT_H
 #define DUZE_ONE_SHOT_H
 
+struct ProgramExtras;
+
 // Runs what the options record asks instead of the key loop; returns the exit status (0), every
 // failure ends the run with status 1 from where it happened.
-int RunOneShot();
+int RunOneShot(const ProgramExtras &extras);
 
 #endif

@@ -1,6 +1,10 @@
 // run.cpp - the run: the program's options, the start-up, then the one-shot accesses or the key loop.
 #include "run.h"
 
+#include <stdio.h>
+
+#include <string>
+
 #include "command_line.h"
 #include "command_table.h"
 #include "error_report.h"
@@ -24,8 +28,18 @@ int RunTool(int argc, char **argv, const ProgramExtras &extras)
     OsaConsoleInit();
     ParseCommandLine(argc, argv, &g_toolOptions);
     LoadRegisterMaps();
+    SetTextForEveryFailure(extras.bTextForEveryFailure);
+    // A board that cannot be found at all is said at once, in words, before anything starts.
+    if (extras.pfnBoardProblem != nullptr && OpensBoard(g_toolOptions)) {
+        std::string strProblem = extras.pfnBoardProblem(g_toolOptions.nBoardType, g_toolOptions.nBoardNumber);
+        if (!strProblem.empty()) {
+            fprintf(stderr, "Error: %s\n", strProblem.c_str());
+            fflush(stderr);
+            EndRun(1, kKeepLibrary);
+        }
+    }
     if (IsOneShot(g_toolOptions))
-        return RunOneShot();
+        return RunOneShot(extras);
     ShowBanner();
     SetQuietErrors(g_toolOptions.bQuiet);
     if (g_toolOptions.pszCommandString != nullptr)

@@ -36,12 +36,23 @@ struct ToolOptions {
     const char *pszMapBase;
     const char *pszBridgeMapFile;
     bool bDump;                         // --dump: every register of the board's map, read
+    bool bBridgeHexdump;                // --bridge-hexdump: the bridge's registers as lspci -xxx shows them
+    bool bHexdump;                      // --hexdump START:LENGTH: board registers the same way
+    uint32_t nHexStart;
+    uint32_t nHexLength;
 };
 
 // Whether the run is one-shot: accesses, a list or a decoding instead of the key loop.
 inline bool IsOneShot(const ToolOptions &options)
 {
-    return !options.aAccesses.empty() || options.bList || options.bDecode || options.bDump;
+    return !options.aAccesses.empty() || options.bList || options.bDecode || options.bDump || options.bBridgeHexdump ||
+           options.bHexdump;
+}
+
+// Whether the run opens the board: a key loop, or one-shot accesses or a dump.
+inline bool OpensBoard(const ToolOptions &options)
+{
+    return !IsOneShot(options) || !options.aAccesses.empty() || options.bDump || options.bBridgeHexdump || options.bHexdump;
 }
 
 // One record, for the whole run.

@@ -342,7 +342,17 @@ TEST(CommandLine, OneShotRunsPrintOnlyWhatTheyRead)
         {{"--decode", "0xFFFFFFFF"}, {}, 0, "0XFF [255.32767]: Cannot translate this result code.\n", ""},
         {{"--decode", "0x80800322"}, {}, 0, "0X22 [1.3]: No such device present.\n", ""},
         {{"--decode", "5"}, {}, 0, "0x00000005 is no failure: results of 0 and above are successes\n", ""},
-        {{"--decode", "0x8080032Z"}, {}, 2, "", "Error: --decode '0x8080032Z': " + kNotANumber},
+        {{"--decode", "0x8080032Z"}, {}, 2, "", "Error: --decode '0x8080032Z': not a result code: one number of 32 bits "
+         "(0x hexadecimal, 0 octal, else decimal), or as an error line shows it (0X22 [1.3], ERROR(0X80800322 [1.3]) ...)\n"},
+        // Every form an error line shows a code in: the reported code and its fields, alone or in the line.
+        {{"--decode", "0X22 [1.3]"}, {}, 0, "0X22 [1.3]: No such device present.\n", ""},
+        {{"--decode", "ERROR(0X80800322 [1.3])"}, {}, 0, "0X22 [1.3]: No such device present.\n", ""},
+        {{"--decode", "ERROR(0X22 [1.3]) Dev(20,6,1): No such device present. "}, {}, 0, "0X22 [1.3]: No such device present.\n", ""},
+        {{"--decode", "ERROR(0X8000000B [0.18]) "}, {}, 0, "0X8000000B [0.18]: Cannot translate this result code.\n", ""},
+        {{"--decode", "0X80800322 [1.4]"}, {}, 2, "", "Error: --decode '0X80800322 [1.4]': not a result code: one number of 32 bits "
+         "(0x hexadecimal, 0 octal, else decimal), or as an error line shows it (0X22 [1.3], ERROR(0X80800322 [1.3]) ...)\n"},
+        {{"--decode", "0X22 [256.3]"}, {}, 2, "", "Error: --decode '0X22 [256.3]': not a result code: one number of 32 bits "
+         "(0x hexadecimal, 0 octal, else decimal), or as an error line shows it (0X22 [1.3], ERROR(0X80800322 [1.3]) ...)\n"},
         // Failures: the interactive error line, on standard error, and no question.
         {{"--read", "0x4000000", "--read", "0"}, {}, 1, "",
          "ERROR(0X32 [1.4]) Dev(20,6,0): Register address is outside the device window. \n"},

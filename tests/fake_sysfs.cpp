@@ -29,7 +29,7 @@ void MakeTree(const std::string &strRoot, const std::vector<FakeDevice> &aDevice
         mkdir(strDir.c_str(), 0755);
         WriteFile(strDir + "/vendor", device.strVendor + "\n");
         WriteFile(strDir + "/device", device.strDevice + "\n");
-        WriteFile(strDir + "/class", "0xffff00\n");
+        WriteFile(strDir + "/class", device.strClass + "\n");
         WriteFile(strDir + "/config", device.strConfig);
         WriteFile(strDir + "/resource", device.strResource);
         for (const auto &bar : device.aBarFiles)
@@ -69,7 +69,7 @@ std::vector<FakeDevice> FakeTree()
     for (int i = 0; i < 7; ++i)
         strNoBars += kNoBars;
     return {
-        {"0000:00:00.0", "0x8086", "0x0d57", ConfigBytes(kHostBridge, 4096), strNoBars, {}, ""},
+        {"0000:00:00.0", "0x8086", "0x0d57", ConfigBytes(kHostBridge, 4096), strNoBars, {}, "", "0x060000"},
         {"0000:00:01.0", "0x1af4", "0x1045", ConfigBytes(kBalloon, 256),
          "0x0000004000000000 0x000000400007ffff 0x0000000000140204\n" + strNoBars.substr(0, 6 * strlen(kNoBars)), {},
          "virtio-pci"},

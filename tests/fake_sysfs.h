@@ -28,6 +28,7 @@ struct FakeDevice {
     std::string strResource;                          // the resource file: start, end and flags of each BAR
     std::vector<std::pair<int, size_t>> aBarFiles;    // resourceN files and their sizes
     std::string strDriver;                            // the kernel driver bound to it, or ""
+    std::string strClass = "0xffff00";                // its class file: class, subclass, programming interface
 };
 
 // ROOT/sys/devices/SLOT for each device, with vendor, device, class, config, resource, its

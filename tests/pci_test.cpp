@@ -213,7 +213,15 @@ TEST(Pci, DeviceAndIdsOnTheCommandLine)
         {{{"KYNPCI_IDS", "6=10b5:9054"}}, {"--device", "03:00.0", "--bridge-read", "0"}, 0, "0x10451AF4\n", ""},
         {{{"KYNPCI_DEVICE", "05:00.0"}}, {"/TE", "--ids", "1af4:1045", "/B1", "--bridge-read=0"}, 0, "0x10451AF4\n", ""},
         {{}, {"--device=0000:03:00.0", "--ids", "10b5:9054", "--bridge-read", "0"}, 0, "0x10451AF4\n", ""},
-        {{}, {"--ids", "10b5:9054", "--bridge-read", "0"}, 1, "", "ERROR(0X22 [2.3]) \n"},
+        {{}, {"--ids", "10b5:9054", "--bridge-read", "0"}, 1, "",
+         "Error: --ids 10b5:9054 matches no PCI device; duzedevazu-pci --list shows this machine's PCI devices\n"},
+        // Every form lspci -d and -s take: a vendor alone, with or without its colon, a device, a class, wildcards.
+        {{}, {"--ids", "1af4", "/B1", "--bridge-read", "0"}, 0, "0x10451AF4\n", ""},
+        {{}, {"--ids", ":1045", "/B1", "--bridge-read", "0"}, 0, "0x10451AF4\n", ""},
+        {{}, {"--ids", "::0600", "--bridge-read", "0"}, 0, "0x0D578086\n", ""},
+        {{}, {"--device", "03:*.0", "--bridge-read", "0"}, 0, "0x10451AF4\n", ""},
+        {{}, {"--ids", "zz", "--read", "0"}, 2, "",
+         "Error: --ids 'zz' is not [VENDOR][:DEVICE[:CLASS]] in hexadecimal, as lspci -d takes it (Invalid vendor ID)\n"},
         // A value of the tool's own option is never taken for the program's.
         {{}, {"--device", "03:00.0", "--bridge-read", "0", "--log", "--ids"}, 0, "0x10451AF4\n", ""},
         {{}, {"--read", "0", "--device"}, 2, "", "Error: --device needs SLOT\n"},
@@ -227,41 +235,51 @@ TEST(Pci, DeviceAndIdsOnTheCommandLine)
     }
 }
 
-TEST(Pci, ABoardWithNoDeviceNamesTheSettingToUse)
+// A board that cannot be found ends the run at once, before its banner and log, with status 1 and a
+// line that says why in words and what to give; a one-shot run the same.
+TEST(Pci, ABoardWithNoDeviceSaysWhatToGive)
 {
-    const std::string kUnselected = "No PCI device selected for board type 6 number 0: set KYNPCI_IDS=6=VENDOR:DEVICE or "
-                                    "KYNPCI_DEVICE=[[DOMAIN:]BUS:]DEVICE.FUNCTION";
+    const std::string kList = "; duzedevazu-pci --list shows this machine's PCI devices\n";
+    const std::string kUnselected = "Error: no PCI device is selected for board type 6 number 0: name it with --device SLOT "
+                                    "or --ids VENDOR:DEVICE, or set KYNPCI_DEVICE or KYNPCI_IDS=6=VENDOR:DEVICE" + kList;
     struct {
         std::map<std::string, std::string> env;
         std::vector<std::string> aArgs;
-        std::string strText;
+        std::string strError;
     } aCases[] = {
         {{{"KYNPCI_IDS", ""}}, {}, kUnselected},
         {{{"KYNPCI_IDS", "7=1af4:1045"}}, {}, kUnselected},
-        {{}, {"/B2"}, "No board type 6 number 2: KYNPCI_IDS 6=1af4:1045 matches 2 devices (0000:00:01.0, 0000:03:00.0)"},
-        {{{"KYNPCI_IDS", "6=10b5:9054"}}, {}, "No board type 6 number 0: KYNPCI_IDS 6=10b5:9054 matches 0 devices"},
-        {{{"KYNPCI_DEVICE", "05:00.0"}}, {}, "No PCI device at KYNPCI_DEVICE=05:00.0 (board type 6 number 0)"},
-        {{{"KYNPCI_DEVICE", "0.0"}}, {}, "KYNPCI_DEVICE=0.0 names 2 devices (0000:00:00.0, 0000:03:00.0): give the bus too"},
+        {{{"KYNPCI_IDS", ""}}, {"--read", "0"}, kUnselected},
+        {{}, {"/B2"}, "Error: board number 2 is asked for, but KYNPCI_IDS 6=1af4:1045 matches 2 PCI devices (0000:00:01.0, "
+                      "0000:03:00.0): give /B0 to /B1\n"},
+        {{}, {"/B1", "/T2", "--ids", "8086", "--read8", "0"}, "Error: board number 1 is asked for, but --ids 8086 matches 1 PCI "
+                                                              "device (0000:00:00.0): give /B0\n"},
+        {{{"KYNPCI_IDS", "6=10b5:9054"}}, {}, "Error: KYNPCI_IDS 6=10b5:9054 matches no PCI device" + kList},
+        {{{"KYNPCI_DEVICE", "05:00.0"}}, {}, "Error: KYNPCI_DEVICE=05:00.0 matches no PCI device" + kList},
+        {{}, {"--device", "0.0", "--dump"}, "Error: --device 0.0 matches 2 PCI devices (0000:00:00.0, 0000:03:00.0): give the "
+                                            "bus too" + kList},
     };
     for (auto &c : aCases) {
+        ToolCase toolCase = PciCase("q", c.env, c.aArgs);
         if (c.env.count("KYNPCI_IDS") != 0 && c.env["KYNPCI_IDS"].empty())
-            c.env.erase("KYNPCI_IDS");
-        ToolCase toolCase = PciCase("nnnnnnnq", c.env, c.aArgs);
-        if (c.env.empty() && c.aArgs.empty())
             toolCase.env.erase("KYNPCI_IDS");
         ToolRun run = RunDuze(toolCase);
-        std::string strBoard = c.aArgs.empty() ? "0" : "2";
-        // Each board text asks for its type and then its value: the reason, twice.
-        std::string strError = "ERROR(0X22 [2.3]) Dev(20,6," + strBoard + "): " + c.strText + " \n" + kWait;
-        strError += strError;
-        SCOPED_TRACE(c.strText);
-        EXPECT_EQ(run.nStatus, 0);
-        std::string strStartup = PciStartup(strBoard, "ERROR(0X22 [2.3]) \n" + kWait + "Board Device Handle = 0x00000020\n"
-                                            "Plx Device Handle = 0x00000000\nRead Serial Number to the board device...\n" +
-                                            strError + "Board Serial Number: \n" + strError + "Board Build Number: \n" + strError);
-        strStartup.erase(strStartup.find("  not available"), strlen("  not available over the kernel's PCI interface\n"));
-        EXPECT_EQ(run.strLog, strStartup);
+        SCOPED_TRACE(c.strError);
+        EXPECT_EQ(run.nStatus, 1);
+        EXPECT_EQ(run.strConsole, "");
+        EXPECT_EQ(run.strError, c.strError);
+        EXPECT_FALSE(run.bLogExists);
     }
+    // A tree libpci cannot list is the start-up's to report: the board's open fails with the library's text.
+    ToolCase toolCase = PciCase("", {}, {"--read", "0"});
+    toolCase.setUp = [](const std::string &strDir) {
+        MakeTree(strDir, FakeTree());
+        mkdir((strDir + "/sys/devices/bogus").c_str(), 0755);
+    };
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 1);
+    EXPECT_EQ(run.strError, "ERROR(0X25 [2.3]) The PCI devices under sys cannot be listed: sysfs_scan: Couldn't parse entry "
+                            "name bogus \n");
 }
 
 TEST(Pci, MemoryTestOverTheBarAndPastItsEnd)
@@ -363,7 +381,7 @@ TEST(Pci, MalformedSettingsStopTheRunNamingThem)
         {"KYNPCI_IDS", "6", "'6' is not CODE=VENDOR:DEVICE[,VENDOR:DEVICE...] with a board type code"},
         {"KYNPCI_IDS", "6=1af4", "'1af4' is not VENDOR:DEVICE in hexadecimal, as lspci -d takes it"},
         {"KYNPCI_IDS", "6=1af4:1045;6=1af4:1041", "board type 6 is given twice"},
-        {"KYNPCI_DEVICE", "03:00", "'03:00' is not [[DOMAIN:]BUS:]DEVICE.FUNCTION, as lspci -s takes it"},
+        {"KYNPCI_DEVICE", "03:00.0x", "'03:00.0x' is not [[DOMAIN:]BUS:][DEVICE][.FUNCTION], as lspci -s takes it (Invalid function number)"},
         {"KYNPCI_BAR", "6", "'6' is not a BAR number from 0 to 5"},
         {"KYNPCI_BAR", "\x1b[2J", "'\\e[2J' is not a BAR number from 0 to 5"},
         {"KYNPCI_SYSFS", "nowhere", "no directory nowhere/devices"},
@@ -454,8 +472,9 @@ TEST(Pci, SettingsFileRulesAndSelection)
          "kynpci: kynpci.conf line 2: KYNPCI_IDS is given twice\n"},
         {"environment's IDs beat the file's slot", "KYNPCI_DEVICE=03:00.0\n", 0644, 0, {{"KYNPCI_IDS", "6=1af4:1045"}}, 0,
          "Board Build Number: revision 0x01 (0000:00:01.0, 1af4:1045)"},
-        {"empty clears the file's slot", "KYNPCI_DEVICE=03:00.0\n", 0644, 0, {{"KYNPCI_DEVICE", ""}}, 0,
-         "No PCI device selected for board type 6 number 0"},
+        {"empty clears the file's slot", "KYNPCI_DEVICE=03:00.0\n", 0644, 0, {{"KYNPCI_DEVICE", ""}}, 1,
+         "Error: no PCI device is selected for board type 6 number 0: name it with --device SLOT or --ids VENDOR:DEVICE, "
+         "or set KYNPCI_DEVICE or KYNPCI_IDS=6=VENDOR:DEVICE; duzedevazu-pci --list shows this machine's PCI devices\n"},
         {"a FIFO", "", 0600, 0, {}, 2, "kynpci: settings file kynpci.conf is not used: it is not a regular file\n", true},
     };
     for (const auto &c : aCases) {
@@ -475,7 +494,7 @@ TEST(Pci, SettingsFileRulesAndSelection)
         ToolRun run = RunDuze(toolCase);
         SCOPED_TRACE(c.pszName);
         EXPECT_EQ(run.nStatus, c.nStatus);
-        if (c.nStatus == 2)
+        if (c.nStatus != 0)
             EXPECT_EQ(run.strError, c.strExpected);
         else
             EXPECT_NE(run.strLog.find(c.strExpected), std::string::npos) << run.strLog;
@@ -653,6 +672,168 @@ TEST(Pci, ABarThatGoesAwayFailsItsAccessesNotTheRun)
         EXPECT_EQ(run.strLog.substr(run.strLog.find("Press 'h'")),
                   "Press 'h' for help\nRead from a 32-bit register in the KYN Board device.\nWhich Address (0x0): "
                   "Brd Address 0x10 = 0x00000000 (0 decimal)\n" + strAfter);
+    }
+}
+
+// The output of a command, or "" where it cannot run.
+std::string CommandOutput(const std::string &strCommand)
+{
+    std::string strOut;
+    if (FILE *pPipe = popen(strCommand.c_str(), "r")) {
+        char szLine[512];
+        while (fgets(szLine, sizeof szLine, pPipe) != nullptr)
+            strOut += szLine;
+        pclose(pPipe);
+    }
+    return strOut;
+}
+
+// The slots at the start of each line but the first (a header), as a set.
+std::set<std::string> SlotsOf(const std::string &strLines, bool bHeader)
+{
+    std::set<std::string> slots;
+    std::istringstream lines(strLines);
+    std::string strLine;
+    for (bool bFirst = true; std::getline(lines, strLine); bFirst = false)
+        if (!(bFirst && bHeader) && !strLine.empty())
+            slots.insert(strLine.substr(0, strLine.find(' ')));
+    return slots;
+}
+
+// --list: every function of the tree once, with what a bench engineer needs to choose one; the filters
+// select what lspci's select on the same tree.
+TEST(Pci, ListShowsEachDeviceOnceAndFiltersAsLspci)
+{
+    std::string strTree;
+    auto setUp = [&strTree](const std::string &strDir) {
+        std::vector<FakeDevice> aDevices = FakeTree();
+        // A Xilinx card bound to vfio-pci in IOMMU group 12, its 64-bit prefetchable BAR0 of 16 MiB.
+        std::string strNoBars;
+        for (int i = 0; i < 6; ++i)
+            strNoBars += kNoBars;
+        aDevices.push_back({"0000:05:00.1", "0x10ee", "0x7024", ConfigBytes({{0, "ee102470"}}, 256),
+                            "0x00000000f0000000 0x00000000f0ffffff 0x000000000014220c\n" + strNoBars, {{0, 4096}},
+                            "vfio-pci", "0x058000"});
+        MakeTree(strDir, aDevices);
+        EXPECT_EQ(symlink("../../../kernel/iommu_groups/12", (strDir + "/sys/devices/0000:05:00.1/iommu_group").c_str()), 0);
+        strTree = strDir + "/sys";
+    };
+    std::string strLspci;
+    ToolCase toolCase = PciCase("", {}, {"--list", "/B1"});
+    toolCase.setUp = setUp;
+    toolCase.tearDown = [&](const std::string &) { strLspci = CommandOutput("lspci -A linux-sysfs -O sysfs.path=" + strTree + " -D"); };
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0) << run.strError;
+    // The names come from this machine's ID database, as lspci shows them: compared apart.
+    std::vector<std::string> aExpected = {
+        "Slot          IDs        Class  Board    Driver        IOMMU  Way in | BARs | Name",
+        "0000:00:00.0  8086:0d57  0600   -        -             -      none: no memory BAR | no BARs",
+        "0000:00:01.0  1af4:1045  ffff   6/0      virtio-pci    -      none: held by virtio-pci (KYNPCI_ALLOW_DRIVER=1) | "
+        "BAR0 mem64 512K",
+        "0000:03:00.0  1af4:1045  ffff   6/1      -             -      sysfs | BAR0 mem 1M, BAR1 io 256, BAR2 mem64 16K",
+        "0000:05:00.1  10ee:7024  0580   -        vfio-pci      12     vfio | BAR0 mem64 prefetchable 16M",
+    };
+    std::istringstream lines(run.strConsole);
+    std::string strLine;
+    size_t nLines = 0;
+    for (; std::getline(lines, strLine); ++nLines) {
+        ASSERT_LT(nLines, aExpected.size()) << strLine;
+        size_t nNames = nLines == 0 ? strLine.size() : strLine.rfind(" | ");
+        EXPECT_EQ(strLine.substr(0, nNames), aExpected[nLines]);
+        std::string strNames = nLines == 0 ? "-" : strLine.substr(nNames + 3);
+        // lspci's line of the slot: "0000:03:00.0 Unclassified device [00ff]: Red Hat, Inc. ... (rev 02)".
+        size_t nSlot = strLspci.find(strLine.substr(0, 13));
+        if (strNames != "-") {
+            ASSERT_NE(nSlot, std::string::npos) << strLspci;
+            EXPECT_EQ(strLspci.substr(nSlot + 13, strNames.size()), strNames);
+        }
+    }
+    EXPECT_EQ(nLines, aExpected.size());
+    // Each filter form, beside the lspci arguments that select the same.
+    struct {
+        std::vector<std::string> aArgs;
+        std::string strLspci;
+    } aFilters[] = {
+        {{"--ids", "1af4"}, "-d 1af4:"},       {{"--ids", "1af4:"}, "-d 1af4:"},
+        {{"--ids", ":7024"}, "-d :7024"},      {{"--ids", "::0600"}, "-d ::0600"},
+        {{"--ids", "10ee:7024:0580"}, "-d 10ee:7024:0580"},
+        {{"--device", "*.0"}, "-s '*.0'"},     {{"--device", "00:"}, "-s 00:"},
+        {{"--device", "0000:05:00.1"}, "-s 0000:05:00.1"},
+        {{"--device", "*.0", "--ids", "1af4"}, "-s '*.0' -d 1af4:"},
+    };
+    for (const auto &filter : aFilters) {
+        ToolCase filtered = PciCase("", {}, filter.aArgs);
+        filtered.aArgs.push_back("--list");
+        filtered.setUp = setUp;
+        std::set<std::string> expected;
+        filtered.tearDown = [&](const std::string &) {
+            expected = SlotsOf(CommandOutput("lspci -A linux-sysfs -O sysfs.path=" + strTree + " -D " + filter.strLspci), false);
+        };
+        ToolRun listed = RunDuze(filtered);
+        SCOPED_TRACE(filter.strLspci);
+        EXPECT_EQ(listed.nStatus, 0);
+        EXPECT_FALSE(expected.empty());
+        EXPECT_EQ(SlotsOf(listed.strConsole, true), expected);
+    }
+}
+
+// The configuration space as lspci -xxx shows it, which lspci -F reads back; board registers the same
+// way; a script's read past the end of the configuration space refused as setpci refuses it.
+TEST(Pci, HexDumpsAndTheEndOfTheConfigurationSpace)
+{
+    ToolCase dumpCase = PciCase("", {}, {"/B1", "--bridge-hexdump", "--log", "dump.log"});
+    dumpCase.strLogName = "dump.log";
+    ToolRun run = RunDuze(dumpCase);
+    EXPECT_EQ(run.nStatus, 0) << run.strError;
+    std::string strConfig = ConfigBytes(PcieBoard(), 4096);
+    std::string strExpected = "0000:03:00.0 ffff: 1af4:1045 (rev 02)\n";
+    for (size_t nOffset = 0; nOffset < 4096; nOffset += 16) {
+        char szLine[64];
+        snprintf(szLine, sizeof szLine, "%02zx:", nOffset);
+        strExpected += szLine;
+        for (size_t i = 0; i < 16; ++i) {
+            snprintf(szLine, sizeof szLine, " %02x", (unsigned)(uint8_t)strConfig[nOffset + i]);
+            strExpected += szLine;
+        }
+        strExpected += "\n";
+    }
+    EXPECT_EQ(run.strConsole, strExpected + "\n");
+    EXPECT_EQ(run.strLog.substr(run.strLog.find("0000:03:00.0 ffff")), strExpected + "\n");
+    // lspci reads it back as a dump.
+    char szDump[] = "/tmp/duze-hexdump-XXXXXX";
+    int fdDump = mkstemp(szDump);
+    ASSERT_GE(fdDump, 0);
+    close(fdDump);
+    WriteFile(szDump, run.strConsole);
+    EXPECT_EQ(CommandOutput(std::string("lspci -n -F ") + szDump), "03:00.0 ffff: 1af4:1045 (rev 02)\n");
+    unlink(szDump);
+    struct {
+        std::vector<std::string> aArgs;
+        int nStatus;
+        std::string strOut, strErr;
+    } aCases[] = {
+        {{"/B1", "--hexdump", "0x10:0x18"}, 0, "0000:03:00.0 board registers 0x10 to 0x27\n00: 00 00 00 00 00 00 00 00 00 00 00 "
+                                               "00 00 00 00 00\n10: 00 00 00 00 00 00 00 00\n\n", ""},
+        {{"/B0", "--bridge-read", "0xFC"}, 0, "0x00000000\n", ""},
+        {{"/B0", "--write", "0=1", "--bridge-read", "0x100"}, 1, "",
+         "Error: Bridge register 0x100 is past the end of the bridge's 256 bytes of registers (its configuration space)\n"},
+        {{"/B1", "--bridge-read", "0x1000"}, 1, "",
+         "Error: Bridge register 0x1000 is past the end of the bridge's 4096 bytes of registers (its configuration space)\n"},
+        {{"/B1", "--hexdump", "2:4"}, 2, "", "Error: --hexdump '2:4': START and LENGTH must be multiples of 4 (32-bit "
+                                            "registers), LENGTH not 0\n"},
+        {{"/B1", "--hexdump", "0xFFFFFFFC:8"}, 2, "", "Error: --hexdump '0xFFFFFFFC:8': the range ends past 0xFFFFFFFF\n"},
+        {{"/B1", "--hexdump", "16"}, 2, "", "Error: --hexdump '16': not START:LENGTH, two numbers of 32 bits (0x "
+                                           "hexadecimal, 0 octal, else decimal)\n"},
+        // Past the BAR: the first read that fails ends the run, as any one-shot access.
+        {{"/B1", "--hexdump", "0xFFFF0:0x20"}, 1, "0000:03:00.0 board registers 0xFFFF0 to 0x10000F\n00: 00 00 00 00 00 "
+         "00 00 00 00 00 00 00 00 00 00 00\n", "ERROR(0X32 [2.4]) Dev(20,6,1): Register address 0x100000 is outside BAR0 (size 0x100000) of 0000:03:00.0 \n"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.aArgs[1] + " " + c.aArgs[2]);
+        ToolRun one = RunDuze(PciCase("", {{"KYNPCI_ALLOW_DRIVER", "1"}}, c.aArgs));
+        EXPECT_EQ(one.nStatus, c.nStatus);
+        EXPECT_EQ(one.strConsole, c.strOut);
+        EXPECT_EQ(one.strError, c.strErr);
     }
 }
 

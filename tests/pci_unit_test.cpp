@@ -104,9 +104,32 @@ TEST(PciSettingsParser, IdsAndSlotsInLspciForms)
     EXPECT_TRUE(PciParseSettings({{"KYNPCI_DEVICE", "03:00.0"}, {"KYNPCI_DEVICE", ""}, {"KYNPCI_IDS", ""}}, settings, strError));
     EXPECT_FALSE(settings.bDevice);
     EXPECT_TRUE(settings.aIds.empty());
-    for (const char *pszSlot : {"3", "03:00", "1:2:3:4.0", "0.8"}) {
+    // A slot as lspci -s takes it, wildcards and parts left out; it must still name one device when opened.
+    for (const char *pszSlot : {"3", "03:00", "03:*.0", "*:*.*", "0001:03:", ".1"}) {
+        PciSettings good;
+        EXPECT_TRUE(PciParseSettings({{"KYNPCI_DEVICE", pszSlot}}, good, strError)) << pszSlot << ": " << strError;
+    }
+    for (const char *pszSlot : {"1:2:3:4.0", "0.8", "zz:00.0", "03:00.0x"}) {
         PciSettings bad;
         EXPECT_FALSE(PciParseSettings({{"KYNPCI_DEVICE", pszSlot}}, bad, strError)) << pszSlot;
+    }
+    // Code * (what --ids gives): every form of lspci -d, a vendor alone also without its colon.
+    struct {
+        const char *pszIds;
+        int nVendor, nDevice, nClass;
+    } aAny[] = {{"*=1af4", 0x1af4, -1, -1}, {"*=1af4:", 0x1af4, -1, -1}, {"*=:1041", -1, 0x1041, -1},
+                {"*=::0200", -1, -1, 0x0200}, {"6=10b5:9054;*=10ee:7024", 0x10ee, 0x7024, -1}};
+    for (const auto &c : aAny) {
+        PciSettings any;
+        ASSERT_TRUE(PciParseSettings({{"KYNPCI_IDS", c.pszIds}}, any, strError)) << c.pszIds << ": " << strError;
+        EXPECT_EQ(any.aIds.back().nType, kPciAnyBoardType);
+        EXPECT_EQ(any.aIds.back().aFilters[0].vendor, c.nVendor) << c.pszIds;
+        EXPECT_EQ(any.aIds.back().aFilters[0].device, c.nDevice) << c.pszIds;
+        EXPECT_EQ(any.aIds.back().aFilters[0].device_class, c.nClass) << c.pszIds;
+    }
+    for (const char *pszIds : {"*=zz", "*=1:2;*=3:4", "*=", "*=1af4:1041:10000", "*=1:2:3:4:5"}) {
+        PciSettings bad;
+        EXPECT_FALSE(PciParseSettings({{"KYNPCI_IDS", pszIds}}, bad, strError)) << pszIds;
     }
 }
 

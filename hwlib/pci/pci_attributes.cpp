@@ -67,6 +67,12 @@ KYN_RESULT PciLookUpAttr(const KynObject *pDevice, uint32_t nId, KynAttrValue &v
     } else if (!pObject->bBridge && nId == KYN_ATTR_BUILD_NUMBER) {
         value.eKind = KYN_VALUE_SZ;
         value.strText = BuildNumber(*pObject);
+    } else if (pObject->bBridge && nId == KYN_ATTR_REGISTER_SPACE) {
+        value.eKind = KYN_VALUE_UINT32;
+        value.nValue = pObject->nConfigSize;
+    } else if (nId == KYN_ATTR_LOCATION) {
+        value.eKind = KYN_VALUE_SZ;
+        value.strText = pObject->strSlot;
     } else if (!pObject->bBridge && nId == KYN_ATTR_CPLD_BUILD) {
         value.eKind = KYN_VALUE_SZ;
         value.strText = "  not available over the kernel's PCI interface\n";

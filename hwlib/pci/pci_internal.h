@@ -42,6 +42,9 @@ enum : int32_t {
 
 // Settings (pci_settings.cpp) ---------------------------------------------------------------------
 
+// The board type of KYNPCI_IDS's code *: every type that has no IDs of its own.
+const uint32_t kPciAnyBoardType = 0xFFFFFFFFu;
+
 // One board type's devices: those whose IDs match any of the filters, in bus order.
 struct PciBoardIds {
     uint32_t nType;
@@ -79,6 +82,10 @@ struct PciSettings {
 const PciSettings &PciGetSettings();
 // Parses name=value pairs; on a malformed one returns false with a message naming it. For the tests.
 bool PciParseSettings(const OsaNameValues &aValues, PciSettings &settings, std::string &strError);
+// A slot filter and ID filters (comma-separated) as lspci -s and -d take them (a vendor alone
+// also without its colon); false with a message naming the text where libpci refuses it.
+bool PciParseSlotFilter(const std::string &strSlot, pci_filter &filter, std::string &strWhy);
+bool PciParseIdFilter(const std::string &strIds, std::vector<pci_filter> &aFilters, std::string &strWhy);
 // The lines of a settings file as name=value pairs; false with a message on a malformed line.
 bool PciParseSettingsFile(const std::string &strText, const std::string &strFile, OsaNameValues &aValues,
                           std::string &strError);
@@ -157,6 +164,8 @@ struct PciObject : KynObject {
 };
 
 KYN_RESULT PciConnect(bool &bConnected);
+// The IDs that select a board type's devices: its own, else those of code *; null for none.
+const PciBoardIds *PciIdsOf(uint32_t nType);
 void PciRelease();
 inline PciObject *PciFindObject(KYN_HANDLE hObject)
 {
@@ -166,6 +175,16 @@ KYN_RESULT PciOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, K
 // Which access methods (by their place in g_apPciMethods) the devices the settings select (any
 // board type) would take; KYNPCI_ACCESS's alone where it names one; none where no device is found.
 std::vector<bool> PciMethodsInUse();
+// libpci's list of the tree's devices, made and scanned once (also before the connect); a failure
+// with its text where the tree cannot be listed.
+KYN_RESULT PciScan();
+pci_dev *PciFirstDevice();
+pci_access *PciAccess();
+// The scanned devices that match any of the filters, in bus order; false (the failure's text kept)
+// where libpci cannot read them.
+bool PciMatch(const std::vector<pci_filter> &aFilters, std::vector<pci_dev *> &apFound);
+// 0000:03:00.0
+std::string PciSlotName(const pci_dev *pDevice);
 // libpci over a tree (pci_libpci.cpp), its fatal errors and warnings kept for the failure's text.
 pci_access *PciNewAccess(const std::string &strTree);
 // Runs pfnStep with libpci's fatal errors turned into a false return; the message stays in

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "kyn_pci.h"
 #include "pci_internal.h"
 
 namespace {
@@ -16,11 +17,6 @@ void ScanStep(void *)
 {
     pci_scan_bus(g_pAccess);
 }
-
-} // namespace
-
-namespace {
-
 
 // The devices whose IDs or slot match one of the filters; filling in their IDs reads only their
 // vendor and device files, never a device itself.
@@ -56,7 +52,38 @@ bool InBusOrder(const pci_dev *pLeft, const pci_dev *pRight)
     return pLeft->func < pRight->func;
 }
 
-std::string SlotName(const pci_dev *pDevice)
+// Up to three slots, for a message.
+std::string SlotList(const std::vector<pci_dev *> &apFound)
+{
+    std::string strList;
+    for (size_t i = 0; i < apFound.size() && i < 3; ++i)
+        strList += (i > 0 ? ", " : "") + PciSlotName(apFound[i]);
+    return strList + (apFound.size() > 3 ? ", ..." : "");
+}
+
+// Whether the tree has the devices directory a connect needs.
+bool TreeHasDevices()
+{
+    struct stat info;
+    std::string strDevices;
+    int fdAt = PciTreeAt(PciGetSettings().strTreeOpen + "/devices", strDevices);
+    return fstatat(fdAt, strDevices.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode);
+}
+
+// The filters that select board nType's devices (the slot's alone where KYNPCI_DEVICE is given), or
+// none where nothing selects that type.
+std::vector<pci_filter> FiltersOf(uint32_t nType)
+{
+    const PciSettings &settings = PciGetSettings();
+    if (settings.bDevice)
+        return {settings.device};
+    const PciBoardIds *pIds = PciIdsOf(nType);
+    return pIds != nullptr ? pIds->aFilters : std::vector<pci_filter>();
+}
+
+} // namespace
+
+std::string PciSlotName(const pci_dev *pDevice)
 {
     char szSlot[32];
     snprintf(szSlot, sizeof szSlot, "%04x:%02x:%02x.%d", (unsigned)pDevice->domain, (unsigned)pDevice->bus,
@@ -64,19 +91,12 @@ std::string SlotName(const pci_dev *pDevice)
     return szSlot;
 }
 
-// Up to three slots, for a message.
-std::string SlotList(const MatchStep &step)
-{
-    std::string strList;
-    for (size_t i = 0; i < step.nFound && i < 3; ++i)
-        strList += (i > 0 ? ", " : "") + SlotName(step.apFound[i]);
-    return strList + (step.nFound > 3 ? ", ..." : "");
-}
-
-KYN_RESULT Scan()
+KYN_RESULT PciScan()
 {
     if (g_bScanned)
         return KYN_OK;
+    if (g_pAccess == nullptr)
+        g_pAccess = PciNewAccess(PciGetSettings().strTreeOpen);
     if (!PciGuarded(ScanStep, nullptr))
         return PciFail(PCI_ERR_DEVICE_LIST, "The PCI devices under %s cannot be listed: %s",
                        PciGetSettings().strSysfs.c_str(), g_strLibpciMessage.c_str());
@@ -84,57 +104,72 @@ KYN_RESULT Scan()
     return KYN_OK;
 }
 
+pci_dev *PciFirstDevice()
+{
+    return g_pAccess != nullptr ? g_pAccess->devices : nullptr;
+}
+
+pci_access *PciAccess()
+{
+    return g_pAccess;
+}
+
+bool PciMatch(const std::vector<pci_filter> &aFilters, std::vector<pci_dev *> &apFound)
+{
+    apFound.clear();
+    if (PciScan() < 0)
+        return false;
+    MatchStep step;
+    step.pFilters = aFilters.data();
+    step.nFilters = aFilters.size();
+    step.nFound = 0;
+    if (!PciGuarded(MatchDevicesStep, &step)) {
+        PciFail(PCI_ERR_DEVICE_LIST, "The PCI devices under %s cannot be read: %s", PciGetSettings().strSysfs.c_str(),
+                g_strLibpciMessage.c_str());
+        return false;
+    }
+    apFound.assign(step.apFound, step.apFound + step.nFound);
+    std::sort(apFound.begin(), apFound.end(), InBusOrder);
+    return true;
+}
+
+namespace {
+
 // The device of board nNumber of type nType, as the settings select it; else a failure whose
 // text names the setting to use.
 KYN_RESULT SelectDevice(uint32_t nType, uint32_t nNumber, pci_dev **ppDevice)
 {
     const PciSettings &settings = PciGetSettings();
-    KYN_RESULT nResult = Scan();
+    KYN_RESULT nResult = PciScan();
     if (nResult < 0)
         return nResult;
-    MatchStep step;
-    step.nFound = 0;
+    std::vector<pci_filter> aFilters = FiltersOf(nType);
+    if (aFilters.empty())
+        return PciFail(KynError(KYN_ERR_NO_SUCH_DEVICE),
+                       "No PCI device selected for board type %u number %u: set KYNPCI_IDS=%u=VENDOR:DEVICE or "
+                       "KYNPCI_DEVICE=[[DOMAIN:]BUS:]DEVICE.FUNCTION",
+                       (unsigned)nType, (unsigned)nNumber, (unsigned)nType);
+    std::vector<pci_dev *> apFound;
+    if (!PciMatch(aFilters, apFound))
+        return PCI_ERR_DEVICE_LIST;
     if (settings.bDevice) {
-        step.pFilters = &settings.device;
-        step.nFilters = 1;
-    } else {
-        const PciBoardIds *pIds = nullptr;
-        for (const PciBoardIds &ids : settings.aIds)
-            if (ids.nType == nType)
-                pIds = &ids;
-        if (pIds == nullptr)
-            return PciFail(KynError(KYN_ERR_NO_SUCH_DEVICE),
-                           "No PCI device selected for board type %u number %u: set KYNPCI_IDS=%u=VENDOR:DEVICE or "
-                           "KYNPCI_DEVICE=[[DOMAIN:]BUS:]DEVICE.FUNCTION",
-                           (unsigned)nType, (unsigned)nNumber, (unsigned)nType);
-        step.pFilters = pIds->aFilters.data();
-        step.nFilters = pIds->aFilters.size();
-    }
-    if (!PciGuarded(MatchDevicesStep, &step))
-        return PciFail(PCI_ERR_DEVICE_LIST, "The PCI devices under %s cannot be read: %s", settings.strSysfs.c_str(),
-                       g_strLibpciMessage.c_str());
-    std::sort(step.apFound, step.apFound + step.nFound, InBusOrder);
-    if (settings.bDevice) {
-        if (step.nFound == 0)
+        if (apFound.empty())
             return PciFail(KynError(KYN_ERR_NO_SUCH_DEVICE), "No PCI device at KYNPCI_DEVICE=%s (board type %u number %u)",
                            settings.strDevice.c_str(), (unsigned)nType, (unsigned)nNumber);
-        if (step.nFound > 1)
+        if (apFound.size() > 1)
             return PciFail(KynError(KYN_ERR_NO_SUCH_DEVICE), "KYNPCI_DEVICE=%s names %u devices (%s): give the bus too",
-                           settings.strDevice.c_str(), (unsigned)step.nFound, SlotList(step).c_str());
-        *ppDevice = step.apFound[0];
+                           settings.strDevice.c_str(), (unsigned)apFound.size(), SlotList(apFound).c_str());
+        *ppDevice = apFound[0];
         return KYN_OK;
     }
-    if (nNumber >= step.nFound) {
-        std::string strIds;
-        for (const PciBoardIds &ids : settings.aIds)
-            if (ids.nType == nType)
-                strIds = ids.strIds;
+    if (nNumber >= apFound.size()) {
+        std::string strIds = PciIdsOf(nType)->strIds;
         return PciFail(KynError(KYN_ERR_NO_SUCH_DEVICE), "No board type %u number %u: KYNPCI_IDS %s matches %u device%s%s%s%s",
-                       (unsigned)nType, (unsigned)nNumber, strIds.c_str(), (unsigned)step.nFound,
-                       step.nFound == 1 ? "" : "s", step.nFound > 0 ? " (" : "", SlotList(step).c_str(),
-                       step.nFound > 0 ? ")" : "");
+                       (unsigned)nType, (unsigned)nNumber, strIds.c_str(), (unsigned)apFound.size(),
+                       apFound.size() == 1 ? "" : "s", apFound.empty() ? "" : " (", SlotList(apFound).c_str(),
+                       apFound.empty() ? "" : ")");
     }
-    *ppDevice = step.apFound[nNumber];
+    *ppDevice = apFound[nNumber];
     return KYN_OK;
 }
 
@@ -162,7 +197,7 @@ PciObject *NewObject()
 void SetDevice(PciObject &object, pci_dev *pDevice)
 {
     object.pDevice = pDevice;
-    object.strSlot = SlotName(pDevice);
+    object.strSlot = PciSlotName(pDevice);
     object.strDir = PciGetSettings().strSysfs + "/devices/" + object.strSlot;
     object.strOpenDir = PciGetSettings().strTreeOpen + "/devices/" + object.strSlot;
     struct stat info;
@@ -175,17 +210,26 @@ void SetDevice(PciObject &object, pci_dev *pDevice)
 
 } // namespace
 
+const PciBoardIds *PciIdsOf(uint32_t nType)
+{
+    const PciBoardIds *pAny = nullptr;
+    for (const PciBoardIds &ids : PciGetSettings().aIds) {
+        if (ids.nType == nType)
+            return &ids;
+        if (ids.nType == kPciAnyBoardType)
+            pAny = &ids;
+    }
+    return pAny;
+}
+
 KYN_RESULT PciConnect(bool &bConnected)
 {
     if (bConnected)
         return KYN_OK;
-    const PciSettings &settings = PciGetSettings();
-    struct stat info;
-    std::string strDevices;
-    int fdAt = PciTreeAt(settings.strTreeOpen + "/devices", strDevices);
-    if (fstatat(fdAt, strDevices.c_str(), &info, 0) != 0 || !S_ISDIR(info.st_mode))
+    if (!TreeHasDevices())
         return PCI_CONNECT_NO_DRIVER;
-    g_pAccess = PciNewAccess(settings.strTreeOpen);
+    if (g_pAccess == nullptr)
+        g_pAccess = PciNewAccess(PciGetSettings().strTreeOpen);
     bConnected = true;
     return KYN_OK;
 }
@@ -267,18 +311,41 @@ std::vector<bool> PciMethodsInUse()
         aFilters.push_back(settings.device);
     for (size_t i = 0; !settings.bDevice && i < settings.aIds.size(); ++i)
         aFilters.insert(aFilters.end(), settings.aIds[i].aFilters.begin(), settings.aIds[i].aFilters.end());
-    if (settings.pAccess != nullptr || aFilters.empty() || Scan() < 0)
+    std::vector<pci_dev *> apFound;
+    if (settings.pAccess != nullptr || aFilters.empty() || !PciMatch(aFilters, apFound))
         return abInUse;
-    MatchStep step;
-    step.pFilters = aFilters.data();
-    step.nFilters = aFilters.size();
-    step.nFound = 0;
-    if (!PciGuarded(MatchDevicesStep, &step))
-        return abInUse;
-    for (size_t i = 0; i < step.nFound; ++i) {
-        const PciMethods *pMethods = PciMethodFor(PciDriverAt(settings.strTreeOpen + "/devices/" + SlotName(step.apFound[i])));
+    for (pci_dev *pDevice : apFound) {
+        const PciMethods *pMethods = PciMethodFor(PciDriverAt(settings.strTreeOpen + "/devices/" + PciSlotName(pDevice)));
         for (size_t j = 0; j < g_nPciMethods; ++j)
             abInUse[j] = abInUse[j] || g_apPciMethods[j] == pMethods;
     }
     return abInUse;
+}
+
+KynPciBoardCheck KynPciCheckBoard(uint32_t nType, uint32_t nNumber)
+{
+    const PciSettings &settings = PciGetSettings();
+    KynPciBoardCheck check;
+    check.bBySlot = settings.bDevice;
+    const PciBoardIds *pIds = PciIdsOf(nType);
+    check.strSelection = settings.bDevice ? settings.strDevice
+                         : pIds != nullptr ? pIds->strIds.substr(pIds->strIds.find('=') + 1) : "";
+    std::vector<pci_filter> aFilters = FiltersOf(nType);
+    if (aFilters.empty()) {
+        check.eResult = kPciNothingSelected;
+        return check;
+    }
+    // A tree that cannot be listed is the start-up's to report, with the library's own text.
+    std::vector<pci_dev *> apFound;
+    if (!TreeHasDevices() || !PciMatch(aFilters, apFound))
+        return check;
+    check.nFound = apFound.size();
+    check.strSlots = SlotList(apFound);
+    if (apFound.empty())
+        check.eResult = kPciNoMatch;
+    else if (settings.bDevice && apFound.size() > 1)
+        check.eResult = kPciSeveral;
+    else if (!settings.bDevice && nNumber >= apFound.size())
+        check.eResult = kPciTooFew;
+    return check;
 }

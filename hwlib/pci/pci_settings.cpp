@@ -23,8 +23,48 @@ namespace {
 const uint32_t kBoardTypeCodes[] = {6,  7,  30, 32, 33, 35, 39, 40, 41, 45, 46, 47, 48,
                                     53, 54, 55, 57, 60, 61, 67, 68, 69, 70, 71, 72, 75};
 
+// One filter of the board type *, as lspci -d takes it, and a vendor alone without its colon: any
+// form the user types on the command line (--ids); false where libpci refuses it.
+bool ParseAnyFilter(const std::string &strId, pci_filter &filter, std::string &strWhy)
+{
+    pci_filter_init(nullptr, &filter);
+    std::string strCopy = strId.find(':') == std::string::npos ? strId + ":" : strId;
+    const char *pszError = strId.empty() ? "empty" : pci_filter_parse_id(&filter, &strCopy[0]);
+    if (pszError != nullptr)
+        strWhy = "'" + strId + "' is not [VENDOR][:DEVICE[:CLASS]] in hexadecimal, as lspci -d takes it (" + pszError + ")";
+    return pszError == nullptr;
+}
+
+} // namespace
+
+bool PciParseIdFilter(const std::string &strIds, std::vector<pci_filter> &aFilters, std::string &strWhy)
+{
+    aFilters.clear();
+    for (const std::string &strId : OsaSplit(strIds, ',')) {
+        pci_filter filter;
+        if (!ParseAnyFilter(strId, filter, strWhy))
+            return false;
+        aFilters.push_back(filter);
+    }
+    return true;
+}
+
+bool PciParseSlotFilter(const std::string &strSlot, pci_filter &filter, std::string &strWhy)
+{
+    pci_filter_init(nullptr, &filter);
+    std::string strCopy = strSlot;
+    const char *pszError = strSlot.empty() ? "empty" : pci_filter_parse_slot(&filter, &strCopy[0]);
+    if (pszError != nullptr)
+        strWhy = "'" + strSlot + "' is not [[DOMAIN:]BUS:][DEVICE][.FUNCTION], as lspci -s takes it (" + pszError + ")";
+    return pszError == nullptr;
+}
+
+namespace {
+
 // KYNPCI_IDS: CODE=VENDOR:DEVICE[,VENDOR:DEVICE...][;CODE=...], the IDs as lspci -d takes them and
-// the code in decimal, as the README's board table gives it. Empty: no board type selected.
+// the code in decimal, as the README's board table gives it; code * stands for every board type
+// that has no IDs of its own, and takes every form of lspci -d (what --ids gives). Empty: no board
+// type selected.
 bool ParseIds(const std::string &strValue, PciSettings &settings, std::string &strWhy)
 {
     settings.aIds.clear();
@@ -33,6 +73,24 @@ bool ParseIds(const std::string &strValue, PciSettings &settings, std::string &s
     for (const std::string &strItem : OsaSplit(strValue, ';')) {
         size_t nEq = strItem.find('=');
         PciBoardIds ids;
+        if (nEq != std::string::npos && strItem.compare(0, nEq, "*") == 0) {
+            ids.nType = kPciAnyBoardType;
+            ids.strIds = strItem;
+            for (const PciBoardIds &known : settings.aIds) {
+                if (known.nType == ids.nType) {
+                    strWhy = "board type * is given twice";
+                    return false;
+                }
+            }
+            for (const std::string &strId : OsaSplit(strItem.substr(nEq + 1), ',')) {
+                pci_filter filter;
+                if (!ParseAnyFilter(strId, filter, strWhy))
+                    return false;
+                ids.aFilters.push_back(filter);
+            }
+            settings.aIds.push_back(ids);
+            continue;
+        }
         if (nEq == std::string::npos || !OsaParseU32(strItem.substr(0, nEq), ids.nType) || ids.nType > 0x7FFFFFFFu) {
             strWhy = "'" + strItem + "' is not CODE=VENDOR:DEVICE[,VENDOR:DEVICE...] with a board type code";
             return false;
@@ -70,7 +128,8 @@ bool ParseIds(const std::string &strValue, PciSettings &settings, std::string &s
     return true;
 }
 
-// KYNPCI_DEVICE: [[DOMAIN:]BUS:]DEVICE.FUNCTION, as lspci -s takes it. Empty: no slot selected.
+// KYNPCI_DEVICE: [[DOMAIN:]BUS:][DEVICE][.FUNCTION], as lspci -s takes it, wildcards and all; it must
+// still name one device when a board is opened. Empty: no slot selected.
 bool ParseDevice(const std::string &strValue, PciSettings &settings, std::string &strWhy)
 {
     pci_filter_init(nullptr, &settings.device);
@@ -78,12 +137,8 @@ bool ParseDevice(const std::string &strValue, PciSettings &settings, std::string
     settings.strDevice.clear();
     if (strValue.empty())
         return true;
-    std::string strCopy = strValue;
-    const char *pszError = strValue.empty() ? "" : pci_filter_parse_slot(&settings.device, &strCopy[0]);
-    if (pszError != nullptr || settings.device.slot < 0 || settings.device.func < 0) {
-        strWhy = "'" + strValue + "' is not [[DOMAIN:]BUS:]DEVICE.FUNCTION, as lspci -s takes it";
+    if (!PciParseSlotFilter(strValue, settings.device, strWhy))
         return false;
-    }
     settings.bDevice = true;
     settings.strDevice = strValue;
     return true;

@@ -1,44 +1,60 @@
 // main_pci.cpp - the entry of duzedevazu-pci: its device named on the command line (--device, --ids),
-// passed on as the PCI library's settings, which the command line wins over.
+// passed on as the PCI library's settings, which the command line wins over; the machine's devices
+// for --list; a board that cannot be found said in words before anything starts.
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <string>
 
-#include "board_table.h"
+#include "kyn_pci.h"
+#include "printable.h"
 #include "run.h"
 
 namespace {
 
-// --device was given: --ids, before or after it, leaves its slot alone.
-bool g_bDeviceGiven = false;
+// What the command line gave, for --list's filter and the messages; null where it gave none.
+const char *g_pszDevice = nullptr;
+const char *g_pszIds = nullptr;
+
+// A value lspci would refuse is the user's mistake: status 2, naming the option.
+void CheckOrEnd(const char *pszOption, bool bValid, const std::string &strWhy)
+{
+    if (bValid)
+        return;
+    fprintf(stderr, "Error: %s %s\n", pszOption, Printable(strWhy).c_str());
+    exit(2);
+}
 
 void TakeDevice(const char *pszSlot)
 {
+    std::string strWhy;
+    CheckOrEnd("--device", KynPciCheckSlot(pszSlot, strWhy), strWhy);
     setenv("KYNPCI_DEVICE", pszSlot, 1);
-    g_bDeviceGiven = true;
+    g_pszDevice = pszSlot;
 }
 
-// The IDs stand for whichever board type the run opens: every code of the board table gets them.
-// A slot from the environment would win over them, so it is cleared; --device still wins.
+// The IDs stand for whichever board type the run opens (KYNPCI_IDS's code *). A slot from the
+// environment would win over them, so it is cleared; --device still wins.
 void TakeIds(const char *pszIds)
 {
-    std::string strIds;
-    for (int i = 0; i < g_nBoardTypeCount; ++i)
-        strIds += (i > 0 ? ";" : "") + std::to_string(g_aBoardTypeTable[i].nCode) + "=" + pszIds;
-    setenv("KYNPCI_IDS", strIds.c_str(), 1);
-    if (!g_bDeviceGiven)
+    std::string strWhy;
+    CheckOrEnd("--ids", KynPciCheckIds(pszIds, strWhy), strWhy);
+    setenv("KYNPCI_IDS", (std::string("*=") + pszIds).c_str(), 1);
+    if (g_pszDevice == nullptr)
         unsetenv("KYNPCI_DEVICE");
+    g_pszIds = pszIds;
 }
 
 const ProgramOption kOptions[] = {
-    {"--device", "SLOT", "the PCI device, [[DOMAIN:]BUS:]DEVICE.FUNCTION as lspci -s takes it (KYNPCI_DEVICE)",
+    {"--device", "SLOT", "the PCI device, [[DOMAIN:]BUS:][DEVICE][.FUNCTION] as lspci -s takes it (KYNPCI_DEVICE)",
      TakeDevice},
-    {"--ids", "VENDOR:DEVICE", "the PCI device by its IDs, as lspci -d takes them (KYNPCI_IDS)", TakeIds},
+    {"--ids", "VENDOR:DEVICE", "the PCI device by its IDs, [VENDOR][:DEVICE[:CLASS]] as lspci -d takes them (KYNPCI_IDS)",
+     TakeIds},
 };
 
 // The PCI library's settings, as its settings table describes them.
 const char *const kSettings =
-    " KYNPCI_IDS           PCI IDs of each board type: CODE=VENDOR:DEVICE[,...][;CODE=...]\n"
+    " KYNPCI_IDS           PCI IDs of each board type: CODE=VENDOR:DEVICE[,...][;CODE=...]; code * any type\n"
     " KYNPCI_DEVICE        one device by slot, for any board type and number\n"
     " KYNPCI_BAR           the BAR that holds the board registers\n"
     " KYNPCI_SYSFS         the sysfs PCI tree instead of /sys/bus/pci\n"
@@ -48,9 +64,53 @@ const char *const kSettings =
     " KYNPCI_TRACE         file for the call trace\n"
     " KYNPCI_CONF          the settings file instead of /etc/duzedevazu/kynpci.conf\n";
 
+bool ListDevices(int32_t nBoardType, uint32_t nBoardNumber, std::vector<std::string> &aLines, std::string &strError)
+{
+    return KynPciListDevices(g_pszDevice, g_pszIds, (uint32_t)nBoardType, nBoardNumber, aLines, strError);
+}
+
+// What selected the devices, as the user gave it: the option, else the setting.
+std::string Selection(const KynPciBoardCheck &check, int32_t nBoardType)
+{
+    if (check.bBySlot)
+        return g_pszDevice != nullptr ? "--device " + Printable(g_pszDevice) : "KYNPCI_DEVICE=" + Printable(check.strSelection);
+    if (g_pszIds != nullptr)
+        return "--ids " + Printable(g_pszIds);
+    return "KYNPCI_IDS " + std::to_string(nBoardType) + "=" + Printable(check.strSelection);
+}
+
+std::string BoardProblem(int32_t nBoardType, uint32_t nBoardNumber)
+{
+    const char *const pszList = "duzedevazu-pci --list shows this machine's PCI devices";
+    KynPciBoardCheck check = KynPciCheckBoard((uint32_t)nBoardType, nBoardNumber);
+    std::string strSelection = Selection(check, nBoardType);
+    std::string strFound = std::to_string(check.nFound) + " PCI devices (" + check.strSlots + ")";
+    switch (check.eResult) {
+    case kPciSelected:
+        return "";
+    case kPciNothingSelected:
+        return "no PCI device is selected for board type " + std::to_string(nBoardType) + " number " +
+               std::to_string(nBoardNumber) + ": name it with --device SLOT or --ids VENDOR:DEVICE, or set KYNPCI_DEVICE " +
+               "or KYNPCI_IDS=" + std::to_string(nBoardType) + "=VENDOR:DEVICE; " + pszList;
+    case kPciNoMatch:
+        return strSelection + " matches no PCI device; " + pszList;
+    case kPciTooFew:
+        return "board number " + std::to_string(nBoardNumber) + " is asked for, but " + strSelection + " matches " +
+               (check.nFound == 1 ? "1 PCI device (" + check.strSlots + "): give /B0" : strFound + ": give /B0 to /B" +
+                std::to_string(check.nFound - 1));
+    case kPciSeveral:
+        return strSelection + " matches " + strFound + ": give the bus too; " + pszList;
+    }
+    return "";
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    return RunTool(argc, argv, ProgramExtras{kOptions, sizeof kOptions / sizeof kOptions[0], kSettings});
+    ProgramExtras extras{kOptions, sizeof kOptions / sizeof kOptions[0], kSettings};
+    extras.pfnList = ListDevices;
+    extras.pfnBoardProblem = BoardProblem;
+    extras.bTextForEveryFailure = true;
+    return RunTool(argc, argv, extras);
 }

@@ -1,0 +1,41 @@
+// kyn_pci.h - what duzedevazu-pci asks of its PCI library beyond the maker's interface: its filters
+// checked as lspci takes them, the machine's devices listed, and whether the board asked for is there.
+#ifndef KYN_PCI_H
+#define KYN_PCI_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// Whether a slot (--device) or IDs (--ids, comma-separated) are what lspci -s or -d takes; a vendor
+// alone may leave out its colon. Why not in strWhy.
+bool KynPciCheckSlot(const char *pszSlot, std::string &strWhy);
+bool KynPciCheckIds(const char *pszIds, std::string &strWhy);
+
+// Every PCI function of the tree that the filters select (null: any), a header line first: slot,
+// IDs, class, the board type and number the settings give it for a run of nType and nNumber, driver,
+// IOMMU group, the way to its registers or why there is none, its BARs, its names from the ID
+// database where the machine has one. False with strError where the tree cannot be listed.
+bool KynPciListDevices(const char *pszSlot, const char *pszIds, uint32_t nType, uint32_t nNumber,
+                       std::vector<std::string> &aLines, std::string &strError);
+
+// Whether board nType number nNumber is found under the settings, before the library is connected.
+enum KynPciSelection {
+    kPciSelected,        // found, or the tree cannot tell (the start-up says why)
+    kPciNothingSelected, // no KYNPCI_DEVICE, and no KYNPCI_IDS for the type
+    kPciNoMatch,         // the selection matches no device
+    kPciTooFew,          // fewer devices than the board number needs
+    kPciSeveral,         // KYNPCI_DEVICE matches more than one device
+};
+struct KynPciBoardCheck {
+    KynPciSelection eResult = kPciSelected;
+    bool bBySlot = false;     // KYNPCI_DEVICE decides, not KYNPCI_IDS
+    std::string strSelection; // the slot, or the IDs (without their board type)
+    size_t nFound = 0;
+    std::string strSlots;     // up to three of the devices found
+};
+KynPciBoardCheck KynPciCheckBoard(uint32_t nType, uint32_t nNumber);
+
+#endif
