@@ -23,7 +23,7 @@ namespace {
 const ProgramExtras *g_pExtras = nullptr;
 bool g_bBannerShown = false;
 
-enum LongAction { kAccess, kLog, kList, kDecode, kMap, kMapBase, kBridgeMap, kDump, kBridgeHexdump, kHexdump, kHelp, kVersion };
+enum LongAction { kAccess, kLog, kList, kDecode, kMap, kMapBase, kBridgeMap, kDump, kBridgeHexdump, kHexdump, kNames, kHelp, kVersion };
 
 // The tool's long options, in the order --help lists them.
 struct LongOption {
@@ -51,6 +51,7 @@ const LongOption g_aLongOptions[] = {
     {"--dump", nullptr, kDump, 0, "read every register of the map and show its fields"},
     {"--bridge-hexdump", nullptr, kBridgeHexdump, 0, "the bridge's registers as lspci -xxx shows them (lspci -F reads it)"},
     {"--hexdump", "START:LENGTH", kHexdump, 0, "board registers from START, LENGTH bytes, the same way (32-bit reads)"},
+    {"--names", "board|bridge", kNames, 0, "the register names of the board's or the bridge's map, one a line"},
     {"--help", nullptr, kHelp, 0, "show this text"},
     {"--version", nullptr, kVersion, 0, "show the version"},
 };
@@ -83,6 +84,7 @@ void SetDefaultOptions(ToolOptions *pOptions)
     pOptions->bHexdump = false;
     pOptions->nHexStart = 0;
     pOptions->nHexLength = 0;
+    pOptions->nNames = 0;
 }
 
 [[noreturn]] void UnknownSwitch(const char *pszArgument)
@@ -254,6 +256,11 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, cons
             break;
         case kHexdump:
             ParseRange(option.pszName, pszValue, pOptions);
+            break;
+        case kNames:
+            if (strcmp(pszValue, "board") != 0 && strcmp(pszValue, "bridge") != 0)
+                BadLongOption(option.pszName, pszValue, "not board or bridge");
+            pOptions->nNames = strcmp(pszValue, "board") == 0 ? 1 : 2;
             break;
         case kHelp:
             PrintHelp();

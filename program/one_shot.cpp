@@ -280,6 +280,14 @@ int RunOneShot(const ProgramExtras &extras)
 {
     // No question is asked: the first failure ends the run with status 1.
     SetQuietErrors(true);
+    if (g_toolOptions.nNames != 0) {
+        const RegisterMap *pMap = RunMap(g_toolOptions.nNames == 2);
+        if (pMap == nullptr)
+            Refuse(g_toolOptions.nNames == 2 ? "--names bridge needs the bridge's register map (--bridge-map or DUZE_BRIDGE_MAP)"
+                                              : "--names board needs the board's register map (--map or DUZE_MAP)");
+        for (const MapRegister &reg : pMap->aRegisters)
+            ShowResultLine("%s\n", Printable(reg.strName).c_str());
+    }
     ResolveNames();
     if (g_toolOptions.bDecode)
         DecodeResult(g_toolOptions.nDecode);

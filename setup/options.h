@@ -40,13 +40,14 @@ struct ToolOptions {
     bool bHexdump;                      // --hexdump START:LENGTH: board registers the same way
     uint32_t nHexStart;
     uint32_t nHexLength;
+    int nNames;                         // --names: 1 the board map's register names, 2 the bridge map's
 };
 
 // Whether the run is one-shot: accesses, a list or a decoding instead of the key loop.
 inline bool IsOneShot(const ToolOptions &options)
 {
     return !options.aAccesses.empty() || options.bList || options.bDecode || options.bDump || options.bBridgeHexdump ||
-           options.bHexdump;
+           options.bHexdump || options.nNames != 0;
 }
 
 // Whether the run opens the board: a key loop, or one-shot accesses or a dump.

@@ -319,6 +319,23 @@ TEST(CommandLine, CommandStringsRunBeforeTheKeyboardWithTheirCaseKept)
 TEST(CommandLine, OneShotRunsPrintOnlyWhatTheyRead)
 {
     const std::string kNotANumber = "not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)\n";
+    std::string kSimBridgeDump = "0000:00:00.0 0680: 1d8e:9154 (rev 03)\n"
+                                 "00: 8e 1d 54 91 07 00 90 02 03 00 80 06 08 20 00 00\n"
+                                 "10: 00 f0 9f fe 01 e0 00 00 00 00 00 fc 00 00 00 00\n"
+                                 "20: 00 00 00 00 00 00 00 00 00 00 00 00 8e 1d 54 90\n"
+                                 "30: 00 00 00 00 40 00 00 00 00 00 00 00 0b 01 00 00\n"
+                                 "40: 01 48 02 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "50: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "60: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "70: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "80: 00 00 ff 03 01 00 00 00 00 00 20 00 00 00 00 00\n"
+                                 "90: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "a0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "b0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "c0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "d0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "e0: 00 00 00 00 00 00 00 00 83 04 00 0f 7e 76 0f 10\n"
+                                 "f0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n" "\n";
     struct {
         std::vector<std::string> aArgs;
         std::map<std::string, std::string> env;
@@ -363,6 +380,11 @@ TEST(CommandLine, OneShotRunsPrintOnlyWhatTheyRead)
          "Error: Could not connect to the KYN library.\nPossible cause: KYN Driver not loaded\n"},
         {{"/B1", "--read", "0"}, {}, 1, "", "ERROR(0X22 [1.3]) \n"},
         {{"--version"}, {}, 0, kBanner, ""},
+        {{"--names", "bridge"}, {}, 2, "", "Error: --names bridge needs the bridge's register map (--bridge-map or "
+                                           "DUZE_BRIDGE_MAP)\n"},
+        {{"--names", "x"}, {}, 2, "", "Error: --names 'x': not board or bridge\n"},
+        // The simulated library says nothing of its bridge's size or place: the dump is 256 bytes at slot 0.
+        {{"--bridge-hexdump"}, {}, 0, kSimBridgeDump, ""},
     };
     for (const auto &c : aCases) {
         SCOPED_TRACE(c.aArgs[0] + " " + (c.aArgs.size() > 1 ? c.aArgs[1] : ""));

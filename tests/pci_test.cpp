@@ -882,6 +882,17 @@ TEST(PciRealDevice, DumpEqualsLspci)
             strDumped += (char)(nValue >> (8 * i));
     }
     EXPECT_EQ(strDumped, strBytes.substr(0, 256)) << szSlot;
+    // The hex dump's byte lines are lspci -xxx's, character for character.
+    ToolCase hexCase;
+    hexCase.aArgs = {"--bridge-hexdump"};
+    hexCase.env = {{"KYNPCI_DEVICE", szSlot}, {"KYNPCI_CONF", "/dev/null"}};
+    ToolRun hex = RunDuze(hexCase);
+    EXPECT_EQ(hex.nStatus, 0) << hex.strError;
+    std::string strLspci = CommandOutput(std::string("lspci -xxx -s ") + szSlot);
+    ASSERT_NE(strLspci.find("\n00: "), std::string::npos);
+    std::string strLines = strLspci.substr(strLspci.find("\n00: ") + 1, 16 * 52);
+    ASSERT_NE(hex.strConsole.find("\n00: "), std::string::npos) << hex.strConsole;
+    EXPECT_EQ(hex.strConsole.substr(hex.strConsole.find("\n00: ") + 1, 16 * 52), strLines);
 }
 
 // The settings parsers, without a run: forms lspci takes, and what they refuse.

@@ -18,6 +18,11 @@
 #include <string>
 #include <vector>
 
+#include <dirent.h>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
 #include "pci_internal.h"
 
 namespace {
@@ -243,6 +248,52 @@ int PlayedIoctl(int, unsigned long nRequest, uintptr_t nArgument)
         return -1;
     }
     return 0;
+}
+
+// Every failure the PCI library can return reaches the screen with a text: each code its sources and
+// the front's name is found by reading them, so that a new code without a text fails here.
+TEST(PciResults, EveryFailureCodeHasAText)
+{
+    const std::map<std::string, KYN_RESULT> codes = {
+        {"PCI_ERR_DEVICE_LIST", PCI_ERR_DEVICE_LIST}, {"PCI_ERR_NO_BAR", PCI_ERR_NO_BAR},
+        {"PCI_ERR_IO_BAR", PCI_ERR_IO_BAR}, {"PCI_ERR_DRIVER", PCI_ERR_DRIVER},
+        {"PCI_ERR_PERMISSION", PCI_ERR_PERMISSION}, {"PCI_ERR_CONFIG_ACCESS", PCI_ERR_CONFIG_ACCESS},
+        {"PCI_ERR_LOCKDOWN", PCI_ERR_LOCKDOWN}, {"PCI_ERR_DECODING_OFF", PCI_ERR_DECODING_OFF},
+        {"PCI_ERR_GONE", PCI_ERR_GONE}, {"PCI_ERR_NO_IOMMU", PCI_ERR_NO_IOMMU},
+        {"PCI_ERR_GROUP_NOT_VIABLE", PCI_ERR_GROUP_NOT_VIABLE}, {"PCI_ERR_GROUP_BUSY", PCI_ERR_GROUP_BUSY},
+        {"PCI_ERR_VFIO", PCI_ERR_VFIO}, {"PCI_ERR_NOT_SUPPORTED", PCI_ERR_NOT_SUPPORTED},
+        {"KYN_ERR_INVALID_PARAMETER", KynError(KYN_ERR_INVALID_PARAMETER)},
+        {"KYN_ERR_NOT_CONNECTED", KynError(KYN_ERR_NOT_CONNECTED)},
+        {"KYN_ERR_BUFFER_TOO_SMALL", KynError(KYN_ERR_BUFFER_TOO_SMALL)},
+        {"KYN_ERR_NO_SUCH_ATTRIBUTE", KynError(KYN_ERR_NO_SUCH_ATTRIBUTE)},
+        {"KYN_ERR_ATTRIBUTE_KIND", KynError(KYN_ERR_ATTRIBUTE_KIND)},
+        {"KYN_ERR_INVALID_HANDLE", KynError(KYN_ERR_INVALID_HANDLE)},
+        {"KYN_ERR_NO_SUCH_DEVICE", KynError(KYN_ERR_NO_SUCH_DEVICE)},
+        {"KYN_ERR_MISALIGNED", KynError(KYN_ERR_MISALIGNED)}, {"KYN_ERR_OUTSIDE", KynError(KYN_ERR_OUTSIDE)},
+    };
+    std::set<std::string> named;
+    const std::regex codeName("(PCI|KYN)_ERR_[A-Z_]+");
+    for (const std::string strDir : {"/hwlib/pci", "/hwlib/front"}) {
+        DIR *pDir = opendir((DUZE_SOURCE_DIR + strDir).c_str());
+        ASSERT_NE(pDir, nullptr) << strDir;
+        while (const dirent *pEntry = readdir(pDir)) {
+            std::ifstream file(DUZE_SOURCE_DIR + strDir + "/" + pEntry->d_name);
+            std::stringstream text;
+            text << file.rdbuf();
+            std::string strText = text.str();
+            for (std::sregex_iterator it(strText.begin(), strText.end(), codeName), end; it != end; ++it)
+                named.insert(it->str());
+        }
+        closedir(pDir);
+    }
+    EXPECT_GT(named.size(), 20u);
+    for (const std::string &strName : named)
+        EXPECT_EQ(codes.count(strName), 1u) << strName << ": a code this test does not know; add it";
+    for (const auto &code : codes) {
+        char szText[256] = "";
+        EXPECT_GE(KynDrvResultCode2String(0, code.second, sizeof szText, szText), 0) << code.first;
+        EXPECT_GT(strlen(szText), 10u) << code.first;
+    }
 }
 
 } // namespace
