@@ -76,7 +76,7 @@ for name, label, base_label, target in (
         ("pci", "PCI library (`duzedevazu-pci`): `M` over a 64 MiB BAR, a file mapped from a fake sysfs tree",
          "one library call per word, the same C program linked to the PCI library (`baseline_pci_calls`)", 1.05),
         ("oneshot", "One register read for a script (`duzedevazu-pci --bridge-read 0x0`) on the same fake tree",
-         "setpci's read of it (`setpci -A linux-sysfs -O sysfs.path=TREE -s 03:00.0 0.l`)", 1.0),
+         "setpci's read of it (`setpci -A linux-sysfs -O sysfs.path=TREE -s 03:00.0 0.l`)", 1.25),
         ("healthy", "Healthy board: `M` over 64 MiB", "a plain loop over the same memory (`baseline_healthy.cpp`)",
          None)):
     times, _ = load(name)
@@ -86,6 +86,11 @@ for name, label, base_label, target in (
         "none: the price of a library call per word"
     out.append("| %s, against %s | %s | %s | %s | %s |" % (label, base_label, timing(times[1]), timing(times[0]),
                                                           ratio(r), verdict))
+times, _ = load("oneshot-1000")
+r = [b / a for a, b in zip(times[0], times[1])]
+out.append("| 1,000 reads for a script in one run (`duzedevazu-pci` with `--bridge-read 0x0` 1,000 times), against 1,000 "
+           "setpci processes reading it in a shell loop | %s | %s | setpci ÷ tool: %s | ≥ 50 %s |" % (
+               timing(times[1]), timing(times[0]), ratio(r), "met" if statistics.median(r) >= 50 else "**missed**"))
 if os.path.exists(os.path.join(work, "pci-vfio.txt")):
     times, _ = load("pci-vfio")
     r = pair_ratios(times)

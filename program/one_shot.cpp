@@ -244,7 +244,7 @@ void HexDump(KYN_HANDLE hDevice, const RegisterMap *pMap, const std::string &str
             strLine.clear();
         }
     }
-    ShowAndLog("\n");
+    ShowAndLog("%s", "\n");
 }
 
 // The bridge's whole register space (256 bytes where the library does not say), led by a line in

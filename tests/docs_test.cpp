@@ -89,13 +89,13 @@ std::vector<std::string> Examples()
     return aExamples;
 }
 
-// A board for the PCI examples, 10b5:9054 at 0000:03:00.0 with a 1 MiB memory BAR0.
+// A board for the PCI examples, 10b5:9054 at 0000:03:00.0 with a 1 MiB memory BAR0, memory decoding on.
 void MakeExampleTree(const std::string &strDir)
 {
     std::string strResource = "0x00000000fe000000 0x00000000fe0fffff 0x0000000000040200\n";
     for (int i = 0; i < 6; ++i)
         strResource += kNoBars;
-    MakeTree(strDir, {{"0000:03:00.0", "0x10b5", "0x9054", ConfigBytes({{0x000, "b5105490"}}, 256), strResource,
+    MakeTree(strDir, {{"0000:03:00.0", "0x10b5", "0x9054", ConfigBytes({{0x000, "b510549002"}}, 256), strResource,
                        {{0, 1u << 20}}, ""}});
 }
 

@@ -1,5 +1,6 @@
 # edu.sh - QEMU's teaching device (1234:11e8, BAR0 1 MiB): its ID register, its liveness register
-# (which reads back the inverse of what was written), and the dump of its configuration space.
+# (which reads back the inverse of what was written), and the dump of its configuration space; its
+# hex dump, read back on the host by lspci -F, names the IDs and class the guest's kernel shows.
 qemu_args="-device edu"
 
 guest() {
@@ -22,4 +23,24 @@ guest() {
     expect_log "Memory Space on, named" " MEMORY_SPACE=1 BUS_MASTER="
     [ "$(duzedevazu-pci --device "$slot" --bridge-map /usr/share/duzedevazu/maps/pci-config.svd --bridge-read ID)" = 0x11E81234 ] &&
         ok "one-shot read by name" || not_ok "one-shot read by name" "no 0x11E81234"
+    # The hex dump between two marks on the console, and what the guest's kernel says of the device.
+    run "duzedevazu-pci --device $slot --bridge-hexdump"
+    expect_status "hex dump, status" 0
+    echo "hexdump-begin"
+    cat /tmp/run/out.txt
+    echo "hexdump-end"
+    echo "guest-device $slot $(cat /sys/bus/pci/devices/$slot/class) $(cat /sys/bus/pci/devices/$slot/vendor):$(cat /sys/bus/pci/devices/$slot/device)"
+}
+
+host_check() {
+    tr -d '\r' < "$VM_DIR/console.txt" | sed -n '/^hexdump-begin$/,/^hexdump-end$/p' | sed '1d;$d' > "$VM_DIR/hexdump.txt"
+    set -- $(tr -d '\r' < "$VM_DIR/console.txt" | sed -n 's/^guest-device //p')
+    # The kernel's class 0x00ff00 and IDs 0x1234:0x11e8 as lspci -n shows them: 00ff: 1234:11e8.
+    local class=${2#0x} ids=$(echo "$3" | sed 's/0x//g')
+    local expected="${1#0000:} ${class:0:4}: $ids"
+    local shown=$(lspci -n -F "$VM_DIR/hexdump.txt" 2>&1 | head -n 1)
+    case $shown in
+    "$expected"*) ok "lspci -F reads the hex dump: $shown" ;;
+    *) not_ok "lspci -F reads the hex dump" "it shows '$shown', the guest '$expected'" ;;
+    esac
 }
