@@ -538,5 +538,9 @@ TEST(RegisterMaps, ScriptsNameRegistersAndDumpTheMap)
         EXPECT_EQ(run.strConsole, "");
         EXPECT_EQ(run.strError, c.strError);
         EXPECT_FALSE(run.bLogExists);
-    }
+    }    // A hex dump leaves out what the map says a read changes or cannot give (STATUS, TXDATA): -- and no read.
+    run = MapRun({"--map", "board.svd", "--write", "0=0x11223344", "--hexdump", "0:16"}, "");
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strConsole, "0000:00:00.0 board registers 0x0 to 0xF\n00: 44 33 22 11 -- -- -- -- -- -- -- -- 00 00 00 00\n\n");
+
 }
