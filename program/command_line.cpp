@@ -137,7 +137,7 @@ void PrintHelp()
     LogPrintF("Usage: duzedevazu [switches] [long options]\n");
     PrintUsage();
     LogPrintF("\nLong options (a script's accesses run in order, print only read values, and end with status 1 "
-              "at the first failure):\n");
+              "at the first failure; a command string /Z goes with none of them):\n");
     for (const LongOption &option : g_aLongOptions)
         ShowOptionHelp(option.pszName, option.pszValue, option.pszHelp);
     for (size_t i = 0; g_pExtras != nullptr && i < g_pExtras->nOptions; ++i)
@@ -423,6 +423,14 @@ void ParseCommandLine(int argc, char **argv, ToolOptions *pOptions)
         pOptions->pszMapBase = getenv("DUZE_MAP_BASE");
     if (pOptions->pszBridgeMapFile == nullptr)
         pOptions->pszBridgeMapFile = getenv("DUZE_BRIDGE_MAP");
+    // A command string's keys run in the key loop, which a one-shot run has not: taking one and
+    // dropping the other without a word would report a success for what never ran.
+    if (IsOneShot(*pOptions) && pOptions->pszCommandString != nullptr) {
+        fprintf(stderr, "Error: a command string (/Z) and one-shot options (--read, --list, ...) do not go together: "
+                        "give the accesses as keys in /Z, or as options\n");
+        fflush(stderr);
+        EndRun(2, kKeepLibrary);
+    }
     if (IsOneShot(*pOptions))
         SetOneShotScreen();
     if (pszLogName != nullptr) {

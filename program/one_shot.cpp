@@ -117,8 +117,13 @@ void ResolveNames()
         if (access.strName.empty())
             continue;
         const RegisterMap *pMap = RunMap(FindCommand(access.cKey)->eDevice == kBridge);
+        bool bBridge = FindCommand(access.cKey)->eDevice == kBridge;
+        if (pMap == nullptr && bBridge)
+            Refuse("'" + access.strName + "' is no number, and the bridge's accesses take names from the bridge's register "
+                   "map, which none names (--bridge-map or DUZE_BRIDGE_MAP)");
         if (pMap == nullptr)
-            Refuse("'" + access.strName + "' is no number, and no register map is named (--map, --bridge-map)");
+            Refuse("'" + access.strName + "' is no number, and the board's accesses take names from the board's register "
+                   "map, which none names (--map or DUZE_MAP)");
         const MapRegister *pRegister = FindMapRegisterByName(*pMap, access.strName);
         if (pRegister == nullptr)
             Refuse("No register " + access.strName + " in the map " + pMap->strFile);

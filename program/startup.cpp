@@ -120,7 +120,7 @@ void OpenLogAndShowIdentity()
 {
     if (g_toolOptions.bLogNamed || !IsOneShot(g_toolOptions))
         OpenLogOrEnd(g_toolOptions.szLogFileName);
-    LogPrintF("Log file is  %s\n", g_toolOptions.szLogFileName);
+    LogPrintF("Log file is  %s\n", Printable(g_toolOptions.szLogFileName).c_str());
     LogPrintF("Board number %d\n", (int)g_toolOptions.nBoardNumber);
     ShowIdentity();
 }

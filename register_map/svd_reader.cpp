@@ -14,6 +14,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "printable.h"
 #include "rapidxml.hpp"
 
 namespace {
@@ -223,7 +224,8 @@ const Node *Base(const std::map<std::string, const Node *> &names, const Node *p
     if (it == names.end())
         Refuse(pNode, std::string("derivedFrom='") + strBase + "' names no " + pszKind);
     if (!seen.insert(pNode).second || seen.count(it->second) != 0)
-        Refuse(pNode, std::string("derivedFrom='") + strBase + "' makes a loop of " + pszKind + "s");
+        Refuse(pNode, std::string("derivedFrom='") + strBase + "' makes a loop of " + pszKind +
+                          (pszKind[strlen(pszKind) - 1] == 's' ? "" : "s"));
     return it->second;
 }
 
@@ -284,8 +286,10 @@ void ReadField(const Device &device, const Node *pField, const MapRegister &reg,
     field.nLsb = (uint32_t)nLsb;
     field.nWidth = (uint32_t)(nMsb - nLsb + 1);
     field.eAccess = Child(pField, "access") != nullptr ? ParseAccess(Child(pField, "access")) : reg.eAccess;
-    field.strReadAction = ChildText(pField, "readAction");
-    field.strModifiedWrite = ChildText(pField, "modifiedWriteValues");
+    // What the map names is shown on screen and in the log: its control bytes and broken UTF-8 escaped.
+    field.strName = Printable(field.strName);
+    field.strReadAction = Printable(ChildText(pField, "readAction"));
+    field.strModifiedWrite = Printable(ChildText(pField, "modifiedWriteValues"));
     if (field.strModifiedWrite == "modify")
         field.strModifiedWrite.clear();
     for (const Node *pValues = Child(pField, "enumeratedValues"); pValues != nullptr;
@@ -309,7 +313,7 @@ void ReadField(const Device &device, const Node *pField, const MapRegister &reg,
             if (nValue >> field.nWidth != 0 && field.nWidth < 64)
                 Refuse(pNumber, "value " + Text(pNumber) + " of field " + field.strName + " does not fit its " +
                                     std::to_string(field.nWidth) + " bits");
-            field.aValues.push_back({nValue, ChildText(pValue, "name")});
+            field.aValues.push_back({nValue, Printable(ChildText(pValue, "name"))});
         }
     }
 }
@@ -336,11 +340,11 @@ void ReadRegisterNode(const Device &device, const Node *pNode, const std::string
     std::vector<std::string> aNames = Expand(pNode, strName, anOffsets);
     for (size_t i = 0; i < aNames.size(); ++i) {
         MapRegister reg;
-        reg.strName = strPrefix + aNames[i];
+        reg.strName = Printable(strPrefix + aNames[i]);
         reg.nBits = properties.nBits;
         reg.eAccess = properties.eAccess;
         reg.nReset = properties.nReset;
-        reg.strReadAction = ChildText(pNode, "readAction");
+        reg.strReadAction = Printable(ChildText(pNode, "readAction"));
         for (const Node *pField = Child(pFields, "field"); pField != nullptr; pField = pField->next_sibling("field")) {
             MapField field;
             ReadField(device, pField, reg, field);

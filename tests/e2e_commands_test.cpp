@@ -522,10 +522,14 @@ TEST(RegisterMaps, ScriptsNameRegistersAndDumpTheMap)
         std::string strMap;
         std::string strError;
     } aCases[] = {
-        {{"--read", "CTRL"}, "", "Error: 'CTRL' is no number, and no register map is named (--map, --bridge-map)\n"},
+        {{"--read", "CTRL"}, "", "Error: 'CTRL' is no number, and the board's accesses take names from the board's "
+                                 "register map, which none names (--map or DUZE_MAP)\n"},
         {{"--map", "board.svd", "--read", "CTRL"}, "", "Error: No register CTRL in the map board.svd\n"},
         {{"--map", "board.svd", "--bridge-read", "PINA"}, "",
-         "Error: 'PINA' is no number, and no register map is named (--map, --bridge-map)\n"},
+         "Error: 'PINA' is no number, and the bridge's accesses take names from the bridge's register map, which none "
+         "names (--bridge-map or DUZE_BRIDGE_MAP)\n"},
+        {{"/ZW0x10;7;q", "--read", "0x10"}, "", "Error: a command string (/Z) and one-shot options (--read, --list, ...) do "
+                                                "not go together: give the accesses as keys in /Z, or as options\n"},
         {{"--dump"}, "", "Error: --dump needs the board's register map (--map or DUZE_MAP)\n"},
         {{"--map", "missing.svd", "/Zq"}, "", "Error: register map missing.svd: No such file or directory\n"},
         {{"--map", "board.svd", "/Zq"}, "<device>\n<peripherals>\n</device>\n",
@@ -538,7 +542,23 @@ TEST(RegisterMaps, ScriptsNameRegistersAndDumpTheMap)
         EXPECT_EQ(run.strConsole, "");
         EXPECT_EQ(run.strError, c.strError);
         EXPECT_FALSE(run.bLogExists);
-    }    // A hex dump leaves out what the map says a read changes or cannot give (STATUS, TXDATA): -- and no read.
+    }    // Names from a map reach screen and log escaped: no window title set, no screen cleared, no broken UTF-8.
+    const std::string kHostile = "<device><name>X</name><peripherals><peripheral><name>P\x1b[2J</name><baseAddress>0</baseAddress>"
+                                 "<registers><register><name>R\x1b]0;owned\x07</name><addressOffset>0</addressOffset><fields>"
+                                 "<field><name>F\xff</name><bitRange>[1:0]</bitRange><enumeratedValues><enumeratedValue>"
+                                 "<name>V\xc2\x9b" "1m</name><value>0</value></enumeratedValue></enumeratedValues></field>"
+                                 "</fields></register></registers></peripheral></peripherals></device>\n";
+    const std::string kEscaped = "  P\\e[2J.R\\e]0;owned\\x07: F\\xFF=0x0 (V\\xC2\\x9B1m)\n";
+    run = MapRun({"--map", "board.svd", "--dump"}, "", {}, kHostile);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strConsole, "Brd Address 0x0 = 0x00000000" + kEscaped);
+    run = MapRun({"--map", "board.svd", "/ZR0;W0;0;q"}, "", {}, kHostile);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_NE(run.strLog.find("Brd Address 0x0 = 0x00000000 (0 decimal)\n" + kEscaped), std::string::npos) << run.strLog;
+    EXPECT_NE(run.strLog.find("Wrote 00000000 to Brd Address 0x0\n" + kEscaped), std::string::npos) << run.strLog;
+    EXPECT_EQ(run.strLog.find('\x1b'), std::string::npos);
+    EXPECT_EQ(run.strConsole.find('\x1b'), std::string::npos);
+    // A hex dump leaves out what the map says a read changes or cannot give (STATUS, TXDATA): -- and no read.
     run = MapRun({"--map", "board.svd", "--write", "0=0x11223344", "--hexdump", "0:16"}, "");
     EXPECT_EQ(run.nStatus, 0);
     EXPECT_EQ(run.strConsole, "0000:00:00.0 board registers 0x0 to 0xF\n00: 44 33 22 11 -- -- -- -- -- -- -- -- 00 00 00 00\n\n");

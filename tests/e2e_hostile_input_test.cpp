@@ -125,7 +125,12 @@ TEST(HostileInput, HostileArgumentsEndAsTheySay)
          "Error: Log file name is 5000 characters long, at most 259 are allowed\n"},
         {"LongBoardNumber", {"/B" + std::string(kLongArgument, '7')}, 1, "Log file is  DuzeDevazu.log\nBoard number -1\n"},
         {"MissingDirectory", {"/Lnodir/x.log"}, 255, "Couldn't open logfile NODIR/X.LOG\nNo such file or directory\n"},
-        {"HighBytesInLogName", {HostArgument("/L\xe4\xf6.log")}, 0, "Log file is  \xe4\xf6.LOG\n"},
+        // Latin-1 is text in a Windows code page; on a UTF-8 terminal it is no character, and is escaped.
+        {"HighBytesInLogName", {HostArgument("/L\xe4\xf6.log")}, 0,
+         ToolIsWindows() ? "Log file is  \xe4\xf6.LOG\n" : "Log file is  \\xE4\\xF6.LOG\n"},
+        // Windows allows no control character in a file name: the refusal names it escaped too.
+        {"EscapesInLogName", {"--log", "\x1b]0;owned\x07.log", "/Zq"}, ToolIsWindows() ? 255 : 0,
+         std::string(ToolIsWindows() ? "Couldn't open logfile " : "Log file is  ") + "\\e]0;owned\\x07.log\n"},
     };
     for (const auto &c : aCases) {
         ToolCase toolCase;

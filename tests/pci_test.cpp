@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 
@@ -424,6 +425,26 @@ TEST(Pci, MalformedSettingsStopTheRunNamingThem)
         std::string strValue = c.pszValue[0] == '\x1b' ? std::string("\\e") + (c.pszValue + 1) : c.pszValue;
         EXPECT_EQ(run.strError, std::string("kynpci: bad setting ") + c.pszName + "=" + strValue + ": " + c.pszWhy + "\n");
         EXPECT_FALSE(run.bLogExists);
+    }
+}
+
+// With too few file descriptors the tree is not blamed: the text says what the system said.
+TEST(Pci, TooFewDescriptorsAreSaidSo)
+{
+    for (rlim_t nLimit : {4, 5}) {
+        ToolCase toolCase = PciCase("", {}, {"--device", "03:00.0", "--bridge-read", "0"});
+        toolCase.inChild = [nLimit] {
+            struct rlimit limit = {nLimit, nLimit};
+            setrlimit(RLIMIT_NOFILE, &limit);
+        };
+        ToolRun run = RunDuze(toolCase);
+        SCOPED_TRACE(nLimit);
+        EXPECT_EQ(run.nStatus, 2);
+        // Which device's directory the listing meets first is the file system's order.
+        const std::string kEnd = " cannot be opened: Too many open files\n";
+        EXPECT_EQ(run.strError.substr(0, 42), nLimit == 4 ? "kynpci: bad setting KYNPCI_SYSFS=sys: sys " : "kynpci: bad setting KYNPCI_SYSFS=sys: sys/");
+        ASSERT_GT(run.strError.size(), kEnd.size());
+        EXPECT_EQ(run.strError.substr(run.strError.size() - kEnd.size()), kEnd);
     }
 }
 

@@ -98,7 +98,12 @@ TEST(OsaKeys, TerminalSequencesBecomeTwoCodes)
 TEST(OsaNames, ControlBytesAreEscaped)
 {
     EXPECT_EQ(Printable("plain/name.log"), "plain/name.log");
-    EXPECT_EQ(Printable("\x1b[2J\x07\x01\x1f\x7f\\ \xe9"), "\\e[2J\\x07\\x01\\x1F\\x7F\\ \xe9");
+    EXPECT_EQ(Printable("\x1b[2J\x07\x01\x1f\x7f\\ \xe9"), "\\e[2J\\x07\\x01\\x1F\\x7F\\ \\xE9");
+    // Well-formed UTF-8 stays; a C1 control (CSI as U+009B), a lone continuation, an overlong form,
+    // a surrogate and a cut-off character are escaped byte by byte.
+    EXPECT_EQ(Printable("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x94\xa7"), "Gr\xc3\xbc\xc3\x9f \xe2\x82\xac \xf0\x9f\x94\xa7");
+    EXPECT_EQ(Printable("\xc2\x9b" "2J \x80 \xc0\xaf \xed\xa0\x80 \xe2\x82"),
+              "\\xC2\\x9B2J \\x80 \\xC0\\xAF \\xED\\xA0\\x80 \\xE2\\x82");
     EXPECT_EQ(Printable(std::string("a\0b", 3)), "a\\x00b");
 }
 

@@ -155,12 +155,26 @@ bool ParseBar(const std::string &strValue, PciSettings &settings, std::string &s
     return true;
 }
 
+// Why the last directory of the tree could not be opened, for its text.
+int g_nOpenErrno = 0;
+
+// An open that failed for want of something other than a directory there (no descriptors left, no
+// memory, no rights) says so, rather than blaming the tree.
+bool FailedForItsOwnReason(int nErrno)
+{
+    return nErrno != 0 && nErrno != ENOENT && nErrno != ENOTDIR && nErrno != ELOOP;
+}
+
 // A directory of a tree that is not the kernel's (pInfo, null where it could not be read): another
 // user who may write it could plant links for root to write through, as a settings file others may
 // write could point root at any device.
 bool TrustedDirectory(const struct stat *pInfo, const std::string &strDir, std::string &strWhy)
 {
     char szMode[16];
+    if (pInfo == nullptr && FailedForItsOwnReason(g_nOpenErrno)) {
+        strWhy = strDir + " cannot be opened: " + strerror(g_nOpenErrno);
+        return false;
+    }
     if (pInfo == nullptr || !S_ISDIR(pInfo->st_mode)) {
         strWhy = strDir + " is not a directory (links are not followed in a tree that is not the kernel's)";
         return false;
@@ -182,6 +196,7 @@ bool TrustedDirectory(const struct stat *pInfo, const std::string &strDir, std::
 int OpenDirectoryAt(int fdParent, const char *pszName, struct stat &info, const struct stat *&pInfo)
 {
     int fd = openat(fdParent, pszName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    g_nOpenErrno = fd < 0 ? errno : 0;
     pInfo = fd >= 0 && fstat(fd, &info) == 0 ? &info : nullptr;
     return fd;
 }
@@ -258,12 +273,19 @@ bool ParseSysfs(const std::string &strValue, PciSettings &settings, std::string 
                  std::to_string(planted.nOwner) + " made in a directory others may write: it is not followed";
         return false;
     }
+    int nErrno = strValue.empty() ? 0 : errno;
     struct stat info;
     std::string strOpen = fdRoot >= 0 && !bKept ? "/proc/self/fd/" + std::to_string(fdRoot) : strValue;
+    if (fdRoot < 0 && FailedForItsOwnReason(nErrno)) {
+        strWhy = strValue + " cannot be opened: " + strerror(nErrno);
+        return false;
+    }
     if (fdRoot < 0 || fstatat(fdRoot, "devices", &info, 0) != 0 || !S_ISDIR(info.st_mode)) {
+        nErrno = fdRoot >= 0 ? errno : 0;
         if (fdRoot >= 0)
             close(fdRoot);
-        strWhy = "no directory " + strValue + "/devices";
+        strWhy = FailedForItsOwnReason(nErrno) ? strValue + "/devices cannot be read: " + strerror(nErrno)
+                                               : "no directory " + strValue + "/devices";
         return false;
     }
     // The kernel's own tree is sysfs; any other is files that someone made.
