@@ -125,7 +125,12 @@ bool PromptAddress(const char *pszPrompt, uint32_t *pnRemembered, const Register
             *pnRemembered = ConvertUnsigned32(szLine);
         return true;
     }
-    const MapRegister *pRegister = FindMapRegisterByName(*pMap, szLine);
+    std::vector<const MapRegister *> apCandidates;
+    const MapRegister *pRegister = FindMapRegisterByName(*pMap, szLine, &apCandidates);
+    if (pRegister == nullptr && !apCandidates.empty()) {
+        LogPrintF("%s\n", AmbiguousName(szLine, apCandidates).c_str());
+        return false;
+    }
     if (pRegister == nullptr) {
         LogPrintF("No register %s in the map\n", Printable(szLine).c_str());
         return false;

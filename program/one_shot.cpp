@@ -124,7 +124,10 @@ void ResolveNames()
         if (pMap == nullptr)
             Refuse("'" + access.strName + "' is no number, and the board's accesses take names from the board's register "
                    "map, which none names (--map or DUZE_MAP)");
-        const MapRegister *pRegister = FindMapRegisterByName(*pMap, access.strName);
+        std::vector<const MapRegister *> apCandidates;
+        const MapRegister *pRegister = FindMapRegisterByName(*pMap, access.strName, &apCandidates);
+        if (pRegister == nullptr && !apCandidates.empty())
+            Refuse(AmbiguousName(access.strName, apCandidates));
         if (pRegister == nullptr)
             Refuse("No register " + access.strName + " in the map " + pMap->strFile);
         access.nAddress = pRegister->nAddress;

@@ -37,7 +37,10 @@ struct MapRegister {
 struct RegisterMap {
     std::string strFile;
     std::vector<MapRegister> aRegisters;
-    std::unordered_map<std::string, size_t> names; // upper-cased full and unique short names: a register
+    // The names for look-ups: full names and the short names only one register has, as the map spells
+    // them; full and short names in upper case, each with every register that has it.
+    std::unordered_map<std::string, size_t> exact;
+    std::unordered_multimap<std::string, size_t> folded;
 };
 
 // Reads an SVD text. strBase is the SVD address that is register address 0, or empty for the lowest
@@ -48,9 +51,13 @@ bool ReadRegisterMap(const std::string &strFile, const std::string &strText, con
 
 // The register that starts at nAddress, or null: a search, not a scan.
 const MapRegister *FindMapRegister(const RegisterMap &map, uint32_t nAddress);
-// The register of a name, letters case-insensitive: its full name, or a register name alone where
-// only one register has it.
-const MapRegister *FindMapRegisterByName(const RegisterMap &map, const std::string &strName);
+// The register of a name: its full name, or its name alone where only one register has it, as the map
+// spells it; else in any case, where that names one register. A name several registers answer to
+// names none: they are in *papCandidates (address order), and the caller says it is ambiguous.
+const MapRegister *FindMapRegisterByName(const RegisterMap &map, const std::string &strName,
+                                         std::vector<const MapRegister *> *papCandidates = nullptr);
+// "NAME is ambiguous: UART0.ENABLE, SPI0.ENABLE" (the first eight).
+std::string AmbiguousName(const std::string &strName, const std::vector<const MapRegister *> &apCandidates);
 
 // A map file's text: false with why (a missing file, not a regular file, larger than kMapFileMax).
 const long kMapFileMax = 64L << 20;

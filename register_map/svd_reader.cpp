@@ -484,17 +484,22 @@ bool ReadRegisterMap(const std::string &strFile, const std::string &strText, con
         return false;
     }
     g_pOriginal = g_pParsed = nullptr;
-    // Each full name, and each register name alone where only one register has it.
+    // Each full name, and each register name alone where only one register has it, as spelt; both
+    // in upper case for every register.
     std::unordered_map<std::string, int> shortCount;
     for (const MapRegister &reg : map.aRegisters)
-        ++shortCount[Upper(reg.strName.substr(reg.strName.rfind('.') + 1))];
-    map.names.reserve(map.aRegisters.size() * 2);
+        ++shortCount[reg.strName.substr(reg.strName.rfind('.') + 1)];
+    map.exact.reserve(map.aRegisters.size() * 2);
+    map.folded.reserve(map.aRegisters.size() * 2);
     for (size_t i = 0; i < map.aRegisters.size(); ++i) {
         const std::string &strName = map.aRegisters[i].strName;
-        map.names.emplace(Upper(strName), i);
-        std::string strShort = Upper(strName.substr(strName.rfind('.') + 1));
+        std::string strShort = strName.substr(strName.rfind('.') + 1);
+        map.exact.emplace(strName, i);
         if (shortCount[strShort] == 1)
-            map.names.emplace(std::move(strShort), i);
+            map.exact.emplace(strShort, i);
+        map.folded.emplace(Upper(strName), i);
+        if (strShort != strName)
+            map.folded.emplace(Upper(strShort), i);
     }
     return true;
 }
@@ -506,10 +511,32 @@ const MapRegister *FindMapRegister(const RegisterMap &map, uint32_t nAddress)
     return it != map.aRegisters.end() && it->nAddress == nAddress ? &*it : nullptr;
 }
 
-const MapRegister *FindMapRegisterByName(const RegisterMap &map, const std::string &strName)
+const MapRegister *FindMapRegisterByName(const RegisterMap &map, const std::string &strName,
+                                         std::vector<const MapRegister *> *papCandidates)
 {
-    auto it = map.names.find(Upper(strName));
-    return it != map.names.end() ? &map.aRegisters[it->second] : nullptr;
+    auto itExact = map.exact.find(strName);
+    if (itExact != map.exact.end())
+        return &map.aRegisters[itExact->second];
+    std::set<size_t> found;
+    auto range = map.folded.equal_range(Upper(strName));
+    for (auto it = range.first; it != range.second; ++it)
+        found.insert(it->second);
+    if (found.size() == 1)
+        return &map.aRegisters[*found.begin()];
+    if (papCandidates != nullptr) {
+        papCandidates->clear();
+        for (size_t i : found)
+            papCandidates->push_back(&map.aRegisters[i]);
+    }
+    return nullptr;
+}
+
+std::string AmbiguousName(const std::string &strName, const std::vector<const MapRegister *> &apCandidates)
+{
+    std::string strText = Printable(strName) + " is ambiguous:";
+    for (size_t i = 0; i < apCandidates.size() && i < 8; ++i)
+        strText += std::string(i == 0 ? " " : ", ") + apCandidates[i]->strName;
+    return strText + (apCandidates.size() > 8 ? ", ..." : "");
 }
 
 std::string DescribeRegister(const MapRegister &reg, uint32_t nValue, bool bWrite)

@@ -524,7 +524,8 @@ TEST(RegisterMaps, ScriptsNameRegistersAndDumpTheMap)
     } aCases[] = {
         {{"--read", "CTRL"}, "", "Error: 'CTRL' is no number, and the board's accesses take names from the board's "
                                  "register map, which none names (--map or DUZE_MAP)\n"},
-        {{"--map", "board.svd", "--read", "CTRL"}, "", "Error: No register CTRL in the map board.svd\n"},
+        {{"--map", "board.svd", "--read", "CTRL"}, "", "Error: CTRL is ambiguous: UART.CTRL, UART2.CTRL\n"},
+        {{"--map", "board.svd", "--read", "NOPE"}, "", "Error: No register NOPE in the map board.svd\n"},
         {{"--map", "board.svd", "--bridge-read", "PINA"}, "",
          "Error: 'PINA' is no number, and the bridge's accesses take names from the bridge's register map, which none "
          "names (--bridge-map or DUZE_BRIDGE_MAP)\n"},
@@ -558,6 +559,11 @@ TEST(RegisterMaps, ScriptsNameRegistersAndDumpTheMap)
     EXPECT_NE(run.strLog.find("Wrote 00000000 to Brd Address 0x0\n" + kEscaped), std::string::npos) << run.strLog;
     EXPECT_EQ(run.strLog.find('\x1b'), std::string::npos);
     EXPECT_EQ(run.strConsole.find('\x1b'), std::string::npos);
+    // A name two registers answer to runs no command at the prompt: it lists them.
+    run = MapRun({"--map", "board.svd", "/ZRctrl;q"}, "");
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_NE(run.strLog.find("Which Address (0x0): ctrl is ambiguous: UART.CTRL, UART2.CTRL\n"), std::string::npos) << run.strLog;
+    EXPECT_EQ(run.strLog.find("Brd Address"), std::string::npos);
     // A hex dump leaves out what the map says a read changes or cannot give (STATUS, TXDATA): -- and no read.
     run = MapRun({"--map", "board.svd", "--write", "0=0x11223344", "--hexdump", "0:16"}, "");
     EXPECT_EQ(run.nStatus, 0);

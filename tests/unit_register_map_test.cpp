@@ -18,6 +18,37 @@ std::string BoardMap()
     return text.str();
 }
 
+// Names that differ only in case: the spelling given wins, and a name several registers answer to in
+// any case names none of them; they are listed.
+TEST(RegisterMap, AnExactNameWinsAndNoNameGuesses)
+{
+    RegisterMap map;
+    std::string strError;
+    ASSERT_TRUE(ReadRegisterMap("case.svd", "<device><peripherals><peripheral><name>U</name><baseAddress>0</baseAddress>"
+                                            "<registers><register><name>ctrl</name><addressOffset>0x10</addressOffset></register>"
+                                            "<register><name>CTRL</name><addressOffset>0x14</addressOffset></register>"
+                                            "<register><name>EN</name><addressOffset>0x18</addressOffset></register>"
+                                            "</registers></peripheral><peripheral><name>V</name><baseAddress>0x100</baseAddress>"
+                                            "<registers><register><name>EN</name><addressOffset>0</addressOffset></register>"
+                                            "</registers></peripheral></peripherals></device>", "", map, strError)) << strError;
+    struct {
+        const char *pszName;
+        int nAddress; // -1: none
+        const char *pszAmbiguous;
+    } aCases[] = {
+        {"U.CTRL", 0x14, ""}, {"U.ctrl", 0x10, ""}, {"CTRL", 0x14, ""}, {"ctrl", 0x10, ""}, {"u.en", 0x18, ""},
+        {"u.Ctrl", -1, "u.Ctrl is ambiguous: U.ctrl, U.CTRL"}, {"Ctrl", -1, "Ctrl is ambiguous: U.ctrl, U.CTRL"},
+        {"EN", -1, "EN is ambiguous: U.EN, V.EN"}, {"V.EN", 0x100, ""}, {"W.EN", -1, ""},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        std::vector<const MapRegister *> apCandidates;
+        const MapRegister *pRegister = FindMapRegisterByName(map, c.pszName, &apCandidates);
+        EXPECT_EQ(pRegister != nullptr ? (int)pRegister->nAddress : -1, c.nAddress);
+        EXPECT_EQ(apCandidates.empty() ? "" : AmbiguousName(c.pszName, apCandidates), c.pszAmbiguous);
+    }
+}
+
 TEST(RegisterMap, EveryFormOfNameAndAddress)
 {
     RegisterMap map;
