@@ -49,6 +49,21 @@ const uint32_t kSimMaxBoards = 16;
 // leaves room for all of them below INT32_MAX.
 const size_t kSimMaxDevices = 1024;
 
+// Register maps -----------------------------------------------------------------------------------
+
+// Elements nested in a map file: the XML parser recurses once a level, so a file of a million
+// nested elements would overflow the stack. A real SVD file nests about 10 deep, clusters (at most
+// 16 of them) adding one each: 64 leaves room and is nothing to the stack.
+const size_t kMapDepthMax = 64;
+// What a map may expand to (dim multiplies): the largest real SVD files hold about 9,000 registers
+// and 60,000 fields; ten times that still reads in well under a second and a few hundred MiB,
+// where nested dims of 65,536 would take minutes and gigabytes. Clusters count among the registers,
+// so that empty nested arrays cannot loop for ever either; values count among the fields.
+const size_t kMapRegistersMax = 100000;
+const size_t kMapFieldsMax = 1000000;
+// How often, in registers read, a long map's reading lets an interrupt end the run.
+const size_t kMapPollEvery = 4096;
+
 // The PCI library ---------------------------------------------------------------------------------
 
 // Devices one selection may match: far more than a bench machine holds, and each costs a pointer.

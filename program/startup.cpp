@@ -141,6 +141,7 @@ BoardHandles OpenAndIdentifyBoard()
 // that contradicts itself, ends the run with status 2, saying where.
 void LoadRegisterMaps()
 {
+    SetMapReadPoll(LetInterruptsAct);
     for (bool bBridge : {false, true}) {
         const char *pszFile = bBridge ? g_toolOptions.pszBridgeMapFile : g_toolOptions.pszMapFile;
         const char *pszBase = bBridge || g_toolOptions.pszMapBase == nullptr ? "" : g_toolOptions.pszMapBase;
@@ -150,6 +151,10 @@ void LoadRegisterMaps()
             fflush(stderr);
             EndRun(2, kKeepLibrary);
         }
+        for (size_t i = 0; pszFile != nullptr && RunMap(bBridge) != nullptr && i < RunMap(bBridge)->aWarnings.size(); ++i)
+            fprintf(stderr, "Warning: register map %s %s\n", Printable(pszFile).c_str(),
+                    Printable(RunMap(bBridge)->aWarnings[i]).c_str());
+        fflush(stderr);
     }
 }
 

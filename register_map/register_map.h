@@ -41,13 +41,18 @@ struct RegisterMap {
     // them; full and short names in upper case, each with every register that has it.
     std::unordered_map<std::string, size_t> exact;
     std::unordered_multimap<std::string, size_t> folded;
+    // What the file does that its format's readers take with a warning, one of each kind: "line N: what".
+    std::vector<std::string> aWarnings;
 };
 
 // Reads an SVD text. strBase is the SVD address that is register address 0, or empty for the lowest
 // baseAddress. False with strError ("FILE line N: what is wrong") for a text that is no well-formed
-// XML, no SVD, or contradicts itself.
+// XML, no SVD, contradicts itself, nests deeper than kMapDepthMax or expands past its limits.
 bool ReadRegisterMap(const std::string &strFile, const std::string &strText, const std::string &strBase,
                      RegisterMap &map, std::string &strError);
+
+// Called now and then while a large map is read: the tool lets an interrupt end the run there.
+void SetMapReadPoll(void (*pfnPoll)());
 
 // The register that starts at nAddress, or null: a search, not a scan.
 const MapRegister *FindMapRegister(const RegisterMap &map, uint32_t nAddress);

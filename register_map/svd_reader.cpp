@@ -14,6 +14,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "duze_limits.h"
 #include "printable.h"
 #include "rapidxml.hpp"
 
@@ -30,6 +31,15 @@ struct MapError {
 // The text as read, and the parser's copy of it, whose offsets give an element's line.
 const char *g_pOriginal = nullptr;
 const char *g_pParsed = nullptr;
+// What the map has expanded to so far, against its limits: registers and cluster instances, fields
+// and enumerated values.
+size_t g_nRegistersRead = 0;
+size_t g_nFieldsRead = 0;
+// Called every kMapPollEvery registers, so that an interrupt ends a long reading at once; or null.
+void (*g_pfnPoll)() = nullptr;
+// The warnings of the map being read, one of each kind.
+std::vector<std::string> *g_paWarnings = nullptr;
+std::set<std::string> g_warnedKinds;
 
 int LineOf(const char *pWhere)
 {
@@ -42,6 +52,83 @@ int LineOf(const char *pWhere)
 [[noreturn]] void Refuse(const Node *pNode, const std::string &strWhat)
 {
     throw MapError{pNode != nullptr ? pNode->name() : nullptr, strWhat};
+}
+
+// What a map does that its format's other readers take with a warning: once for each kind, with the
+// line of its first.
+void Warn(const Node *pNode, const std::string &strKind, const std::string &strWhat)
+{
+    if (g_paWarnings == nullptr || !g_warnedKinds.insert(strKind).second)
+        return;
+    int nLine = LineOf(pNode != nullptr ? pNode->name() : nullptr);
+    g_paWarnings->push_back((nLine > 0 ? "line " + std::to_string(nLine) + ": " : std::string()) + strWhat);
+}
+
+// A + B, or false where the sum passes 64 bits.
+bool AddAddress(uint64_t nA, uint64_t nB, uint64_t &nSum)
+{
+    if (nA > UINT64_MAX - nB)
+        return false;
+    nSum = nA + nB;
+    return true;
+}
+
+// One more register or cluster instance, within the map's limit; the reading lets an interrupt act
+// now and then.
+void CountRegisters(const Node *pNode, size_t nMore)
+{
+    if (nMore > kMapRegistersMax - g_nRegistersRead)
+        Refuse(pNode, "the map expands to more than " + std::to_string(kMapRegistersMax) +
+                          " registers and clusters (its dims multiply): no board has that many");
+    size_t nBefore = g_nRegistersRead;
+    g_nRegistersRead += nMore;
+    if (g_pfnPoll != nullptr && g_nRegistersRead / kMapPollEvery != nBefore / kMapPollEvery)
+        g_pfnPoll();
+}
+
+void CountFields(const Node *pNode, size_t nMore)
+{
+    if (nMore > kMapFieldsMax - g_nFieldsRead)
+        Refuse(pNode, "the map expands to more than " + std::to_string(kMapFieldsMax) +
+                          " fields and enumerated values (its dims multiply)");
+    g_nFieldsRead += nMore;
+}
+
+// Elements nested deeper than a real map's are refused before the parser, which recurses once a
+// level, goes down into them: comments, CDATA, declarations and quoted attribute values skipped.
+void CheckNesting(const char *p, const char *pEnd)
+{
+    auto Skip = [&](const char *pszEnd) {
+        const char *pFound = std::search(p, pEnd, pszEnd, pszEnd + strlen(pszEnd));
+        p = pFound == pEnd ? pEnd : pFound + strlen(pszEnd);
+    };
+    size_t nDepth = 0;
+    while ((p = (const char *)memchr(p, '<', (size_t)(pEnd - p))) != nullptr) {
+        const char *pTag = p;
+        size_t nLeft = (size_t)(pEnd - p);
+        if (nLeft >= 4 && memcmp(p, "<!--", 4) == 0) {
+            Skip("-->");
+        } else if (nLeft >= 9 && memcmp(p, "<![CDATA[", 9) == 0) {
+            Skip("]]>");
+        } else if (nLeft >= 2 && (p[1] == '?' || p[1] == '!')) {
+            Skip(">");
+        } else if (nLeft >= 2 && p[1] == '/') {
+            nDepth -= nDepth > 0 ? 1 : 0;
+            Skip(">");
+        } else {
+            char cQuote = 0;
+            for (++p; p < pEnd && (cQuote != 0 || *p != '>'); ++p)
+                cQuote = cQuote != 0 ? (*p == cQuote ? 0 : cQuote) : (*p == '"' || *p == '\'' ? *p : 0);
+            if (p >= pEnd)
+                return;
+            if (p[-1] != '/' && ++nDepth > kMapDepthMax)
+                throw MapError{pTag, "elements nested more than " + std::to_string(kMapDepthMax) +
+                                         " deep: no register map nests so deep"};
+            ++p;
+        }
+        if (p >= pEnd)
+            return;
+    }
 }
 
 std::string Text(const Node *pNode)
@@ -138,19 +225,25 @@ struct Properties {
     uint64_t nReset = 0;
 };
 
-Properties Inherit(Properties properties, const Node *pNode)
+// The properties the nodes give (null: the one inherited stays).
+Properties InheritFrom(Properties properties, const Node *pSize, const Node *pAccess, const Node *pReset)
 {
-    if (const Node *pSize = Child(pNode, "size")) {
+    if (pSize != nullptr) {
         uint64_t nBits = Number(pSize);
         if (nBits == 0 || nBits > 32)
             Refuse(pSize, "<size> " + Text(pSize) + " is not a register width of 1 to 32 bits");
         properties.nBits = (uint32_t)nBits;
     }
-    if (const Node *pAccess = Child(pNode, "access"))
+    if (pAccess != nullptr)
         properties.eAccess = ParseAccess(pAccess);
-    if (const Node *pReset = Child(pNode, "resetValue"))
+    if (pReset != nullptr)
         properties.nReset = Number(pReset);
     return properties;
+}
+
+Properties Inherit(Properties properties, const Node *pNode)
+{
+    return InheritFrom(properties, Child(pNode, "size"), Child(pNode, "access"), Child(pNode, "resetValue"));
 }
 
 // The names a dim element stands for: NAME[%s] an array, %s anywhere a list (its dimIndex, or 0 up).
@@ -194,6 +287,8 @@ std::vector<std::string> Expand(const Node *pNode, const std::string &strName, s
     size_t nAt = strName.find("%s");
     if (nAt == std::string::npos)
         Refuse(pNode, "'" + strName + "' has a <dim> but no %s");
+    if (nIncrement != 0 && nDim - 1 > UINT64_MAX / nIncrement)
+        Refuse(pIncrement, "<dim> " + Text(pDim) + " times <dimIncrement> " + Text(pIncrement) + " passes 64 bits");
     std::vector<std::string> aNames;
     anOffsets.clear();
     for (uint64_t i = 0; i < nDim; ++i) {
@@ -211,6 +306,10 @@ struct Device {
     mutable std::map<std::string, const Node *> enumerations;
     mutable bool bEnumerationsIndexed = false;
     const Node *pDevice = nullptr;
+    // derivedFrom chains, each node walked once: a chain's last node, and the first node of the
+    // chain with a child of a name (by the child's name), for each node.
+    mutable std::unordered_map<const Node *, const Node *> roots;
+    mutable std::map<std::string, std::unordered_map<const Node *, const Node *>> children;
 };
 
 // Follows derivedFrom to the node it names, refusing a name nothing has and a loop.
@@ -229,17 +328,56 @@ const Node *Base(const std::map<std::string, const Node *> &names, const Node *p
     return it->second;
 }
 
-// An element's child, or its base's where it has none (a derived register or enumeration).
-const Node *ChildOrBase(const std::map<std::string, const Node *> &names, const Node *pNode, const char *pszName,
-                        const char *pszKind)
+// The last node of pNode's derivedFrom chain, every name of the chain checked and no loop in it.
+// What one walk learnt stays for every node it passed: a chain of N costs N steps, not N squared.
+const Node *ChainRoot(const Device &device, const std::map<std::string, const Node *> &names, const Node *pNode,
+                      const char *pszKind)
+{
+    std::vector<const Node *> apWalked;
+    std::set<const Node *> seen;
+    const Node *pRoot = nullptr;
+    for (const Node *p = pNode; p != nullptr && pRoot == nullptr;) {
+        auto itKnown = device.roots.find(p);
+        if (itKnown != device.roots.end()) {
+            pRoot = itKnown->second;
+            break;
+        }
+        apWalked.push_back(p);
+        const Node *pBase = Base(names, p, pszKind, seen);
+        if (pBase == nullptr)
+            pRoot = p;
+        p = pBase;
+    }
+    for (const Node *p : apWalked)
+        device.roots[p] = pRoot;
+    return pRoot;
+}
+
+// An element's child, or its base's where it has none (a derived register or enumeration); the
+// chain is checked whole first.
+const Node *ChildOrBase(const Device &device, const std::map<std::string, const Node *> &names, const Node *pNode,
+                        const char *pszName, const char *pszKind)
 {
     if (pNode->first_attribute("derivedFrom") == nullptr)
         return Child(pNode, pszName);
+    ChainRoot(device, names, pNode, pszKind);
+    std::unordered_map<const Node *, const Node *> &known = device.children[pszName];
+    std::vector<const Node *> apWalked;
     std::set<const Node *> seen;
-    for (const Node *p = pNode; p != nullptr; p = Base(names, p, pszKind, seen))
-        if (const Node *pChild = Child(p, pszName))
-            return pChild;
-    return nullptr;
+    const Node *pChild = nullptr;
+    for (const Node *p = pNode; p != nullptr; p = Base(names, p, pszKind, seen)) {
+        auto itKnown = known.find(p);
+        if (itKnown != known.end()) {
+            pChild = itKnown->second;
+            break;
+        }
+        apWalked.push_back(p);
+        if ((pChild = Child(p, pszName)) != nullptr)
+            break;
+    }
+    for (const Node *p : apWalked)
+        known[p] = pChild;
+    return pChild;
 }
 
 // Every enumeratedValues with a name, wherever it is, for derivedFrom.
@@ -294,15 +432,14 @@ void ReadField(const Device &device, const Node *pField, const MapRegister &reg,
         field.strModifiedWrite.clear();
     for (const Node *pValues = Child(pField, "enumeratedValues"); pValues != nullptr;
          pValues = pValues->next_sibling("enumeratedValues")) {
-        std::set<const Node *> seen;
         const Node *pList = pValues;
         if (pValues->first_attribute("derivedFrom") != nullptr && !device.bEnumerationsIndexed) {
             IndexEnumerations(device.pDevice, device.enumerations);
             device.bEnumerationsIndexed = true;
         }
         // A derived list is its base's values, after the loop and missing-name checks.
-        for (const Node *pBase; (pBase = Base(device.enumerations, pList, "enumeratedValues", seen)) != nullptr;)
-            pList = pBase;
+        if (pValues->first_attribute("derivedFrom") != nullptr)
+            pList = ChainRoot(device, device.enumerations, pValues, "enumeratedValues");
         for (const Node *pValue = Child(pList, "enumeratedValue"); pValue != nullptr;
              pValue = pValue->next_sibling("enumeratedValue")) {
             const Node *pNumber = Child(pValue, "value");
@@ -313,6 +450,7 @@ void ReadField(const Device &device, const Node *pField, const MapRegister &reg,
             if (nValue >> field.nWidth != 0 && field.nWidth < 64)
                 Refuse(pNumber, "value " + Text(pNumber) + " of field " + field.strName + " does not fit its " +
                                     std::to_string(field.nWidth) + " bits");
+            CountFields(pValue, 1);
             field.aValues.push_back({nValue, Printable(ChildText(pValue, "name"))});
         }
     }
@@ -325,20 +463,26 @@ void ReadRegisterNode(const Device &device, const Node *pNode, const std::string
     std::string strName = ChildText(pNode, "name");
     if (strName.empty())
         Refuse(pNode, "a <register> under " + strPrefix + " has no <name>");
-    const Node *pOffset = ChildOrBase(device.registers, pNode, "addressOffset", "register");
+    const Node *pOffset = ChildOrBase(device, device.registers, pNode, "addressOffset", "register");
     if (pOffset == nullptr)
         Refuse(pNode, "register " + strName + " has no <addressOffset>");
-    // A derived register takes its base's properties and fields where it gives none.
-    std::set<const Node *> seen;
-    std::vector<const Node *> apChain = {pNode};
-    for (const Node *pBase; (pBase = Base(device.registers, apChain.back(), "register", seen)) != nullptr;)
-        apChain.push_back(pBase);
-    for (auto it = apChain.rbegin(); it != apChain.rend(); ++it)
-        properties = Inherit(properties, *it);
-    const Node *pFields = ChildOrBase(device.registers, pNode, "fields", "register");
+    // A derived register takes its base's properties and fields where it gives none: each from the
+    // nearest of its chain that has it.
+    properties = InheritFrom(properties, ChildOrBase(device, device.registers, pNode, "size", "register"),
+                             ChildOrBase(device, device.registers, pNode, "access", "register"),
+                             ChildOrBase(device, device.registers, pNode, "resetValue", "register"));
+    const Node *pFields = ChildOrBase(device, device.registers, pNode, "fields", "register");
     std::vector<uint64_t> anOffsets;
     std::vector<std::string> aNames = Expand(pNode, strName, anOffsets);
+    CountRegisters(pNode, aNames.size());
+    uint64_t nOffset = Number(pOffset);
     for (size_t i = 0; i < aNames.size(); ++i) {
+        uint64_t nAddress = 0;
+        if (!AddAddress(nBase, nOffset, nAddress) || !AddAddress(nAddress, anOffsets[i], nAddress)) {
+            Warn(pNode, "wrap", "the address of register " + Printable(strPrefix + aNames[i]) +
+                                    " passes 64 bits: it is left out");
+            continue;
+        }
         MapRegister reg;
         reg.strName = Printable(strPrefix + aNames[i]);
         reg.nBits = properties.nBits;
@@ -346,6 +490,7 @@ void ReadRegisterNode(const Device &device, const Node *pNode, const std::string
         reg.nReset = properties.nReset;
         reg.strReadAction = Printable(ChildText(pNode, "readAction"));
         for (const Node *pField = Child(pFields, "field"); pField != nullptr; pField = pField->next_sibling("field")) {
+            CountFields(pField, 1);
             MapField field;
             ReadField(device, pField, reg, field);
             if (reg.strReadAction.empty() && !field.strReadAction.empty())
@@ -353,7 +498,7 @@ void ReadRegisterNode(const Device &device, const Node *pNode, const std::string
             reg.aFields.push_back(std::move(field));
         }
         aOut.push_back(std::move(reg));
-        anSvd.push_back(nBase + Number(pOffset) + anOffsets[i]);
+        anSvd.push_back(nAddress);
     }
 }
 
@@ -373,9 +518,18 @@ void ReadRegisters(const Device &device, const Node *pBlock, const std::string &
                 Refuse(pNode, "a <cluster> under " + strPrefix + " without <name> or <addressOffset>");
             std::vector<uint64_t> anOffsets;
             std::vector<std::string> aNames = Expand(pNode, strName, anOffsets);
-            for (size_t i = 0; i < aNames.size(); ++i)
-                ReadRegisters(device, pNode, strPrefix + aNames[i] + ".", nBase + Number(pOffset) + anOffsets[i],
-                              Inherit(properties, pNode), aOut, anSvd, nDepth + 1);
+            CountRegisters(pNode, aNames.size());
+            uint64_t nOffset = Number(pOffset);
+            for (size_t i = 0; i < aNames.size(); ++i) {
+                uint64_t nAddress = 0;
+                if (!AddAddress(nBase, nOffset, nAddress) || !AddAddress(nAddress, anOffsets[i], nAddress)) {
+                    Warn(pNode, "wrap", "the address of cluster " + Printable(strPrefix + aNames[i]) +
+                                            " passes 64 bits: it is left out");
+                    continue;
+                }
+                ReadRegisters(device, pNode, strPrefix + aNames[i] + ".", nAddress, Inherit(properties, pNode), aOut,
+                              anSvd, nDepth + 1);
+            }
         }
     }
 }
@@ -407,6 +561,7 @@ void ReadDevice(const Node *pDevice, const std::string &strBase, RegisterMap &ma
     Properties properties = Inherit(Properties(), pDevice);
     std::vector<uint64_t> anSvd;
     uint64_t nLowest = UINT64_MAX;
+    bool bAnyPeripheral = false;
     for (const Node *p = Child(pPeripherals, "peripheral"); p != nullptr; p = p->next_sibling("peripheral")) {
         std::string strName = ChildText(p, "name");
         const Node *pAddress = Child(p, "baseAddress");
@@ -414,13 +569,12 @@ void ReadDevice(const Node *pDevice, const std::string &strBase, RegisterMap &ma
             Refuse(p, "a <peripheral> without <name> or <baseAddress>");
         uint64_t nBase = Number(pAddress);
         nLowest = std::min(nLowest, nBase);
+        bAnyPeripheral = true;
         // A derived peripheral is its base's registers at its own address; every derivedFrom of the
         // chain names a peripheral, and the chain does not come back.
-        std::set<const Node *> seen;
-        const Node *pWith = nullptr;
-        for (const Node *pBase = p; pBase != nullptr; pBase = Base(device.peripherals, pBase, "peripheral", seen))
-            if (pWith == nullptr && Child(pBase, "registers") != nullptr)
-                pWith = pBase;
+        ChainRoot(device, device.peripherals, p, "peripheral");
+        const Node *pWithRegisters = ChildOrBase(device, device.peripherals, p, "registers", "peripheral");
+        const Node *pWith = pWithRegisters != nullptr ? pWithRegisters->parent() : nullptr;
         Properties own = properties;
         if (pWith != nullptr && pWith != p)
             own = Inherit(own, pWith);
@@ -428,7 +582,7 @@ void ReadDevice(const Node *pDevice, const std::string &strBase, RegisterMap &ma
         if (const Node *pRegisters = Child(pWith, "registers"))
             ReadRegisters(device, pRegisters, strName + ".", nBase, own, map.aRegisters, anSvd, 0);
     }
-    uint64_t nZero = nLowest == UINT64_MAX ? 0 : nLowest;
+    uint64_t nZero = bAnyPeripheral ? nLowest : 0;
     if (!strBase.empty() && !ParseNumber(strBase, nZero))
         throw MapError{nullptr, "DUZE_MAP_BASE '" + strBase + "' is not a number"};
     std::vector<size_t> anOrder(map.aRegisters.size());
@@ -461,7 +615,11 @@ bool ReadRegisterMap(const std::string &strFile, const std::string &strText, con
     acText.push_back('\0');
     g_pOriginal = strText.c_str();
     g_pParsed = acText.data();
+    g_nRegistersRead = g_nFieldsRead = 0;
+    g_paWarnings = &map.aWarnings;
+    g_warnedKinds.clear();
     try {
+        CheckNesting(acText.data(), acText.data() + strText.size());
         rapidxml::xml_document<char> document;
         try {
             // Names and texts are read by their sizes: the text is left as it is, unterminated and
@@ -481,9 +639,11 @@ bool ReadRegisterMap(const std::string &strFile, const std::string &strText, con
         int nLine = LineOf(error.pWhere);
         strError = strFile + (nLine > 0 ? " line " + std::to_string(nLine) : std::string()) + ": " + error.strWhat;
         g_pOriginal = g_pParsed = nullptr;
+        g_paWarnings = nullptr;
         return false;
     }
     g_pOriginal = g_pParsed = nullptr;
+    g_paWarnings = nullptr;
     // Each full name, and each register name alone where only one register has it, as spelt; both
     // in upper case for every register.
     std::unordered_map<std::string, int> shortCount;
@@ -502,6 +662,11 @@ bool ReadRegisterMap(const std::string &strFile, const std::string &strText, con
             map.folded.emplace(Upper(strShort), i);
     }
     return true;
+}
+
+void SetMapReadPoll(void (*pfnPoll)())
+{
+    g_pfnPoll = pfnPoll;
 }
 
 const MapRegister *FindMapRegister(const RegisterMap &map, uint32_t nAddress)

@@ -76,6 +76,15 @@ void ScreenText(const char *pszFormat, ...)
     va_end(args);
 }
 
+} // namespace
+
+void LetInterruptsAct()
+{
+    ScreenText("");
+}
+
+namespace {
+
 void ToStandardError(const char *pText, size_t nLength)
 {
     fwrite(pText, 1, nLength, stderr);

@@ -20,6 +20,9 @@
 void LogPrintF(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
 // Text already formatted, to log and screen alike: the bytes LogPrintF("%s") would write.
 void LogAndShowText(const char *pText, size_t nLength);
+// Lets an interrupt that came meanwhile end the run now (through the console, which acts on it at
+// every call): for long work that calls no library, such as reading a large register map.
+void LetInterruptsAct();
 // To the screen only (the sleep command's lines).
 void ScreenPrintF(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
 // A line of the tool's own about the run ("Error: ..."), to log and screen, on a line of its own:

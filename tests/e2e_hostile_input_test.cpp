@@ -337,4 +337,75 @@ TEST(HostileInput, APipedScriptsLastLineNeedsNoLineEnd)
     EXPECT_EQ(run.strLog, StartupLog());
 }
 
+// An SVD text of one peripheral P at BASE whose <registers> hold INNER.
+std::string Svd(const std::string &strInner, const std::string &strBase = "0")
+{
+    return "<device><peripherals><peripheral><name>P</name><baseAddress>" + strBase + "</baseAddress><registers>" +
+           strInner + "</registers></peripheral></peripherals></device>\n";
+}
+
+std::string Repeated(const std::string &strText, size_t nTimes)
+{
+    std::string strOut;
+    for (size_t i = 0; i < nTimes; ++i)
+        strOut += strText;
+    return strOut;
+}
+
+// Register maps made to crash, hang or mislead: each is refused at start with status 2, the file,
+// the line and why, or read with a warning, within a deadline a busy machine meets (the readings
+// they stand for took minutes, gigabytes or the stack).
+TEST(HostileInput, RegisterMapsThatWouldCrashHangOrMislead)
+{
+    std::string strChain = "<register><name>R0</name><addressOffset>0</addressOffset><size>16</size></register>";
+    for (int i = 1; i < 30000; ++i)
+        strChain += "<register derivedFrom=\"R" + std::to_string(i - 1) + "\"><name>R" + std::to_string(i) +
+                    "</name><addressOffset>" + std::to_string(4 * i) + "</addressOffset></register>";
+    std::string strNested;
+    for (int i = 0; i < 16; ++i)
+        strNested += "<cluster><name>C" + std::to_string(i) + "%s</name><dim>4</dim><dimIncrement>0</dimIncrement>"
+                     "<addressOffset>0</addressOffset>";
+    struct {
+        const char *pszName;
+        std::string strMap;
+        int nStatus;
+        std::string strOut, strErr;
+    } aCases[] = {
+        {"60,000 nested elements", "<device><peripherals>" + Repeated("<a>", 60000) + Repeated("</a>", 60000) +
+         "</peripherals></device>", 2, "", "Error: register map board.svd line 1: elements nested more than 64 deep: "
+         "no register map nests so deep\n"},
+        {"a cluster of 65,536 holding 256 registers", Svd("<cluster><name>C%s</name><dim>65536</dim><dimIncrement>0x400"
+         "</dimIncrement><addressOffset>0</addressOffset><register><name>R%s</name><dim>256</dim><dimIncrement>4"
+         "</dimIncrement><addressOffset>0</addressOffset></register></cluster>"), 2, "",
+         "Error: register map board.svd line 1: the map expands to more than 100000 registers and clusters (its dims "
+         "multiply): no board has that many\n"},
+        {"sixteen nested clusters of 4", Svd(strNested + "<register><name>R</name><addressOffset>0</addressOffset>"
+         "</register>" + Repeated("</cluster>", 16)), 2, "", "Error: register map board.svd line 1: the map expands to "
+         "more than 100000 registers and clusters (its dims multiply): no board has that many\n"},
+        {"fields of 2,000 registers times 1,000", Svd("<register><name>R%s</name><dim>2000</dim><dimIncrement>4"
+         "</dimIncrement><addressOffset>0</addressOffset><fields>" + Repeated("<field><name>F</name><bitOffset>0"
+         "</bitOffset></field>", 1000) + "</fields></register>"), 2, "", "Error: register map board.svd line 1: the map "
+         "expands to more than 1000000 fields and enumerated values (its dims multiply)\n"},
+        // 30,000 registers each derived from the one before: read in linear time, each the first's size.
+        {"a derivedFrom chain of 30,000", Svd(strChain), 0, "0x0000\n", ""},
+        {"an address past 64 bits", Svd("<register><name>R</name><addressOffset>0</addressOffset></register><register>"
+         "<name>S</name><addressOffset>1</addressOffset></register>", "0xFFFFFFFFFFFFFFFF"), 0,
+         "Brd Address 0x0 = 0x00000000  P.R\n", "Warning: register map board.svd line 1: the address of register P.S "
+         "passes 64 bits: it is left out\n"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        ToolCase toolCase;
+        // The chain's last register, which takes its 16 bits from the first; else every register.
+        toolCase.aArgs = {"--map", "board.svd", "--dump"};
+        if (c.strMap == Svd(strChain))
+            toolCase.aArgs = {"--map", "board.svd", "--read16", "P.R29999"};
+        toolCase.setUp = [&c](const std::string &strDir) { WriteFile(strDir + "/board.svd", c.strMap); };
+        ToolRun run = RunDuze(toolCase);
+        EXPECT_EQ(run.nStatus, c.nStatus);
+        EXPECT_EQ(run.strError, c.strErr);
+        EXPECT_EQ(run.strConsole, c.strOut);
+    }
+}
+
 } // namespace

@@ -450,6 +450,23 @@ TEST(Pci, TooFewDescriptorsAreSaidSo)
     }
 }
 
+// A bridge map nested deep enough to overflow the parser's stack is refused before it is parsed.
+TEST(Pci, ADeepBridgeMapIsRefusedNotACrash)
+{
+    ToolCase toolCase = PciCase("", {}, {"--bridge-map", "deep.svd", "--device", "03:00.0", "--bridge-read", "0"});
+    toolCase.setUp = [](const std::string &strDir) {
+        MakeTree(strDir, FakeTree());
+        std::string strMap = "<device><peripherals>";
+        for (int i = 0; i < 60000; ++i)
+            strMap += "<a>";
+        WriteFile(strDir + "/deep.svd", strMap);
+    };
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 2);
+    EXPECT_EQ(run.strError, "Error: register map deep.svd line 1: elements nested more than 64 deep: no register map nests "
+                            "so deep\n");
+}
+
 // The settings file comes first; the environment wins where it says otherwise.
 TEST(Pci, SettingsFileAndEnvironment)
 {

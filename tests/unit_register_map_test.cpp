@@ -20,6 +20,24 @@ std::string BoardMap()
 
 // Names that differ only in case: the spelling given wins, and a name several registers answer to in
 // any case names none of them; they are listed.
+// A long reading lets an interrupt act every 4,096 registers: the tool's hook is called that often.
+int g_nPolls = 0;
+TEST(RegisterMap, ALongReadingLetsInterruptsAct)
+{
+    std::string strRegisters;
+    for (int i = 0; i < 10000; ++i)
+        strRegisters += "<register><name>R" + std::to_string(i) + "</name><addressOffset>" + std::to_string(4 * i) +
+                        "</addressOffset></register>";
+    SetMapReadPoll([] { ++g_nPolls; });
+    RegisterMap map;
+    std::string strError;
+    EXPECT_TRUE(ReadRegisterMap("big.svd", "<device><peripherals><peripheral><name>P</name><baseAddress>0</baseAddress>"
+                                           "<registers>" + strRegisters + "</registers></peripheral></peripherals></device>",
+                                "", map, strError)) << strError;
+    SetMapReadPoll(nullptr);
+    EXPECT_EQ(g_nPolls, 2);
+}
+
 TEST(RegisterMap, AnExactNameWinsAndNoNameGuesses)
 {
     RegisterMap map;
