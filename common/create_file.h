@@ -35,4 +35,9 @@ int OpenDirectoryNoPlantedLinks(const char *pszName, PlantedLink &link, bool *pb
 // Whether descriptors fdA and fdB write the same file (device and inode).
 bool SameFile(int fdA, int fdB);
 
+// Whether the file of fd is one the run holds open through another descriptor from 3 up, reading
+// too (a register map, a settings file), or lies beneath a directory the run holds open (a PCI
+// tree): a file the run reads, which a log or trace must never empty.
+bool IsAFileTheRunHolds(int fd);
+
 #endif

@@ -1,12 +1,16 @@
 // create_file_posix.cpp - a file opened to write by walking its path one component at a time, on POSIX.
 #include "create_file.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string>
 #include <vector>
 
 namespace {
@@ -155,4 +159,51 @@ bool SameFile(int fdA, int fdB)
 {
     struct stat a, b;
     return fstat(fdA, &a) == 0 && fstat(fdB, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+namespace {
+
+// Whether a directory (dev, ino) is one of those the path's own directories, from its parent up.
+bool BeneathDirectory(const std::string &strPath, const struct stat &directory)
+{
+    for (size_t nSlash = strPath.rfind('/'); nSlash != std::string::npos && nSlash > 0; nSlash = strPath.rfind('/', nSlash - 1)) {
+        struct stat info;
+        if (stat(strPath.substr(0, nSlash).c_str(), &info) == 0 && info.st_dev == directory.st_dev &&
+            info.st_ino == directory.st_ino)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool IsAFileTheRunHolds(int fd)
+{
+    struct stat file;
+    DIR *pDir = fstat(fd, &file) == 0 ? opendir("/proc/self/fd") : nullptr;
+    if (pDir == nullptr)
+        return false;
+    std::string strPath; // the file's, read at the first directory met
+    bool bHeld = false;
+    int fdDir = dirfd(pDir);
+    while (struct dirent *pEntry = readdir(pDir)) {
+        char *pEnd = nullptr;
+        long nFd = strtol(pEntry->d_name, &pEnd, 10);
+        struct stat other;
+        if (pEnd == pEntry->d_name || *pEnd != '\0' || nFd < 3 || nFd == fd || nFd == fdDir || fstat((int)nFd, &other) != 0)
+            continue;
+        if (other.st_dev == file.st_dev && other.st_ino == file.st_ino) {
+            bHeld = true;
+        } else if (S_ISDIR(other.st_mode)) {
+            if (strPath.empty()) {
+                char szLink[64], szPath[PATH_MAX];
+                snprintf(szLink, sizeof szLink, "/proc/self/fd/%d", fd);
+                ssize_t nLength = readlink(szLink, szPath, sizeof szPath - 1);
+                strPath = nLength > 0 ? std::string(szPath, (size_t)nLength) : std::string();
+            }
+            bHeld = bHeld || (!strPath.empty() && strPath[0] == '/' && BeneathDirectory(strPath, other));
+        }
+    }
+    closedir(pDir);
+    return bHeld;
 }

@@ -10,6 +10,7 @@
 #include "board_table.h"
 #include "command_table.h"
 #include "printable.h"
+#include "register_map.h"
 #include "screen.h"
 #include "number_entry.h"
 
@@ -320,6 +321,24 @@ void ShowBanner()
     if (!g_bBannerShown)
         LogPrintF("DuzeDevazu %s - register test tool for KYN interface boards\n", DUZE_VERSION);
     g_bBannerShown = true;
+}
+
+void HoldInputFiles(int argc, char **argv)
+{
+    for (const char *pszSetting : {"DUZE_MAP", "DUZE_BRIDGE_MAP"})
+        if (const char *pszFile = getenv(pszSetting))
+            HoldMapFile(pszFile);
+    for (int i = 1; i < argc; ++i) {
+        for (const char *pszOption : {"--map", "--bridge-map"}) {
+            const char *pszInline = nullptr;
+            if (!IsOption(argv[i], pszOption, &pszInline))
+                continue;
+            if (pszInline != nullptr)
+                HoldMapFile(pszInline);
+            else if (i + 1 < argc)
+                HoldMapFile(argv[i + 1]);
+        }
+    }
 }
 
 void TakeProgramOptions(int *pArgc, char **argv, const ProgramExtras &extras)

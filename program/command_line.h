@@ -39,6 +39,9 @@ struct ProgramExtras {
 // value ends the run with status 2. Before the console starts.
 void TakeProgramOptions(int *pArgc, char **argv, const ProgramExtras &extras);
 
+// Holds the register maps the command line and the settings name open, before the library starts:
+// its trace, and the log, then refuse to empty them.
+void HoldInputFiles(int argc, char **argv);
 // The defaults, then every argument in order; returns only when every argument was recognised.
 // --help and --version end the run with status 0, a malformed long option with status 2.
 void ParseCommandLine(int argc, char **argv, ToolOptions *pOptions);

@@ -25,6 +25,7 @@ int RunTool(int argc, char **argv, const ProgramExtras &extras)
 {
     HostOpenStandardDescriptors();
     TakeProgramOptions(&argc, argv, extras);
+    HoldInputFiles(argc, argv);
     OsaConsoleInit();
     ParseCommandLine(argc, argv, &g_toolOptions);
     LoadRegisterMaps();

@@ -68,6 +68,10 @@ std::string AmbiguousName(const std::string &strName, const std::vector<const Ma
 const long kMapFileMax = 64L << 20;
 bool ReadMapFile(const std::string &strFile, std::string &strText, std::string &strWhy);
 
+// Holds a map file open for the run, before the library's trace and the log are opened, so that
+// neither empties it: they refuse a file the run holds (where the host can tell).
+void HoldMapFile(const std::string &strFile);
+
 // The run's maps, the board's and the bridge's: read once at start; null where none was named.
 bool LoadRunMap(bool bBridge, const std::string &strFile, const std::string &strBase, std::string &strError);
 const RegisterMap *RunMap(bool bBridge);

@@ -10,6 +10,8 @@
 // when the tool itself refused the file (in use, a pipe nobody reads, a link another user
 // planted, the tool's own standard output), else null. A pipe's writes never wait.
 int HostOpenLog(const char *pszName, const char **ppszWhy);
+// Whether the last refusal was of a file the run reads (a map, a settings file, a PCI tree's).
+bool HostLogIsAnInput();
 // One write of up to nLength bytes: how many went, or -1 with errno set (EAGAIN when a pipe
 // is full). A pipe whose reader went away gives EPIPE, never SIGPIPE. Safe in a signal handler.
 long HostWriteLog(int fdLog, const char *pText, size_t nLength);

@@ -19,6 +19,8 @@ namespace {
 
 // The log is a pipe: its writes keep SIGPIPE out.
 bool g_bLogIsPipe = false;
+// The log named a file the run reads.
+bool g_bLogIsAnInput = false;
 // A reason that names the file, for the refusal's second line.
 char g_szWhy[1024];
 
@@ -54,6 +56,11 @@ bool IsAFileTheRunWrites(int fd)
 
 } // namespace
 
+bool HostLogIsAnInput()
+{
+    return g_bLogIsAnInput;
+}
+
 int HostOpenLog(const char *pszName, const char **ppszWhy)
 {
     *ppszWhy = nullptr;
@@ -61,6 +68,8 @@ int HostOpenLog(const char *pszName, const char **ppszWhy)
     // reader would otherwise hold the start-up forever, and a pipe's reader never holds the
     // run with signals waiting.
     PlantedLink planted;
+    // A log refused as a file the run reads is not left behind where it was made (in a PCI tree).
+    bool bExisted = access(pszName, F_OK) == 0;
     int fd = CreateFileNoPlantedLinks(pszName, O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY, planted);
     if (fd < 0) {
         int nErrno = errno;
@@ -96,6 +105,13 @@ int HostOpenLog(const char *pszName, const char **ppszWhy)
         if (*ppszWhy == nullptr && IsAFileTheRunWrites(fd))
             *ppszWhy = "The log file is the library's call trace, or another file the run writes: name another "
                        "log with /L.";
+        // Emptied, a file the run reads would be lost: a script's mistake, said as one (status 2).
+        g_bLogIsAnInput = *ppszWhy == nullptr && IsAFileTheRunHolds(fd);
+        if (g_bLogIsAnInput && !bExisted)
+            unlink(pszName);
+        if (g_bLogIsAnInput)
+            *ppszWhy = "The log file is a file the run reads (a register map, the settings file, or a file of the "
+                       "PCI tree): name another log.";
         if (*ppszWhy != nullptr) {
             close(fd);
             errno = EEXIST;

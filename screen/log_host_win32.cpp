@@ -13,6 +13,12 @@
 #include "duze_limits.h"
 #include "log_host.h"
 
+// Windows keeps no list of a process's open files to compare with.
+bool HostLogIsAnInput()
+{
+    return false;
+}
+
 int HostOpenLog(const char *pszName, const char **ppszWhy)
 {
     *ppszWhy = nullptr;

@@ -10,6 +10,7 @@
 
 #include "tool_host.h"
 #include "log_file.h"
+#include "log_host.h"
 #include "printable.h"
 #include "progress_line.h"
 
@@ -256,7 +257,7 @@ void OpenLogOrEnd(const char *pszName)
     if (pszWhy != nullptr)
         fprintf(pOut, "%s\n", pszWhy);
     fflush(pOut);
-    EndRun(-1, kKeepLibrary);
+    EndRun(HostLogIsAnInput() ? 2 : -1, kKeepLibrary);
 }
 
 void SetCommandString(const char *pszText)

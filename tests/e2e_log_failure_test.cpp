@@ -9,6 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <map>
+#include <string>
+#include <vector>
+
 #include "e2e_harness.h"
 #include "expected_text.h"
 
@@ -170,6 +174,44 @@ TEST(LogFailure, PlantedLinksAndTheToolsOwnOutputAreRefused)
         EXPECT_EQ(run.files["victim.txt"], "keep\n");
         EXPECT_EQ(run.files["private/RUN.LOG"], "keep\n");
         EXPECT_EQ(run.files["new.txt"], "");
+    }
+}
+
+// A log or trace that names a file the run reads (a register map) is refused with status 2 before
+// anything is written: the map is read as it was.
+TEST(LogFailure, ALogOrTraceNeverEmptiesAFileTheRunReads)
+{
+    const std::string kInput = "a file the run reads (a register map, the settings file, or a file of the PCI tree)";
+    struct {
+        std::vector<std::string> aArgs;
+        std::map<std::string, std::string> env;
+        std::string strOut, strErr;
+    } aCases[] = {
+        {{"--map", "board.svd", "--log", "board.svd", "--read", "0"}, {}, "",
+         "Couldn't open logfile board.svd\nThe log file is " + kInput + ": name another log.\n"},
+        {{"--log", "board.svd", "/Zq"}, {{"DUZE_MAP", "board.svd"}},
+         std::string(kBanner) + "Couldn't open logfile board.svd\nThe log file is " + kInput + ": name another log.\n", ""},
+        {{"--bridge-map=board.svd", "--read", "0"}, {{"KYNSIM_TRACE", "board.svd"}}, "",
+         "kynsim: bad setting KYNSIM_TRACE=board.svd: it is " + kInput + "\n"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.aArgs[0]);
+        // Windows keeps no list of a process's open files to compare with.
+        if (ToolIsWindows())
+            continue;
+        ToolCase toolCase;
+        toolCase.aArgs = c.aArgs;
+        toolCase.env = c.env;
+        toolCase.strLogName = "none";
+        toolCase.aReadFiles = {"board.svd"};
+        toolCase.setUp = [](const std::string &strDir) {
+            WriteFile(strDir + "/board.svd", ReadFile(std::string(DUZE_SOURCE_DIR) + "/tests/maps/board.svd"));
+        };
+        ToolRun run = RunDuze(toolCase);
+        EXPECT_EQ(run.nStatus, 2);
+        EXPECT_EQ(run.strConsole, c.strOut);
+        EXPECT_EQ(run.strError, c.strErr);
+        EXPECT_EQ(run.files["board.svd"], ReadFile(std::string(DUZE_SOURCE_DIR) + "/tests/maps/board.svd"));
     }
 }
 

@@ -467,6 +467,46 @@ TEST(Pci, ADeepBridgeMapIsRefusedNotACrash)
                             "so deep\n");
 }
 
+// The log and the trace never empty a file the run reads: the settings file, the bridge map, a file
+// of the tree (where a refused log is not left behind either).
+TEST(Pci, ALogOrTraceNeverEmptiesTheSettingsMapOrTree)
+{
+    const std::string kInput = "a file the run reads (a register map, the settings file, or a file of the PCI tree)";
+    const std::string kLog = "The log file is " + kInput + ": name another log.\n";
+    struct {
+        std::map<std::string, std::string> env;
+        std::vector<std::string> aArgs;
+        std::string strErr;
+    } aCases[] = {
+        {{}, {"--log", "kynpci.conf"}, "Couldn't open logfile kynpci.conf\n" + kLog},
+        {{{"KYNPCI_TRACE", "kynpci.conf"}}, {}, "kynpci: bad setting KYNPCI_TRACE=kynpci.conf: it is " + kInput + "\n"},
+        {{{"KYNPCI_TRACE", "bridge.svd"}}, {"--bridge-map", "bridge.svd"},
+         "kynpci: bad setting KYNPCI_TRACE=bridge.svd: it is " + kInput + "\n"},
+        {{}, {"--log", "sys/devices/0000:03:00.0/run.log"}, "Couldn't open logfile sys/devices/0000:03:00.0/run.log\n" + kLog},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.aArgs.empty() ? c.env.begin()->second : c.aArgs[1]);
+        ToolCase toolCase = PciCase("", c.env, {"--device", "03:00.0", "--bridge-read", "0"});
+        toolCase.aArgs.insert(toolCase.aArgs.end(), c.aArgs.begin(), c.aArgs.end());
+        toolCase.env["KYNPCI_CONF"] = "kynpci.conf";
+        toolCase.strLogName = "none";
+        toolCase.aReadFiles = {"kynpci.conf", "bridge.svd", std::string(kBoard) + "/run.log"};
+        toolCase.setUp = [](const std::string &strDir) {
+            MakeTree(strDir, FakeTree());
+            WriteFile(strDir + "/kynpci.conf", "KYNPCI_BAR=0\n");
+            chmod((strDir + "/kynpci.conf").c_str(), 0600);
+            WriteFile(strDir + "/bridge.svd", ReadFile(DUZE_SOURCE_DIR "/maps/pci-config.svd"));
+        };
+        ToolRun run = RunDuze(toolCase);
+        EXPECT_EQ(run.nStatus, 2);
+        EXPECT_EQ(run.strConsole, "");
+        EXPECT_EQ(run.strError, c.strErr);
+        EXPECT_EQ(run.files["kynpci.conf"], "KYNPCI_BAR=0\n");
+        EXPECT_EQ(run.files["bridge.svd"], ReadFile(DUZE_SOURCE_DIR "/maps/pci-config.svd"));
+        EXPECT_EQ(run.files[std::string(kBoard) + "/run.log"], "");
+    }
+}
+
 // The settings file comes first; the environment wins where it says otherwise.
 TEST(Pci, SettingsFileAndEnvironment)
 {

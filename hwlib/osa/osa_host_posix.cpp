@@ -138,6 +138,7 @@ void OsaHostSleep(int32_t nMilliseconds)
 FILE *OsaHostCreateFile(const char *pszName, std::string &strWhy)
 {
     PlantedLink planted;
+    bool bExisted = access(pszName, F_OK) == 0;
     // Without waiting, as the log: a FIFO nobody reads would hold the start-up forever.
     int fd = CreateFileNoPlantedLinks(pszName, O_WRONLY | O_CREAT | O_NOCTTY | O_NONBLOCK, planted);
     struct stat info;
@@ -168,6 +169,15 @@ FILE *OsaHostCreateFile(const char *pszName, std::string &strWhy)
                 strWhy = s_apszStandard[fdStd];
                 return nullptr;
             }
+        }
+        // Emptied, a file the run reads (a register map, the settings file, a PCI tree's file) would
+        // be lost before it is read.
+        if (IsAFileTheRunHolds(fd)) {
+            close(fd);
+            if (!bExisted)
+                unlink(pszName);
+            strWhy = "it is a file the run reads (a register map, the settings file, or a file of the PCI tree)";
+            return nullptr;
         }
         if (ftruncate(fd, 0) != 0) {
             strWhy = std::string("cannot empty the file: ") + strerror(errno);

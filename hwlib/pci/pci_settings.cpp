@@ -451,9 +451,9 @@ std::string ReadSettingsFile(const std::string &strFile, bool bNamed)
         if (nRead > 0)
             strText.append(acChunk, (size_t)nRead);
     int nErrno = errno;
-    close(fd);
     if (nRead < 0)
         OsaFatal("kynpci: settings file " + strFile + " cannot be read: " + strerror(nErrno));
+    // Held for the run, never closed: the trace and the log then refuse to empty it.
     return strText;
 }
 
