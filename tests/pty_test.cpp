@@ -485,6 +485,41 @@ void ExpectShownLinesInTheLog(const std::string &strScreen, const std::string &s
     }
 }
 
+// Completion in a real interactive bash at a terminal, with bash-completion's helpers and without
+// them: a file name that holds ; > ` or a space is inserted as one word, so Enter runs no command
+// of it (no PWNED file), and the tool gets the name whole.
+TEST(TerminalCompletion, FileNamesAreInsertedQuotedAndRunNothing)
+{
+    std::string strTool = ToolCommand().back();
+    std::string strPath = strTool.substr(0, strTool.rfind('/')) + ":/usr/bin:/bin";
+    for (bool bHelpers : {false, true}) {
+        for (const char *pszName : {"xb;id>PWNED", "y`touch PWNED`", "my log"}) {
+            SCOPED_TRACE(std::string(pszName) + (bHelpers ? ", with bash-completion" : ""));
+            PtyStart start;
+            start.strTool = "/bin/bash";
+            PtySession session = StartInPty({"--norc", "--noprofile", "-i"}, {{"PATH", strPath}, {"PS1", "$ "},
+                                                                               {"INPUTRC", "/dev/null"}}, start);
+            ASSERT_GT(session.nPid, 0);
+            WriteFile(session.strDir + "/" + pszName, "");
+            std::string strSource = bHelpers ? ". /usr/share/bash-completion/bash_completion; " : "";
+            TypeKeys(session, strSource + ". " DUZE_SOURCE_DIR "/packaging/duzedevazu.bash-completion; echo sourced\r");
+            ASSERT_TRUE(WaitForScreen(session, "sourced\r\n")) << session.strScreen;
+            // The first letter, Tab, then the rest of the command line: a log the tool opens is the file.
+            TypeKeys(session, std::string("duzedevazu --log ") + pszName[0] + "\t");
+            DrainScreen(session, 300);
+            TypeKeys(session, " --read 0 >/dev/null; echo \"status $?\"\r");
+            EXPECT_TRUE(WaitForScreen(session, "status 0\r\n")) << session.strScreen;
+            TypeKeys(session, "exit\r");
+            WaitForEnd(session, 10000);
+            bool bExists = false;
+            ReadFile(session.strDir + "/PWNED", &bExists);
+            EXPECT_FALSE(bExists) << session.strScreen;
+            EXPECT_NE(ReadFile(session.strDir + "/" + pszName).find("Log file is"), std::string::npos) << session.strScreen;
+            ClosePty(session);
+        }
+    }
+}
+
 } // namespace
 
 // A terminal that goes away: with SIGHUP ignored (nohup) a number line it cut short is no line,
