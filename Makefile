@@ -33,7 +33,8 @@ test: all
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 # duzedevazu-pci in virtual machines: Debian's kernel under QEMU with PCI device models nobody here
-# wrote (edu, ivshmem, e1000e), one boot per case in tests/vm/cases; skips where QEMU cannot run.
+# wrote (edu, ivshmem, e1000e), one boot per case in tests/vm/cases; fails where QEMU or the kernel
+# cannot run (VM_ALLOW_SKIP=1 skips instead).
 # Then make run-vm at a pseudo-terminal, as a person types at it.
 test-vm: all vm-kernel
 	VM_KERNEL=$(VM_KERNEL) tests/vm/run $(BUILD)/duzedevazu-pci
