@@ -61,7 +61,7 @@ run-vm: $(BUILD)/CMakeCache.txt vm-kernel
 test-asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS='-DDUZE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo'
 
-# libFuzzer targets (clang): the command-line parser and the command interpreter.
+# libFuzzer targets (clang): the command-line parser, the command interpreter and the register-map reader.
 FUZZ_SECONDS ?= 60
 fuzz:
 	@scripts/ensure-deps clang libclang-rt-14-dev
@@ -70,9 +70,10 @@ fuzz:
 
 # Each target for FUZZ_SECONDS from the seed corpus; a crash fails the run and leaves its input in build-fuzz.
 fuzz-ci: fuzz
-	for target in cmdline commands; do \
+	for target in cmdline commands maps; do \
 	  mkdir -p build-fuzz/corpus-$$target; \
-	  build-fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=4096 \
+	  maxlen=4096; [ $$target = maps ] && maxlen=131072; \
+	  build-fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=4096 -max_len=$$maxlen \
 	    -artifact_prefix=build-fuzz/$$target- -print_final_stats=1 \
 	    build-fuzz/corpus-$$target tests/fuzz/corpus/$$target > build-fuzz/$$target.log 2>&1; \
 	  status=$$?; tail -n 14 build-fuzz/$$target.log; \
