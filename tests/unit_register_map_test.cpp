@@ -140,6 +140,15 @@ TEST(RegisterMap, MalformedMapsSayWhereAndWhat)
                                      "<field><name>F</name><bitOffset>0</bitOffset>\n<enumeratedValues derivedFrom=\"E\"/>"
                                      "</field></fields></register>\n" + kTail,
          "m.svd line 7: derivedFrom='E' names no enumeratedValues"},
+        {"loop of enumerations", kHead + "<register><name>R</name><addressOffset>0</addressOffset><fields>\n"
+                                 "<field><name>F</name><bitOffset>0</bitOffset>\n<enumeratedValues derivedFrom=\"E\">"
+                                 "<name>D</name></enumeratedValues><enumeratedValues derivedFrom=\"D\"><name>E</name>"
+                                 "</enumeratedValues></field></fields></register>\n" + kTail,
+         "m.svd line 7: derivedFrom='D' makes a loop of enumeratedValues"},
+        {"a chain that loops after its first", kHead + "<register><name>R0</name><addressOffset>0</addressOffset></register>\n"
+                                               "<register derivedFrom=\"R2\"><name>R1</name></register>\n"
+                                               "<register derivedFrom=\"R1\"><name>R2</name></register>\n" + kTail,
+         "m.svd line 7: derivedFrom='R1' makes a loop of registers"},
         {"dim without increment", kHead + "<register><dim>2</dim><name>R%s</name><addressOffset>0</addressOffset>"
                                   "</register>\n" + kTail,
          "m.svd line 5: <dim> without <dimIncrement>"},
