@@ -20,20 +20,23 @@ struct NameStep {
     char szClass[128];
 };
 
-// The names libpci finds in the machine's ID database; empty where it has none.
+// The names libpci finds in the machine's ID database (pci.ids); empty where it has none. udev's
+// hwdb is not asked: where it is missing, libpci makes a udev handle at each look-up and loses it.
+const int kLookup = PCI_LOOKUP_NO_NUMBERS | PCI_LOOKUP_NO_HWDB;
+
 void LookUpNamesStep(void *pArg)
 {
     NameStep *pStep = (NameStep *)pArg;
     pci_access *pAccess = PciAccess();
     const char *pszName = pci_lookup_name(pAccess, pStep->szName, sizeof pStep->szName,
-                                          PCI_LOOKUP_VENDOR | PCI_LOOKUP_DEVICE | PCI_LOOKUP_NO_NUMBERS,
+                                          PCI_LOOKUP_VENDOR | PCI_LOOKUP_DEVICE | kLookup,
                                           pStep->pDevice->vendor_id, pStep->pDevice->device_id);
     if (pszName == nullptr)
-        pszName = pci_lookup_name(pAccess, pStep->szName, sizeof pStep->szName, PCI_LOOKUP_VENDOR | PCI_LOOKUP_NO_NUMBERS,
+        pszName = pci_lookup_name(pAccess, pStep->szName, sizeof pStep->szName, PCI_LOOKUP_VENDOR | kLookup,
                                   pStep->pDevice->vendor_id);
     if (pszName == nullptr)
         pStep->szName[0] = '\0';
-    if (pci_lookup_name(pAccess, pStep->szClass, sizeof pStep->szClass, PCI_LOOKUP_CLASS | PCI_LOOKUP_NO_NUMBERS,
+    if (pci_lookup_name(pAccess, pStep->szClass, sizeof pStep->szClass, PCI_LOOKUP_CLASS | kLookup,
                         pStep->pDevice->device_class) == nullptr)
         pStep->szClass[0] = '\0';
 }
