@@ -51,9 +51,10 @@ typedef int32_t KYN_HANDLE;
 #define KYN_ATTR_FILE_NAME     11u  /* library */
 #define KYN_ATTR_STATIC_LINKED 12u  /* library */
 #define KYN_ATTR_CPLD_BUILD    12u  /* board */
-/* Where a library knows them (the PCI library): the bytes of a bridge's register space (the
-   device's configuration space, 256 or 4096), and where the device sits ("0000:03:00.0"). */
-#define KYN_ATTR_REGISTER_SPACE 13u /* bridge */
+/* Where a library knows them: the bytes of a board's register space (the simulated board's window,
+   the PCI board's BAR) or of a bridge's (the device's configuration space, 256 or 4096), and where
+   the device sits ("0000:03:00.0", the PCI library). */
+#define KYN_ATTR_REGISTER_SPACE 13u /* board, bridge */
 #define KYN_ATTR_LOCATION       14u /* board, bridge */
 
 /* Attribute value kinds reported by KynDrvGetAttributeType. */

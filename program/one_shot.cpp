@@ -110,62 +110,6 @@ void ListProgramsOwn(const ProgramExtras &extras)
     EndRun(2, kKeepLibrary);
 }
 
-// Accesses that name their register: the name's address in the device's map.
-void ResolveNames()
-{
-    for (OneShotAccess &access : g_toolOptions.aAccesses) {
-        if (access.strName.empty())
-            continue;
-        const RegisterMap *pMap = RunMap(FindCommand(access.cKey)->eDevice == kBridge);
-        bool bBridge = FindCommand(access.cKey)->eDevice == kBridge;
-        if (pMap == nullptr && bBridge)
-            Refuse("'" + access.strName + "' is no number, and the bridge's accesses take names from the bridge's register "
-                   "map, which none names (--bridge-map or DUZE_BRIDGE_MAP)");
-        if (pMap == nullptr)
-            Refuse("'" + access.strName + "' is no number, and the board's accesses take names from the board's register "
-                   "map, which none names (--map or DUZE_MAP)");
-        std::vector<const MapRegister *> apCandidates;
-        const MapRegister *pRegister = FindMapRegisterByName(*pMap, access.strName, &apCandidates);
-        if (pRegister == nullptr && !apCandidates.empty())
-            Refuse(AmbiguousName(access.strName, apCandidates));
-        if (pRegister == nullptr)
-            Refuse("No register " + access.strName + " in the map " + pMap->strFile);
-        access.nAddress = pRegister->nAddress;
-    }
-    if (g_toolOptions.bDump && RunMap(false) == nullptr)
-        Refuse("--dump needs the board's register map (--map or DUZE_MAP)");
-}
-
-// Every register of the board's map, in address order, one line each; those whose reads change
-// them, or that cannot be read, are listed and not read.
-void DumpMap(const BoardHandles &devices)
-{
-    for (const MapRegister &reg : RunMap(false)->aRegisters) {
-        std::string strName = DescribeRegister(reg, 0).substr(2);
-        strName = strName.substr(0, strName.find_first_of(":\n"));
-        if (reg.eAccess == kMapWriteOnly || !reg.strReadAction.empty()) {
-            ShowAndLog("Brd Address 0x%X not read  %s: %s\n", (unsigned)reg.nAddress, strName.c_str(),
-                       reg.eAccess == kMapWriteOnly ? "write-only" : ("a read has an effect (" + reg.strReadAction + ")").c_str());
-            continue;
-        }
-        uint32_t nValue = 0;
-        int nWidth = reg.nBits <= 8 ? 8 : reg.nBits <= 16 ? 16 : 32;
-        if (nWidth == 8) {
-            uint8_t nByte = 0;
-            CheckResult(devices.hBoard, KynDrvReadReg8(devices.hBoard, reg.nAddress, &nByte));
-            nValue = nByte;
-        } else if (nWidth == 16) {
-            uint16_t nHalf = 0;
-            CheckResult(devices.hBoard, KynDrvReadReg16(devices.hBoard, reg.nAddress, &nHalf));
-            nValue = nHalf;
-        } else {
-            CheckResult(devices.hBoard, KynDrvReadReg32(devices.hBoard, reg.nAddress, &nValue));
-        }
-        std::string strFields = DescribeRegister(reg, nValue);
-        ShowAndLog("Brd Address 0x%X = 0x%.*X%s", (unsigned)reg.nAddress, nWidth / 4, (unsigned)nValue, strFields.c_str());
-    }
-}
-
 // An attribute of a device where the library has it, else the default.
 uint32_t NumberAttribute(KYN_HANDLE hDevice, uint32_t nId, uint32_t nDefault)
 {
@@ -186,6 +130,106 @@ std::string TextAttribute(KYN_HANDLE hDevice, uint32_t nId, const std::string &s
     if (KynDrvGetAttributeValueSz(hDevice, nId, &strText[0], nSize) < 0)
         return strDefault;
     return Printable(strText.c_str());
+}
+
+// Why a register of the map is not on the board (below the map's base, past the board's 32-bit
+// addresses, past its register space where the library tells its size), or "".
+std::string NotOnBoard(const RegisterMap &map, const MapRegister &reg, uint32_t nWindow)
+{
+    char szWhy[128] = "";
+    if (!reg.bOnBoard && reg.nSvdAddress < map.nBase)
+        snprintf(szWhy, sizeof szWhy, "it lies below the map's base 0x%llX", (unsigned long long)map.nBase);
+    else if (!reg.bOnBoard)
+        snprintf(szWhy, sizeof szWhy, "it lies past the board's 32-bit addresses from the map's base 0x%llX",
+                 (unsigned long long)map.nBase);
+    else if (nWindow != 0 && (uint64_t)reg.nAddress + (reg.nBits + 7) / 8 > nWindow)
+        snprintf(szWhy, sizeof szWhy, "it lies past the board's 0x%X bytes of registers", (unsigned)nWindow);
+    return szWhy;
+}
+
+// A register of the map read at its width: 8, 16 or 32 bits, or a 64-bit one as two 32-bit words,
+// the low one first.
+uint64_t ReadMapRegister(KYN_HANDLE hBoard, const MapRegister &reg)
+{
+    if (reg.nBits <= 8) {
+        uint8_t nByte = 0;
+        CheckResult(hBoard, KynDrvReadReg8(hBoard, reg.nAddress, &nByte));
+        return nByte;
+    }
+    if (reg.nBits <= 16) {
+        uint16_t nHalf = 0;
+        CheckResult(hBoard, KynDrvReadReg16(hBoard, reg.nAddress, &nHalf));
+        return nHalf;
+    }
+    uint32_t nLow = 0, nHigh = 0;
+    CheckResult(hBoard, KynDrvReadReg32(hBoard, reg.nAddress, &nLow));
+    if (reg.nBits > 32)
+        CheckResult(hBoard, KynDrvReadReg32(hBoard, reg.nAddress + 4, &nHigh));
+    return (uint64_t)nHigh << 32 | nLow;
+}
+
+// Accesses that name their register: the name's address in the device's map.
+void ResolveNames()
+{
+    for (OneShotAccess &access : g_toolOptions.aAccesses) {
+        if (access.strName.empty())
+            continue;
+        const RegisterMap *pMap = RunMap(FindCommand(access.cKey)->eDevice == kBridge);
+        bool bBridge = FindCommand(access.cKey)->eDevice == kBridge;
+        if (pMap == nullptr && bBridge)
+            Refuse("'" + access.strName + "' is no number, and the bridge's accesses take names from the bridge's register "
+                   "map, which none names (--bridge-map or DUZE_BRIDGE_MAP)");
+        if (pMap == nullptr)
+            Refuse("'" + access.strName + "' is no number, and the board's accesses take names from the board's register "
+                   "map, which none names (--map or DUZE_MAP)");
+        std::vector<const MapRegister *> apCandidates;
+        const MapRegister *pRegister = FindMapRegisterByName(*pMap, access.strName, &apCandidates);
+        if (pRegister == nullptr && !apCandidates.empty())
+            Refuse(AmbiguousName(access.strName, apCandidates));
+        if (pRegister == nullptr)
+            Refuse("No register " + access.strName + " in the map " + pMap->strFile);
+        if (!pRegister->bOnBoard)
+            Refuse("register " + pRegister->strName + " is not on the board: " + NotOnBoard(*pMap, *pRegister, 0));
+        access.nAddress = pRegister->nAddress;
+        access.nMapBits = pRegister->nBits;
+    }
+    if (g_toolOptions.bDump && RunMap(false) == nullptr)
+        Refuse("--dump needs the board's register map (--map or DUZE_MAP)");
+}
+
+// Every register of the board's map, in address order, one line each: those the board does not
+// reach are listed as not on it, and the dump goes on; those whose reads change them, or that
+// cannot be read, are listed and not read. A value beside its register's reset value, the fields
+// that differ from it marked *.
+void DumpMap(const BoardHandles &devices)
+{
+    const RegisterMap &map = *RunMap(false);
+    uint32_t nWindow = NumberAttribute(devices.hBoard, KYN_ATTR_REGISTER_SPACE, 0);
+    for (const MapRegister &reg : map.aRegisters) {
+        std::string strWhy = NotOnBoard(map, reg, nWindow);
+        if (!strWhy.empty()) {
+            ShowAndLog("SVD address 0x%llX not on the board  %s: %s\n", (unsigned long long)reg.nSvdAddress,
+                       reg.strName.c_str(), strWhy.c_str());
+            continue;
+        }
+        // An access is as wide as the register and aligned to it (a 64-bit one to its words).
+        uint32_t nAlign = reg.nBits <= 8 ? 1 : reg.nBits <= 16 ? 2 : 4;
+        if (reg.eAccess == kMapWriteOnly || !reg.strReadAction.empty() || reg.nAddress % nAlign != 0) {
+            std::string strWhy = reg.eAccess == kMapWriteOnly  ? "write-only"
+                                 : !reg.strReadAction.empty() ? "a read has an effect (" + reg.strReadAction + ")"
+                                                              : "not aligned to its " + std::to_string(reg.nBits) + " bits";
+            ShowAndLog("Brd Address 0x%X not read  %s: %s\n", (unsigned)reg.nAddress, reg.strName.c_str(), strWhy.c_str());
+            continue;
+        }
+        uint64_t nValue = ReadMapRegister(devices.hBoard, reg);
+        int nDigits = reg.nBits <= 8 ? 2 : reg.nBits <= 16 ? 4 : reg.nBits <= 32 ? 8 : 16;
+        char szReset[48] = "";
+        if (reg.bReset)
+            snprintf(szReset, sizeof szReset, " (reset 0x%.*llX)", nDigits, (unsigned long long)reg.nReset);
+        std::string strFields = DescribeRegister(reg, nValue, false, true);
+        ShowAndLog("Brd Address 0x%X = 0x%.*llX%s%s", (unsigned)reg.nAddress, nDigits, (unsigned long long)nValue, szReset,
+                   strFields.c_str());
+    }
 }
 
 // Bridge registers past the end of its register space, where the library tells its size: a script's
@@ -214,7 +258,7 @@ std::set<uint32_t> UnreadWords(const RegisterMap *pMap)
     std::set<uint32_t> words;
     for (size_t i = 0; pMap != nullptr && i < pMap->aRegisters.size(); ++i) {
         const MapRegister &reg = pMap->aRegisters[i];
-        if (reg.eAccess != kMapWriteOnly && reg.strReadAction.empty())
+        if (!reg.bOnBoard || (reg.eAccess != kMapWriteOnly && reg.strReadAction.empty()))
             continue;
         uint64_t nEnd = (uint64_t)reg.nAddress + (reg.nBits + 7) / 8;
         for (uint64_t nWord = reg.nAddress & ~3u; nWord < nEnd; nWord += 4)
@@ -310,10 +354,16 @@ int RunOneShot(const ProgramExtras &extras)
         CheckBridgeAccesses(devices);
         for (const OneShotAccess &access : g_toolOptions.aAccesses) {
             const Command *pCommand = FindCommand(access.cKey);
-            uint32_t nRead = 0;
+            uint32_t nRead = 0, nHigh = 0;
             if (!RunAccess(*pCommand, access.nAddress, access.nValue, devices, &nRead))
                 EndRun(1, kReleaseThenConsole);
-            if (pCommand->pfnRun == ReadRegister)
+            // A 64-bit register of the map, read by its name: its high word follows, and both show.
+            bool bWide = pCommand->pfnRun == ReadRegister && pCommand->nWidth == 32 && access.nMapBits > 32;
+            if (bWide && !RunAccess(*pCommand, access.nAddress + 4, 0, devices, &nHigh))
+                EndRun(1, kReleaseThenConsole);
+            if (bWide)
+                ShowResultLine("0x%.8X%.8X\n", (unsigned)nHigh, (unsigned)nRead);
+            else if (pCommand->pfnRun == ReadRegister)
                 ShowResultLine("0x%.*X\n", pCommand->nWidth / 4, (unsigned)nRead);
         }
         if (g_toolOptions.bDump)

@@ -206,6 +206,17 @@ uint64_t Number(const Node *pNode)
     return nValue;
 }
 
+// Whether two texts are the same but for the case of their letters.
+bool SameLetters(const std::string &strText, const char *pszOther)
+{
+    if (strText.size() != strlen(pszOther))
+        return false;
+    for (size_t i = 0; i < strText.size(); ++i)
+        if (tolower((unsigned char)strText[i]) != tolower((unsigned char)pszOther[i]))
+            return false;
+    return true;
+}
+
 MapAccess ParseAccess(const Node *pNode)
 {
     static const std::pair<const char *, MapAccess> s_aNames[] = {
@@ -215,7 +226,20 @@ MapAccess ParseAccess(const Node *pNode)
     for (const auto &name : s_aNames)
         if (strText == name.first)
             return name.second;
-    Refuse(pNode, "<access> '" + strText + "' is none of read-write, read-only, write-only, writeOnce, read-writeOnce");
+    // What other readers take: any case (read-writeonce), and write for write-only.
+    for (const auto &name : s_aNames) {
+        if (SameLetters(strText, name.first)) {
+            Warn(pNode, "access-case", "<access> '" + Printable(strText) + "' is taken as " + name.first);
+            return name.second;
+        }
+    }
+    if (SameLetters(strText, "write")) {
+        Warn(pNode, "access-write", "<access> 'write' is taken as write-only");
+        return kMapWriteOnly;
+    }
+    Warn(pNode, "access-unknown", "<access> '" + Printable(strText) + "' is none of read-write, read-only, write-only, "
+                                  "writeOnce, read-writeOnce: taken as read-write");
+    return kMapReadWrite;
 }
 
 // What a register inherits from the levels above it: size, access, reset value.
@@ -223,6 +247,7 @@ struct Properties {
     uint32_t nBits = 32;
     MapAccess eAccess = kMapReadWrite;
     uint64_t nReset = 0;
+    bool bReset = false;
 };
 
 // The properties the nodes give (null: the one inherited stays).
@@ -230,14 +255,16 @@ Properties InheritFrom(Properties properties, const Node *pSize, const Node *pAc
 {
     if (pSize != nullptr) {
         uint64_t nBits = Number(pSize);
-        if (nBits == 0 || nBits > 32)
-            Refuse(pSize, "<size> " + Text(pSize) + " is not a register width of 1 to 32 bits");
+        if (nBits == 0 || nBits > 64)
+            Refuse(pSize, "<size> " + Text(pSize) + " is not a register width of 1 to 64 bits");
         properties.nBits = (uint32_t)nBits;
     }
     if (pAccess != nullptr)
         properties.eAccess = ParseAccess(pAccess);
-    if (pReset != nullptr)
+    if (pReset != nullptr) {
         properties.nReset = Number(pReset);
+        properties.bReset = true;
+    }
     return properties;
 }
 
@@ -320,6 +347,9 @@ const Node *Base(const std::map<std::string, const Node *> &names, const Node *p
     if (strBase.empty())
         return nullptr;
     auto it = names.find(strBase);
+    // A path to it (PERIPHERAL.REGISTER.FIELD.NAME, as the format allows): its last name.
+    if (it == names.end() && strBase.find('.') != std::string::npos)
+        it = names.find(strBase.substr(strBase.rfind('.') + 1));
     if (it == names.end())
         Refuse(pNode, std::string("derivedFrom='") + strBase + "' names no " + pszKind);
     if (!seen.insert(pNode).second || seen.count(it->second) != 0)
@@ -393,7 +423,30 @@ void IndexEnumerations(const Node *pNode, std::map<std::string, const Node *> &n
     }
 }
 
-void ReadField(const Device &device, const Node *pField, const MapRegister &reg, MapField &field)
+// An enumerated value: a number, or binary digits with don't-care bits (#1x0, 0b1x0); its cared-for
+// bits in nCare. False where it is neither.
+bool ParseEnumValue(const std::string &strText, uint64_t &nValue, uint64_t &nCare)
+{
+    nCare = ~0ull;
+    if (ParseNumber(strText, nValue))
+        return true;
+    size_t nStart = strText.compare(0, 1, "#") == 0 ? 1 : (strText.compare(0, 2, "0b") == 0 || strText.compare(0, 2, "0B") == 0) ? 2 : 0;
+    if (nStart == 0 || strText.size() == nStart || strText.size() - nStart > 64)
+        return false;
+    nValue = 0;
+    nCare = 0;
+    for (size_t i = nStart; i < strText.size(); ++i) {
+        char c = (char)tolower((unsigned char)strText[i]);
+        if (c != '0' && c != '1' && c != 'x')
+            return false;
+        nValue = (nValue << 1) | (c == '1' ? 1 : 0);
+        nCare = (nCare << 1) | (c == 'x' ? 0 : 1);
+    }
+    return true;
+}
+
+// A field as the register holds it: false where it is left out (said in a warning).
+bool ReadField(const Device &device, const Node *pField, const MapRegister &reg, MapField &field)
 {
     field.strName = ChildText(pField, "name");
     if (field.strName.empty())
@@ -418,9 +471,17 @@ void ReadField(const Device &device, const Node *pField, const MapRegister &reg,
     } else {
         Refuse(pField, "field " + field.strName + " has no bitRange, bitOffset or lsb and msb");
     }
-    if (nMsb < nLsb || nMsb >= reg.nBits)
-        Refuse(pField, "field " + field.strName + " (bits " + std::to_string(nMsb) + ".." + std::to_string(nLsb) +
-                           ") lies outside its " + std::to_string(reg.nBits) + "-bit register " + reg.strName);
+    // What other readers do with a field past its register: cut it there, or leave it out.
+    std::string strBits = "field " + Printable(field.strName) + " (bits " + std::to_string(nMsb) + ".." + std::to_string(nLsb) + ") of " +
+                          reg.strName;
+    if (nMsb < nLsb || nLsb >= reg.nBits) {
+        Warn(pField, "field-outside", strBits + " lies outside its " + std::to_string(reg.nBits) + "-bit register: it is left out");
+        return false;
+    }
+    if (nMsb >= reg.nBits) {
+        Warn(pField, "field-past", strBits + " passes its " + std::to_string(reg.nBits) + "-bit register: it is cut there");
+        nMsb = reg.nBits - 1;
+    }
     field.nLsb = (uint32_t)nLsb;
     field.nWidth = (uint32_t)(nMsb - nLsb + 1);
     field.eAccess = Child(pField, "access") != nullptr ? ParseAccess(Child(pField, "access")) : reg.eAccess;
@@ -442,18 +503,32 @@ void ReadField(const Device &device, const Node *pField, const MapRegister &reg,
             pList = ChainRoot(device, device.enumerations, pValues, "enumeratedValues");
         for (const Node *pValue = Child(pList, "enumeratedValue"); pValue != nullptr;
              pValue = pValue->next_sibling("enumeratedValue")) {
-            const Node *pNumber = Child(pValue, "value");
-            uint64_t nValue = 0;
-            // A value with don't-care bits (#1x0) or a default names no one value.
-            if (pNumber == nullptr || !ParseNumber(Text(pNumber), nValue))
-                continue;
-            if (nValue >> field.nWidth != 0 && field.nWidth < 64)
-                Refuse(pNumber, "value " + Text(pNumber) + " of field " + field.strName + " does not fit its " +
-                                    std::to_string(field.nWidth) + " bits");
             CountFields(pValue, 1);
-            field.aValues.push_back({nValue, Printable(ChildText(pValue, "name"))});
+            std::string strValueName = Printable(ChildText(pValue, "name"));
+            // The name of every value the others do not name.
+            std::string strDefault = ChildText(pValue, "isDefault");
+            if (strDefault == "true" || strDefault == "1") {
+                field.strDefault = strValueName;
+                continue;
+            }
+            const Node *pNumber = Child(pValue, "value");
+            if (pNumber == nullptr)
+                continue;
+            MapValue value;
+            value.strName = strValueName;
+            if (!ParseEnumValue(Text(pNumber), value.nValue, value.nCare))
+                Refuse(pNumber, "<value> '" + Text(pNumber) + "' is not a number");
+            uint64_t nFieldMask = field.nWidth >= 64 ? ~0ull : (1ull << field.nWidth) - 1;
+            if ((value.nValue & value.nCare & ~nFieldMask) != 0) {
+                Warn(pNumber, "value-wide", "value " + Printable(Text(pNumber)) + " of field " + field.strName +
+                                                " does not fit its " + std::to_string(field.nWidth) + " bits: it is left out");
+                continue;
+            }
+            value.nCare &= nFieldMask;
+            field.aValues.push_back(value);
         }
     }
+    return true;
 }
 
 void ReadRegisterNode(const Device &device, const Node *pNode, const std::string &strPrefix, uint64_t nBase,
@@ -488,11 +563,13 @@ void ReadRegisterNode(const Device &device, const Node *pNode, const std::string
         reg.nBits = properties.nBits;
         reg.eAccess = properties.eAccess;
         reg.nReset = properties.nReset;
+        reg.bReset = properties.bReset;
         reg.strReadAction = Printable(ChildText(pNode, "readAction"));
         for (const Node *pField = Child(pFields, "field"); pField != nullptr; pField = pField->next_sibling("field")) {
             CountFields(pField, 1);
             MapField field;
-            ReadField(device, pField, reg, field);
+            if (!ReadField(device, pField, reg, field))
+                continue;
             if (reg.strReadAction.empty() && !field.strReadAction.empty())
                 reg.strReadAction = field.strReadAction;
             reg.aFields.push_back(std::move(field));
@@ -554,8 +631,9 @@ void ReadDevice(const Node *pDevice, const std::string &strBase, RegisterMap &ma
     if (pPeripherals == nullptr)
         Refuse(pDevice, "<device> has no <peripherals>");
     Index(pPeripherals, "peripheral", "", device.peripherals);
+    // A peripheral may hold several <registers> blocks: each is read.
     for (const Node *p = Child(pPeripherals, "peripheral"); p != nullptr; p = p->next_sibling("peripheral"))
-        if (const Node *pRegisters = Child(p, "registers"))
+        for (const Node *pRegisters = Child(p, "registers"); pRegisters != nullptr; pRegisters = pRegisters->next_sibling("registers"))
             Index(pRegisters, "register", ChildText(p, "name") + ".", device.registers);
     device.pDevice = pDevice;
     Properties properties = Inherit(Properties(), pDevice);
@@ -579,22 +657,36 @@ void ReadDevice(const Node *pDevice, const std::string &strBase, RegisterMap &ma
         if (pWith != nullptr && pWith != p)
             own = Inherit(own, pWith);
         own = Inherit(own, p);
-        if (const Node *pRegisters = Child(pWith, "registers"))
+        for (const Node *pRegisters = Child(pWith, "registers"); pRegisters != nullptr;
+             pRegisters = pRegisters->next_sibling("registers"))
             ReadRegisters(device, pRegisters, strName + ".", nBase, own, map.aRegisters, anSvd, 0);
     }
+    // The board's address 0: a number, a peripheral's name (a window that starts at it), or the
+    // lowest baseAddress.
     uint64_t nZero = bAnyPeripheral ? nLowest : 0;
-    if (!strBase.empty() && !ParseNumber(strBase, nZero))
-        throw MapError{nullptr, "DUZE_MAP_BASE '" + strBase + "' is not a number"};
-    std::vector<size_t> anOrder(map.aRegisters.size());
-    for (size_t i = 0; i < anOrder.size(); ++i) {
-        anOrder[i] = i;
-        if (anSvd[i] < nZero || anSvd[i] - nZero > 0xFFFFFFFFull)
-            throw MapError{nullptr, "register " + map.aRegisters[i].strName + " lies outside the board's 32-bit "
-                                    "addresses from the map's base"};
-        map.aRegisters[i].nAddress = (uint32_t)(anSvd[i] - nZero);
+    if (!strBase.empty() && !ParseNumber(strBase, nZero)) {
+        auto itPeripheral = device.peripherals.find(strBase);
+        const Node *pAddress = itPeripheral != device.peripherals.end() ? Child(itPeripheral->second, "baseAddress") : nullptr;
+        if (pAddress == nullptr)
+            throw MapError{nullptr, "the map's base '" + Printable(strBase) + "' is neither a number nor a peripheral's name"};
+        nZero = Number(pAddress);
+    }
+    // The board reaches what lies from the base within its 32-bit addresses: the rest stays in the
+    // map, not on the board (a window of a SoC's address space).
+    for (size_t i = 0; i < map.aRegisters.size(); ++i) {
+        MapRegister &reg = map.aRegisters[i];
+        reg.nSvdAddress = anSvd[i];
+        reg.bOnBoard = anSvd[i] >= nZero && anSvd[i] - nZero <= 0xFFFFFFFFull;
+        reg.nAddress = reg.bOnBoard ? (uint32_t)(anSvd[i] - nZero) : 0;
     }
     std::stable_sort(map.aRegisters.begin(), map.aRegisters.end(),
-                     [](const MapRegister &a, const MapRegister &b) { return a.nAddress < b.nAddress; });
+                     [](const MapRegister &a, const MapRegister &b) { return a.nSvdAddress < b.nSvdAddress; });
+    map.nBase = nZero;
+    map.nFirstOnBoard = (size_t)(std::find_if(map.aRegisters.begin(), map.aRegisters.end(),
+                                              [](const MapRegister &reg) { return reg.bOnBoard; }) - map.aRegisters.begin());
+    map.nEndOnBoard = map.nFirstOnBoard;
+    while (map.nEndOnBoard < map.aRegisters.size() && map.aRegisters[map.nEndOnBoard].bOnBoard)
+        ++map.nEndOnBoard;
 }
 
 std::string Upper(std::string str)
@@ -671,9 +763,19 @@ void SetMapReadPoll(void (*pfnPoll)())
 
 const MapRegister *FindMapRegister(const RegisterMap &map, uint32_t nAddress)
 {
-    auto it = std::lower_bound(map.aRegisters.begin(), map.aRegisters.end(), nAddress,
+    auto itEnd = map.aRegisters.begin() + (ptrdiff_t)map.nEndOnBoard;
+    auto it = std::lower_bound(map.aRegisters.begin() + (ptrdiff_t)map.nFirstOnBoard, itEnd, nAddress,
                                [](const MapRegister &reg, uint32_t n) { return reg.nAddress < n; });
-    return it != map.aRegisters.end() && it->nAddress == nAddress ? &*it : nullptr;
+    return it != itEnd && it->nAddress == nAddress ? &*it : nullptr;
+}
+
+std::vector<const MapRegister *> MapRegistersAt(const RegisterMap &map, uint32_t nAddress)
+{
+    std::vector<const MapRegister *> apAt;
+    const MapRegister *pFirst = FindMapRegister(map, nAddress);
+    for (const MapRegister *p = pFirst; p != nullptr && p != map.aRegisters.data() + map.nEndOnBoard && p->nAddress == nAddress; ++p)
+        apAt.push_back(p);
+    return apAt;
 }
 
 const MapRegister *FindMapRegisterByName(const RegisterMap &map, const std::string &strName,
@@ -704,21 +806,30 @@ std::string AmbiguousName(const std::string &strName, const std::vector<const Ma
     return strText + (apCandidates.size() > 8 ? ", ..." : "");
 }
 
-std::string DescribeRegister(const MapRegister &reg, uint32_t nValue, bool bWrite)
+std::string MapValueName(const MapField &field, uint64_t nField)
+{
+    for (const MapValue &value : field.aValues)
+        if ((nField & value.nCare) == (value.nValue & value.nCare))
+            return value.strName;
+    return field.strDefault;
+}
+
+std::string DescribeRegister(const MapRegister &reg, uint64_t nValue, bool bWrite, bool bMarkReset)
 {
     std::string strLine = "  " + reg.strName;
     char szValue[32];
     for (size_t i = 0; i < reg.aFields.size(); ++i) {
         const MapField &field = reg.aFields[i];
-        uint32_t nMask = field.nWidth >= 32 ? 0xFFFFFFFFu : (1u << field.nWidth) - 1;
-        uint32_t nField = (nValue >> field.nLsb) & nMask;
-        snprintf(szValue, sizeof szValue, field.nWidth == 1 ? "%u" : "0x%X", (unsigned)nField);
+        uint64_t nMask = field.nWidth >= 64 ? ~0ull : (1ull << field.nWidth) - 1;
+        uint64_t nField = (nValue >> field.nLsb) & nMask;
+        snprintf(szValue, sizeof szValue, field.nWidth == 1 ? "%llu" : "0x%llX", (unsigned long long)nField);
         strLine += (i == 0 ? ": " : " ") + field.strName + "=" + szValue;
-        for (const auto &value : field.aValues)
-            if (value.first == nField) {
-                strLine += " (" + value.second + ")";
-                break;
-            }
+        // A field not at its reset value, where the map gives one.
+        if (bMarkReset && reg.bReset && nField != ((reg.nReset >> field.nLsb) & nMask))
+            strLine += "*";
+        std::string strName = MapValueName(field, nField);
+        if (!strName.empty())
+            strLine += " (" + strName + ")";
         if (bWrite && !field.strModifiedWrite.empty())
             strLine += " [" + field.strModifiedWrite + "]";
     }

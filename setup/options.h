@@ -17,6 +17,7 @@ struct OneShotAccess {
     uint32_t nAddress;
     uint32_t nValue;
     std::string strName; // a register's name instead of the address, looked up in the map; or empty
+    uint32_t nMapBits = 0; // the named register's width in the map (64: read as two words); 0 for none
 };
 
 struct ToolOptions {

@@ -509,14 +509,14 @@ TEST(RegisterMaps, ScriptsNameRegistersAndDumpTheMap)
     EXPECT_EQ(run.nStatus, 0);
     std::vector<std::string> aLines = Lines(run.strConsole);
     ASSERT_EQ(aLines.size(), 19u);
-    EXPECT_EQ(aLines[0], "Brd Address 0x0 = 0x00000000  UART.CTRL: EN=0 MODE=0x0 (NORMAL) BAUD=0x0");
+    EXPECT_EQ(aLines[0], "Brd Address 0x0 = 0x00000000 (reset 0x00000000)  UART.CTRL: EN=0 MODE=0x0 (NORMAL) BAUD=0x0");
     EXPECT_EQ(aLines[1], "Brd Address 0x4 not read  UART.STATUS: a read has an effect (clear)");
     EXPECT_EQ(aLines[2], "Brd Address 0x8 not read  UART.TXDATA: write-only");
-    EXPECT_EQ(aLines[3], "Brd Address 0xC = 0x00000000  UART.CTRL2: EN=0 MODE=0x0 (NORMAL) BAUD=0x0");
-    EXPECT_EQ(aLines[8], "Brd Address 0x1000 = 0x0000  PWM.CHANNEL[0].TOPCMP: VALUE=0x0");
-    EXPECT_EQ(aLines[10], "Brd Address 0x1010 = 0x1234  PWM.CHANNEL[1].TOPCMP: VALUE=0x1234");
-    EXPECT_EQ(aLines[17], "Brd Address 0x2004 = 0x01  GPIO.PINB: LEVEL=1");
-    EXPECT_EQ(aLines[18], "Brd Address 0x2008 = 0x00  GPIO.PINC: LEVEL=0");
+    EXPECT_EQ(aLines[3], "Brd Address 0xC = 0x00000000 (reset 0x00000000)  UART.CTRL2: EN=0 MODE=0x0 (NORMAL) BAUD=0x0");
+    EXPECT_EQ(aLines[8], "Brd Address 0x1000 = 0x0000 (reset 0x0000)  PWM.CHANNEL[0].TOPCMP: VALUE=0x0");
+    EXPECT_EQ(aLines[10], "Brd Address 0x1010 = 0x1234 (reset 0x0000)  PWM.CHANNEL[1].TOPCMP: VALUE=0x1234*");
+    EXPECT_EQ(aLines[17], "Brd Address 0x2004 = 0x01 (reset 0x00)  GPIO.PINB: LEVEL=1*");
+    EXPECT_EQ(aLines[18], "Brd Address 0x2008 = 0x00 (reset 0x00)  GPIO.PINC: LEVEL=0");
     struct {
         std::vector<std::string> aArgs;
         std::string strMap;

@@ -70,6 +70,14 @@ KYN_RESULT PciLookUpAttr(const KynObject *pDevice, uint32_t nId, KynAttrValue &v
     } else if (pObject->bBridge && nId == KYN_ATTR_REGISTER_SPACE) {
         value.eKind = KYN_VALUE_UINT32;
         value.nValue = pObject->nConfigSize;
+    } else if (nId == KYN_ATTR_REGISTER_SPACE) {
+        // The BAR that holds the registers, chosen as the first access would, without mapping it;
+        // one of 4 GiB or more has no size the attribute can give.
+        PciObject &board = const_cast<PciObject &>(*pObject);
+        if ((board.nBar >= 0 || PciChooseBar(board) >= 0) && board.pDevice->size[board.nBar] < (1ull << 32)) {
+            value.eKind = KYN_VALUE_UINT32;
+            value.nValue = (uint32_t)board.pDevice->size[board.nBar];
+        }
     } else if (nId == KYN_ATTR_LOCATION) {
         value.eKind = KYN_VALUE_SZ;
         value.strText = pObject->strSlot;

@@ -201,6 +201,9 @@ KYN_RESULT SimLookUpAttr(const KynObject *pObject, uint32_t nId, KynAttrValue &v
         }
     } else if (pDevice->bBridge) {
         // A bridge has its type and number alone.
+    } else if (nId == KYN_ATTR_REGISTER_SPACE && !SimGetSettings().bMemoryEchoesAddress) {
+        value.eKind = KYN_VALUE_UINT32;
+        value.nValue = kSimWindowSize;
     } else if (nId == KYN_ATTR_SERIAL_NUMBER) {
         snprintf(szText, sizeof szText, "KS-%03u-%05u", (unsigned)pDevice->nType, (unsigned)(4711 + pDevice->nNumber));
         value.eKind = KYN_VALUE_SZ;
