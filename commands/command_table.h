@@ -42,7 +42,12 @@ CommandOutcome ExecuteCommand(signed char cKey, const BoardHandles &devices);
 
 // After a register's result line, where the command's device has a map and a register starts at
 // nAddress: its name and fields, with a warning where a write goes against the map.
-void ShowMapLine(const Command &command, uint32_t nAddress, uint32_t nValue, bool bWrite);
+struct MapRegister;
+
+// The line of each register of the map at the address (every one where several share it), or of
+// pNamed alone where the user named it.
+void ShowMapLine(const Command &command, uint32_t nAddress, uint32_t nValue, bool bWrite,
+                 const MapRegister *pNamed = nullptr);
 
 // The row of a key's command; null for an unknown key.
 const Command *FindCommand(char cKey);

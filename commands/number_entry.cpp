@@ -4,9 +4,13 @@
 
 #include <stddef.h>
 
+#include <string>
+
 #include "printable.h"
 #include "register_map.h"
 #include "screen.h"
+#include "tool_host.h"
+#include "options.h"
 
 namespace {
 
@@ -114,8 +118,26 @@ void PromptValue(const char *pszPrompt, uint32_t *pnRemembered)
         *pnRemembered = ConvertUnsigned32(szLine);
 }
 
-bool PromptAddress(const char *pszPrompt, uint32_t *pnRemembered, const RegisterMap *pMap)
+namespace {
+
+// A name refused at a prompt: the command does not run. Where the keys are a script's (a command
+// string), what follows was meant as data, not keys: the run ends.
+bool RefuseName(const std::string &strWhy)
 {
+    if (g_toolOptions.pszCommandString != nullptr) {
+        LogErrorLine("Error: %s: what follows it in the script was meant as data, not keys\n", strWhy.c_str());
+        EndRun(2, kReleaseThenConsole);
+    }
+    LogPrintF("%s\n", strWhy.c_str());
+    return false;
+}
+
+} // namespace
+
+bool PromptAddress(const char *pszPrompt, uint32_t *pnRemembered, const RegisterMap *pMap, const MapRegister **ppNamed)
+{
+    if (ppNamed != nullptr)
+        *ppNamed = nullptr;
     char szLine[kLineSize];
     LogPrintF(pszPrompt, (unsigned)*pnRemembered);
     ReadLine(szLine);
@@ -127,15 +149,15 @@ bool PromptAddress(const char *pszPrompt, uint32_t *pnRemembered, const Register
     }
     std::vector<const MapRegister *> apCandidates;
     const MapRegister *pRegister = FindMapRegisterByName(*pMap, szLine, &apCandidates);
-    if (pRegister == nullptr && !apCandidates.empty()) {
-        LogPrintF("%s\n", AmbiguousName(szLine, apCandidates).c_str());
-        return false;
-    }
-    if (pRegister == nullptr) {
-        LogPrintF("No register %s in the map\n", Printable(szLine).c_str());
-        return false;
-    }
+    if (pRegister == nullptr && !apCandidates.empty())
+        return RefuseName(AmbiguousName(szLine, apCandidates));
+    if (pRegister == nullptr)
+        return RefuseName("No register " + Printable(szLine) + " in the map");
+    if (!pRegister->bOnBoard)
+        return RefuseName("Register " + pRegister->strName + " is not on the board: " + MapNotOnBoard(*pMap, *pRegister, 0));
     *pnRemembered = pRegister->nAddress;
+    if (ppNamed != nullptr)
+        *ppNamed = pRegister;
     return true;
 }
 

@@ -19,7 +19,10 @@ bool ParseStrictNumber(const char *pszText, uint32_t nMax, uint32_t *pnValue);
 struct RegisterMap;
 // An address prompt: as PromptValue, and with a map a line that starts with a letter is a register's
 // name, taken as its address. False, having said so, for a name the map lacks: the command does not run.
-bool PromptAddress(const char *pszPrompt, uint32_t *pnRemembered, const RegisterMap *pMap);
+struct MapRegister;
+
+bool PromptAddress(const char *pszPrompt, uint32_t *pnRemembered, const RegisterMap *pMap,
+                   const MapRegister **ppNamed = nullptr);
 
 // Prints the prompt with the remembered value, reads a line, and remembers a non-empty one:
 // unsigned, or signed as the debug command takes it.

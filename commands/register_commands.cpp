@@ -61,12 +61,12 @@ const RegisterMap *MapOf(const Command &command)
 
 } // namespace
 
-void ShowMapLine(const Command &command, uint32_t nAddress, uint32_t nValue, bool bWrite)
+namespace {
+
+// One register's line: its fields at this access's width, and what a write to it warns of.
+void ShowOneMapLine(const Command &command, const MapRegister &reg, uint32_t nValue, bool bWrite)
 {
-    const RegisterMap *pMap = MapOf(command);
-    const MapRegister *pRegister = pMap != nullptr ? FindMapRegister(*pMap, nAddress) : nullptr;
-    if (pRegister == nullptr)
-        return;
+    const MapRegister *pRegister = &reg;
     // An access narrower than the register shows the fields it covers.
     MapRegister shown = *pRegister;
     if (command.nWidth < (int)shown.nBits)
@@ -83,24 +83,42 @@ void ShowMapLine(const Command &command, uint32_t nAddress, uint32_t nValue, boo
     LogPrintF("%s\n", strLine.c_str());
 }
 
+} // namespace
+
+void ShowMapLine(const Command &command, uint32_t nAddress, uint32_t nValue, bool bWrite, const MapRegister *pNamed)
+{
+    const RegisterMap *pMap = MapOf(command);
+    if (pMap == nullptr)
+        return;
+    std::vector<const MapRegister *> apAt;
+    if (pNamed != nullptr && pNamed->nAddress == nAddress)
+        apAt.push_back(pNamed);
+    else
+        apAt = MapRegistersAt(*pMap, nAddress);
+    for (const MapRegister *pRegister : apAt)
+        ShowOneMapLine(command, *pRegister, nValue, bWrite);
+}
+
+
 namespace {
 
-uint32_t ReadAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress)
+uint32_t ReadAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, const MapRegister *pNamed = nullptr)
 {
     uint32_t nValue = 0;
     CheckResult(hDevice, ReadOfWidth(hDevice, command.nWidth, nAddress, &nValue));
     LogPrintF(command.pszResult, (unsigned)nAddress, command.nWidth / 4, (unsigned)nValue, (int)nValue);
-    ShowMapLine(command, nAddress, nValue, false);
+    ShowMapLine(command, nAddress, nValue, false, pNamed);
     return nValue;
 }
 
 // The library gets the whole value; only the printed one is cut to the width.
-void WriteAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue)
+void WriteAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue,
+                  const MapRegister *pNamed = nullptr)
 {
     CheckResult(hDevice, WriteOfWidth(hDevice, command.nWidth, nAddress, nValue));
     uint32_t nMask = command.nWidth == 32 ? 0xFFFFFFFFu : (1u << command.nWidth) - 1;
     LogPrintF(command.pszResult, command.nWidth / 4, (unsigned)(nValue & nMask), (unsigned)nAddress);
-    ShowMapLine(command, nAddress, nValue, true);
+    ShowMapLine(command, nAddress, nValue, true, pNamed);
 }
 
 } // namespace
@@ -111,9 +129,10 @@ CommandOutcome ReadRegister(const Command &command, CommandDefaults &remembered,
     if (!DeviceOf(command, devices, &hDevice))
         return kGoOn;
     LogPrintF("%s", command.pszTitle);
-    if (!PromptAddress(kAddressPrompt, &remembered.nFirst, MapOf(command)))
+    const MapRegister *pNamed = nullptr;
+    if (!PromptAddress(kAddressPrompt, &remembered.nFirst, MapOf(command), &pNamed))
         return kGoOn;
-    ReadAndShow(command, hDevice, remembered.nFirst);
+    ReadAndShow(command, hDevice, remembered.nFirst, pNamed);
     return kGoOn;
 }
 
@@ -123,10 +142,11 @@ CommandOutcome WriteRegister(const Command &command, CommandDefaults &remembered
     if (!DeviceOf(command, devices, &hDevice))
         return kGoOn;
     LogPrintF("%s", command.pszTitle);
-    if (!PromptAddress(kAddressPrompt, &remembered.nFirst, MapOf(command)))
+    const MapRegister *pNamed = nullptr;
+    if (!PromptAddress(kAddressPrompt, &remembered.nFirst, MapOf(command), &pNamed))
         return kGoOn;
     PromptValue(kValuePrompt, &remembered.nSecond);
-    WriteAndShow(command, hDevice, remembered.nFirst, remembered.nSecond);
+    WriteAndShow(command, hDevice, remembered.nFirst, remembered.nSecond, pNamed);
     return kGoOn;
 }
 

@@ -132,21 +132,6 @@ std::string TextAttribute(KYN_HANDLE hDevice, uint32_t nId, const std::string &s
     return Printable(strText.c_str());
 }
 
-// Why a register of the map is not on the board (below the map's base, past the board's 32-bit
-// addresses, past its register space where the library tells its size), or "".
-std::string NotOnBoard(const RegisterMap &map, const MapRegister &reg, uint32_t nWindow)
-{
-    char szWhy[128] = "";
-    if (!reg.bOnBoard && reg.nSvdAddress < map.nBase)
-        snprintf(szWhy, sizeof szWhy, "it lies below the map's base 0x%llX", (unsigned long long)map.nBase);
-    else if (!reg.bOnBoard)
-        snprintf(szWhy, sizeof szWhy, "it lies past the board's 32-bit addresses from the map's base 0x%llX",
-                 (unsigned long long)map.nBase);
-    else if (nWindow != 0 && (uint64_t)reg.nAddress + (reg.nBits + 7) / 8 > nWindow)
-        snprintf(szWhy, sizeof szWhy, "it lies past the board's 0x%X bytes of registers", (unsigned)nWindow);
-    return szWhy;
-}
-
 // A register of the map read at its width: 8, 16 or 32 bits, or a 64-bit one as two 32-bit words,
 // the low one first.
 uint64_t ReadMapRegister(KYN_HANDLE hBoard, const MapRegister &reg)
@@ -189,7 +174,7 @@ void ResolveNames()
         if (pRegister == nullptr)
             Refuse("No register " + access.strName + " in the map " + pMap->strFile);
         if (!pRegister->bOnBoard)
-            Refuse("register " + pRegister->strName + " is not on the board: " + NotOnBoard(*pMap, *pRegister, 0));
+            Refuse("register " + pRegister->strName + " is not on the board: " + MapNotOnBoard(*pMap, *pRegister, 0));
         access.nAddress = pRegister->nAddress;
         access.nMapBits = pRegister->nBits;
     }
@@ -206,7 +191,7 @@ void DumpMap(const BoardHandles &devices)
     const RegisterMap &map = *RunMap(false);
     uint32_t nWindow = NumberAttribute(devices.hBoard, KYN_ATTR_REGISTER_SPACE, 0);
     for (const MapRegister &reg : map.aRegisters) {
-        std::string strWhy = NotOnBoard(map, reg, nWindow);
+        std::string strWhy = MapNotOnBoard(map, reg, nWindow);
         if (!strWhy.empty()) {
             ShowAndLog("SVD address 0x%llX not on the board  %s: %s\n", (unsigned long long)reg.nSvdAddress,
                        reg.strName.c_str(), strWhy.c_str());

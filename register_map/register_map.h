@@ -100,6 +100,9 @@ const RegisterMap *RunMap(bool bBridge);
 // write, a field that a write does not simply set says what it does: "IRQ=1 [oneToClear]". With
 // bMarkReset, a field whose value is not its reset value's is marked with a *.
 std::string DescribeRegister(const MapRegister &reg, uint64_t nValue, bool bWrite = false, bool bMarkReset = false);
+// Why a register of the map is not on the board (below the map's base, past the board's 32-bit
+// addresses from it, past its nWindow bytes of registers where that is known, else 0), or "".
+std::string MapNotOnBoard(const RegisterMap &map, const MapRegister &reg, uint32_t nWindow);
 // An enumerated value's name for a field's value, or "".
 std::string MapValueName(const MapField &field, uint64_t nField);
 

@@ -806,6 +806,19 @@ std::string AmbiguousName(const std::string &strName, const std::vector<const Ma
     return strText + (apCandidates.size() > 8 ? ", ..." : "");
 }
 
+std::string MapNotOnBoard(const RegisterMap &map, const MapRegister &reg, uint32_t nWindow)
+{
+    char szWhy[128] = "";
+    if (!reg.bOnBoard && reg.nSvdAddress < map.nBase)
+        snprintf(szWhy, sizeof szWhy, "it lies below the map's base 0x%llX", (unsigned long long)map.nBase);
+    else if (!reg.bOnBoard)
+        snprintf(szWhy, sizeof szWhy, "it lies past the board's 32-bit addresses from the map's base 0x%llX",
+                 (unsigned long long)map.nBase);
+    else if (nWindow != 0 && (uint64_t)reg.nAddress + (reg.nBits + 7) / 8 > nWindow)
+        snprintf(szWhy, sizeof szWhy, "it lies past the board's 0x%X bytes of registers", (unsigned)nWindow);
+    return szWhy;
+}
+
 std::string MapValueName(const MapField &field, uint64_t nField)
 {
     for (const MapValue &value : field.aValues)

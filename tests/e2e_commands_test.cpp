@@ -559,11 +559,39 @@ TEST(RegisterMaps, ScriptsNameRegistersAndDumpTheMap)
     EXPECT_NE(run.strLog.find("Wrote 00000000 to Brd Address 0x0\n" + kEscaped), std::string::npos) << run.strLog;
     EXPECT_EQ(run.strLog.find('\x1b'), std::string::npos);
     EXPECT_EQ(run.strConsole.find('\x1b'), std::string::npos);
-    // A name two registers answer to runs no command at the prompt: it lists them.
-    run = MapRun({"--map", "board.svd", "/ZRctrl;q"}, "");
+    // A name two registers answer to runs no command at the prompt: it lists them. In a command
+    // string what follows was meant as data: the run ends there with status 2.
+    run = MapRun({"--map", "board.svd"}, "Rctrl\nq");
     EXPECT_EQ(run.nStatus, 0);
     EXPECT_NE(run.strLog.find("Which Address (0x0): ctrl is ambiguous: UART.CTRL, UART2.CTRL\n"), std::string::npos) << run.strLog;
     EXPECT_EQ(run.strLog.find("Brd Address"), std::string::npos);
+    run = MapRun({"--map", "board.svd", "/ZRnope;0x10;q"}, "");
+    EXPECT_EQ(run.nStatus, 2);
+    EXPECT_NE(run.strLog.find("Which Address (0x0): \nError: No register nope in the map: what follows it in the script was meant "
+                              "as data, not keys\n"), std::string::npos) << run.strLog;
+    EXPECT_EQ(run.strLog.find("Brd Address"), std::string::npos);
+    // Registers that share an address: the one named is the one decoded and warned about; an address
+    // typed as a number shows each of them. One below the map's base is not on the board.
+    const std::string kShared = "<device><peripherals><peripheral><name>LOW</name><baseAddress>0x100</baseAddress><registers>"
+        "<register><name>R</name><addressOffset>0</addressOffset></register></registers></peripheral>"
+        "<peripheral><name>P</name><baseAddress>0x1000</baseAddress><registers><register><name>STATUS</name><addressOffset>0"
+        "</addressOffset><access>read-only</access><fields><field><name>BUSY</name><bitOffset>0</bitOffset></field></fields>"
+        "</register><register><name>CLEAR</name><addressOffset>0</addressOffset><access>write-only</access><fields><field>"
+        "<name>DONE</name><bitOffset>1</bitOffset></field></fields></register></registers></peripheral></peripherals></device>\n";
+    run = MapRun({"--map", "board.svd", "--map-base", "P"}, "RSTATUS\nWCLEAR\n2\nR0\nRLOW.R\nq", {}, kShared);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_NE(run.strLog.find("Which Address (0x0): Brd Address 0x0 = 0x00000000 (0 decimal)\n  P.STATUS: BUSY=0\nWrite"),
+              std::string::npos) << run.strLog;
+    EXPECT_NE(run.strLog.find("Wrote 00000002 to Brd Address 0x0\n  P.CLEAR: DONE=1\nRead"), std::string::npos) << run.strLog;
+    EXPECT_NE(run.strLog.find("Brd Address 0x0 = 0x00000002 (2 decimal)\n  P.STATUS: BUSY=0\n  P.CLEAR: DONE=1\n"),
+              std::string::npos) << run.strLog;
+    EXPECT_NE(run.strLog.find("Register LOW.R is not on the board: it lies below the map's base 0x1000\n"), std::string::npos)
+        << run.strLog;
+    run = MapRun({"--map", "board.svd", "--map-base", "P", "--dump"}, "", {}, kShared);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strConsole, "SVD address 0x100 not on the board  LOW.R: it lies below the map's base 0x1000\n"
+                              "Brd Address 0x0 = 0x00000000  P.STATUS: BUSY=0\n"
+                              "Brd Address 0x0 not read  P.CLEAR: write-only\n");
     // A hex dump leaves out what the map says a read changes or cannot give (STATUS, TXDATA): -- and no read.
     run = MapRun({"--map", "board.svd", "--write", "0=0x11223344", "--hexdump", "0:16"}, "");
     EXPECT_EQ(run.nStatus, 0);
