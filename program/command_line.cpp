@@ -24,7 +24,10 @@ namespace {
 const ProgramExtras *g_pExtras = nullptr;
 bool g_bBannerShown = false;
 
-enum LongAction { kAccess, kLog, kList, kDecode, kMap, kMapBase, kBridgeMap, kDump, kBridgeHexdump, kHexdump, kNames, kHelp, kVersion };
+enum LongAction {
+    kAccess, kLog, kList, kDecode, kMap, kMapBase, kBridgeMap, kDump, kBridgeDump, kFields, kBridgeHexdump, kHexdump, kNames,
+    kHelp, kVersion
+};
 
 // The tool's long options, in the order --help lists them.
 struct LongOption {
@@ -38,7 +41,8 @@ const LongOption g_aLongOptions[] = {
     {"--read", "ADDR", kAccess, 'R', "read a 32-bit board register, print 0x and 8 hex digits"},
     {"--read16", "ADDR", kAccess, 'i', "read a 16-bit board register, print 0x and 4 hex digits"},
     {"--read8", "ADDR", kAccess, 'r', "read an 8-bit board register, print 0x and 2 hex digits"},
-    {"--write", "ADDR=VALUE", kAccess, 'W', "write a 32-bit board register"},
+    {"--write", "ADDR=VALUE", kAccess, 'W', "write a 32-bit board register (ADDR=VALUE:MASK the bits of MASK alone, "
+                                            "NAME.FIELD=VALUE a field of a map's register)"},
     {"--write16", "ADDR=VALUE", kAccess, 'o', "write a 16-bit board register"},
     {"--write8", "ADDR=VALUE", kAccess, 'w', "write an 8-bit board register"},
     {"--bridge-read", "ADDR", kAccess, 'p', "read a 32-bit PCI bridge register"},
@@ -50,6 +54,8 @@ const LongOption g_aLongOptions[] = {
     {"--map-base", "ADDRESS", kMapBase, 0, "the map's address that is register 0 (DUZE_MAP_BASE; default its lowest)"},
     {"--bridge-map", "FILE", kBridgeMap, 0, "the bridge's register map (DUZE_BRIDGE_MAP)"},
     {"--dump", nullptr, kDump, 0, "read every register of the map and show its fields"},
+    {"--bridge-dump", nullptr, kBridgeDump, 0, "the same for the bridge's map"},
+    {"--fields", nullptr, kFields, 0, "after each one-shot value, its register's line of the map"},
     {"--bridge-hexdump", nullptr, kBridgeHexdump, 0, "the bridge's registers as lspci -xxx shows them (lspci -F reads it)"},
     {"--hexdump", "START:LENGTH", kHexdump, 0, "board registers from START, LENGTH bytes, the same way (32-bit reads)"},
     {"--names", "board|bridge", kNames, 0, "the register names of the board's or the bridge's map, one a line"},
@@ -81,6 +87,8 @@ void SetDefaultOptions(ToolOptions *pOptions)
     pOptions->pszMapBase = nullptr;
     pOptions->pszBridgeMapFile = nullptr;
     pOptions->bDump = false;
+    pOptions->bBridgeDump = false;
+    pOptions->bFields = false;
     pOptions->bBridgeHexdump = false;
     pOptions->bHexdump = false;
     pOptions->nHexStart = 0;
@@ -175,13 +183,25 @@ OneShotAccess ParseAccess(const LongOption &option, const char *pszValue)
     if (!bName && !ParseStrictNumber(szAddress, 0xFFFFFFFFu, &nAddress))
         BadLongOption(option.pszName, pszValue, pszNotANumber);
     uint32_t nMax = pCommand->nWidth == 32 ? 0xFFFFFFFFu : (1u << pCommand->nWidth) - 1;
-    if (bWrite && !ParseStrictNumber(pszEq + 1, nMax, &nValue)) {
-        char szWhy[96];
-        snprintf(szWhy, sizeof szWhy, "the value is not one number of %d bits (0x hexadecimal, 0 octal, else decimal)",
-                 pCommand->nWidth);
+    // VALUE:MASK, as setpci takes it: the bits of MASK alone are written.
+    const char *pszColon = bWrite ? strchr(pszEq + 1, ':') : nullptr;
+    uint32_t nMask = nMax;
+    char szWhy[112];
+    snprintf(szWhy, sizeof szWhy, "the value is not one number of %d bits (0x hexadecimal, 0 octal, else decimal)%s",
+             pCommand->nWidth, pszColon != nullptr ? ", nor is its mask" : "");
+    if (bWrite && pszColon != nullptr &&
+        (!NumberBetween(pszEq + 1, pszColon, nMax, &nValue) || !ParseStrictNumber(pszColon + 1, nMax, &nMask)))
         BadLongOption(option.pszName, pszValue, szWhy);
-    }
-    return OneShotAccess{option.cKey, nAddress, nValue, bName ? szAddress : ""};
+    if (bWrite && pszColon == nullptr && !ParseStrictNumber(pszEq + 1, nMax, &nValue))
+        BadLongOption(option.pszName, pszValue, szWhy);
+    OneShotAccess access;
+    access.cKey = option.cKey;
+    access.nAddress = nAddress;
+    access.nValue = nValue;
+    access.strName = bName ? szAddress : "";
+    access.bMasked = pszColon != nullptr;
+    access.nMask = nMask;
+    return access;
 }
 
 // START:LENGTH of 32-bit registers: both multiples of 4, LENGTH at least 4, the range within 32 bits.
@@ -251,6 +271,12 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, cons
             break;
         case kDump:
             pOptions->bDump = true;
+            break;
+        case kBridgeDump:
+            pOptions->bBridgeDump = true;
+            break;
+        case kFields:
+            pOptions->bFields = true;
             break;
         case kBridgeHexdump:
             pOptions->bBridgeHexdump = true;

@@ -133,9 +133,15 @@ std::string TextAttribute(KYN_HANDLE hDevice, uint32_t nId, const std::string &s
 }
 
 // A register of the map read at its width: 8, 16 or 32 bits, or a 64-bit one as two 32-bit words,
-// the low one first.
-uint64_t ReadMapRegister(KYN_HANDLE hBoard, const MapRegister &reg)
+// the low one first. A bridge's narrower register is taken from its 32-bit word, the width a
+// bridge answers.
+uint64_t ReadMapRegister(KYN_HANDLE hBoard, const MapRegister &reg, bool bBridge = false)
 {
+    if (bBridge && reg.nBits < 32) {
+        uint32_t nWord = 0;
+        CheckResult(hBoard, KynDrvReadReg32(hBoard, reg.nAddress & ~3u, &nWord));
+        return (nWord >> ((reg.nAddress & 3) * 8)) & ((1u << reg.nBits) - 1);
+    }
     if (reg.nBits <= 8) {
         uint8_t nByte = 0;
         CheckResult(hBoard, KynDrvReadReg8(hBoard, reg.nAddress, &nByte));
@@ -151,6 +157,72 @@ uint64_t ReadMapRegister(KYN_HANDLE hBoard, const MapRegister &reg)
     if (reg.nBits > 32)
         CheckResult(hBoard, KynDrvReadReg32(hBoard, reg.nAddress + 4, &nHigh));
     return (uint64_t)nHigh << 32 | nLow;
+}
+
+std::string Hex(uint32_t nValue)
+{
+    char szHex[16];
+    snprintf(szHex, sizeof szHex, "%X", (unsigned)nValue);
+    return szHex;
+}
+
+bool SameLetters(const std::string &strA, const std::string &strB)
+{
+    if (strA.size() != strB.size())
+        return false;
+    for (size_t i = 0; i < strA.size(); ++i)
+        if (toupper((unsigned char)strA[i]) != toupper((unsigned char)strB[i]))
+            return false;
+    return true;
+}
+
+// NAME.FIELD=VALUE: the field's bits alone are written, the value checked against its width.
+void TakeField(OneShotAccess &access, const MapRegister &reg)
+{
+    const MapField *pField = nullptr;
+    for (const MapField &field : reg.aFields)
+        if (field.strName == access.strField || (pField == nullptr && SameLetters(field.strName, access.strField)))
+            pField = &field;
+    if (pField == nullptr)
+        Refuse("Register " + reg.strName + " has no field " + Printable(access.strField));
+    int nWidth = FindCommand(access.cKey)->nWidth;
+    if (pField->nLsb + pField->nWidth > (uint32_t)nWidth)
+        Refuse("Field " + reg.strName + "." + pField->strName + " lies past the " + std::to_string(nWidth) + " bits this write takes");
+    uint32_t nFieldMask = pField->nWidth >= 32 ? 0xFFFFFFFFu : (1u << pField->nWidth) - 1;
+    if ((access.nValue & ~nFieldMask) != 0)
+        Refuse("Value 0x" + Hex(access.nValue) + " is wider than field " + reg.strName + "." + pField->strName + "'s " +
+               std::to_string(pField->nWidth) + " bits");
+    access.bMasked = true;
+    access.nMask = nFieldMask << pField->nLsb;
+    access.nValue <<= pField->nLsb;
+}
+
+// The bits a masked write leaves are written back as read, but for fields whose write acts: a
+// write-one-to-clear field written as the 1 it reads would be cleared. Those are written as the
+// value that does nothing. A write-only register is not read: its reset value stands for it.
+void KeepOtherBits(OneShotAccess &access)
+{
+    const Command *pCommand = FindCommand(access.cKey);
+    const RegisterMap *pMap = RunMap(pCommand->eDevice == kBridge);
+    const MapRegister *pRegister = pMap != nullptr ? FindMapRegister(*pMap, access.nAddress) : nullptr;
+    if (!access.strName.empty() && pMap != nullptr)
+        pRegister = FindMapRegisterByName(*pMap, access.strField.empty() ? access.strName
+                                                                          : access.strName.substr(0, access.strName.rfind('.')));
+    if (pRegister == nullptr)
+        return;
+    for (const MapField &field : pRegister->aFields) {
+        uint32_t nBits = field.nLsb >= 32 ? 0 : (field.nWidth >= 32 ? 0xFFFFFFFFu : (1u << field.nWidth) - 1) << field.nLsb;
+        nBits &= ~access.nMask;
+        const std::string &strWrite = field.strModifiedWrite;
+        if (strWrite == "oneToClear" || strWrite == "oneToSet" || strWrite == "oneToToggle")
+            access.nForceZero |= nBits;
+        else if (strWrite == "zeroToClear" || strWrite == "zeroToSet" || strWrite == "zeroToToggle")
+            access.nForceOne |= nBits;
+    }
+    if (pRegister->eAccess == kMapWriteOnly) {
+        access.bNoRead = true;
+        access.nUnread = pRegister->bReset ? (uint32_t)pRegister->nReset : 0;
+    }
 }
 
 // Accesses that name their register: the name's address in the device's map.
@@ -169,6 +241,14 @@ void ResolveNames()
                    "map, which none names (--map or DUZE_MAP)");
         std::vector<const MapRegister *> apCandidates;
         const MapRegister *pRegister = FindMapRegisterByName(*pMap, access.strName, &apCandidates);
+        // A write to NAME.FIELD: the register's field.
+        size_t nDot = access.strName.rfind('.');
+        if (pRegister == nullptr && apCandidates.empty() && nDot != std::string::npos &&
+            FindCommand(access.cKey)->pfnRun == WriteRegister) {
+            pRegister = FindMapRegisterByName(*pMap, access.strName.substr(0, nDot), &apCandidates);
+            if (pRegister != nullptr)
+                access.strField = access.strName.substr(nDot + 1);
+        }
         if (pRegister == nullptr && !apCandidates.empty())
             Refuse(AmbiguousName(access.strName, apCandidates));
         if (pRegister == nullptr)
@@ -177,19 +257,32 @@ void ResolveNames()
             Refuse("register " + pRegister->strName + " is not on the board: " + MapNotOnBoard(*pMap, *pRegister, 0));
         access.nAddress = pRegister->nAddress;
         access.nMapBits = pRegister->nBits;
+        if (!access.strField.empty())
+            TakeField(access, *pRegister);
     }
+    for (OneShotAccess &access : g_toolOptions.aAccesses)
+        if (access.bMasked)
+            KeepOtherBits(access);
     if (g_toolOptions.bDump && RunMap(false) == nullptr)
         Refuse("--dump needs the board's register map (--map or DUZE_MAP)");
+    if (g_toolOptions.bBridgeDump && RunMap(true) == nullptr)
+        Refuse("--bridge-dump needs the bridge's register map (--bridge-map or DUZE_BRIDGE_MAP)");
 }
 
 // Every register of the board's map, in address order, one line each: those the board does not
 // reach are listed as not on it, and the dump goes on; those whose reads change them, or that
 // cannot be read, are listed and not read. A value beside its register's reset value, the fields
 // that differ from it marked *.
-void DumpMap(const BoardHandles &devices)
+void DumpMap(const BoardHandles &devices, bool bBridge)
 {
-    const RegisterMap &map = *RunMap(false);
-    uint32_t nWindow = NumberAttribute(devices.hBoard, KYN_ATTR_REGISTER_SPACE, 0);
+    const RegisterMap &map = *RunMap(bBridge);
+    KYN_HANDLE hDevice = bBridge ? devices.hBridge : devices.hBoard;
+    const char *pszDevice = bBridge ? "Plx" : "Brd";
+    if (hDevice == 0) {
+        LogPrintFailureF("No Plx device on this board\n");
+        EndRun(1, kReleaseThenConsole);
+    }
+    uint32_t nWindow = NumberAttribute(hDevice, KYN_ATTR_REGISTER_SPACE, 0);
     for (const MapRegister &reg : map.aRegisters) {
         std::string strWhy = MapNotOnBoard(map, reg, nWindow);
         if (!strWhy.empty()) {
@@ -199,21 +292,23 @@ void DumpMap(const BoardHandles &devices)
         }
         // An access is as wide as the register and aligned to it (a 64-bit one to its words).
         uint32_t nAlign = reg.nBits <= 8 ? 1 : reg.nBits <= 16 ? 2 : 4;
+        if (bBridge && reg.nBits < 32 && (reg.nAddress & 3) * 8 + reg.nBits > 32)
+            nAlign = 4;
         if (reg.eAccess == kMapWriteOnly || !reg.strReadAction.empty() || reg.nAddress % nAlign != 0) {
             std::string strWhy = reg.eAccess == kMapWriteOnly  ? "write-only"
                                  : !reg.strReadAction.empty() ? "a read has an effect (" + reg.strReadAction + ")"
                                                               : "not aligned to its " + std::to_string(reg.nBits) + " bits";
-            ShowAndLog("Brd Address 0x%X not read  %s: %s\n", (unsigned)reg.nAddress, reg.strName.c_str(), strWhy.c_str());
+            ShowAndLog("%s Address 0x%X not read  %s: %s\n", pszDevice, (unsigned)reg.nAddress, reg.strName.c_str(), strWhy.c_str());
             continue;
         }
-        uint64_t nValue = ReadMapRegister(devices.hBoard, reg);
+        uint64_t nValue = ReadMapRegister(hDevice, reg, bBridge);
         int nDigits = reg.nBits <= 8 ? 2 : reg.nBits <= 16 ? 4 : reg.nBits <= 32 ? 8 : 16;
         char szReset[48] = "";
         if (reg.bReset)
             snprintf(szReset, sizeof szReset, " (reset 0x%.*llX)", nDigits, (unsigned long long)reg.nReset);
         std::string strFields = DescribeRegister(reg, nValue, false, true);
-        ShowAndLog("Brd Address 0x%X = 0x%.*llX%s%s", (unsigned)reg.nAddress, nDigits, (unsigned long long)nValue, szReset,
-                   strFields.c_str());
+        ShowAndLog("%s Address 0x%X = 0x%.*llX%s%s", pszDevice, (unsigned)reg.nAddress, nDigits, (unsigned long long)nValue,
+                   szReset, strFields.c_str());
     }
 }
 
@@ -311,6 +406,46 @@ void BridgeHexDump(const BoardHandles &devices)
     HexDump(devices.hBridge, RunMap(true), strHeader, 0, nSize);
 }
 
+// The read of the same width and device as a write's key.
+char ReadKeyOf(char cWriteKey)
+{
+    return cWriteKey == 'W' ? 'R' : cWriteKey == 'o' ? 'i' : cWriteKey == 'w' ? 'r' : 'p';
+}
+
+// The registers of the map an access concerns: the one it named, or each one at its address.
+std::vector<const MapRegister *> AccessRegisters(const OneShotAccess &access)
+{
+    const RegisterMap *pMap = RunMap(FindCommand(access.cKey)->eDevice == kBridge);
+    if (pMap == nullptr)
+        return {};
+    if (!access.strName.empty()) {
+        std::string strRegister = access.strField.empty() ? access.strName : access.strName.substr(0, access.strName.rfind('.'));
+        const MapRegister *pRegister = FindMapRegisterByName(*pMap, strRegister);
+        return pRegister != nullptr ? std::vector<const MapRegister *>{pRegister} : std::vector<const MapRegister *>{};
+    }
+    return MapRegistersAt(*pMap, access.nAddress);
+}
+
+// A script's write that the map warns of, on standard error where a script sees it.
+void WarnOfWrite(const OneShotAccess &access, uint32_t nWritten)
+{
+    for (const MapRegister *pRegister : AccessRegisters(access)) {
+        if (pRegister->eAccess == kMapReadOnly)
+            fprintf(stderr, "Warning: %s is a read-only register\n", pRegister->strName.c_str());
+        else if (pRegister->nBits < 32 && (nWritten >> pRegister->nBits) != 0)
+            fprintf(stderr, "Warning: 0x%X is wider than %s's %u bits\n", (unsigned)nWritten, pRegister->strName.c_str(),
+                    (unsigned)pRegister->nBits);
+    }
+    fflush(stderr);
+}
+
+// --fields: the register's line of the map after the value, on standard output.
+void ShowFields(const OneShotAccess &access, uint64_t nValue, bool bWrite)
+{
+    for (const MapRegister *pRegister : AccessRegisters(access))
+        ShowResultLine("%s", DescribeRegister(*pRegister, nValue, bWrite).c_str());
+}
+
 } // namespace
 
 int RunOneShot(const ProgramExtras &extras)
@@ -340,8 +475,19 @@ int RunOneShot(const ProgramExtras &extras)
         for (const OneShotAccess &access : g_toolOptions.aAccesses) {
             const Command *pCommand = FindCommand(access.cKey);
             uint32_t nRead = 0, nHigh = 0;
-            if (!RunAccess(*pCommand, access.nAddress, access.nValue, devices, &nRead))
+            uint32_t nWritten = access.nValue;
+            if (access.bMasked) {
+                // Read, the bits of the mask replaced, written back (setpci's VALUE:MASK).
+                uint32_t nOld = access.nUnread;
+                if (!access.bNoRead && !RunAccess(*FindCommand(ReadKeyOf(access.cKey)), access.nAddress, 0, devices, &nOld))
+                    EndRun(1, kReleaseThenConsole);
+                nWritten = (nOld & ~access.nMask) | (access.nValue & access.nMask);
+                nWritten = (nWritten & ~access.nForceZero) | access.nForceOne;
+            }
+            if (!RunAccess(*pCommand, access.nAddress, nWritten, devices, &nRead))
                 EndRun(1, kReleaseThenConsole);
+            if (pCommand->pfnRun == WriteRegister)
+                WarnOfWrite(access, nWritten);
             // A 64-bit register of the map, read by its name: its high word follows, and both show.
             bool bWide = pCommand->pfnRun == ReadRegister && pCommand->nWidth == 32 && access.nMapBits > 32;
             if (bWide && !RunAccess(*pCommand, access.nAddress + 4, 0, devices, &nHigh))
@@ -350,9 +496,14 @@ int RunOneShot(const ProgramExtras &extras)
                 ShowResultLine("0x%.8X%.8X\n", (unsigned)nHigh, (unsigned)nRead);
             else if (pCommand->pfnRun == ReadRegister)
                 ShowResultLine("0x%.*X\n", pCommand->nWidth / 4, (unsigned)nRead);
+            if (g_toolOptions.bFields)
+                ShowFields(access, pCommand->pfnRun == ReadRegister ? ((uint64_t)nHigh << 32 | nRead) : nWritten,
+                           pCommand->pfnRun == WriteRegister);
         }
         if (g_toolOptions.bDump)
-            DumpMap(devices);
+            DumpMap(devices, false);
+        if (g_toolOptions.bBridgeDump)
+            DumpMap(devices, true);
         if (g_toolOptions.bBridgeHexdump)
             BridgeHexDump(devices);
         if (g_toolOptions.bHexdump) {

@@ -13,11 +13,20 @@
 // One register access given on the command line (--read, --write16, ...), run in order after the
 // start-up: the key of the command it stands for, its address and, for a write, its value.
 struct OneShotAccess {
-    char cKey;
-    uint32_t nAddress;
-    uint32_t nValue;
+    char cKey = 0;
+    uint32_t nAddress = 0;
+    uint32_t nValue = 0;
     std::string strName; // a register's name instead of the address, looked up in the map; or empty
     uint32_t nMapBits = 0; // the named register's width in the map (64: read as two words); 0 for none
+    // A write of some bits alone (VALUE:MASK, or NAME.FIELD=VALUE): the register is read, the bits
+    // of nMask replaced, and written back; bits whose write would act (a write-one-to-clear field
+    // beside it) are written as the write that does nothing.
+    bool bMasked = false;
+    uint32_t nMask = 0xFFFFFFFFu;
+    std::string strField;         // NAME.FIELD: the field's name, the register's in strName
+    uint32_t nForceZero = 0, nForceOne = 0;
+    bool bNoRead = false;         // a write-only register: the bits not written are its reset value's
+    uint32_t nUnread = 0;
 };
 
 struct ToolOptions {
@@ -37,6 +46,8 @@ struct ToolOptions {
     const char *pszMapBase;
     const char *pszBridgeMapFile;
     bool bDump;                         // --dump: every register of the board's map, read
+    bool bBridgeDump;                   // --bridge-dump: the same for the bridge's map
+    bool bFields;                       // --fields: each one-shot value's register line after it
     bool bBridgeHexdump;                // --bridge-hexdump: the bridge's registers as lspci -xxx shows them
     bool bHexdump;                      // --hexdump START:LENGTH: board registers the same way
     uint32_t nHexStart;
@@ -47,14 +58,16 @@ struct ToolOptions {
 // Whether the run is one-shot: accesses, a list or a decoding instead of the key loop.
 inline bool IsOneShot(const ToolOptions &options)
 {
-    return !options.aAccesses.empty() || options.bList || options.bDecode || options.bDump || options.bBridgeHexdump ||
+    return !options.aAccesses.empty() || options.bList || options.bDecode || options.bDump || options.bBridgeDump ||
+           options.bBridgeHexdump ||
            options.bHexdump || options.nNames != 0;
 }
 
 // Whether the run opens the board: a key loop, or one-shot accesses or a dump.
 inline bool OpensBoard(const ToolOptions &options)
 {
-    return !IsOneShot(options) || !options.aAccesses.empty() || options.bDump || options.bBridgeHexdump || options.bHexdump;
+    return !IsOneShot(options) || !options.aAccesses.empty() || options.bDump || options.bBridgeDump || options.bBridgeHexdump ||
+           options.bHexdump;
 }
 
 // One record, for the whole run.

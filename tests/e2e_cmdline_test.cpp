@@ -335,7 +335,23 @@ TEST(CommandLine, OneShotRunsPrintOnlyWhatTheyRead)
                                  "c0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
                                  "d0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
                                  "e0: 00 00 00 00 00 00 00 00 83 04 00 0f 7e 76 0f 10\n"
-                                 "f0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n" "\n";
+                                 "f0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "100: 03 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "110: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "120: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "130: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "140: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "150: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "160: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "170: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "180: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "190: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "1a0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "1b0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "1c0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "1d0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "1e0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                                 "1f0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n" "\n";
     struct {
         std::vector<std::string> aArgs;
         std::map<std::string, std::string> env;
@@ -383,7 +399,7 @@ TEST(CommandLine, OneShotRunsPrintOnlyWhatTheyRead)
         {{"--names", "bridge"}, {}, 2, "", "Error: --names bridge needs the bridge's register map (--bridge-map or "
                                            "DUZE_BRIDGE_MAP)\n"},
         {{"--names", "x"}, {}, 2, "", "Error: --names 'x': not board or bridge\n"},
-        // The simulated library says nothing of its bridge's size or place: the dump is 256 bytes at slot 0.
+        // The simulated library says nothing of its bridge's place (slot 0), its size is its 512 bytes of registers.
         {{"--bridge-hexdump"}, {}, 0, kSimBridgeDump, ""},
     };
     for (const auto &c : aCases) {

@@ -464,6 +464,47 @@ ToolRun MapRun(std::vector<std::string> aArgs, const std::string &strKeys, std::
 
 } // namespace
 
+// Writes of some bits: NAME.FIELD=VALUE and setpci's VALUE:MASK read the register, replace those bits
+// and write it back, a write-one-to-clear field beside them written as 0; --fields shows each
+// value's line of the map; a script's warnings go to standard error.
+TEST(RegisterMaps, FieldWritesMasksAndFieldsForScripts)
+{
+    struct {
+        std::vector<std::string> aArgs;
+        int nStatus;
+        std::string strOut, strErr;
+    } aCases[] = {
+        {{"--write", "UART.CTRL=0x1A07", "--write", "UART.CTRL.MODE=2", "--read", "UART.CTRL", "--fields"}, 0,
+         "  UART.CTRL: EN=1 MODE=0x3 BAUD=0x1A\n  UART.CTRL: EN=1 MODE=0x2 (IRDA) BAUD=0x1A\n0x00001A05\n"
+         "  UART.CTRL: EN=1 MODE=0x2 (IRDA) BAUD=0x1A\n", ""},
+        {{"--write", "0x10=0xFFFFFFFF", "--write", "0x10=0x12:0xFF", "--read", "0x10"}, 0, "0xFFFFFF12\n", ""},
+        // OVERRUN, beside RXNE, is write-one-to-clear: the 1 it reads is written as 0.
+        {{"--write", "4=3", "--write", "uart.status.rxne=1", "--read", "4"}, 0, "0x00000001\n",
+         "Warning: UART.STATUS is a read-only register\nWarning: UART.STATUS is a read-only register\n"},
+        {{"--write", "UART.CTRL.MODE=4"}, 2, "", "Error: Value 0x4 is wider than field UART.CTRL.MODE's 2 bits\n"},
+        {{"--write", "UART.CTRL.NOPE=1"}, 2, "", "Error: Register UART.CTRL has no field NOPE\n"},
+        {{"--write8", "0x10=1:0x100"}, 2, "", "Error: --write8 '0x10=1:0x100': the value is not one number of 8 bits (0x "
+                                              "hexadecimal, 0 octal, else decimal), nor is its mask\n"},
+        {{"--bridge-dump"}, 2, "", "Error: --bridge-dump needs the bridge's register map (--bridge-map or DUZE_BRIDGE_MAP)\n"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.aArgs.back());
+        std::vector<std::string> aArgs = {"--map", "board.svd"};
+        aArgs.insert(aArgs.end(), c.aArgs.begin(), c.aArgs.end());
+        ToolRun run = MapRun(aArgs, "");
+        EXPECT_EQ(run.nStatus, c.nStatus);
+        EXPECT_EQ(run.strConsole, c.strOut);
+        EXPECT_EQ(run.strError, c.strErr);
+    }
+    // The bridge's map dumped as the board's is.
+    ToolRun run = MapRun({"--bridge-map", "board.svd", "--bridge-dump"}, "");
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strConsole.substr(0, run.strConsole.find('\n') + 1),
+              "Plx Address 0x0 = 0x91541D8E (reset 0x00000000)  UART.CTRL: EN=0 MODE=0x3* BAUD=0x1D*\n");
+    EXPECT_NE(run.strConsole.find("SVD address 0x40001000 not on the board  PWM.CHANNEL[0].TOPCMP: it lies past the "
+                                  "board's 0x200 bytes of registers\n"), std::string::npos) << run.strConsole;
+}
+
 // Each register line with its name and fields, names at the address prompt, the warnings.
 TEST(RegisterMaps, NamesAndFieldsBesideEveryRegisterLine)
 {

@@ -199,8 +199,11 @@ KYN_RESULT SimLookUpAttr(const KynObject *pObject, uint32_t nId, KynAttrValue &v
             value.eKind = KYN_VALUE_SZ;
             value.strText = "4.12.0 (simulated driver)";
         }
+    } else if (pDevice->bBridge && nId == KYN_ATTR_REGISTER_SPACE) {
+        value.eKind = KYN_VALUE_UINT32;
+        value.nValue = kSimBridgeRegCount * 4;
     } else if (pDevice->bBridge) {
-        // A bridge has its type and number alone.
+        // A bridge has its type and number alone, and its register space.
     } else if (nId == KYN_ATTR_REGISTER_SPACE && !SimGetSettings().bMemoryEchoesAddress) {
         value.eKind = KYN_VALUE_UINT32;
         value.nValue = kSimWindowSize;
