@@ -353,16 +353,16 @@ void HoldInputFiles(int argc, char **argv)
 {
     for (const char *pszSetting : {"DUZE_MAP", "DUZE_BRIDGE_MAP"})
         if (const char *pszFile = getenv(pszSetting))
-            HoldMapFile(pszFile);
+            HoldMapFile(ShippedMapFile(pszFile));
     for (int i = 1; i < argc; ++i) {
         for (const char *pszOption : {"--map", "--bridge-map"}) {
             const char *pszInline = nullptr;
             if (!IsOption(argv[i], pszOption, &pszInline))
                 continue;
             if (pszInline != nullptr)
-                HoldMapFile(pszInline);
+                HoldMapFile(ShippedMapFile(pszInline));
             else if (i + 1 < argc)
-                HoldMapFile(argv[i + 1]);
+                HoldMapFile(ShippedMapFile(argv[i + 1]));
         }
     }
 }

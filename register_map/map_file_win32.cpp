@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
+#include <windows.h>
 
 bool ReadMapFile(const std::string &strFile, std::string &strText, std::string &strWhy)
 {
@@ -29,4 +30,27 @@ bool ReadMapFile(const std::string &strFile, std::string &strText, std::string &
 // Windows keeps no list of a process's open files that the log could be compared with.
 void HoldMapFile(const std::string &)
 {
+}
+
+std::string ShippedMapFile(const std::string &strName)
+{
+    // A file of that name wins: a name alone is a map the .zip carries in maps\ beside the program.
+    if (strName.empty() || strName.find_first_of("/\\:") != std::string::npos)
+        return strName;
+    if (FILE *pFile = fopen(strName.c_str(), "rb")) {
+        fclose(pFile);
+        return strName;
+    }
+    char szExe[MAX_PATH];
+    DWORD nLength = GetModuleFileNameA(nullptr, szExe, sizeof szExe);
+    std::string strDir = nLength > 0 && nLength < sizeof szExe ? std::string(szExe, nLength) : std::string();
+    strDir = strDir.substr(0, strDir.find_last_of("\\/") + 1);
+    for (const std::string &strPlace : {strDir + "maps\\", strDir + "..\\maps\\"}) {
+        std::string strFile = strPlace + strName + ".svd";
+        if (FILE *pFile = strDir.empty() ? nullptr : fopen(strFile.c_str(), "rb")) {
+            fclose(pFile);
+            return strFile;
+        }
+    }
+    return strName;
 }

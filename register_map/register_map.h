@@ -88,6 +88,9 @@ std::string AmbiguousName(const std::string &strName, const std::vector<const Ma
 const long kMapFileMax = 64L << 20;
 bool ReadMapFile(const std::string &strFile, std::string &strText, std::string &strWhy);
 
+// The file of a map named by its short name, as the tool ships it (pci-config: the PCI configuration
+// header), where no file has that name; else the name itself.
+std::string ShippedMapFile(const std::string &strName);
 // Holds a map file open for the run, before the library's trace and the log are opened, so that
 // neither empties it: they refuse a file the run holds (where the host can tell).
 void HoldMapFile(const std::string &strFile);

@@ -13,9 +13,10 @@ std::unique_ptr<RegisterMap> g_pBoardMap, g_pBridgeMap;
 
 } // namespace
 
-bool LoadRunMap(bool bBridge, const std::string &strFile, const std::string &strBase, std::string &strError)
+bool LoadRunMap(bool bBridge, const std::string &strName, const std::string &strBase, std::string &strError)
 {
     std::string strText;
+    std::string strFile = ShippedMapFile(strName);
     if (!ReadMapFile(strFile, strText, strError)) {
         strError = strFile + ": " + strError;
         return false;

@@ -401,6 +401,9 @@ TEST(CommandLine, OneShotRunsPrintOnlyWhatTheyRead)
         {{"--names", "x"}, {}, 2, "", "Error: --names 'x': not board or bridge\n"},
         // The simulated library says nothing of its bridge's place (slot 0), its size is its 512 bytes of registers.
         {{"--bridge-hexdump"}, {}, 0, kSimBridgeDump, ""},
+        // A shipped map by its short name.
+        {{"--bridge-map", "pci-config", "--bridge-read", "PCI.ID", "--fields"}, {}, 0,
+         "0x91541D8E\n  PCI.ID: VENDOR_ID=0x1D8E DEVICE_ID=0x9154\n", ""},
     };
     for (const auto &c : aCases) {
         SCOPED_TRACE(c.aArgs[0] + " " + (c.aArgs.size() > 1 ? c.aArgs[1] : ""));
