@@ -29,6 +29,12 @@ size_t Utf8Length(const unsigned char *p, size_t nLeft)
 
 std::string Printable(const std::string &strText)
 {
+    // Most names are plain ASCII: they come back as they are, with no byte looked at twice.
+    bool bPlain = true;
+    for (unsigned char c : strText)
+        bPlain = bPlain && c >= 0x20 && c < 0x7F;
+    if (bPlain)
+        return strText;
 #ifdef _WIN32
     // A Windows console shows the program's code page, where every byte from 0x80 is a character.
     const bool bUtf8 = false;

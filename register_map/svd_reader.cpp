@@ -472,14 +472,16 @@ bool ReadField(const Device &device, const Node *pField, const MapRegister &reg,
         Refuse(pField, "field " + field.strName + " has no bitRange, bitOffset or lsb and msb");
     }
     // What other readers do with a field past its register: cut it there, or leave it out.
-    std::string strBits = "field " + Printable(field.strName) + " (bits " + std::to_string(nMsb) + ".." + std::to_string(nLsb) + ") of " +
-                          reg.strName;
+    auto Bits = [&]() {
+        return "field " + Printable(field.strName) + " (bits " + std::to_string(nMsb) + ".." + std::to_string(nLsb) + ") of " +
+               reg.strName;
+    };
     if (nMsb < nLsb || nLsb >= reg.nBits) {
-        Warn(pField, "field-outside", strBits + " lies outside its " + std::to_string(reg.nBits) + "-bit register: it is left out");
+        Warn(pField, "field-outside", Bits() + " lies outside its " + std::to_string(reg.nBits) + "-bit register: it is left out");
         return false;
     }
     if (nMsb >= reg.nBits) {
-        Warn(pField, "field-past", strBits + " passes its " + std::to_string(reg.nBits) + "-bit register: it is cut there");
+        Warn(pField, "field-past", Bits() + " passes its " + std::to_string(reg.nBits) + "-bit register: it is cut there");
         nMsb = reg.nBits - 1;
     }
     field.nLsb = (uint32_t)nLsb;
@@ -534,7 +536,6 @@ bool ReadField(const Device &device, const Node *pField, const MapRegister &reg,
 void ReadRegisterNode(const Device &device, const Node *pNode, const std::string &strPrefix, uint64_t nBase,
                       Properties properties, std::vector<MapRegister> &aOut, std::vector<uint64_t> &anSvd)
 {
-    properties = Inherit(properties, pNode);
     std::string strName = ChildText(pNode, "name");
     if (strName.empty())
         Refuse(pNode, "a <register> under " + strPrefix + " has no <name>");
