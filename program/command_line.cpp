@@ -3,6 +3,7 @@
 #include "command_line.h"
 
 #include <ctype.h>
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -161,6 +162,21 @@ void PrintHelp()
     LogPrintF("%s", kExitStatuses);
 }
 
+// A number of up to 64 bits, as ParseStrictNumber takes one, in its two halves.
+bool ParseWideNumber(const char *pszText, uint32_t *pnHigh, uint32_t *pnLow)
+{
+    char *pEnd = nullptr;
+    if (pszText[0] == '\0' || pszText[0] == '-' || pszText[0] == '+' || pszText[0] == ' ')
+        return false;
+    errno = 0;
+    unsigned long long nValue = strtoull(pszText, &pEnd, 0);
+    if (errno != 0 || pEnd == pszText || *pEnd != '\0')
+        return false;
+    *pnHigh = (uint32_t)(nValue >> 32);
+    *pnLow = (uint32_t)nValue;
+    return true;
+}
+
 // One access: ADDR, or ADDR=VALUE for a write; each a whole number that fits.
 OneShotAccess ParseAccess(const LongOption &option, const char *pszValue)
 {
@@ -192,13 +208,19 @@ OneShotAccess ParseAccess(const LongOption &option, const char *pszValue)
     if (bWrite && pszColon != nullptr &&
         (!NumberBetween(pszEq + 1, pszColon, nMax, &nValue) || !ParseStrictNumber(pszColon + 1, nMax, &nMask)))
         BadLongOption(option.pszName, pszValue, szWhy);
-    if (bWrite && pszColon == nullptr && !ParseStrictNumber(pszEq + 1, nMax, &nValue))
+    // A 32-bit write by name may be of a 64-bit register: its value may have 64 bits, checked
+    // against the register once the map is read.
+    uint32_t nHigh = 0;
+    bool bWide = bWrite && pszColon == nullptr && bName && pCommand->nWidth == 32 && pCommand->eDevice == kBoard &&
+                 ParseWideNumber(pszEq + 1, &nHigh, &nValue);
+    if (bWrite && pszColon == nullptr && !bWide && !ParseStrictNumber(pszEq + 1, nMax, &nValue))
         BadLongOption(option.pszName, pszValue, szWhy);
     OneShotAccess access;
     access.cKey = option.cKey;
     access.nAddress = nAddress;
     access.nValue = nValue;
     access.strName = bName ? szAddress : "";
+    access.nValueHigh = nHigh;
     access.bMasked = pszColon != nullptr;
     access.nMask = nMask;
     return access;

@@ -166,6 +166,13 @@ std::string Hex(uint32_t nValue)
     return szHex;
 }
 
+std::string Hex8(uint32_t nValue)
+{
+    char szHex[16];
+    snprintf(szHex, sizeof szHex, "%.8X", (unsigned)nValue);
+    return szHex;
+}
+
 bool SameLetters(const std::string &strA, const std::string &strB)
 {
     if (strA.size() != strB.size())
@@ -257,6 +264,9 @@ void ResolveNames()
             Refuse("register " + pRegister->strName + " is not on the board: " + MapNotOnBoard(*pMap, *pRegister, 0));
         access.nAddress = pRegister->nAddress;
         access.nMapBits = pRegister->nBits;
+        if (access.nValueHigh != 0 && pRegister->nBits <= 32)
+            Refuse("Value 0x" + Hex(access.nValueHigh) + Hex8(access.nValue) + " is wider than register " + pRegister->strName +
+                   "'s " + std::to_string(pRegister->nBits) + " bits");
         if (!access.strField.empty())
             TakeField(access, *pRegister);
     }
@@ -485,6 +495,10 @@ int RunOneShot(const ProgramExtras &extras)
                 nWritten = (nWritten & ~access.nForceZero) | access.nForceOne;
             }
             if (!RunAccess(*pCommand, access.nAddress, nWritten, devices, &nRead))
+                EndRun(1, kReleaseThenConsole);
+            // A 64-bit register of the map, written by its name: the high word after the low.
+            if (pCommand->pfnRun == WriteRegister && pCommand->nWidth == 32 && access.nMapBits > 32 &&
+                !RunAccess(*pCommand, access.nAddress + 4, access.nValueHigh, devices, &nRead))
                 EndRun(1, kReleaseThenConsole);
             if (pCommand->pfnRun == WriteRegister)
                 WarnOfWrite(access, nWritten);

@@ -17,7 +17,8 @@ struct OneShotAccess {
     uint32_t nAddress = 0;
     uint32_t nValue = 0;
     std::string strName; // a register's name instead of the address, looked up in the map; or empty
-    uint32_t nMapBits = 0; // the named register's width in the map (64: read as two words); 0 for none
+    uint32_t nMapBits = 0; // the named register's width in the map (64: read and written as two words); 0 for none
+    uint32_t nValueHigh = 0; // a 32-bit write by name: the value's upper half, for a 64-bit register
     // A write of some bits alone (VALUE:MASK, or NAME.FIELD=VALUE): the register is read, the bits
     // of nMask replaced, and written back; bits whose write would act (a write-one-to-clear field
     // beside it) are written as the write that does nothing.

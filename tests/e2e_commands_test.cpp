@@ -496,6 +496,17 @@ TEST(RegisterMaps, FieldWritesMasksAndFieldsForScripts)
         EXPECT_EQ(run.strConsole, c.strOut);
         EXPECT_EQ(run.strError, c.strErr);
     }
+    // A 64-bit register, written and read by its name as two 32-bit words, the low one first.
+    const std::string kWide = "<device><peripherals><peripheral><name>P</name><baseAddress>0</baseAddress><registers><register>"
+                              "<name>W</name><addressOffset>0x20</addressOffset><size>64</size></register><register><name>N"
+                              "</name><addressOffset>0x30</addressOffset></register></registers></peripheral></peripherals>"
+                              "</device>\n";
+    ToolRun wide = MapRun({"--map", "board.svd", "--write", "P.W=0x1122334455667788", "--read", "P.W", "--read", "0x24"}, "", {}, kWide);
+    EXPECT_EQ(wide.nStatus, 0);
+    EXPECT_EQ(wide.strConsole, "0x1122334455667788\n0x11223344\n");
+    wide = MapRun({"--map", "board.svd", "--write", "P.N=0x100000000"}, "", {}, kWide);
+    EXPECT_EQ(wide.nStatus, 2);
+    EXPECT_EQ(wide.strError, "Error: Value 0x100000000 is wider than register P.N's 32 bits\n");
     // The bridge's map dumped as the board's is.
     ToolRun run = MapRun({"--bridge-map", "board.svd", "--bridge-dump"}, "");
     EXPECT_EQ(run.nStatus, 0);
