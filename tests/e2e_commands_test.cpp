@@ -601,7 +601,9 @@ TEST(RegisterMaps, ScriptsNameRegistersAndDumpTheMap)
                                  "<field><name>F\xff</name><bitRange>[1:0]</bitRange><enumeratedValues><enumeratedValue>"
                                  "<name>V\xc2\x9b" "1m</name><value>0</value></enumeratedValue></enumeratedValues></field>"
                                  "</fields></register></registers></peripheral></peripherals></device>\n";
-    const std::string kEscaped = "  P\\e[2J.R\\e]0;owned\\x07: F\\xFF=0x0 (V\\xC2\\x9B1m)\n";
+    // A Windows console shows its code page, where 0xFF and 0xC2 0x9B are characters, not broken UTF-8.
+    const std::string kEscaped = ToolIsWindows() ? "  P\\e[2J.R\\e]0;owned\\x07: F\xff=0x0 (V\xc2\x9b" "1m)\n"
+                                                 : "  P\\e[2J.R\\e]0;owned\\x07: F\\xFF=0x0 (V\\xC2\\x9B1m)\n";
     run = MapRun({"--map", "board.svd", "--dump"}, "", {}, kHostile);
     EXPECT_EQ(run.nStatus, 0);
     EXPECT_EQ(run.strConsole, "Brd Address 0x0 = 0x00000000" + kEscaped);
