@@ -27,7 +27,7 @@ bool g_bBannerShown = false;
 
 enum LongAction {
     kAccess, kLog, kList, kDecode, kMap, kMapBase, kBridgeMap, kDump, kBridgeDump, kFields, kBridgeHexdump, kHexdump, kNames,
-    kHelp, kVersion
+    kBatch, kJson, kStopOnError, kHelp, kVersion
 };
 
 // The tool's long options, in the order --help lists them.
@@ -60,6 +60,9 @@ const LongOption g_aLongOptions[] = {
     {"--bridge-hexdump", nullptr, kBridgeHexdump, 0, "the bridge's registers as lspci -xxx shows them (lspci -F reads it)"},
     {"--hexdump", "START:LENGTH", kHexdump, 0, "board registers from START, LENGTH bytes, the same way (32-bit reads)"},
     {"--names", "board|bridge", kNames, 0, "the register names of the board's or the bridge's map, one a line"},
+    {"--batch", "FILE", kBatch, 0, "one command a line (read, write, bridge-read, ..., sleep; - standard input), each answered at once"},
+    {"--json", nullptr, kJson, 0, "accesses, decodings and a batch's answers as JSON Lines (docs/records.schema.json)"},
+    {"--stop-on-error", nullptr, kStopOnError, 0, "a batch ends at its first failed or malformed line"},
     {"--help", nullptr, kHelp, 0, "show this text"},
     {"--version", nullptr, kVersion, 0, "show the version"},
 };
@@ -90,6 +93,9 @@ void SetDefaultOptions(ToolOptions *pOptions)
     pOptions->bDump = false;
     pOptions->bBridgeDump = false;
     pOptions->bFields = false;
+    pOptions->pszBatchFile = nullptr;
+    pOptions->bJson = false;
+    pOptions->bStopOnError = false;
     pOptions->bBridgeHexdump = false;
     pOptions->bHexdump = false;
     pOptions->nHexStart = 0;
@@ -177,27 +183,32 @@ bool ParseWideNumber(const char *pszText, uint32_t *pnHigh, uint32_t *pnLow)
     return true;
 }
 
-// One access: ADDR, or ADDR=VALUE for a write; each a whole number that fits.
-OneShotAccess ParseAccess(const LongOption &option, const char *pszValue)
+} // namespace
+
+// One access: ADDR, or ADDR=VALUE for a write; each a whole number that fits. False with why where
+// the text is none.
+bool ParseAccessText(char cKey, const char *pszValue, OneShotAccess &access, std::string &strWhy)
 {
-    // Nothing that owns memory lives here across a refusal, which ends the run from inside.
     const char *const pszNotANumber = "the address is not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)";
-    const Command *pCommand = FindCommand(option.cKey);
+    const Command *pCommand = FindCommand(cKey);
     bool bWrite = pCommand->pfnRun == WriteRegister;
     const char *pszEq = strchr(pszValue, '=');
-    if (bWrite && pszEq == nullptr)
-        BadLongOption(option.pszName, pszValue, "not ADDR=VALUE");
-    char szAddress[256];
-    size_t nLength = bWrite ? (size_t)(pszEq - pszValue) : strlen(pszValue);
-    if (nLength >= sizeof szAddress)
-        BadLongOption(option.pszName, pszValue, pszNotANumber);
-    memcpy(szAddress, pszValue, nLength);
-    szAddress[nLength] = '\0';
+    if (bWrite && pszEq == nullptr) {
+        strWhy = "not ADDR=VALUE";
+        return false;
+    }
+    std::string strAddress(pszValue, bWrite ? (size_t)(pszEq - pszValue) : strlen(pszValue));
+    if (strAddress.size() >= 256) {
+        strWhy = pszNotANumber;
+        return false;
+    }
     // A name (it starts with a letter) is looked up once the maps are read.
-    bool bName = isalpha((unsigned char)szAddress[0]) || szAddress[0] == '_';
+    bool bName = isalpha((unsigned char)strAddress.c_str()[0]) || strAddress.c_str()[0] == '_';
     uint32_t nAddress = 0, nValue = 0;
-    if (!bName && !ParseStrictNumber(szAddress, 0xFFFFFFFFu, &nAddress))
-        BadLongOption(option.pszName, pszValue, pszNotANumber);
+    if (!bName && !ParseStrictNumber(strAddress.c_str(), 0xFFFFFFFFu, &nAddress)) {
+        strWhy = pszNotANumber;
+        return false;
+    }
     uint32_t nMax = pCommand->nWidth == 32 ? 0xFFFFFFFFu : (1u << pCommand->nWidth) - 1;
     // VALUE:MASK, as setpci takes it: the bits of MASK alone are written.
     const char *pszColon = bWrite ? strchr(pszEq + 1, ':') : nullptr;
@@ -205,24 +216,36 @@ OneShotAccess ParseAccess(const LongOption &option, const char *pszValue)
     char szWhy[112];
     snprintf(szWhy, sizeof szWhy, "the value is not one number of %d bits (0x hexadecimal, 0 octal, else decimal)%s",
              pCommand->nWidth, pszColon != nullptr ? ", nor is its mask" : "");
-    if (bWrite && pszColon != nullptr &&
-        (!NumberBetween(pszEq + 1, pszColon, nMax, &nValue) || !ParseStrictNumber(pszColon + 1, nMax, &nMask)))
-        BadLongOption(option.pszName, pszValue, szWhy);
     // A 32-bit write by name may be of a 64-bit register: its value may have 64 bits, checked
     // against the register once the map is read.
     uint32_t nHigh = 0;
     bool bWide = bWrite && pszColon == nullptr && bName && pCommand->nWidth == 32 && pCommand->eDevice == kBoard &&
                  ParseWideNumber(pszEq + 1, &nHigh, &nValue);
-    if (bWrite && pszColon == nullptr && !bWide && !ParseStrictNumber(pszEq + 1, nMax, &nValue))
-        BadLongOption(option.pszName, pszValue, szWhy);
-    OneShotAccess access;
-    access.cKey = option.cKey;
+    if ((bWrite && pszColon != nullptr &&
+         (!NumberBetween(pszEq + 1, pszColon, nMax, &nValue) || !ParseStrictNumber(pszColon + 1, nMax, &nMask))) ||
+        (bWrite && pszColon == nullptr && !bWide && !ParseStrictNumber(pszEq + 1, nMax, &nValue))) {
+        strWhy = szWhy;
+        return false;
+    }
+    access = OneShotAccess();
+    access.cKey = cKey;
     access.nAddress = nAddress;
     access.nValue = nValue;
-    access.strName = bName ? szAddress : "";
+    access.strName = bName ? strAddress : "";
     access.nValueHigh = nHigh;
     access.bMasked = pszColon != nullptr;
     access.nMask = nMask;
+    return true;
+}
+
+namespace {
+
+OneShotAccess ParseAccess(const LongOption &option, const char *pszValue)
+{
+    OneShotAccess access;
+    std::string strWhy;
+    if (!ParseAccessText(option.cKey, pszValue, access, strWhy))
+        BadLongOption(option.pszName, pszValue, strWhy.c_str());
     return access;
 }
 
@@ -305,6 +328,15 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, cons
             break;
         case kHexdump:
             ParseRange(option.pszName, pszValue, pOptions);
+            break;
+        case kBatch:
+            pOptions->pszBatchFile = pszValue;
+            break;
+        case kJson:
+            pOptions->bJson = true;
+            break;
+        case kStopOnError:
+            pOptions->bStopOnError = true;
             break;
         case kNames:
             if (strcmp(pszValue, "board") != 0 && strcmp(pszValue, "bridge") != 0)

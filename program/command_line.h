@@ -46,6 +46,9 @@ void HoldInputFiles(int argc, char **argv);
 // --help and --version end the run with status 0, a malformed long option with status 2.
 void ParseCommandLine(int argc, char **argv, ToolOptions *pOptions);
 void PrintUsage();
+// One access's text, ADDR or ADDR=VALUE[:MASK] for the command of cKey (as --read and --write take it,
+// and a batch's lines): false with why where it is none.
+bool ParseAccessText(char cKey, const char *pszValue, OneShotAccess &access, std::string &strWhy);
 // A result code as --decode takes it: a number, or the reported code with its fields as an error
 // line shows them (0X22 [1.3]), alone or in the line (ERROR(0X22 [1.3]) Dev(...): ...).
 bool ParseResultCode(const char *pszText, uint32_t *pnCode);

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "board_table.h"
+#include "batch.h"
 #include "command_line.h"
+#include "json_records.h"
 #include "command_table.h"
 #include "error_report.h"
 #include "options.h"
@@ -45,12 +47,21 @@ template <typename... Args> void ShowAndLog(const char *pszFormat, Args... args)
 void DecodeResult(uint32_t nCode)
 {
     KYN_RESULT nResult = (KYN_RESULT)nCode;
+    if (nResult >= 0 && g_toolOptions.bJson) {
+        ShowAndLog("%s\n", DecodeJson(nCode, "", false, "").c_str());
+        return;
+    }
     if (nResult >= 0) {
         ShowAndLog("0x%.8X is no failure: results of 0 and above are successes\n", (unsigned)nCode);
         return;
     }
-    ShowAndLog("%#lX [%d.%d]: %s\n", (unsigned long)ReportedCode(nResult), (int)UpperField(nResult),
-               (int)MiddleField(nResult), ResultText(nResult).c_str());
+    char szReported[48];
+    snprintf(szReported, sizeof szReported, "%#lX [%d.%d]", (unsigned long)ReportedCode(nResult), (int)UpperField(nResult),
+             (int)MiddleField(nResult));
+    if (g_toolOptions.bJson)
+        ShowAndLog("%s\n", DecodeJson(nCode, szReported, true, ResultText(nResult)).c_str());
+    else
+        ShowAndLog("%s: %s\n", szReported, ResultText(nResult).c_str());
 }
 
 // The board's serial number, or why there is none.
@@ -449,6 +460,24 @@ void WarnOfWrite(const OneShotAccess &access, uint32_t nWritten)
     fflush(stderr);
 }
 
+// --json: an access as its record, with its register's name and fields where a map has them.
+void ShowAccessJson(const OneShotAccess &access, const Command &command, uint64_t nValue)
+{
+    AccessRecord record;
+    record.pszOp = command.pfnRun == WriteRegister ? "write" : "read";
+    record.bBridge = command.eDevice == kBridge;
+    record.nWidth = access.nMapBits > 32 && command.nWidth == 32 ? 64 : command.nWidth;
+    record.nAddress = access.nAddress;
+    record.nValue = nValue;
+    std::vector<const MapRegister *> apRegisters = AccessRegisters(access);
+    if (!apRegisters.empty()) {
+        record.strName = apRegisters[0]->strName;
+        std::string strFields = DescribeRegister(*apRegisters[0], nValue, command.pfnRun == WriteRegister);
+        record.strFields = strFields.substr(2, strFields.size() - 3);
+    }
+    ShowResultLine("%s\n", AccessJson(record).c_str());
+}
+
 // --fields: the register's line of the map after the value, on standard output.
 void ShowFields(const OneShotAccess &access, uint64_t nValue, bool bWrite)
 {
@@ -506,11 +535,14 @@ int RunOneShot(const ProgramExtras &extras)
             bool bWide = pCommand->pfnRun == ReadRegister && pCommand->nWidth == 32 && access.nMapBits > 32;
             if (bWide && !RunAccess(*pCommand, access.nAddress + 4, 0, devices, &nHigh))
                 EndRun(1, kReleaseThenConsole);
-            if (bWide)
+            if (g_toolOptions.bJson)
+                ShowAccessJson(access, *pCommand, bWide ? ((uint64_t)nHigh << 32 | nRead)
+                                                        : pCommand->pfnRun == ReadRegister ? nRead : nWritten);
+            else if (bWide)
                 ShowResultLine("0x%.8X%.8X\n", (unsigned)nHigh, (unsigned)nRead);
             else if (pCommand->pfnRun == ReadRegister)
                 ShowResultLine("0x%.*X\n", pCommand->nWidth / 4, (unsigned)nRead);
-            if (g_toolOptions.bFields)
+            if (g_toolOptions.bFields && !g_toolOptions.bJson)
                 ShowFields(access, pCommand->pfnRun == ReadRegister ? ((uint64_t)nHigh << 32 | nRead) : nWritten,
                            pCommand->pfnRun == WriteRegister);
         }
@@ -520,6 +552,11 @@ int RunOneShot(const ProgramExtras &extras)
             DumpMap(devices, true);
         if (g_toolOptions.bBridgeHexdump)
             BridgeHexDump(devices);
+        if (g_toolOptions.pszBatchFile != nullptr) {
+            int nBatch = RunBatch(devices);
+            if (nBatch != 0)
+                return FinishRun(nBatch, kReleaseThenConsole);
+        }
         if (g_toolOptions.bHexdump) {
             std::string strHeader = TextAttribute(devices.hBridge != 0 ? devices.hBridge : devices.hBoard, KYN_ATTR_LOCATION,
                                                   "0000:00:00.0");

@@ -49,6 +49,9 @@ struct ToolOptions {
     bool bDump;                         // --dump: every register of the board's map, read
     bool bBridgeDump;                   // --bridge-dump: the same for the bridge's map
     bool bFields;                       // --fields: each one-shot value's register line after it
+    const char *pszBatchFile;           // --batch FILE (- standard input): one command a line; or null
+    bool bJson;                         // --json: one JSON object a line for each access, decoding, answer
+    bool bStopOnError;                  // --stop-on-error: a batch ends at its first failed or malformed line
     bool bBridgeHexdump;                // --bridge-hexdump: the bridge's registers as lspci -xxx shows them
     bool bHexdump;                      // --hexdump START:LENGTH: board registers the same way
     uint32_t nHexStart;
@@ -60,6 +63,7 @@ struct ToolOptions {
 inline bool IsOneShot(const ToolOptions &options)
 {
     return !options.aAccesses.empty() || options.bList || options.bDecode || options.bDump || options.bBridgeDump ||
+           options.pszBatchFile != nullptr ||
            options.bBridgeHexdump ||
            options.bHexdump || options.nNames != 0;
 }
@@ -68,7 +72,7 @@ inline bool IsOneShot(const ToolOptions &options)
 inline bool OpensBoard(const ToolOptions &options)
 {
     return !IsOneShot(options) || !options.aAccesses.empty() || options.bDump || options.bBridgeDump || options.bBridgeHexdump ||
-           options.bHexdump;
+           options.bHexdump || options.pszBatchFile != nullptr;
 }
 
 // One record, for the whole run.

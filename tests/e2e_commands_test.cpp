@@ -1,6 +1,9 @@
 // e2e_commands_test.cpp - every command key through keys on standard input, compared with whole transcripts.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <string>
 
 #include "e2e_harness.h"
@@ -514,6 +517,57 @@ TEST(RegisterMaps, FieldWritesMasksAndFieldsForScripts)
               "Plx Address 0x0 = 0x91541D8E (reset 0x00000000)  UART.CTRL: EN=0 MODE=0x3* BAUD=0x1D*\n");
     EXPECT_NE(run.strConsole.find("SVD address 0x40001000 not on the board  PWM.CHANNEL[0].TOPCMP: it lies past the "
                                   "board's 0x200 bytes of registers\n"), std::string::npos) << run.strConsole;
+}
+
+// A batch: each line answered at once, in text, a failed access answered and the batch going on, a
+// line that is no command naming its number; the status the worst of the run; --stop-on-error ends it.
+TEST(Batch, EachLineAnsweredAndTheWorstStatus)
+{
+    struct {
+        std::vector<std::string> aArgs;
+        std::string strInput;
+        int nStatus;
+        std::string strOut;
+    } aCases[] = {
+        {{}, "write 0x10=0x11223344\n  read 0x10\n# a comment\n\nread8 0x11\nsleep 0\nbridge-read 8\n", 0,
+         "ok\n0x11223344\n0x33\nok\n0x06800003\n"},
+        {{}, "read 0x4000000\nread 4\n", 1, "error: line 1: Register address is outside the device window.\n0x00000000\n"},
+        {{}, "read 1x\nread\nsleep -1\nfly 3\nwrite 0x10=1:2\n", 2,
+         "error: line 1: '1x': the address is not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)\n"
+         "error: line 2: '': the address is not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)\n"
+         "error: line 3: '-1' is not a number of milliseconds (at most a day)\n"
+         "error: line 4: 'fly' is none of read, read16, read8, write, write16, write8, bridge-read, bridge-write, sleep\n"
+         "error: line 5: '0x10=1:2': a batch writes whole registers of 32 bits at most\n"},
+        {{"--stop-on-error"}, "read 0x4000000\nread 4\n", 1, "error: line 1: Register address is outside the device window.\n"},
+        {{"--map", "board.svd"}, "write UART.CTRL=5\nread UART.CTRL\nread CTRL\n", 2,
+         "ok\n0x00000005\nerror: line 3: CTRL is ambiguous: UART.CTRL, UART2.CTRL\n"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.strInput);
+        std::vector<std::string> aArgs = {"--batch", "-"};
+        aArgs.insert(aArgs.end(), c.aArgs.begin(), c.aArgs.end());
+        ToolRun run = MapRun(aArgs, c.strInput);
+        EXPECT_EQ(run.nStatus, c.nStatus);
+        EXPECT_EQ(run.strConsole, c.strOut);
+    }
+    // Over a pipe that stays open: each answer is there before the next line is sent.
+    ToolCase toolCase;
+    toolCase.aArgs = {"--batch", "-", "--json"};
+    toolCase.bStdinPipe = true;
+    ToolProcess process = StartDuze(toolCase);
+    const std::string aLines[] = {"write 0x20=7\n", "read 0x20\n", "sleep 1\n"};
+    for (size_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(write(process.fdStdin, aLines[i].data(), aLines[i].size()), (ssize_t)aLines[i].size());
+        EXPECT_TRUE(WaitUntil([&] {
+            std::string strShown = ReadFile(process.strOut);
+            return std::count(strShown.begin(), strShown.end(), '\n') == (long)i + 1;
+        })) << ReadFile(process.strOut);
+    }
+    ToolRun run = FinishDuze(process);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strConsole, "{\"address\":32,\"device\":\"board\",\"line\":1,\"op\":\"write\",\"result\":0,\"value\":7,\"version\":1,\"width\":32}\n"
+                              "{\"address\":32,\"device\":\"board\",\"line\":2,\"op\":\"read\",\"result\":0,\"value\":7,\"version\":1,\"width\":32}\n"
+                              "{\"line\":3,\"milliseconds\":1,\"op\":\"sleep\",\"version\":1}\n");
 }
 
 // Each register line with its name and fields, names at the address prompt, the warnings.

@@ -1,0 +1,200 @@
+// batch.cpp - a batch: one command a line, from a file or standard input, each answered at once (and the
+// answer handed to the system before the next line is read), in text or JSON Lines: a program keeps
+// one run open over a pipe or SSH and talks to it.
+#include "batch.h"
+
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "command_table.h"
+#include "json_records.h"
+#include "number_entry.h"
+#include "options.h"
+#include "printable.h"
+#include "register_map.h"
+#include "screen.h"
+
+namespace {
+
+// A line longer than this is no command; the rest of it is read and dropped.
+const size_t kBatchLineMax = 4096;
+
+// The batch's verbs, each the key of the command it stands for; sleep apart.
+struct BatchVerb {
+    const char *pszVerb;
+    char cKey;
+};
+const BatchVerb g_aVerbs[] = {
+    {"read", 'R'},  {"read16", 'i'},  {"read8", 'r'},  {"write", 'W'}, {"write16", 'o'},
+    {"write8", 'w'}, {"bridge-read", 'p'}, {"bridge-write", 'S'},
+};
+
+// One answer: on standard output at once, and in the log when one is named.
+void Answer(const std::string &strLine)
+{
+    LogPrintF("%s\n", strLine.c_str());
+    ShowResultLine("%s\n", strLine.c_str());
+    // Held text goes to the system now: the program at the other end waits for this answer.
+    LetInterruptsAct();
+}
+
+void AnswerLineError(int nLine, const std::string &strWhy)
+{
+    Answer(g_toolOptions.bJson ? LineErrorJson(nLine, Printable(strWhy)) : "error: line " + std::to_string(nLine) + ": " + Printable(strWhy));
+}
+
+std::string LibraryText(KYN_RESULT nResult)
+{
+    char szText[256];
+    if (KynDrvResultCode2String(0, nResult, sizeof szText, szText) < 0)
+        return "Cannot translate this result code.";
+    szText[sizeof szText - 1] = '\0';
+    return szText;
+}
+
+// One access of the command's width on its device, its failure kept, not ending the run.
+KYN_RESULT Access(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue, uint32_t *pnRead)
+{
+    bool bWrite = command.pfnRun == WriteRegister;
+    if (bWrite)
+        return command.nWidth == 8 ? KynDrvWriteReg8(hDevice, nAddress, nValue)
+               : command.nWidth == 16 ? KynDrvWriteReg16(hDevice, nAddress, nValue)
+                                      : KynDrvWriteReg32(hDevice, nAddress, nValue);
+    if (command.nWidth == 8) {
+        uint8_t nByte = 0;
+        KYN_RESULT nResult = KynDrvReadReg8(hDevice, nAddress, &nByte);
+        *pnRead = nByte;
+        return nResult;
+    }
+    if (command.nWidth == 16) {
+        uint16_t nHalf = 0;
+        KYN_RESULT nResult = KynDrvReadReg16(hDevice, nAddress, &nHalf);
+        *pnRead = nHalf;
+        return nResult;
+    }
+    return KynDrvReadReg32(hDevice, nAddress, pnRead);
+}
+
+// One line: its worst outcome (0, 1 a failed access, 2 a line that is no command).
+int RunLine(int nLine, const std::string &strLine, const BoardHandles &devices)
+{
+    size_t nSpace = strLine.find_first_of(" \t");
+    std::string strVerb = strLine.substr(0, nSpace);
+    std::string strArgument = nSpace == std::string::npos ? "" : strLine.substr(strLine.find_first_not_of(" \t", nSpace));
+    if (strVerb == "sleep") {
+        uint32_t nMilliseconds = 0;
+        if (!ParseStrictNumber(strArgument.c_str(), 86400000u, &nMilliseconds)) {
+            AnswerLineError(nLine, "'" + strArgument + "' is not a number of milliseconds (at most a day)");
+            return 2;
+        }
+        OsaThreadSleep((int32_t)nMilliseconds);
+        Answer(g_toolOptions.bJson ? SleepJson(nLine, nMilliseconds) : "ok");
+        return 0;
+    }
+    const BatchVerb *pVerb = nullptr;
+    for (const BatchVerb &verb : g_aVerbs)
+        if (strVerb == verb.pszVerb)
+            pVerb = &verb;
+    if (pVerb == nullptr) {
+        AnswerLineError(nLine, "'" + strVerb + "' is none of read, read16, read8, write, write16, write8, bridge-read, "
+                               "bridge-write, sleep");
+        return 2;
+    }
+    OneShotAccess access;
+    std::string strWhy;
+    if (!ParseAccessText(pVerb->cKey, strArgument.c_str(), access, strWhy) || access.bMasked || access.nValueHigh != 0) {
+        AnswerLineError(nLine, strWhy.empty() ? "'" + strArgument + "': a batch writes whole registers of 32 bits at most"
+                                              : "'" + strArgument + "': " + strWhy);
+        return 2;
+    }
+    const Command &command = *FindCommand(access.cKey);
+    bool bBridge = command.eDevice == kBridge;
+    const RegisterMap *pMap = RunMap(bBridge);
+    const MapRegister *pRegister = nullptr;
+    if (!access.strName.empty()) {
+        std::vector<const MapRegister *> apCandidates;
+        pRegister = pMap != nullptr ? FindMapRegisterByName(*pMap, access.strName, &apCandidates) : nullptr;
+        if (pRegister == nullptr || !pRegister->bOnBoard) {
+            AnswerLineError(nLine, pMap == nullptr             ? "'" + access.strName + "' is no number, and no map names registers"
+                                   : !apCandidates.empty()    ? AmbiguousName(access.strName, apCandidates)
+                                   : pRegister == nullptr     ? "No register " + access.strName + " in the map"
+                                                              : "Register " + pRegister->strName + " is not on the board");
+            return 2;
+        }
+        access.nAddress = pRegister->nAddress;
+    } else if (pMap != nullptr) {
+        pRegister = FindMapRegister(*pMap, access.nAddress);
+    }
+    KYN_HANDLE hDevice = bBridge ? devices.hBridge : devices.hBoard;
+    AccessRecord record;
+    record.nLine = nLine;
+    record.pszOp = command.pfnRun == WriteRegister ? "write" : "read";
+    record.bBridge = bBridge;
+    record.nWidth = command.nWidth;
+    record.nAddress = access.nAddress;
+    uint32_t nRead = 0;
+    record.nResult = hDevice != 0 ? Access(command, hDevice, access.nAddress, access.nValue, &nRead) : -1;
+    record.nValue = command.pfnRun == WriteRegister ? access.nValue : nRead;
+    if (pRegister != nullptr) {
+        record.strName = pRegister->strName;
+        std::string strFields = DescribeRegister(*pRegister, record.nValue, command.pfnRun == WriteRegister);
+        record.strFields = strFields.substr(2, strFields.size() - 3);
+    }
+    if (record.nResult < 0)
+        record.strError = hDevice != 0 ? LibraryText(record.nResult) : "No Plx device on this board";
+    if (g_toolOptions.bJson) {
+        Answer(AccessJson(record));
+    } else if (record.nResult < 0) {
+        Answer("error: line " + std::to_string(nLine) + ": " + record.strError);
+    } else {
+        char szValue[32];
+        snprintf(szValue, sizeof szValue, "0x%.*X", command.nWidth / 4, (unsigned)record.nValue);
+        Answer(command.pfnRun == WriteRegister ? std::string("ok") : std::string(szValue));
+    }
+    return record.nResult < 0 ? 1 : 0;
+}
+
+} // namespace
+
+int RunBatch(const BoardHandles &devices)
+{
+    bool bStandardInput = strcmp(g_toolOptions.pszBatchFile, "-") == 0;
+    FILE *pFile = bStandardInput ? stdin : fopen(g_toolOptions.pszBatchFile, "r");
+    if (pFile == nullptr) {
+        LogPrintFailureF("Error: --batch %s cannot be read\n", Printable(g_toolOptions.pszBatchFile).c_str());
+        return 2;
+    }
+    int nWorst = 0;
+    char szChunk[kBatchLineMax + 2];
+    for (int nLine = 1; fgets(szChunk, sizeof szChunk, pFile) != nullptr; ++nLine) {
+        std::string strLine = szChunk;
+        bool bWhole = !strLine.empty() && strLine.back() == '\n';
+        if (!bWhole && strLine.size() > kBatchLineMax) {
+            // The rest of a line too long to be a command.
+            for (int c; (c = fgetc(pFile)) != EOF && c != '\n';) {
+            }
+            AnswerLineError(nLine, "the line is longer than " + std::to_string(kBatchLineMax) + " characters");
+            nWorst = 2;
+        } else {
+            while (!strLine.empty() && isspace((unsigned char)strLine.back()))
+                strLine.pop_back();
+            size_t nStart = strLine.find_first_not_of(" \t");
+            strLine = nStart == std::string::npos ? "" : strLine.substr(nStart);
+            if (strLine.empty() || strLine[0] == '#')
+                continue;
+            int nStatus = RunLine(nLine, strLine, devices);
+            nWorst = nStatus > nWorst ? nStatus : nWorst;
+        }
+        if (nWorst != 0 && g_toolOptions.bStopOnError)
+            break;
+    }
+    if (!bStandardInput)
+        fclose(pFile);
+    return nWorst;
+}

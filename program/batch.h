@@ -1,0 +1,11 @@
+// batch.h - a batch run: one command a line, each answered at once, in text or JSON Lines.
+#ifndef DUZE_BATCH_H
+#define DUZE_BATCH_H
+
+struct BoardHandles;
+
+// Reads the batch (--batch FILE, or - for standard input) to its end, answering each line; returns
+// the worst status of its lines: 0, 1 for a failed access, 2 for a malformed line.
+int RunBatch(const BoardHandles &devices);
+
+#endif

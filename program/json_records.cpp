@@ -1,0 +1,85 @@
+// json_records.cpp - the machine contract's records written with nlohmann's JSON library: every name a
+// map gives, every text a library gives, escaped as JSON requires.
+#include "json_records.h"
+
+#include <stdio.h>
+
+#include <nlohmann/json.hpp>
+
+#include "error_report.h"
+
+namespace {
+
+// Bytes that are no UTF-8 (a Windows code page's text) become U+FFFD rather than end the run.
+std::string Dump(const nlohmann::json &record)
+{
+    return record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// The code as an error line shows it: 0X22 [1.3].
+std::string ReportedText(KYN_RESULT nResult)
+{
+    char szCode[48];
+    snprintf(szCode, sizeof szCode, "%#lX [%d.%d]", (unsigned long)ReportedCode(nResult), (int)UpperField(nResult),
+             (int)MiddleField(nResult));
+    return szCode;
+}
+
+} // namespace
+
+std::string AccessJson(const AccessRecord &record)
+{
+    nlohmann::json json;
+    json["version"] = kRecordsVersion;
+    if (record.nLine > 0)
+        json["line"] = record.nLine;
+    json["op"] = record.pszOp;
+    json["device"] = record.bBridge ? "bridge" : "board";
+    json["width"] = record.nWidth;
+    json["address"] = record.nAddress;
+    if (!record.strName.empty())
+        json["name"] = record.strName;
+    if (!record.strFields.empty())
+        json["fields"] = record.strFields;
+    if (record.nResult >= 0)
+        json["value"] = record.nValue;
+    json["result"] = record.nResult;
+    if (record.nResult < 0) {
+        json["code"] = ReportedText(record.nResult);
+        json["error"] = record.strError;
+    }
+    return Dump(json);
+}
+
+std::string LineErrorJson(int nLine, const std::string &strError)
+{
+    nlohmann::json json;
+    json["version"] = kRecordsVersion;
+    json["line"] = nLine;
+    json["error"] = strError;
+    return Dump(json);
+}
+
+std::string SleepJson(int nLine, uint32_t nMilliseconds)
+{
+    nlohmann::json json;
+    json["version"] = kRecordsVersion;
+    json["line"] = nLine;
+    json["op"] = "sleep";
+    json["milliseconds"] = nMilliseconds;
+    return Dump(json);
+}
+
+std::string DecodeJson(uint32_t nCode, const std::string &strReported, bool bFailure, const std::string &strText)
+{
+    nlohmann::json json;
+    json["version"] = kRecordsVersion;
+    json["op"] = "decode";
+    json["result"] = (int32_t)nCode;
+    json["failure"] = bFailure;
+    if (bFailure) {
+        json["code"] = strReported;
+        json["text"] = strText;
+    }
+    return Dump(json);
+}

@@ -1,0 +1,39 @@
+// json_records.h - the records of the tool's machine contract (--json), one JSON object a line, as
+// docs/records.schema.json describes them.
+#ifndef DUZE_JSON_RECORDS_H
+#define DUZE_JSON_RECORDS_H
+
+#include <stdint.h>
+
+#include <string>
+
+#include "KynHwDll.h"
+
+// The schema's version, in every record.
+const int kRecordsVersion = 1;
+
+// One access: what it did, on which device, at which width, address and register name, the value
+// read or written, the result code and, on failure, the reported code and the library's text.
+struct AccessRecord {
+    int nLine = 0;            // the batch's line, or 0 for an option
+    const char *pszOp = "";   // "read", "write"
+    bool bBridge = false;
+    int nWidth = 32;
+    uint32_t nAddress = 0;
+    std::string strName;      // the register's name in the map, or ""
+    std::string strFields;    // its line of the map, or ""
+    uint64_t nValue = 0;
+    KYN_RESULT nResult = 0;
+    std::string strError;     // the library's text for a failure
+};
+
+// The record as one line of JSON, without its line end; strings escaped as JSON requires.
+std::string AccessJson(const AccessRecord &record);
+// A line that could not be run: its number and why.
+std::string LineErrorJson(int nLine, const std::string &strError);
+// A batch's sleep.
+std::string SleepJson(int nLine, uint32_t nMilliseconds);
+// A decoded result code.
+std::string DecodeJson(uint32_t nCode, const std::string &strReported, bool bFailure, const std::string &strText);
+
+#endif

@@ -1,0 +1,40 @@
+#!/usr/bin/env python3
+"""records_test.py - the machine contract: every JSON record the tool writes (one-shot accesses, a
+batch's answers and errors, sleeps, decodings) validates against docs/records.schema.json, names from
+a hostile map escaped. Usage: records_test.py TOOL SOURCE-DIR"""
+import json
+import subprocess
+import sys
+import tempfile
+
+import jsonschema
+
+tool, source = sys.argv[1], sys.argv[2]
+schema = json.load(open(source + "/docs/records.schema.json"))
+jsonschema.Draft202012Validator.check_schema(schema)
+validator = jsonschema.Draft202012Validator(schema)
+hostile = ('<device><peripherals><peripheral><name>P\x1b]0;x\x07</name><baseAddress>0</baseAddress><registers>'
+           '<register><name>R"\\</name><addressOffset>0</addressOffset></register></registers></peripheral>'
+           '</peripherals></device>\n')
+runs = [
+    ([tool, "--json", "--read", "0x10", "--write16", "0x20=0xBEEF", "--decode", "0x80800322", "--decode", "5"], ""),
+    ([tool, "--json", "--map", source + "/tests/maps/board.svd", "--batch", "-"],
+     "write UART.CTRL=5\nread8 0x2004\nread 0x4000000\nbogus\nsleep 1\nbridge-read 0\nread CTRL\nwrite 0x10=1:0xF\n"),
+]
+passed = failed = 0
+with tempfile.NamedTemporaryFile("w", suffix=".svd") as mapfile:
+    mapfile.write(hostile)
+    mapfile.flush()
+    runs.append(([tool, "--json", "--map", mapfile.name, "--read", "0", "--batch", "-"], "read 0\n"))
+    for args, text in runs:
+        out = subprocess.run(args, input=text, capture_output=True, text=True, errors="strict").stdout
+        for line in out.splitlines():
+            record = json.loads(line)
+            errors = list(validator.iter_errors(record))
+            if errors or "\x1b" in line:
+                failed += 1
+                print("FAILED:", line, errors[:1])
+            else:
+                passed += 1
+print("records: %d passed, %d failed" % (passed, failed))
+sys.exit(1 if failed or passed < 12 else 0)
