@@ -112,9 +112,11 @@ std::string MappedRegistersWarning(uint32_t nStart, uint64_t nWords)
     const MapRegister *pFirst = nullptr;
     typedef std::pair<uint64_t, uint64_t> Range;
     for (const Range &range : {Range(nStart, std::min(nEnd, kTop)), Range(0, nEnd > kTop ? nEnd - kTop : 0)}) {
-        auto it = std::lower_bound(pMap->aRegisters.begin(), pMap->aRegisters.end(), range.first,
+        // The registers on the board, in the order of their board addresses.
+        auto itEnd = pMap->aRegisters.begin() + (ptrdiff_t)pMap->nEndOnBoard;
+        auto it = std::lower_bound(pMap->aRegisters.begin() + (ptrdiff_t)pMap->nFirstOnBoard, itEnd, range.first,
                                    [](const MapRegister &reg, uint64_t n) { return reg.nAddress < n; });
-        for (; it != pMap->aRegisters.end() && it->nAddress < range.second; ++it, ++nCount)
+        for (; it != itEnd && it->nAddress < range.second; ++it, ++nCount)
             if (pFirst == nullptr)
                 pFirst = &*it;
     }

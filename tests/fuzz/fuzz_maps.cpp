@@ -16,14 +16,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *pData, size_t nSize)
             __builtin_trap();
         return 0;
     }
+    uint64_t nLastSvd = 0;
     uint32_t nLast = 0;
+    if (map.nFirstOnBoard > map.nEndOnBoard || map.nEndOnBoard > map.aRegisters.size())
+        __builtin_trap();
     for (size_t i = 0; i < map.aRegisters.size(); ++i) {
         const MapRegister &reg = map.aRegisters[i];
-        // In address order, each found at its address and by its own name, and nothing shown raw.
-        if (reg.nAddress < nLast || FindMapRegister(map, reg.nAddress) == nullptr ||
-            FindMapRegisterByName(map, reg.strName) == nullptr)
+        // In SVD address order, those on the board a run of them in board address order, each
+        // found at its address and by its own name, and nothing shown raw.
+        bool bInRun = i >= map.nFirstOnBoard && i < map.nEndOnBoard;
+        if (reg.nSvdAddress < nLastSvd || reg.bOnBoard != bInRun || (bInRun && reg.nAddress < nLast) ||
+            (bInRun && FindMapRegister(map, reg.nAddress) == nullptr) || FindMapRegisterByName(map, reg.strName) == nullptr)
             __builtin_trap();
-        nLast = reg.nAddress;
+        nLastSvd = reg.nSvdAddress;
+        if (bInRun)
+            nLast = reg.nAddress;
         for (char c : reg.strName)
             if ((unsigned char)c < 0x20 || c == 0x7F)
                 __builtin_trap();
