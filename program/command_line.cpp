@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "board_table.h"
+#include "memtest_job.h"
 #include "command_table.h"
 #include "printable.h"
 #include "register_map.h"
@@ -27,7 +28,7 @@ bool g_bBannerShown = false;
 
 enum LongAction {
     kAccess, kLog, kList, kDecode, kMap, kMapBase, kBridgeMap, kDump, kBridgeDump, kFields, kBridgeHexdump, kHexdump, kNames,
-    kBatch, kJson, kStopOnError, kHelp, kVersion
+    kBatch, kJson, kStopOnError, kMemtest, kPatterns, kSeed, kPasses, kJunit, kHelp, kVersion
 };
 
 // The tool's long options, in the order --help lists them.
@@ -63,6 +64,11 @@ const LongOption g_aLongOptions[] = {
     {"--batch", "FILE", kBatch, 0, "one command a line (read, write, bridge-read, ..., sleep; - standard input), each answered at once"},
     {"--json", nullptr, kJson, 0, "accesses, decodings and a batch's answers as JSON Lines (docs/records.schema.json)"},
     {"--stop-on-error", nullptr, kStopOnError, 0, "a batch ends at its first failed or malformed line"},
+    {"--memtest", "START:LENGTH", kMemtest, 0, "the memory test as a job: each mismatch a record, a summary, status 3 on errors"},
+    {"--patterns", "LIST", kPatterns, 0, "address (default), walking-ones, walking-zeros, checkerboard, solid, random"},
+    {"--seed", "N", kSeed, 0, "the random pattern's seed (default 1)"},
+    {"--passes", "N", kPasses, 0, "each pattern N times (default 1)"},
+    {"--junit", "FILE", kJunit, 0, "a JUnit XML report of the memory test: a test case for each pattern and pass"},
     {"--help", nullptr, kHelp, 0, "show this text"},
     {"--version", nullptr, kVersion, 0, "show the version"},
 };
@@ -96,6 +102,12 @@ void SetDefaultOptions(ToolOptions *pOptions)
     pOptions->pszBatchFile = nullptr;
     pOptions->bJson = false;
     pOptions->bStopOnError = false;
+    pOptions->bMemtest = false;
+    pOptions->nMemStart = 0;
+    pOptions->nMemLength = 0;
+    pOptions->nMemPasses = 1;
+    pOptions->nSeed = 1;
+    pOptions->pszJunitFile = nullptr;
     pOptions->bBridgeHexdump = false;
     pOptions->bHexdump = false;
     pOptions->nHexStart = 0;
@@ -328,6 +340,31 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, cons
             break;
         case kHexdump:
             ParseRange(option.pszName, pszValue, pOptions);
+            break;
+        case kMemtest: {
+            ToolOptions range = *pOptions;
+            ParseRange(option.pszName, pszValue, &range);
+            pOptions->bMemtest = true;
+            pOptions->nMemStart = range.nHexStart;
+            pOptions->nMemLength = range.nHexLength;
+            break;
+        }
+        case kPatterns: {
+            std::string strWhy;
+            if (!ParsePatterns(pszValue, strWhy))
+                BadLongOption(option.pszName, pszValue, strWhy.c_str());
+            break;
+        }
+        case kSeed:
+            if (!ParseStrictNumber(pszValue, 0xFFFFFFFFu, &pOptions->nSeed))
+                BadLongOption(option.pszName, pszValue, "not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)");
+            break;
+        case kPasses:
+            if (!ParseStrictNumber(pszValue, 1000000u, &pOptions->nMemPasses) || pOptions->nMemPasses == 0)
+                BadLongOption(option.pszName, pszValue, "not a number of passes from 1 to 1000000");
+            break;
+        case kJunit:
+            pOptions->pszJunitFile = pszValue;
             break;
         case kBatch:
             pOptions->pszBatchFile = pszValue;

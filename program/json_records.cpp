@@ -60,6 +60,51 @@ std::string LineErrorJson(int nLine, const std::string &strError)
     return Dump(json);
 }
 
+namespace {
+
+nlohmann::json BitList(uint32_t nBits)
+{
+    nlohmann::json list = nlohmann::json::array();
+    for (int i = 0; i < 32; ++i)
+        if ((nBits >> i) & 1)
+            list.push_back(i);
+    return list;
+}
+
+} // namespace
+
+std::string MismatchJson(const char *pszPattern, uint32_t nPass, uint32_t nAddress, uint32_t nExpected, uint32_t nRead)
+{
+    nlohmann::json json;
+    json["version"] = kRecordsVersion;
+    json["op"] = "mismatch";
+    json["pattern"] = pszPattern;
+    json["pass"] = nPass;
+    json["address"] = nAddress;
+    json["expected"] = nExpected;
+    json["read"] = nRead;
+    json["xor"] = nRead ^ nExpected;
+    json["bits"] = BitList(nRead ^ nExpected);
+    return Dump(json);
+}
+
+std::string MemtestJson(uint32_t nStart, uint32_t nLength, const std::vector<std::string> &aPatterns, uint32_t nPasses,
+                        uint64_t nMismatches, uint32_t nStuckHigh, uint32_t nStuckLow, uint32_t nAliasBits)
+{
+    nlohmann::json json;
+    json["version"] = kRecordsVersion;
+    json["op"] = "memtest";
+    json["start"] = nStart;
+    json["length"] = nLength;
+    json["patterns"] = aPatterns;
+    json["passes"] = nPasses;
+    json["mismatches"] = nMismatches;
+    json["stuck_high"] = BitList(nStuckHigh);
+    json["stuck_low"] = BitList(nStuckLow);
+    json["aliased_address_bits"] = BitList(nAliasBits);
+    return Dump(json);
+}
+
 std::string SleepJson(int nLine, uint32_t nMilliseconds)
 {
     nlohmann::json json;

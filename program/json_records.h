@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "KynHwDll.h"
 
@@ -33,6 +34,13 @@ std::string AccessJson(const AccessRecord &record);
 std::string LineErrorJson(int nLine, const std::string &strError);
 // A batch's sleep.
 std::string SleepJson(int nLine, uint32_t nMilliseconds);
+// A memory test's word that read back wrong: its pattern and pass, address, expected and read values,
+// their XOR and its bits.
+std::string MismatchJson(const char *pszPattern, uint32_t nPass, uint32_t nAddress, uint32_t nExpected, uint32_t nRead);
+// A memory test's summary: its range, patterns, passes, mismatches, and the data bits stuck high or
+// low in every mismatch and the address bits whose words alias.
+std::string MemtestJson(uint32_t nStart, uint32_t nLength, const std::vector<std::string> &aPatterns, uint32_t nPasses,
+                        uint64_t nMismatches, uint32_t nStuckHigh, uint32_t nStuckLow, uint32_t nAliasBits);
 // A decoded result code.
 std::string DecodeJson(uint32_t nCode, const std::string &strReported, bool bFailure, const std::string &strText);
 

@@ -14,6 +14,7 @@
 #include "batch.h"
 #include "command_line.h"
 #include "json_records.h"
+#include "memtest_job.h"
 #include "command_table.h"
 #include "error_report.h"
 #include "options.h"
@@ -552,6 +553,11 @@ int RunOneShot(const ProgramExtras &extras)
             DumpMap(devices, true);
         if (g_toolOptions.bBridgeHexdump)
             BridgeHexDump(devices);
+        if (g_toolOptions.bMemtest) {
+            int nMemtest = RunMemtestJob(devices);
+            if (nMemtest != 0)
+                return FinishRun(nMemtest, kReleaseThenConsole);
+        }
         if (g_toolOptions.pszBatchFile != nullptr) {
             int nBatch = RunBatch(devices);
             if (nBatch != 0)

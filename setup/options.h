@@ -52,6 +52,12 @@ struct ToolOptions {
     const char *pszBatchFile;           // --batch FILE (- standard input): one command a line; or null
     bool bJson;                         // --json: one JSON object a line for each access, decoding, answer
     bool bStopOnError;                  // --stop-on-error: a batch ends at its first failed or malformed line
+    bool bMemtest;                      // --memtest START:LENGTH: the memory test as a job
+    uint32_t nMemStart;
+    uint32_t nMemLength;
+    uint32_t nMemPasses;                // --passes N
+    uint32_t nSeed;                     // --seed N, for the random pattern
+    const char *pszJunitFile;           // --junit FILE, or null
     bool bBridgeHexdump;                // --bridge-hexdump: the bridge's registers as lspci -xxx shows them
     bool bHexdump;                      // --hexdump START:LENGTH: board registers the same way
     uint32_t nHexStart;
@@ -63,7 +69,7 @@ struct ToolOptions {
 inline bool IsOneShot(const ToolOptions &options)
 {
     return !options.aAccesses.empty() || options.bList || options.bDecode || options.bDump || options.bBridgeDump ||
-           options.pszBatchFile != nullptr ||
+           options.pszBatchFile != nullptr || options.bMemtest ||
            options.bBridgeHexdump ||
            options.bHexdump || options.nNames != 0;
 }
@@ -72,7 +78,7 @@ inline bool IsOneShot(const ToolOptions &options)
 inline bool OpensBoard(const ToolOptions &options)
 {
     return !IsOneShot(options) || !options.aAccesses.empty() || options.bDump || options.bBridgeDump || options.bBridgeHexdump ||
-           options.bHexdump || options.pszBatchFile != nullptr;
+           options.bHexdump || options.pszBatchFile != nullptr || options.bMemtest;
 }
 
 // One record, for the whole run.

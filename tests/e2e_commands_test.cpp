@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 
 #include "e2e_harness.h"
@@ -517,6 +518,56 @@ TEST(RegisterMaps, FieldWritesMasksAndFieldsForScripts)
               "Plx Address 0x0 = 0x91541D8E (reset 0x00000000)  UART.CTRL: EN=0 MODE=0x3* BAUD=0x1D*\n");
     EXPECT_NE(run.strConsole.find("SVD address 0x40001000 not on the board  PWM.CHANNEL[0].TOPCMP: it lies past the "
                                   "board's 0x200 bytes of registers\n"), std::string::npos) << run.strConsole;
+}
+
+// The memory test as a job: every pattern over the range, a mismatch record for each word that reads
+// back wrong, the summary naming stuck data bits, status 3 on errors, a JUnit report for CI servers.
+TEST(MemtestJob, PatternsRecordsSummaryAndJunit)
+{
+    const std::string kAll = "address,walking-ones,walking-zeros,checkerboard,solid,random";
+    struct {
+        std::map<std::string, std::string> env;
+        std::vector<std::string> aArgs;
+        int nStatus;
+        std::string strOut;
+    } aCases[] = {
+        {{}, {"--memtest", "0x100:0x40", "--patterns", kAll, "--passes", "2", "--seed", "7"}, 0,
+         "memtest: 0x40 bytes from 0x100, patterns " + kAll + ", 2 passes: 0 mismatches; stuck high: bits none; stuck low: "
+         "bits none; aliased address bits: none\n"},
+        // Bit 8 of every word reads 0: the all-ones half of solid finds it in each of the 4 words.
+        {{{"KYNSIM_MEMORY", "stuck-low=0x100"}}, {"--memtest", "0:0x10", "--patterns", "solid"}, 3,
+         "mismatch: solid pass 1 address 0x0 expected 0xFFFFFFFF read 0xFFFFFEFF xor 0x00000100 bits 8\n"
+         "mismatch: solid pass 1 address 0x4 expected 0xFFFFFFFF read 0xFFFFFEFF xor 0x00000100 bits 8\n"
+         "mismatch: solid pass 1 address 0x8 expected 0xFFFFFFFF read 0xFFFFFEFF xor 0x00000100 bits 8\n"
+         "mismatch: solid pass 1 address 0xC expected 0xFFFFFFFF read 0xFFFFFEFF xor 0x00000100 bits 8\n"
+         "memtest: 0x10 bytes from 0x0, patterns solid, 1 pass: 4 mismatches; stuck high: bits none; stuck low: bits 8; "
+         "aliased address bits: none\n"},
+        {{{"KYNSIM_MEMORY", "stuck-high=0x1"}}, {"--memtest", "0:8", "--patterns", "walking-zeros", "--json"}, 3,
+         "{\"address\":0,\"bits\":[0],\"expected\":4294967294,\"op\":\"mismatch\",\"pass\":1,\"pattern\":\"walking-zeros\","
+         "\"read\":4294967295,\"version\":1,\"xor\":1}\n"
+         "{\"aliased_address_bits\":[],\"length\":8,\"mismatches\":1,\"op\":\"memtest\",\"passes\":1,\"patterns\":"
+         "[\"walking-zeros\"],\"start\":0,\"stuck_high\":[0],\"stuck_low\":[],\"version\":1}\n"},
+        {{}, {"--memtest", "0:8", "--patterns", "address,fly"}, 2, ""},
+        {{}, {"--memtest", "0:8", "--passes", "0"}, 2, ""},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.aArgs[3]);
+        ToolCase toolCase;
+        toolCase.aArgs = c.aArgs;
+        toolCase.env = c.env;
+        toolCase.aArgs.insert(toolCase.aArgs.end(), {"--junit", "report.xml"});
+        toolCase.aReadFiles = {"report.xml"};
+        ToolRun run = RunDuze(toolCase);
+        EXPECT_EQ(run.nStatus, c.nStatus);
+        EXPECT_EQ(run.strConsole, c.strOut);
+        if (c.nStatus == 3) {
+            EXPECT_NE(run.files["report.xml"].find("failures=\"1\""), std::string::npos) << run.files["report.xml"];
+            EXPECT_NE(run.files["report.xml"].find("words read back wrong\">address 0x00000000 expected"), std::string::npos);
+        }
+        if (c.nStatus == 0) {
+            EXPECT_NE(run.files["report.xml"].find("tests=\"12\" failures=\"0\""), std::string::npos) << run.files["report.xml"];
+        }
+    }
 }
 
 // A batch: each line answered at once, in text, a failed access answered and the batch going on, a

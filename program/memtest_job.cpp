@@ -1,0 +1,249 @@
+// memtest_job.cpp - the memory test as a job: each pattern of --patterns written over the range and read
+// back, --passes times; each mismatch a record (address, expected, read, their XOR, the bad bits);
+// a summary naming data bits stuck high or low in every mismatch and address bits whose words alias;
+// a JUnit report for CI servers. The interactive M command is not this: its transcripts stay.
+#include "memtest_job.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "command_table.h"
+#include "error_report.h"
+#include "json_records.h"
+#include "options.h"
+#include "printable.h"
+#include "progress_line.h"
+#include "screen.h"
+
+namespace {
+
+// The patterns, in the order --help lists them: each word's value from its index and address.
+enum PatternKind { kAddress, kWalkingOnes, kWalkingZeros, kCheckerboard, kSolid, kRandom };
+struct Pattern {
+    const char *pszName;
+    PatternKind eKind;
+};
+const Pattern g_aPatterns[] = {
+    {"address", kAddress},           {"walking-ones", kWalkingOnes}, {"walking-zeros", kWalkingZeros},
+    {"checkerboard", kCheckerboard}, {"solid", kSolid},              {"random", kRandom},
+};
+
+std::vector<const Pattern *> g_apChosen;
+
+// The mismatches kept for the report and the summary: the count of all, the first kept.
+const size_t kKeptMismatches = 1000;
+
+struct Mismatch {
+    uint32_t nAddress, nExpected, nRead;
+};
+
+// A word's value: the pattern at word nIndex (address nAddress), in sub-pass nHalf (checkerboard and
+// solid write each value and its inverse), with the run's seed.
+uint32_t Expected(PatternKind eKind, uint64_t nIndex, uint32_t nAddress, int nHalf, uint32_t nSeed)
+{
+    switch (eKind) {
+    case kAddress:
+        return nAddress;
+    case kWalkingOnes:
+        return 1u << (nIndex % 32);
+    case kWalkingZeros:
+        return ~(1u << (nIndex % 32));
+    case kCheckerboard:
+        return ((nIndex & 1) != 0) != (nHalf != 0) ? 0xAAAAAAAAu : 0x55555555u;
+    case kSolid:
+        return nHalf != 0 ? 0u : 0xFFFFFFFFu;
+    case kRandom: {
+        // xorshift32 of the seed and the word: the read pass recomputes it, nothing is stored.
+        uint32_t x = nSeed ^ (uint32_t)(nIndex * 0x9E3779B9u) ^ 0xA5A5A5A5u;
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    }
+    }
+    return 0;
+}
+
+std::string Bits(uint32_t nBits)
+{
+    std::string strBits;
+    for (int i = 0; i < 32; ++i)
+        if ((nBits >> i) & 1)
+            strBits += (strBits.empty() ? "" : ",") + std::to_string(i);
+    return strBits.empty() ? "none" : strBits;
+}
+
+std::string Hex(uint32_t nValue)
+{
+    char szHex[16];
+    snprintf(szHex, sizeof szHex, "0x%.8X", (unsigned)nValue);
+    return szHex;
+}
+
+// What XML text may not hold as it is.
+std::string XmlEscaped(const std::string &strText)
+{
+    std::string strOut;
+    for (char c : strText)
+        strOut += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;" : std::string(1, c);
+    return strOut;
+}
+
+struct CaseResult {
+    std::string strName;
+    uint64_t nMismatches = 0;
+    std::vector<Mismatch> aFirst;
+};
+
+} // namespace
+
+bool ParsePatterns(const std::string &strList, std::string &strWhy)
+{
+    g_apChosen.clear();
+    size_t nStart = 0;
+    while (nStart <= strList.size()) {
+        size_t nComma = strList.find(',', nStart);
+        std::string strName = strList.substr(nStart, nComma == std::string::npos ? std::string::npos : nComma - nStart);
+        const Pattern *pFound = nullptr;
+        for (const Pattern &pattern : g_aPatterns)
+            if (strName == pattern.pszName)
+                pFound = &pattern;
+        if (pFound == nullptr) {
+            strWhy = "'" + strName + "' is none of address, walking-ones, walking-zeros, checkerboard, solid, random";
+            return false;
+        }
+        g_apChosen.push_back(pFound);
+        if (nComma == std::string::npos)
+            break;
+        nStart = nComma + 1;
+    }
+    return true;
+}
+
+int RunMemtestJob(const BoardHandles &devices)
+{
+    if (g_apChosen.empty())
+        g_apChosen.push_back(&g_aPatterns[0]);
+    const uint32_t nStart = g_toolOptions.nMemStart;
+    const uint64_t nWords = g_toolOptions.nMemLength / 4;
+    const KYN_HANDLE hBoard = devices.hBoard;
+    std::vector<CaseResult> aCases;
+    std::vector<Mismatch> aKept;
+    uint64_t nAll = 0;
+    uint32_t nDiffered = 0, nReadOne = 0xFFFFFFFFu, nReadZero = 0xFFFFFFFFu, nAliasAll = 0xFFFFFFFFu;
+    bool bAliased = false;
+    int nHalves = 0;
+    for (const Pattern *pPattern : g_apChosen)
+        nHalves += pPattern->eKind == kCheckerboard || pPattern->eKind == kSolid ? 2 : 1;
+    ProgressBegin(nWords * 2 * (uint64_t)nHalves * g_toolOptions.nMemPasses);
+    uint64_t nProgress = 0;
+    for (uint32_t nPass = 1; nPass <= g_toolOptions.nMemPasses; ++nPass) {
+        for (const Pattern *pPattern : g_apChosen) {
+            CaseResult result;
+            result.strName = std::string(pPattern->pszName) + " pass " + std::to_string(nPass);
+            int nSubPasses = pPattern->eKind == kCheckerboard || pPattern->eKind == kSolid ? 2 : 1;
+            for (int nHalf = 0; nHalf < nSubPasses; ++nHalf) {
+                uint32_t nAddress = nStart;
+                for (uint64_t i = 0; i < nWords; ++i, nAddress += 4) {
+                    CheckResult(hBoard, KynDrvWriteReg32(hBoard, nAddress,
+                                                         Expected(pPattern->eKind, i, nAddress, nHalf, g_toolOptions.nSeed + nPass)));
+                    if ((++nProgress & 4095) == 0)
+                        ProgressUpdate(0, nProgress, (int32_t)nAll);
+                }
+                nAddress = nStart;
+                for (uint64_t i = 0; i < nWords; ++i, nAddress += 4) {
+                    uint32_t nRead = 0;
+                    CheckResult(hBoard, KynDrvReadReg32(hBoard, nAddress, &nRead));
+                    uint32_t nExpected = Expected(pPattern->eKind, i, nAddress, nHalf, g_toolOptions.nSeed + nPass);
+                    if ((++nProgress & 4095) == 0)
+                        ProgressUpdate(1, nProgress, (int32_t)nAll);
+                    if (nRead == nExpected)
+                        continue;
+                    ++nAll;
+                    ++result.nMismatches;
+                    nDiffered |= nRead ^ nExpected;
+                    nReadOne &= nRead;
+                    nReadZero &= ~nRead;
+                    // A word that reads another word's address (the address pattern): those address
+                    // bits alias.
+                    if (pPattern->eKind == kAddress && nRead != nAddress && (nRead & 3) == 0 && nRead - nStart < nWords * 4) {
+                        nAliasAll &= nRead ^ nAddress;
+                        bAliased = true;
+                    }
+                    Mismatch mismatch = {nAddress, nExpected, nRead};
+                    if (result.aFirst.size() < 100)
+                        result.aFirst.push_back(mismatch);
+                    if (aKept.size() < kKeptMismatches)
+                        aKept.push_back(mismatch);
+                    if (g_toolOptions.bJson) {
+                        ShowResultLine("%s\n", MismatchJson(pPattern->pszName, nPass, nAddress, nExpected, nRead).c_str());
+                    } else {
+                        char szLine[192];
+                        snprintf(szLine, sizeof szLine, "mismatch: %s pass %u address 0x%X expected %s read %s xor %s bits %s\n",
+                                 pPattern->pszName, (unsigned)nPass, (unsigned)nAddress, Hex(nExpected).c_str(),
+                                 Hex(nRead).c_str(), Hex(nRead ^ nExpected).c_str(), Bits(nRead ^ nExpected).c_str());
+                        ShowResultLine("%s", szLine);
+                    }
+                    LogPrintF("Memory error at Address 0x%X   (nReadVal(0x%X) != nWriteVal(0x%X))\n", (unsigned)nAddress,
+                              (unsigned)nRead, (unsigned)nExpected);
+                }
+            }
+            aCases.push_back(result);
+        }
+    }
+    ProgressEnd();
+    // Stuck: a bit that differed, and read 1 (or 0) in every mismatching word.
+    uint32_t nStuckHigh = nAll != 0 ? nDiffered & nReadOne : 0;
+    uint32_t nStuckLow = nAll != 0 ? nDiffered & nReadZero : 0;
+    uint32_t nAliasBits = bAliased ? nAliasAll : 0;
+    std::vector<std::string> aNames;
+    for (const Pattern *pPattern : g_apChosen)
+        aNames.push_back(pPattern->pszName);
+    if (g_toolOptions.bJson) {
+        ShowResultLine("%s\n", MemtestJson(nStart, g_toolOptions.nMemLength, aNames, g_toolOptions.nMemPasses, nAll, nStuckHigh,
+                                           nStuckLow, nAliasBits).c_str());
+    } else {
+        std::string strPatterns;
+        for (const std::string &strName : aNames)
+            strPatterns += (strPatterns.empty() ? "" : ",") + strName;
+        ShowResultLine("memtest: 0x%X bytes from 0x%X, patterns %s, %u pass%s: %llu mismatch%s; stuck high: bits %s; "
+                       "stuck low: bits %s; aliased address bits: %s\n",
+                       (unsigned)g_toolOptions.nMemLength, (unsigned)nStart, strPatterns.c_str(), (unsigned)g_toolOptions.nMemPasses,
+                       g_toolOptions.nMemPasses == 1 ? "" : "es", (unsigned long long)nAll, nAll == 1 ? "" : "es",
+                       Bits(nStuckHigh).c_str(), Bits(nStuckLow).c_str(), Bits(nAliasBits).c_str());
+    }
+    LogPrintF("Memory test finished. ErrorCount=%llu\n", (unsigned long long)nAll);
+    if (g_toolOptions.pszJunitFile != nullptr) {
+        std::string strXml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuite name=\"duzedevazu memtest\" tests=\"" +
+                             std::to_string(aCases.size()) + "\" failures=\"";
+        size_t nFailed = 0;
+        for (const CaseResult &result : aCases)
+            nFailed += result.nMismatches != 0 ? 1 : 0;
+        strXml += std::to_string(nFailed) + "\">\n";
+        for (const CaseResult &result : aCases) {
+            strXml += "  <testcase classname=\"memtest\" name=\"" + XmlEscaped(result.strName) + "\"";
+            if (result.nMismatches == 0) {
+                strXml += "/>\n";
+                continue;
+            }
+            strXml += ">\n    <failure message=\"" + std::to_string(result.nMismatches) + " words read back wrong\">";
+            for (const Mismatch &mismatch : result.aFirst)
+                strXml += "address " + Hex(mismatch.nAddress) + " expected " + Hex(mismatch.nExpected) + " read " +
+                          Hex(mismatch.nRead) + "\n";
+            strXml += "</failure>\n  </testcase>\n";
+        }
+        strXml += "</testsuite>\n";
+        FILE *pFile = fopen(g_toolOptions.pszJunitFile, "w");
+        bool bWritten = pFile != nullptr && fwrite(strXml.data(), 1, strXml.size(), pFile) == strXml.size();
+        if (pFile != nullptr && fclose(pFile) != 0)
+            bWritten = false;
+        if (!bWritten) {
+            LogPrintFailureF("Error: the JUnit report %s cannot be written\n", Printable(g_toolOptions.pszJunitFile).c_str());
+            return 255;
+        }
+    }
+    return nAll != 0 ? 3 : 0;
+}
