@@ -14,6 +14,7 @@
 #include "command_line.h"
 #include "command_table.h"
 #include "json_records.h"
+#include "memtest_job.h"
 #include "number_entry.h"
 #include "options.h"
 #include "printable.h"
@@ -97,13 +98,29 @@ int RunLine(int nLine, const std::string &strLine, const BoardHandles &devices)
         Answer(g_toolOptions.bJson ? SleepJson(nLine, nMilliseconds) : "ok");
         return 0;
     }
+    if (strVerb == "memtest") {
+        // START:LENGTH, both multiples of 4: the memory test job's records, its summary the answer.
+        size_t nColon = strArgument.find(':');
+        uint32_t nStart = 0, nLength = 0;
+        if (nColon == std::string::npos || !ParseStrictNumber(strArgument.substr(0, nColon).c_str(), 0xFFFFFFFFu, &nStart) ||
+            !ParseStrictNumber(strArgument.substr(nColon + 1).c_str(), 0xFFFFFFFFu, &nLength) || nStart % 4 != 0 ||
+            nLength % 4 != 0 || nLength == 0 || (uint64_t)nStart + nLength > 0x100000000ull) {
+            AnswerLineError(nLine, "'" + strArgument + "' is not START:LENGTH, multiples of 4 within 32 bits");
+            return 2;
+        }
+        g_toolOptions.nMemStart = nStart;
+        g_toolOptions.nMemLength = nLength;
+        int nStatus = RunMemtestJob(devices);
+        LetInterruptsAct();
+        return nStatus;
+    }
     const BatchVerb *pVerb = nullptr;
     for (const BatchVerb &verb : g_aVerbs)
         if (strVerb == verb.pszVerb)
             pVerb = &verb;
     if (pVerb == nullptr) {
         AnswerLineError(nLine, "'" + strVerb + "' is none of read, read16, read8, write, write16, write8, bridge-read, "
-                               "bridge-write, sleep");
+                               "bridge-write, memtest, sleep");
         return 2;
     }
     OneShotAccess access;
