@@ -105,6 +105,28 @@ std::string MemtestJson(uint32_t nStart, uint32_t nLength, const std::vector<std
     return Dump(json);
 }
 
+std::string DumpJson(const DumpRecord &record)
+{
+    nlohmann::json json;
+    json["version"] = kRecordsVersion;
+    json["op"] = "dump";
+    json["device"] = record.bBridge ? "bridge" : "board";
+    json["name"] = record.strName;
+    json["svd_address"] = record.nSvdAddress;
+    if (record.bOnBoard)
+        json["address"] = record.nAddress;
+    json["width"] = record.nBits;
+    if (record.bRead) {
+        json["value"] = record.nValue;
+        json["fields"] = record.strFields;
+    } else {
+        json["skipped"] = record.strSkipped;
+    }
+    if (record.bReset)
+        json["reset"] = record.nReset;
+    return Dump(json);
+}
+
 std::string SleepJson(int nLine, uint32_t nMilliseconds)
 {
     nlohmann::json json;

@@ -32,6 +32,23 @@ struct AccessRecord {
 std::string AccessJson(const AccessRecord &record);
 // A line that could not be run: its number and why.
 std::string LineErrorJson(int nLine, const std::string &strError);
+// A register of a map's dump: read (its value, and its reset value where the map gives one), or
+// skipped, saying why (not on the board, write-only, a read has an effect).
+struct DumpRecord {
+    bool bBridge = false;
+    std::string strName;
+    uint64_t nSvdAddress = 0;
+    bool bOnBoard = true;
+    uint32_t nAddress = 0;
+    uint32_t nBits = 32;
+    bool bRead = false;
+    uint64_t nValue = 0;
+    bool bReset = false;
+    uint64_t nReset = 0;
+    std::string strFields;
+    std::string strSkipped;
+};
+std::string DumpJson(const DumpRecord &record);
 // A batch's sleep.
 std::string SleepJson(int nLine, uint32_t nMilliseconds);
 // A memory test's word that read back wrong: its pattern and pass, address, expected and read values,

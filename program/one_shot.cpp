@@ -307,6 +307,20 @@ void DumpMap(const BoardHandles &devices, bool bBridge)
     uint32_t nWindow = NumberAttribute(hDevice, KYN_ATTR_REGISTER_SPACE, 0);
     for (const MapRegister &reg : map.aRegisters) {
         std::string strWhy = MapNotOnBoard(map, reg, nWindow);
+        DumpRecord record;
+        record.bBridge = bBridge;
+        record.strName = reg.strName;
+        record.nSvdAddress = reg.nSvdAddress;
+        record.bOnBoard = reg.bOnBoard;
+        record.nAddress = reg.nAddress;
+        record.nBits = reg.nBits;
+        record.bReset = reg.bReset;
+        record.nReset = reg.nReset;
+        if (!strWhy.empty() && g_toolOptions.bJson) {
+            record.strSkipped = "not on the board: " + strWhy;
+            ShowAndLog("%s\n", DumpJson(record).c_str());
+            continue;
+        }
         if (!strWhy.empty()) {
             ShowAndLog("SVD address 0x%llX not on the board  %s: %s\n", (unsigned long long)reg.nSvdAddress,
                        reg.strName.c_str(), strWhy.c_str());
@@ -320,7 +334,12 @@ void DumpMap(const BoardHandles &devices, bool bBridge)
             std::string strWhy = reg.eAccess == kMapWriteOnly  ? "write-only"
                                  : !reg.strReadAction.empty() ? "a read has an effect (" + reg.strReadAction + ")"
                                                               : "not aligned to its " + std::to_string(reg.nBits) + " bits";
-            ShowAndLog("%s Address 0x%X not read  %s: %s\n", pszDevice, (unsigned)reg.nAddress, reg.strName.c_str(), strWhy.c_str());
+            record.strSkipped = strWhy;
+            if (g_toolOptions.bJson)
+                ShowAndLog("%s\n", DumpJson(record).c_str());
+            else
+                ShowAndLog("%s Address 0x%X not read  %s: %s\n", pszDevice, (unsigned)reg.nAddress, reg.strName.c_str(),
+                           strWhy.c_str());
             continue;
         }
         uint64_t nValue = ReadMapRegister(hDevice, reg, bBridge);
@@ -329,6 +348,13 @@ void DumpMap(const BoardHandles &devices, bool bBridge)
         if (reg.bReset)
             snprintf(szReset, sizeof szReset, " (reset 0x%.*llX)", nDigits, (unsigned long long)reg.nReset);
         std::string strFields = DescribeRegister(reg, nValue, false, true);
+        if (g_toolOptions.bJson) {
+            record.bRead = true;
+            record.nValue = nValue;
+            record.strFields = strFields.substr(2, strFields.size() - 3);
+            ShowAndLog("%s\n", DumpJson(record).c_str());
+            continue;
+        }
         ShowAndLog("%s Address 0x%X = 0x%.*llX%s%s", pszDevice, (unsigned)reg.nAddress, nDigits, (unsigned long long)nValue,
                    szReset, strFields.c_str());
     }
