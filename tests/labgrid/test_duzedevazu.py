@@ -1,0 +1,56 @@
+"""test_duzedevazu.py - the labgrid driver end to end, as a lab's client uses it: labgrid's SSHDriver on a
+NetworkService reaches this machine, and DuzeDevazuDriver runs the simulated tool there in batch JSON
+mode. Run through labgrid's pytest plugin: pytest --lg-env ENV.yaml (tests/labgrid/run)."""
+import pytest
+
+from duzedevazu_labgrid import DuzeDevazuError, MemtestFailed
+
+
+@pytest.fixture()
+def board(target):
+    driver = target.get_driver("DuzeDevazuDriver", name="board")
+    target.activate(driver)
+    return driver
+
+
+def test_write_then_read(board):
+    # Each call is a run of its own; the simulated board's memory lives as long as its run.
+    assert board.read(0x10) == 0
+    board.write(0x10, 0xDEADBEEF)
+    records = board.batch(["write 0x10=0xDEADBEEF", "read 0x10", "write16 0x20=0xBEEF", "read16 0x20"])
+    assert [r["value"] for r in records] == [0xDEADBEEF, 0xDEADBEEF, 0xBEEF, 0xBEEF]
+    assert records[1] == {"version": 1, "line": 2, "op": "read", "device": "board", "width": 32, "address": 16,
+                          "result": 0, "value": 0xDEADBEEF}
+
+
+def test_names_and_fields_from_the_map(board):
+    assert board.read("UART2.CTRL") == 0
+    records = board.batch(["write UART.CTRL=0x1A05", "read UART.CTRL"])
+    assert records[1]["name"] == "UART.CTRL"
+    assert records[1]["fields"] == "UART.CTRL: EN=1 MODE=0x2 (IRDA) BAUD=0x1A"
+    dump = board.dump()
+    assert [r["fields"] for r in dump if r["name"] == "UART.CTRL"] == ["UART.CTRL: EN=0 MODE=0x0 (NORMAL) BAUD=0x0"]
+    assert [r["skipped"] for r in dump if r["name"] == "UART.TXDATA"] == ["write-only"]
+
+
+def test_a_failed_access_raises_the_tools_text(board):
+    with pytest.raises(DuzeDevazuError, match=r"0X32 \[1.4\] Register address is outside the device window."):
+        board.read(0x4000000)
+
+
+def test_a_memory_test_that_passes(board):
+    summary = board.memtest(0, 0x10000, patterns=("address", "walking-ones", "checkerboard", "random"), passes=2)
+    assert summary["mismatches"] == 0
+    assert summary["patterns"] == ["address", "walking-ones", "checkerboard", "random"]
+
+
+def test_a_memory_test_that_fails(target):
+    # The same board with bit 8 of every word stuck low: status 3, raised as the driver's error.
+    failing = target.get_driver("DuzeDevazuDriver", name="stuck")
+    target.activate(failing)
+    with pytest.raises(MemtestFailed) as failure:
+        failing.memtest(0, 0x40, patterns=("solid",))
+    assert failure.value.status == 3
+    assert failure.value.summary["stuck_low"] == [8]
+    assert len(failure.value.mismatches) == 16
+    assert failure.value.mismatches[0]["bits"] == [8]
