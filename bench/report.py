@@ -91,6 +91,15 @@ r = [b / a for a, b in zip(times[0], times[1])]
 out.append("| 1,000 reads for a script in one run (`duzedevazu-pci` with `--bridge-read 0x0` 1,000 times), against 1,000 "
            "setpci processes reading it in a shell loop | %s | %s | setpci ÷ tool: %s | ≥ 50 %s |" % (
                timing(times[1]), timing(times[0]), ratio(r), "met" if statistics.median(r) >= 50 else "**missed**"))
+times, _ = load("batch-10000")
+r = [b / a for a, b in zip(times[0], times[1])]
+out.append("| 10,000 reads through one batch run (`duzedevazu-pci --batch FILE`), against 10,000 setpci processes | %s | %s "
+           "| setpci ÷ tool: %s | ≥ 100 %s |" % (timing(times[1]), timing(times[0]), ratio(r),
+                                                 "met" if statistics.median(r) >= 100 else "**missed**"))
+times, _ = load("batch-json")
+r = pair_ratios(times)
+out.append("| 100,000 batch reads as JSON Lines (`--batch FILE --json`), against the same as text | %s | %s | %s | ≤ 1.10 %s |" % (
+    timing(times[1]), timing(times[0]), ratio(r), "met" if statistics.median(r) <= 1.10 else "**missed**"))
 if os.path.exists(os.path.join(work, "pci-vfio.txt")):
     times, _ = load("pci-vfio")
     r = pair_ratios(times)
