@@ -34,9 +34,9 @@ std::string AccessJson(const AccessRecord &record)
     static nlohmann::json s_json;
     nlohmann::json &json = s_json;
     json["version"] = kRecordsVersion;
-    auto Keep = [&json](bool bKeep, const char *pszName) {
+    auto Keep = [](bool bKeep, const char *pszName) {
         if (!bKeep)
-            json.erase(pszName);
+            s_json.erase(pszName);
         return bKeep;
     };
     if (Keep(record.nLine > 0, "line"))
