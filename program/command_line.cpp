@@ -252,17 +252,25 @@ bool ParseAccessText(char cKey, const char *pszValue, OneShotAccess &access, std
 
 namespace {
 
-OneShotAccess ParseAccess(const LongOption &option, const char *pszValue)
+// BadLongOption ends the run without unwinding: no string may own memory when it is called, so
+// the reason is copied out of its string first.
+void ParseAccess(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
 {
-    OneShotAccess access;
-    std::string strWhy;
-    if (!ParseAccessText(option.cKey, pszValue, access, strWhy))
-        BadLongOption(option.pszName, pszValue, strWhy.c_str());
-    return access;
+    char szWhy[256] = "";
+    {
+        OneShotAccess access;
+        std::string strWhy;
+        if (ParseAccessText(option.cKey, pszValue, access, strWhy)) {
+            pOptions->aAccesses.push_back(access);
+            return;
+        }
+        snprintf(szWhy, sizeof szWhy, "%s", strWhy.c_str());
+    }
+    BadLongOption(option.pszName, pszValue, szWhy);
 }
 
 // START:LENGTH of 32-bit registers: both multiples of 4, LENGTH at least 4, the range within 32 bits.
-void ParseRange(const char *pszName, const char *pszValue, ToolOptions *pOptions)
+void ParseRange(const char *pszName, const char *pszValue, uint32_t *pnStart, uint32_t *pnLength)
 {
     const char *pszColon = strchr(pszValue, ':');
     uint32_t nStart = 0, nLength = 0;
@@ -273,9 +281,8 @@ void ParseRange(const char *pszName, const char *pszValue, ToolOptions *pOptions
         BadLongOption(pszName, pszValue, "START and LENGTH must be multiples of 4 (32-bit registers), LENGTH not 0");
     if ((uint64_t)nStart + nLength > 0x100000000ull)
         BadLongOption(pszName, pszValue, "the range ends past 0xFFFFFFFF");
-    pOptions->bHexdump = true;
-    pOptions->nHexStart = nStart;
-    pOptions->nHexLength = nLength;
+    *pnStart = nStart;
+    *pnLength = nLength;
 }
 
 // A long option at argv[*pi], its value the next argument or after '='; false when the argument is
@@ -302,7 +309,7 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, cons
         }
         switch (option.eAction) {
         case kAccess:
-            pOptions->aAccesses.push_back(ParseAccess(option, pszValue));
+            ParseAccess(option, pszValue, pOptions);
             break;
         case kLog:
             *ppszLogName = pszValue;
@@ -339,20 +346,22 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, cons
             pOptions->bBridgeHexdump = true;
             break;
         case kHexdump:
-            ParseRange(option.pszName, pszValue, pOptions);
+            ParseRange(option.pszName, pszValue, &pOptions->nHexStart, &pOptions->nHexLength);
+            pOptions->bHexdump = true;
             break;
-        case kMemtest: {
-            ToolOptions range = *pOptions;
-            ParseRange(option.pszName, pszValue, &range);
+        case kMemtest:
+            ParseRange(option.pszName, pszValue, &pOptions->nMemStart, &pOptions->nMemLength);
             pOptions->bMemtest = true;
-            pOptions->nMemStart = range.nHexStart;
-            pOptions->nMemLength = range.nHexLength;
             break;
-        }
         case kPatterns: {
-            std::string strWhy;
-            if (!ParsePatterns(pszValue, strWhy))
-                BadLongOption(option.pszName, pszValue, strWhy.c_str());
+            char szWhy[256] = "";
+            {
+                std::string strWhy;
+                if (!ParsePatterns(pszValue, strWhy))
+                    snprintf(szWhy, sizeof szWhy, "%s", strWhy.c_str());
+            }
+            if (szWhy[0] != '\0')
+                BadLongOption(option.pszName, pszValue, szWhy);
             break;
         }
         case kSeed:
