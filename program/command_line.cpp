@@ -62,7 +62,7 @@ const LongOption g_aLongOptions[] = {
     {"--hexdump", "START:LENGTH", kHexdump, 0, "board registers from START, LENGTH bytes, the same way (32-bit reads)"},
     {"--names", "board|bridge", kNames, 0, "the register names of the board's or the bridge's map, one a line"},
     {"--batch", "FILE", kBatch, 0, "one command a line (read, write, bridge-read, ..., sleep; - standard input), each answered at once"},
-    {"--json", nullptr, kJson, 0, "accesses, decodings and a batch's answers as JSON Lines (docs/records.schema.json)"},
+    {"--json", nullptr, kJson, 0, "what a run shows, as JSON Lines records (docs/records.schema.json)"},
     {"--stop-on-error", nullptr, kStopOnError, 0, "a batch ends at its first failed or malformed line"},
     {"--memtest", "START:LENGTH", kMemtest, 0, "the memory test as a job: each mismatch a record, a summary, status 3 on errors"},
     {"--patterns", "LIST", kPatterns, 0, "address (default), walking-ones, walking-zeros, checkerboard, solid, random"},

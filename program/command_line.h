@@ -27,7 +27,9 @@ struct ProgramExtras {
     const char *pszSettingsHelp; // one line a setting, each ending in a line end
     // --list: the lines to show for a run of the board type and number given; false with the
     // reason where nothing can be listed.
+    // Each listed item's fields by name, too, for --json.
     bool (*pfnList)(int32_t nBoardType, uint32_t nBoardNumber, std::vector<std::string> &aLines,
+                    std::vector<std::vector<std::pair<std::string, std::string>>> &aListed,
                     std::string &strError) = nullptr;
     // Before the start-up of a run that opens a board: why that board cannot be found at all, or "".
     std::string (*pfnBoardProblem)(int32_t nBoardType, uint32_t nBoardNumber) = nullptr;

@@ -158,3 +158,17 @@ std::string DecodeJson(uint32_t nCode, const std::string &strReported, bool bFai
     }
     return Dump(json);
 }
+
+std::string ListedJson(const std::vector<std::pair<std::string, std::string>> &aFields)
+{
+    nlohmann::json json;
+    json["version"] = kRecordsVersion;
+    json["op"] = "list";
+    for (const auto &field : aFields) {
+        if (field.first == "type" || field.first == "number")
+            json[field.first] = strtoul(field.second.c_str(), nullptr, 10);
+        else
+            json[field.first] = field.second;
+    }
+    return Dump(json);
+}

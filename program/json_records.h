@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "KynHwDll.h"
@@ -60,5 +61,7 @@ std::string MemtestJson(uint32_t nStart, uint32_t nLength, const std::vector<std
                         uint64_t nMismatches, uint32_t nStuckHigh, uint32_t nStuckLow, uint32_t nAliasBits);
 // A decoded result code.
 std::string DecodeJson(uint32_t nCode, const std::string &strReported, bool bFailure, const std::string &strText);
+// One item of --list: its fields by name ("type" and "number" as numbers, the rest as text).
+std::string ListedJson(const std::vector<std::pair<std::string, std::string>> &aFields);
 
 #endif

@@ -79,6 +79,15 @@ std::string SerialNumber(KYN_HANDLE hBoard)
     return "no serial number: " + ResultText(nResult);
 }
 
+// The serial number as a record's field: "serial", or "error" with why there is none.
+std::pair<std::string, std::string> SerialField(KYN_HANDLE hBoard)
+{
+    std::string strSerial = SerialNumber(hBoard);
+    if (strSerial.compare(0, 7, "serial ") == 0)
+        return {"serial", strSerial.substr(7)};
+    return {"error", strSerial};
+}
+
 // Every type of the board table, numbers from 0 until the first that does not open. The library's
 // release at the run's end closes what was opened.
 void ListBoards()
@@ -92,8 +101,16 @@ void ListBoards()
             KYN_HANDLE hBoard = 0;
             if (KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, (uint32_t)type.nCode, nNumber, &hBoard) < 0)
                 break;
-            ShowAndLog("%c %2d  %-34s %2u  %s\n", type.cLetter, (int)type.nCode, strName.c_str(), (unsigned)nNumber,
-                       SerialNumber(hBoard).c_str());
+            if (g_toolOptions.bJson)
+                ShowAndLog("%s\n", ListedJson({{"letter", std::string(1, type.cLetter)},
+                                                {"type", std::to_string(type.nCode)},
+                                                {"name", strName},
+                                                {"number", std::to_string(nNumber)},
+                                                SerialField(hBoard)})
+                                         .c_str());
+            else
+                ShowAndLog("%c %2d  %-34s %2u  %s\n", type.cLetter, (int)type.nCode, strName.c_str(), (unsigned)nNumber,
+                           SerialNumber(hBoard).c_str());
             ++nListed;
         }
     }
@@ -105,10 +122,16 @@ void ListBoards()
 void ListProgramsOwn(const ProgramExtras &extras)
 {
     std::vector<std::string> aLines;
+    std::vector<std::vector<std::pair<std::string, std::string>>> aListed;
     std::string strError;
-    if (!extras.pfnList(g_toolOptions.nBoardType, g_toolOptions.nBoardNumber, aLines, strError)) {
+    if (!extras.pfnList(g_toolOptions.nBoardType, g_toolOptions.nBoardNumber, aLines, aListed, strError)) {
         LogPrintFailureF("Error: %s\n", Printable(strError).c_str());
         EndRun(1, kReleaseThenConsole);
+    }
+    if (g_toolOptions.bJson) {
+        for (const auto &listed : aListed)
+            ShowAndLog("%s\n", ListedJson(listed).c_str());
+        return;
     }
     for (const std::string &strLine : aLines)
         ShowAndLog("%s\n", strLine.c_str());

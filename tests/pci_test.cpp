@@ -861,6 +861,30 @@ TEST(Pci, ListShowsEachDeviceOnceAndFiltersAsLspci)
         EXPECT_FALSE(expected.empty());
         EXPECT_EQ(SlotsOf(listed.strConsole, true), expected);
     }
+    // --json: a record a device, the table's fields by name, those it shows as - left out; the names
+    // (this machine's ID database) cut off before comparing.
+    ToolCase jsonCase = PciCase("", {}, {"--list", "/B1", "--json", "--ids", "::0600"});
+    jsonCase.setUp = setUp;
+    ToolRun json = RunDuze(jsonCase);
+    EXPECT_EQ(json.nStatus, 0) << json.strError;
+    std::string strRecords;
+    std::istringstream records(json.strConsole);
+    while (std::getline(records, strLine)) {
+        size_t nName = strLine.find(",\"name\":\"");
+        if (nName != std::string::npos)
+            strLine.erase(nName, strLine.find('"', nName + 9) + 1 - nName);
+        strRecords += strLine + "\n";
+    }
+    EXPECT_EQ(strRecords,
+              "{\"bars\":\"no BARs\",\"board\":\"6/0\",\"class\":\"0600\",\"ids\":\"8086:0d57\",\"op\":\"list\",\"slot\":\"0000:00:00.0\","
+              "\"version\":1,\"way_in\":\"none: no memory BAR\"}\n");
+    jsonCase.aArgs = {"--list", "/B1", "--json", "--ids", "1af4:1045"};
+    json = RunDuze(jsonCase);
+    EXPECT_EQ(json.nStatus, 0) << json.strError;
+    EXPECT_NE(json.strConsole.find("{\"bars\":\"BAR0 mem 1M, BAR1 io 256, BAR2 mem64 16K\",\"board\":\"6/1\",\"class\":\"ffff\","
+                                   "\"ids\":\"1af4:1045\","),
+              std::string::npos)
+        << json.strConsole;
 }
 
 // The configuration space as lspci -xxx shows it, which lspci -F reads back; board registers the same

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """records_test.py - the machine contract: every JSON record the tool writes (one-shot accesses, a
-batch's answers and errors, sleeps, decodings) validates against docs/records.schema.json, names from
+batch's answers and errors, sleeps, decodings, dumps, memory tests, listed boards) validates against docs/records.schema.json, names from
 a hostile map escaped. Usage: records_test.py TOOL SOURCE-DIR"""
 import json
 import os
@@ -23,6 +23,7 @@ runs = [
      "write UART.CTRL=5\nread8 0x2004\nread 0x4000000\nbogus\nsleep 1\nbridge-read 0\nread CTRL\nwrite 0x10=1:0xF\n"),
 ]
 runs.append(([tool, "--json", "--map", source + "/tests/maps/board.svd", "--map-base", "0x40000100", "--dump"], ""))
+runs.append(([tool, "--json", "--list"], ""))
 runs.append(([tool, "--json", "--memtest", "0:0x40", "--patterns", "address,walking-ones,solid,random"], ""))
 passed = failed = 0
 with tempfile.NamedTemporaryFile("w", suffix=".svd") as mapfile:

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // Whether a slot (--device) or IDs (--ids, comma-separated) are what lspci -s or -d takes; a vendor
@@ -17,9 +18,11 @@ bool KynPciCheckIds(const char *pszIds, std::string &strWhy);
 // Every PCI function of the tree that the filters select (null: any), a header line first: slot,
 // IDs, class, the board type and number the settings give it for a run of nType and nNumber, driver,
 // IOMMU group, the way to its registers or why there is none, its BARs, its names from the ID
-// database where the machine has one. False with strError where the tree cannot be listed.
+// database where the machine has one. False with strError where the tree cannot be listed. Each
+// device's fields by name, too, for records (a device that cannot be read: slot and error).
+using KynPciListed = std::vector<std::pair<std::string, std::string>>;
 bool KynPciListDevices(const char *pszSlot, const char *pszIds, uint32_t nType, uint32_t nNumber,
-                       std::vector<std::string> &aLines, std::string &strError);
+                       std::vector<std::string> &aLines, std::vector<KynPciListed> &aListed, std::string &strError);
 
 // Whether board nType number nNumber is found under the settings, before the library is connected.
 enum KynPciSelection {

@@ -170,7 +170,7 @@ bool KynPciCheckIds(const char *pszIds, std::string &strWhy)
 }
 
 bool KynPciListDevices(const char *pszSlot, const char *pszIds, uint32_t nType, uint32_t nNumber,
-                       std::vector<std::string> &aLines, std::string &strError)
+                       std::vector<std::string> &aLines, std::vector<KynPciListed> &aListed, std::string &strError)
 {
     pci_filter all;
     pci_filter_init(nullptr, &all);
@@ -190,6 +190,7 @@ bool KynPciListDevices(const char *pszSlot, const char *pszIds, uint32_t nType, 
             continue;
         if (!PciFillInfo(pDevice, PCI_FILL_IDENT | PCI_FILL_CLASS | PCI_FILL_BASES | PCI_FILL_SIZES | PCI_FILL_IO_FLAGS)) {
             aLines.push_back(PciSlotName(pDevice) + "  cannot be read: " + Printable(g_strLibpciMessage));
+            aListed.push_back({{"slot", PciSlotName(pDevice)}, {"error", Printable(g_strLibpciMessage)}});
             continue;
         }
         std::string strSlot = PciSlotName(pDevice);
@@ -199,9 +200,21 @@ bool KynPciListDevices(const char *pszSlot, const char *pszIds, uint32_t nType, 
         char szIds[16], szClass[8];
         snprintf(szIds, sizeof szIds, "%04x:%04x", (unsigned)pDevice->vendor_id, (unsigned)pDevice->device_id);
         snprintf(szClass, sizeof szClass, "%04x", (unsigned)pDevice->device_class);
-        aLines.push_back(Line(strSlot.c_str(), szIds, szClass, BoardText(pDevice, nType, nNumber),
-                              strDriver.empty() ? "-" : Printable(strDriver), strGroup.empty() ? "-" : Printable(strGroup),
-                              WayIn(pDevice, strOpenDir, strDriver, strGroup), BarsText(pDevice), Names(pDevice)));
+        KynPciListed listed = {{"slot", strSlot},
+                               {"ids", szIds},
+                               {"class", szClass},
+                               {"board", BoardText(pDevice, nType, nNumber)},
+                               {"driver", strDriver.empty() ? "-" : Printable(strDriver)},
+                               {"iommu_group", strGroup.empty() ? "-" : Printable(strGroup)},
+                               {"way_in", WayIn(pDevice, strOpenDir, strDriver, strGroup)},
+                               {"bars", BarsText(pDevice)},
+                               {"name", Names(pDevice)}};
+        aLines.push_back(Line(strSlot.c_str(), szIds, szClass, listed[3].second, listed[4].second, listed[5].second,
+                              listed[6].second, listed[7].second, listed[8].second));
+        // "-" stands for none in the table; a record leaves the field out.
+        listed.erase(std::remove_if(listed.begin(), listed.end(), [](const auto &field) { return field.second == "-"; }),
+                     listed.end());
+        aListed.push_back(listed);
     }
     return true;
 }

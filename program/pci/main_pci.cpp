@@ -64,9 +64,10 @@ const char *const kSettings =
     " KYNPCI_TRACE         file for the call trace\n"
     " KYNPCI_CONF          the settings file instead of /etc/duzedevazu/kynpci.conf\n";
 
-bool ListDevices(int32_t nBoardType, uint32_t nBoardNumber, std::vector<std::string> &aLines, std::string &strError)
+bool ListDevices(int32_t nBoardType, uint32_t nBoardNumber, std::vector<std::string> &aLines,
+                 std::vector<KynPciListed> &aListed, std::string &strError)
 {
-    return KynPciListDevices(g_pszDevice, g_pszIds, (uint32_t)nBoardType, nBoardNumber, aLines, strError);
+    return KynPciListDevices(g_pszDevice, g_pszIds, (uint32_t)nBoardType, nBoardNumber, aLines, aListed, strError);
 }
 
 // What selected the devices, as the user gave it: the option, else the setting.
