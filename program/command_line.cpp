@@ -488,6 +488,16 @@ void TakeProgramOptions(int *pArgc, char **argv, const ProgramExtras &extras)
             const char *pszInline = nullptr;
             if (!IsOption(pszArgument, option.pszName, &pszInline))
                 continue;
+            // A switch: it takes no value.
+            if (option.pszValue == nullptr) {
+                if (pszInline != nullptr) {
+                    fprintf(stderr, "Error: %s takes no value\n", option.pszName);
+                    exit(2);
+                }
+                option.pfnTake("");
+                --nKept;
+                break;
+            }
             const char *pszValue = pszInline != nullptr ? pszInline : i + 1 < *pArgc ? argv[++i] : nullptr;
             if (pszValue == nullptr || *pszValue == '\0') {
                 fprintf(stderr, "Error: %s needs %s\n", option.pszName, option.pszValue);

@@ -31,6 +31,12 @@ struct ProgramExtras {
     bool (*pfnList)(int32_t nBoardType, uint32_t nBoardNumber, std::vector<std::string> &aLines,
                     std::vector<std::vector<std::pair<std::string, std::string>>> &aListed,
                     std::string &strError) = nullptr;
+    // After the command line, before anything else: -1 to go on, else the run's status (it did its
+    // own work, as saving an image does, or refused).
+    int (*pfnBeforeStart)(int32_t nBoardType, uint32_t nBoardNumber) = nullptr;
+    // Right after the program's options are taken, before any setting is read: -1 to go on, else
+    // the run's status.
+    int (*pfnAfterOptions)() = nullptr;
     // Before the start-up of a run that opens a board: why that board cannot be found at all, or "".
     std::string (*pfnBoardProblem)(int32_t nBoardType, uint32_t nBoardNumber) = nullptr;
     // The library's text on the error line of a call that concerned no device, too.

@@ -25,11 +25,23 @@ int RunTool(int argc, char **argv, const ProgramExtras &extras)
 {
     HostOpenStandardDescriptors();
     TakeProgramOptions(&argc, argv, extras);
+    if (extras.pfnAfterOptions != nullptr) {
+        int nStatus = extras.pfnAfterOptions();
+        if (nStatus >= 0)
+            return nStatus;
+    }
     HoldInputFiles(argc, argv);
     OsaConsoleInit();
     ParseCommandLine(argc, argv, &g_toolOptions);
     LoadRegisterMaps();
     SetTextForEveryFailure(extras.bTextForEveryFailure);
+    if (extras.pfnBeforeStart != nullptr) {
+        int nStatus = extras.pfnBeforeStart(g_toolOptions.nBoardType, g_toolOptions.nBoardNumber);
+        if (nStatus >= 0) {
+            fflush(stdout);
+            EndRun(nStatus, kKeepLibrary);
+        }
+    }
     // A board that cannot be found at all is said at once, in words, before anything starts.
     if (extras.pfnBoardProblem != nullptr && OpensBoard(g_toolOptions)) {
         std::string strProblem = extras.pfnBoardProblem(g_toolOptions.nBoardType, g_toolOptions.nBoardNumber);

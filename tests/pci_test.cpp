@@ -1008,3 +1008,83 @@ TEST(PciRealDevice, DumpEqualsLspci)
 // The settings parsers, without a run: forms lspci takes, and what they refuse.
 
 } // namespace
+
+// Board images: the board saved (never written), replayed as the device, its writes kept off the
+// image unless --image-writable, lspci -F reading its config.txt; images that lie refused.
+TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
+{
+    ToolCase saveCase = PciCase("", {}, {"/B1", "--save-image", "img", "--image-limit", "64K", "--image-bars", "0"});
+    char szDir[] = "/tmp/duze-image-XXXXXX";
+    ASSERT_NE(mkdtemp(szDir), nullptr);
+    saveCase.strDir = szDir;
+    ToolRun saved = RunDuze(saveCase);
+    ASSERT_EQ(saved.nStatus, 0) << saved.strError;
+    EXPECT_EQ(saved.strConsole, "Saved 0000:03:00.0 to img: configuration space, BAR0 65536 bytes\n");
+    EXPECT_EQ(saved.strError, "Warning: BAR0: saved 65536 of 1048576 bytes (--image-limit)\n"
+                              "Warning: BAR2: not asked for (--image-bars)\n");
+    const std::string strImage = saved.strDir + "/img", strBar = strImage + "/devices/0000:03:00.0/resource0";
+    EXPECT_EQ(ReadFile(strImage + "/devices/0000:03:00.0/config"), ConfigBytes(PcieBoard(), 4096));
+    EXPECT_EQ(CommandOutput("lspci -F " + strImage + "/config.txt -n"), "03:00.0 ffff: 1af4:1045 (rev 02)\n");
+    std::string strManifest = ReadFile(strImage + "/manifest.json");
+    for (const char *pszPart : {"\"format\": \"duzedevazu-image\"", "\"version\": 1", "\"slot\": \"0000:03:00.0\"",
+                                "\"vendor\": \"0x1af4\"", "\"config_size\": 4096", "\"saved\": 65536", "\"size\": 1048576"})
+        EXPECT_NE(strManifest.find(pszPart), std::string::npos) << pszPart << "\n" << strManifest;
+    const std::string strBarBefore = ReadFile(strBar);
+    EXPECT_EQ(strBarBefore.size(), 1u << 20);
+
+    // The replay: the device's values; a write seen by the run, not by the image.
+    ToolCase replay = PciCase("", {}, {"--image", "img", "--write", "8=0x12345678", "--read", "8", "--bridge-read", "0"});
+    replay.setUp = nullptr;
+    replay.strDir = saved.strDir;
+    ToolRun run = RunDuze(replay);
+    EXPECT_EQ(run.nStatus, 0) << run.strError;
+    EXPECT_EQ(run.strConsole, "0x12345678\n0x10451AF4\n");
+    EXPECT_EQ(ReadFile(strBar), strBarBefore);
+    replay.aArgs = {"--image", "img", "-Zq", "--log", "image.log"};
+    replay.strLogName = "image.log";
+    run = RunDuze(replay);
+    EXPECT_NE(run.strLog.find("(image img)\n"), std::string::npos) << run.strLog;
+    replay.aArgs = {"--image", "img", "--image-writable", "--write", "8=0x12345678"};
+    run = RunDuze(replay);
+    EXPECT_EQ(run.nStatus, 0) << run.strError;
+    EXPECT_EQ(ReadFile(strBar).substr(8, 4), "\x78\x56\x34\x12");
+
+    // What is refused, and why: status 2, nothing run.
+    struct {
+        std::function<void()> spoil;
+        const char *pszWhy;
+    } aRefused[] = {
+        {[&] { WriteFile(strImage + "/manifest.json", std::string(strManifest).replace(strManifest.find("\"version\": 1"), 12, "\"version\": 2")); },
+         "the image is of format version 2; this tool reads version 1"},
+        {[&] { EXPECT_EQ(symlink("/etc/passwd", (strImage + "/devices/0000:03:00.0/vendor2").c_str()), 0); },
+         "devices/0000:03:00.0/vendor2 is a link: an image holds none"},
+        {[&] { EXPECT_EQ(truncate((strImage + "/devices/0000:03:00.0/config").c_str(), 256), 0); },
+         "the manifest does not match the files: config has 256 bytes"},
+        {[&] { EXPECT_EQ(truncate(strBar.c_str(), 4096), 0); },
+         "the manifest does not match the files: resource0 is not of the BAR's size"},
+        {[&] { WriteFile(strImage + "/manifest.json", "[1,"); }, "manifest.json is not a DuzeDevazu image's manifest"},
+        {[&] { unlink((strImage + "/manifest.json").c_str()); }, "it has no manifest.json"},
+    };
+    for (const auto &refused : aRefused) {
+        std::string strCopy = saved.strDir + "/spoilt";
+        ASSERT_EQ(system(("rm -rf '" + strCopy + "' && cp -a '" + strImage + "' '" + strCopy + "'").c_str()), 0);
+        std::string strGood = strImage + ".good";
+        ASSERT_EQ(rename(strImage.c_str(), strGood.c_str()), 0);
+        ASSERT_EQ(rename(strCopy.c_str(), strImage.c_str()), 0);
+        refused.spoil();
+        replay.aArgs = {"--image", "img", "--read", "0"};
+        run = RunDuze(replay);
+        EXPECT_EQ(run.nStatus, 2);
+        EXPECT_EQ(run.strError, std::string("Error: image img refused: ") + refused.pszWhy + "\n");
+        EXPECT_EQ(run.strConsole, "");
+        ASSERT_EQ(system(("rm -rf '" + strImage + "'").c_str()), 0);
+        ASSERT_EQ(rename(strGood.c_str(), strImage.c_str()), 0);
+    }
+    // An image is never saved over anything.
+    saveCase.setUp = nullptr;
+    saveCase.strDir = saved.strDir;
+    run = RunDuze(saveCase);
+    EXPECT_EQ(run.nStatus, 2);
+    EXPECT_EQ(run.strError, "Error: --save-image img: it exists; an image goes into a new directory\n");
+    ASSERT_EQ(system(("rm -rf '" + saved.strDir + "'").c_str()), 0);
+}

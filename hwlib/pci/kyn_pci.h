@@ -41,4 +41,10 @@ struct KynPciBoardCheck {
 };
 KynPciBoardCheck KynPciCheckBoard(uint32_t nType, uint32_t nNumber);
 
+// The sysfs directory of the device board nType number nNumber selects, opened read-only (a
+// directory descriptor the caller closes), its slot and bound driver given back; -1 with strError
+// where none is selected or it cannot be opened. Nothing on the device is touched.
+int KynPciOpenBoardDir(uint32_t nType, uint32_t nNumber, std::string &strSlot, std::string &strDriver,
+                       std::string &strError);
+
 #endif

@@ -54,7 +54,9 @@ KYN_RESULT PciLookUpAttr(const KynObject *pDevice, uint32_t nId, KynAttrValue &v
             // The way the registers are reached: VFIO where KYNPCI_ACCESS says so, or where the
             // devices the settings select are bound to vfio-pci; sysfs otherwise.
             value.strText = std::string("Linux ") + names.release + " (" +
-                            PciWaysText(PciMethodsInUse(), "sysfs " + Printable(PciGetSettings().strSysfs)) + ")";
+                            PciWaysText(PciMethodsInUse(), PciGetSettings().strImage.empty()
+                                                                    ? "sysfs " + Printable(PciGetSettings().strSysfs)
+                                                                    : "image " + Printable(PciGetSettings().strImage)) + ")";
         }
         return KYN_OK;
     }

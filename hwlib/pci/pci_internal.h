@@ -73,6 +73,7 @@ struct PciSettings {
     bool bEnable = false;          // KYNPCI_ENABLE: turn on a device's memory decoding as its driver would
     const PciMethods *pAccess = nullptr; // KYNPCI_ACCESS: one access method for every device; null for auto
     std::string strTracePath;      // KYNPCI_TRACE
+    std::string strImage;          // KYNPCI_IMAGE: the image the tree was made from, as given
 };
 
 // The settings file read before the environment, unless KYNPCI_CONF names another.

@@ -1,6 +1,9 @@
 // pci_select.cpp - the PCI library's devices found and selected through libpci, and the objects the
 // handles name: boards, their configuration spaces, and boards asked for and not found.
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -348,4 +351,23 @@ KynPciBoardCheck KynPciCheckBoard(uint32_t nType, uint32_t nNumber)
     else if (!settings.bDevice && nNumber >= apFound.size())
         check.eResult = kPciTooFew;
     return check;
+}
+
+int KynPciOpenBoardDir(uint32_t nType, uint32_t nNumber, std::string &strSlot, std::string &strDriver,
+                       std::string &strError)
+{
+    pci_dev *pDevice = nullptr;
+    KYN_RESULT nResult = SelectDevice(nType, nNumber, &pDevice);
+    if (nResult < 0) {
+        const char *pszText = KynRememberedText(nResult);
+        strError = pszText != nullptr ? pszText : PciResultText(nResult);
+        return -1;
+    }
+    strSlot = PciSlotName(pDevice);
+    std::string strDir = PciGetSettings().strTreeOpen + "/devices/" + strSlot;
+    strDriver = PciDriverAt(strDir);
+    int fd = PciTreeOpen(strDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        strError = PciGetSettings().strSysfs + "/devices/" + strSlot + " cannot be opened: " + strerror(errno);
+    return fd;
 }

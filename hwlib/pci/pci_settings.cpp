@@ -344,6 +344,16 @@ bool ParseTrace(const std::string &strValue, PciSettings &settings, std::string 
     return !strValue.empty();
 }
 
+// The program makes the image ready (checked, copied) and points KYNPCI_SYSFS and KYNPCI_DEVICE
+// at it; the library only names it.
+bool ParseImage(const std::string &strValue, PciSettings &settings, std::string &strWhy)
+{
+    settings.strImage = strValue;
+    if (strValue.empty())
+        strWhy = "no directory";
+    return !strValue.empty();
+}
+
 // Read before the others, from the environment only.
 bool ParseConf(const std::string &, PciSettings &, std::string &)
 {
@@ -360,6 +370,7 @@ const OsaSettingRow<PciSettings> g_aSettings[] = {
     {"KYNPCI_ENABLE", ParseEnable, "1: turn on the memory decoding of a device no driver holds"},
     {"KYNPCI_ACCESS", ParseAccess, "how registers are reached: auto (vfio for a device bound to vfio-pci), sysfs or vfio"},
     {"KYNPCI_TRACE", ParseTrace, "file for the call trace"},
+    {"KYNPCI_IMAGE", ParseImage, "a saved board image to run on as on its device (duzedevazu-pci --image)"},
     {"KYNPCI_CONF", ParseConf, "the settings file instead of " KYNPCI_CONF_DEFAULT},
 };
 
@@ -394,6 +405,11 @@ bool PciParseSettingsFile(const std::string &strText, const std::string &strFile
             continue;
         size_t nEq = strLine.find('=');
         std::string strName = Trimmed(strLine.substr(0, nEq));
+        if (strName == "KYNPCI_IMAGE") {
+            strError = "kynpci: " + strFile + " line " + std::to_string(nLine) +
+                       ": KYNPCI_IMAGE only in the environment (duzedevazu-pci --image sets it)";
+            return false;
+        }
         if (nEq == std::string::npos || strName.compare(0, 7, "KYNPCI_") != 0 || strName == "KYNPCI_CONF") {
             strError = "kynpci: " + strFile + " line " + std::to_string(nLine) + ": '" + strLine +
                        "' is not KYNPCI_NAME=VALUE (KYNPCI_CONF only in the environment)";

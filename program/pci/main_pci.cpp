@@ -6,7 +6,9 @@
 
 #include <string>
 
+#include "board_image.h"
 #include "kyn_pci.h"
+#include "options.h"
 #include "printable.h"
 #include "run.h"
 
@@ -45,11 +47,57 @@ void TakeIds(const char *pszIds)
     g_pszIds = pszIds;
 }
 
+// Board images: where to save one, what of it, and the one to run on.
+const char *g_pszSaveImage = nullptr;
+ImageSaveOptions g_imageOptions;
+bool g_bImageWritable = false;
+
+void TakeSaveImage(const char *pszDir)
+{
+    g_pszSaveImage = pszDir;
+}
+
+void TakeImageBars(const char *pszList)
+{
+    std::string strList = pszList;
+    for (size_t nStart = 0; nStart <= strList.size(); ) {
+        size_t nEnd = strList.find(',', nStart);
+        std::string strBar = strList.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart);
+        CheckOrEnd("--image-bars", strBar.size() == 1 && strBar[0] >= '0' && strBar[0] <= '5',
+                   std::string(pszList) + ": not a list of BARs 0 to 5 (0,2)");
+        g_imageOptions.aBars.push_back(strBar[0] - '0');
+        nStart = nEnd == std::string::npos ? strList.size() + 1 : nEnd + 1;
+    }
+}
+
+void TakeImageLimit(const char *pszBytes)
+{
+    CheckOrEnd("--image-limit", ParseByteCount(pszBytes, 1ull << 30, &g_imageOptions.nLimit),
+               std::string(pszBytes) + ": not a number of bytes up to 1G (K, M, G suffixes)");
+}
+
+// The image is the library's setting KYNPCI_IMAGE: set here, made ready before the start.
+void TakeImage(const char *pszDir)
+{
+    setenv("KYNPCI_IMAGE", pszDir, 1);
+}
+
+void TakeImageWritable(const char *)
+{
+    g_bImageWritable = true;
+}
+
 const ProgramOption kOptions[] = {
     {"--device", "SLOT", "the PCI device, [[DOMAIN:]BUS:][DEVICE][.FUNCTION] as lspci -s takes it (KYNPCI_DEVICE)",
      TakeDevice},
     {"--ids", "VENDOR:DEVICE", "the PCI device by its IDs, [VENDOR][:DEVICE[:CLASS]] as lspci -d takes them (KYNPCI_IDS)",
      TakeIds},
+    {"--save-image", "DIR", "saves the device into the new directory DIR (configuration space, BARs, manifest)",
+     TakeSaveImage},
+    {"--image-bars", "LIST", "the memory BARs --save-image saves the contents of, as 0,2 (all)", TakeImageBars},
+    {"--image-limit", "BYTES", "bytes --save-image saves of each BAR at most, K, M, G suffixes (1M)", TakeImageLimit},
+    {"--image", "DIR", "runs on a saved image as on the device, writes to a private copy (KYNPCI_IMAGE)", TakeImage},
+    {"--image-writable", nullptr, "--image's writes change the image itself", TakeImageWritable},
 };
 
 // The PCI library's settings, as its settings table describes them.
@@ -62,6 +110,7 @@ const char *const kSettings =
     " KYNPCI_ENABLE        1: turn on the memory decoding of a device no driver holds\n"
     " KYNPCI_ACCESS        how registers are reached: auto (vfio for a device bound to vfio-pci), sysfs or vfio\n"
     " KYNPCI_TRACE         file for the call trace\n"
+    " KYNPCI_IMAGE         a saved board image to run on as on its device (duzedevazu-pci --image)\n"
     " KYNPCI_CONF          the settings file instead of /etc/duzedevazu/kynpci.conf\n";
 
 bool ListDevices(int32_t nBoardType, uint32_t nBoardNumber, std::vector<std::string> &aLines,
@@ -105,6 +154,34 @@ std::string BoardProblem(int32_t nBoardType, uint32_t nBoardNumber)
     return "";
 }
 
+// An image to run on becomes the tree, its device the slot, before the library reads its settings.
+int PrepareImage()
+{
+    const char *pszImage = getenv("KYNPCI_IMAGE");
+    if (pszImage == nullptr)
+        return -1;
+    std::string strSlot, strTree, strWhy;
+    if (!PrepareBoardImage(pszImage, g_bImageWritable, strSlot, strTree, strWhy)) {
+        fprintf(stderr, "Error: image %s refused: %s\n", Printable(pszImage).c_str(), Printable(strWhy).c_str());
+        return 2;
+    }
+    setenv("KYNPCI_SYSFS", strTree.c_str(), 1);
+    setenv("KYNPCI_DEVICE", strSlot.c_str(), 1);
+    setenv("KYNPCI_ACCESS", "sysfs", 1);
+    return -1;
+}
+
+// A device saved where asked, instead of the run.
+int BeforeStart(int32_t nBoardType, uint32_t nBoardNumber)
+{
+    if (g_pszSaveImage == nullptr)
+        return -1;
+    for (const char *pszMap : {g_toolOptions.pszMapFile, g_toolOptions.pszBridgeMapFile})
+        if (pszMap != nullptr)
+            g_imageOptions.aMaps.push_back(Printable(pszMap));
+    return SaveBoardImage(g_pszSaveImage, (uint32_t)nBoardType, nBoardNumber, g_imageOptions);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -112,6 +189,8 @@ int main(int argc, char **argv)
     ProgramExtras extras{kOptions, sizeof kOptions / sizeof kOptions[0], kSettings};
     extras.pfnList = ListDevices;
     extras.pfnBoardProblem = BoardProblem;
+    extras.pfnBeforeStart = BeforeStart;
+    extras.pfnAfterOptions = PrepareImage;
     extras.bTextForEveryFailure = true;
     return RunTool(argc, argv, extras);
 }

@@ -1,0 +1,489 @@
+// board_image.cpp - a PCI device saved as a directory shaped like its sysfs directory (so that a
+// replay is the sysfs access over a tree rooted at the image), and an image checked and copied for a run.
+#include "board_image.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+#include "kyn_pci.h"
+#include "printable.h"
+
+namespace {
+
+const int kImageVersion = 1;
+const char *const kImageFormat = "duzedevazu-image";
+const size_t kConfigMax = 4096;
+const size_t kManifestMax = 1u << 20;
+// An image holds a manifest, config.txt, and one device's few files: more entries is no image of ours.
+const int kImageEntriesMax = 64;
+const uint64_t IORESOURCE_MEM = 0x200;
+
+struct SavedBar {
+    int nBar;
+    uint64_t nFlags, nSize, nSaved;
+    std::string strSkipped;
+};
+
+// A small file of the device directory, whole up to nMax bytes; false where it cannot be read.
+bool ReadSmall(int fdDir, const char *pszName, size_t nMax, std::string &strText)
+{
+    int fd = openat(fdDir, pszName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    strText.assign(nMax, '\0');
+    size_t nHave = 0;
+    while (nHave < nMax) {
+        ssize_t nRead = pread(fd, &strText[nHave], nMax - nHave, (off_t)nHave);
+        if (nRead < 0 && errno == EINTR)
+            continue;
+        if (nRead <= 0)
+            break;
+        nHave += (size_t)nRead;
+    }
+    close(fd);
+    strText.resize(nHave);
+    return nHave > 0;
+}
+
+std::string Trimmed(std::string strText)
+{
+    while (!strText.empty() && (strText.back() == '\n' || strText.back() == ' '))
+        strText.pop_back();
+    return strText;
+}
+
+// A new file of nSize bytes, pData's nData of them written from the start and the rest a hole.
+bool WriteFileAt(int fdDir, const std::string &strName, const void *pData, size_t nData, uint64_t nSize,
+                 std::string &strError)
+{
+    int fd = openat(fdDir, strName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    bool bDone = fd >= 0 && ftruncate(fd, (off_t)nSize) == 0;
+    for (size_t nDone = 0; bDone && nDone < nData; ) {
+        ssize_t nWritten = pwrite(fd, (const char *)pData + nDone, nData - nDone, (off_t)nDone);
+        if (nWritten < 0 && errno == EINTR)
+            continue;
+        bDone = nWritten > 0;
+        if (bDone)
+            nDone += (size_t)nWritten;
+        else if (nWritten == 0)
+            errno = ENOSPC;
+    }
+    bDone = bDone && fsync(fd) == 0;
+    int nErrno = errno;
+    if (fd >= 0 && close(fd) != 0 && bDone) {
+        bDone = false;
+        nErrno = errno;
+    }
+    if (!bDone)
+        strError = strName + " cannot be written: " + strerror(nErrno);
+    return bDone;
+}
+
+bool WriteText(int fdDir, const std::string &strName, const std::string &strText, std::string &strError)
+{
+    return WriteFileAt(fdDir, strName, strText.data(), strText.size(), strText.size(), strError);
+}
+
+int RemoveEntry(const char *pszPath, const struct stat *, int, struct FTW *)
+{
+    remove(pszPath);
+    return 0;
+}
+
+void RemoveTree(const std::string &strDir)
+{
+    if (!strDir.empty())
+        nftw(strDir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+// The configuration space as lspci -xxxx shows it, which lspci -F reads back.
+std::string ConfigText(const std::string &strSlot, const std::string &strConfig)
+{
+    auto Byte = [&](size_t n) { return n < strConfig.size() ? (unsigned)(unsigned char)strConfig[n] : 0u; };
+    char szLine[128];
+    snprintf(szLine, sizeof szLine, "%s %02x%02x: %02x%02x:%02x%02x", strSlot.c_str(), Byte(11), Byte(10), Byte(1), Byte(0),
+             Byte(3), Byte(2));
+    std::string strText = szLine;
+    if (Byte(8) != 0) {
+        snprintf(szLine, sizeof szLine, " (rev %02x)", Byte(8));
+        strText += szLine;
+    }
+    strText += "\n";
+    for (size_t nOffset = 0; nOffset < strConfig.size(); nOffset += 16) {
+        snprintf(szLine, sizeof szLine, "%02zx:", nOffset);
+        strText += szLine;
+        for (size_t i = nOffset; i < nOffset + 16 && i < strConfig.size(); ++i) {
+            snprintf(szLine, sizeof szLine, " %02x", Byte(i));
+            strText += szLine;
+        }
+        strText += "\n";
+    }
+    return strText + "\n";
+}
+
+// Up to nLimit bytes of a memory BAR through its resource file, read-only and in aligned 32-bit
+// reads as the device answers them; what cannot be read is said in bar.strSkipped.
+std::string ReadBar(int fdDevice, SavedBar &bar, uint64_t nLimit)
+{
+    uint64_t nWanted = bar.nSize < nLimit ? bar.nSize : nLimit;
+    nWanted &= ~(uint64_t)3;
+    std::string strName = "resource" + std::to_string(bar.nBar);
+    int fd = openat(fdDevice, strName.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        bar.strSkipped = strName + " cannot be opened: " + strerror(errno);
+        return "";
+    }
+    struct stat st;
+    // A plain file (a saved image, a test's tree) may be shorter than the BAR.
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && (uint64_t)st.st_size < bar.nSize)
+        nWanted = std::min(nWanted, (uint64_t)st.st_size & ~(uint64_t)3);
+    void *pMapped = nWanted > 0 ? mmap(nullptr, (size_t)nWanted, PROT_READ, MAP_SHARED, fd, 0) : MAP_FAILED;
+    int nErrno = errno;
+    close(fd);
+    if (pMapped == MAP_FAILED) {
+        bar.strSkipped = strName + " cannot be mapped: " + strerror(nErrno);
+        return "";
+    }
+    std::string strBytes((size_t)nWanted, '\0');
+    const volatile uint32_t *pnWords = (const volatile uint32_t *)pMapped;
+    for (uint64_t i = 0; i < nWanted / 4; ++i) {
+        uint32_t nWord = pnWords[i];
+        memcpy(&strBytes[(size_t)i * 4], &nWord, 4);
+    }
+    munmap(pMapped, (size_t)nWanted);
+    bar.nSaved = nWanted;
+    if (nWanted < bar.nSize && bar.strSkipped.empty())
+        bar.strSkipped = "saved " + std::to_string(nWanted) + " of " + std::to_string(bar.nSize) + " bytes (--image-limit)";
+    return strBytes;
+}
+
+// The six BAR lines of a resource file.
+std::vector<SavedBar> BarsOf(const std::string &strResource)
+{
+    std::vector<SavedBar> aBars;
+    size_t nStart = 0;
+    for (int nBar = 0; nBar < 6 && nStart < strResource.size(); ++nBar) {
+        unsigned long long nFirst = 0, nLast = 0, nFlags = 0;
+        if (sscanf(strResource.c_str() + nStart, "%llx %llx %llx", &nFirst, &nLast, &nFlags) == 3 && nLast > nFirst)
+            aBars.push_back({nBar, nFlags, nLast - nFirst + 1, 0, ""});
+        size_t nEnd = strResource.find('\n', nStart);
+        nStart = nEnd == std::string::npos ? strResource.size() : nEnd + 1;
+    }
+    return aBars;
+}
+
+std::string UtcNow()
+{
+    time_t nNow = time(nullptr);
+    struct tm parts;
+    char szTime[32] = "";
+    if (gmtime_r(&nNow, &parts) != nullptr)
+        strftime(szTime, sizeof szTime, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return szTime;
+}
+
+// The parts of saving that write: into strTemp, which the caller removes on failure.
+bool WriteImage(const std::string &strTemp, int fdDevice, const std::string &strSlot, const std::string &strDriver,
+                const ImageSaveOptions &options, std::vector<SavedBar> &aBars, std::string &strError)
+{
+    std::string strConfig, strResource;
+    if (!ReadSmall(fdDevice, "config", kConfigMax, strConfig)) {
+        strError = "the configuration space of " + strSlot + " cannot be read: " + strerror(errno);
+        return false;
+    }
+    ReadSmall(fdDevice, "resource", 4096, strResource);
+    std::string strDevices = strTemp + "/devices", strDir = strDevices + "/" + strSlot;
+    if (mkdir(strDevices.c_str(), 0755) != 0 || mkdir(strDir.c_str(), 0755) != 0) {
+        strError = strDir + " cannot be made: " + strerror(errno);
+        return false;
+    }
+    int fdImage = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fdTop = open(strTemp.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool bDone = fdImage >= 0 && fdTop >= 0;
+    if (!bDone)
+        strError = strTemp + " cannot be opened: " + strerror(errno);
+    nlohmann::json manifest;
+    manifest["format"] = kImageFormat;
+    manifest["version"] = kImageVersion;
+    manifest["slot"] = strSlot;
+    for (const char *pszName : {"vendor", "device", "class", "revision", "subsystem_vendor", "subsystem_device"}) {
+        std::string strText;
+        if (!bDone || !ReadSmall(fdDevice, pszName, 64, strText))
+            continue;
+        manifest[pszName] = Printable(Trimmed(strText));
+        bDone = WriteText(fdImage, pszName, strText, strError);
+    }
+    if (!manifest.contains("revision") && strConfig.size() > 8) {
+        char szRevision[8];
+        snprintf(szRevision, sizeof szRevision, "0x%02x", (unsigned)(unsigned char)strConfig[8]);
+        manifest["revision"] = szRevision;
+    }
+    manifest["driver"] = Printable(strDriver);
+    manifest["config_size"] = strConfig.size();
+    bDone = bDone && WriteText(fdImage, "config", strConfig, strError) &&
+            WriteText(fdImage, "resource", strResource, strError) &&
+            WriteText(fdTop, "config.txt", ConfigText(strSlot, strConfig), strError);
+    aBars = BarsOf(strResource);
+    manifest["bars"] = nlohmann::json::array();
+    for (SavedBar &bar : aBars) {
+        nlohmann::json entry = {{"bar", bar.nBar}, {"flags", bar.nFlags}, {"size", bar.nSize}};
+        bool bMemory = (bar.nFlags & IORESOURCE_MEM) != 0;
+        entry["kind"] = bMemory ? "memory" : "io";
+        bool bWanted = options.aBars.empty() ||
+                       std::find(options.aBars.begin(), options.aBars.end(), bar.nBar) != options.aBars.end();
+        if (bDone && bMemory && bWanted) {
+            std::string strBytes = ReadBar(fdDevice, bar, options.nLimit);
+            bDone = WriteFileAt(fdImage, "resource" + std::to_string(bar.nBar), strBytes.data(), strBytes.size(), bar.nSize,
+                                strError);
+        } else if (bMemory) {
+            bar.strSkipped = "not asked for (--image-bars)";
+            bDone = bDone && WriteFileAt(fdImage, "resource" + std::to_string(bar.nBar), nullptr, 0, bar.nSize, strError);
+        }
+        entry["saved"] = bar.nSaved;
+        if (!bar.strSkipped.empty())
+            entry["skipped"] = bar.strSkipped;
+        manifest["bars"].push_back(entry);
+    }
+    manifest["tool"] = std::string("DuzeDevazu ") + DUZE_VERSION;
+    manifest["time"] = UtcNow();
+    manifest["maps"] = options.aMaps;
+    bDone = bDone && WriteText(fdTop, "manifest.json", manifest.dump(2) + "\n", strError) && fsync(fdImage) == 0 &&
+            fsync(fdTop) == 0;
+    if (fdImage >= 0)
+        close(fdImage);
+    if (fdTop >= 0)
+        close(fdTop);
+    return bDone;
+}
+
+std::string ParentOf(const std::string &strPath)
+{
+    size_t nSlash = strPath.find_last_of('/');
+    return nSlash == std::string::npos ? "." : nSlash == 0 ? "/" : strPath.substr(0, nSlash);
+}
+
+// The image's own tree, walked without following links: files and directories alone, few of them.
+std::string g_strWalkProblem;
+int g_nWalked = 0;
+size_t g_nWalkRoot = 0;
+
+int CheckEntry(const char *pszPath, const struct stat *pStat, int nKind, struct FTW *pWalk)
+{
+    const char *pszInside = strlen(pszPath) > g_nWalkRoot ? pszPath + g_nWalkRoot + 1 : ".";
+    if (++g_nWalked > kImageEntriesMax)
+        g_strWalkProblem = "it holds more than " + std::to_string(kImageEntriesMax) + " files";
+    else if (nKind == FTW_SL || nKind == FTW_SLN)
+        g_strWalkProblem = Printable(pszInside) + " is a link: an image holds none";
+    else if (pWalk->level > 3)
+        g_strWalkProblem = Printable(pszInside) + " is deeper than an image goes";
+    else if (nKind != FTW_D && (nKind != FTW_F || !S_ISREG(pStat->st_mode)))
+        g_strWalkProblem = Printable(pszInside) + " is neither a file nor a directory";
+    return g_strWalkProblem.empty() ? 0 : 1;
+}
+
+// A copy of the image's device files, holes kept as holes.
+bool CopyFile(const std::string &strFrom, const std::string &strTo, std::string &strWhy)
+{
+    int fdFrom = open(strFrom.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    int fdTo = fdFrom >= 0 ? open(strTo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600) : -1;
+    struct stat st;
+    bool bDone = fdTo >= 0 && fstat(fdFrom, &st) == 0 && ftruncate(fdTo, st.st_size) == 0;
+    std::vector<char> aBuffer(1u << 16);
+    for (off_t nAt = 0; bDone && nAt < st.st_size; ) {
+        off_t nData = lseek(fdFrom, nAt, SEEK_DATA);
+        if (nData < 0)
+            break; // the rest is a hole
+        off_t nHole = lseek(fdFrom, nData, SEEK_HOLE);
+        for (nAt = nData; bDone && nAt < nHole; ) {
+            ssize_t nRead = pread(fdFrom, aBuffer.data(), (size_t)std::min<off_t>(nHole - nAt, (off_t)aBuffer.size()), nAt);
+            bDone = nRead > 0 && pwrite(fdTo, aBuffer.data(), (size_t)nRead, nAt) == nRead;
+            nAt += nRead > 0 ? nRead : 0;
+        }
+    }
+    if (!bDone)
+        strWhy = strTo + " cannot be written: " + strerror(errno);
+    if (fdFrom >= 0)
+        close(fdFrom);
+    if (fdTo >= 0 && close(fdTo) != 0 && bDone) {
+        strWhy = strTo + " cannot be written: " + strerror(errno);
+        bDone = false;
+    }
+    return bDone;
+}
+
+std::string g_strPrivateCopy;
+
+void RemovePrivateCopy()
+{
+    RemoveTree(g_strPrivateCopy);
+}
+
+} // namespace
+
+bool ParseByteCount(const char *pszText, uint64_t nMax, uint64_t *pnBytes)
+{
+    char *pszEnd = nullptr;
+    errno = 0;
+    if (*pszText < '0' || *pszText > '9')
+        return false;
+    unsigned long long nValue = strtoull(pszText, &pszEnd, 0);
+    uint64_t nUnit = *pszEnd == 'K' ? 1u << 10 : *pszEnd == 'M' ? 1u << 20 : *pszEnd == 'G' ? 1u << 30 : 1;
+    if (nUnit != 1)
+        ++pszEnd;
+    if (errno != 0 || *pszEnd != '\0' || nValue > nMax / nUnit)
+        return false;
+    *pnBytes = nValue * nUnit;
+    return true;
+}
+
+int SaveBoardImage(const char *pszDir, uint32_t nType, uint32_t nNumber, const ImageSaveOptions &options)
+{
+    std::string strDir = pszDir;
+    while (strDir.size() > 1 && strDir.back() == '/')
+        strDir.pop_back();
+    struct stat st;
+    if (lstat(strDir.c_str(), &st) == 0) {
+        fprintf(stderr, "Error: --save-image %s: it exists; an image goes into a new directory\n", Printable(strDir).c_str());
+        return 2;
+    }
+    std::string strSlot, strDriver, strError;
+    int fdDevice = KynPciOpenBoardDir(nType, nNumber, strSlot, strDriver, strError);
+    if (fdDevice < 0) {
+        fprintf(stderr, "Error: %s\n", Printable(strError).c_str());
+        return 1;
+    }
+    // Written beside its place and renamed there whole: a failure leaves no image that looks whole.
+    std::string strBase = strDir.substr(strDir.find_last_of('/') + 1);
+    std::string strTemp = ParentOf(strDir) + "/." + strBase + ".partial-XXXXXX";
+    std::vector<SavedBar> aBars;
+    bool bDone = mkdtemp(&strTemp[0]) != nullptr;
+    if (!bDone)
+        strError = ParentOf(strDir) + ": a directory cannot be made there: " + strerror(errno);
+    bDone = bDone && WriteImage(strTemp, fdDevice, strSlot, strDriver, options, aBars, strError);
+    close(fdDevice);
+    if (bDone && chmod(strTemp.c_str(), 0755) == 0 && rename(strTemp.c_str(), strDir.c_str()) != 0) {
+        strError = strDir + " cannot be made: " + strerror(errno);
+        bDone = false;
+    }
+    if (!bDone) {
+        RemoveTree(strTemp);
+        fprintf(stderr, "Error: the image is not saved: %s\n", Printable(strError).c_str());
+        return 255;
+    }
+    std::string strSaved;
+    for (const SavedBar &bar : aBars) {
+        if (!bar.strSkipped.empty())
+            fprintf(stderr, "Warning: BAR%d: %s\n", bar.nBar, Printable(bar.strSkipped).c_str());
+        if (bar.nSaved > 0)
+            strSaved += ", BAR" + std::to_string(bar.nBar) + " " + std::to_string(bar.nSaved) + " bytes";
+    }
+    printf("Saved %s to %s: configuration space%s\n", strSlot.c_str(), Printable(strDir).c_str(), strSaved.c_str());
+    return 0;
+}
+
+bool PrepareBoardImage(const char *pszDir, bool bWritable, std::string &strSlot, std::string &strTree,
+                       std::string &strWhy)
+{
+    std::string strDir = pszDir;
+    while (strDir.size() > 1 && strDir.back() == '/')
+        strDir.pop_back();
+    struct stat st;
+    if (lstat(strDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        strWhy = "no image directory there";
+        return false;
+    }
+    g_strWalkProblem.clear();
+    g_nWalked = 0;
+    g_nWalkRoot = strDir.size();
+    if (nftw(strDir.c_str(), CheckEntry, 16, FTW_PHYS) != 0) {
+        strWhy = g_strWalkProblem.empty() ? "it cannot be read: " + std::string(strerror(errno)) : g_strWalkProblem;
+        return false;
+    }
+    std::string strManifest;
+    int fdDir = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool bRead = fdDir >= 0 && ReadSmall(fdDir, "manifest.json", kManifestMax + 1, strManifest);
+    if (fdDir >= 0)
+        close(fdDir);
+    if (!bRead || strManifest.size() > kManifestMax) {
+        strWhy = bRead ? "manifest.json is larger than 1 MiB" : "it has no manifest.json";
+        return false;
+    }
+    nlohmann::json manifest = nlohmann::json::parse(strManifest, nullptr, false);
+    if (manifest.is_discarded() || !manifest.is_object() || manifest.value("format", "") != kImageFormat) {
+        strWhy = "manifest.json is not a DuzeDevazu image's manifest";
+        return false;
+    }
+    if (!manifest["version"].is_number_integer() || manifest["version"].get<int64_t>() != kImageVersion) {
+        strWhy = "the image is of format version " + Printable(manifest["version"].dump()) + "; this tool reads version " +
+                 std::to_string(kImageVersion);
+        return false;
+    }
+    strSlot = manifest.value("slot", "");
+    std::string strCheck;
+    if (!manifest["slot"].is_string() || strSlot.find('/') != std::string::npos || !KynPciCheckSlot(strSlot.c_str(), strCheck) ||
+        lstat((strDir + "/devices/" + strSlot + "/config").c_str(), &st) != 0) {
+        strWhy = "the manifest's slot " + Printable(strSlot) + " has no device directory with a config file";
+        return false;
+    }
+    const std::string strDevice = strDir + "/devices/" + strSlot;
+    if (!manifest["config_size"].is_number_unsigned() || (uint64_t)st.st_size != manifest["config_size"].get<uint64_t>()) {
+        strWhy = "the manifest does not match the files: config has " + std::to_string(st.st_size) + " bytes";
+        return false;
+    }
+    const nlohmann::json &bars = manifest["bars"];
+    for (size_t i = 0; bars.is_array() && i < bars.size(); ++i) {
+        const nlohmann::json &bar = bars[i];
+        if (!bar.is_object() || !bar["bar"].is_number_unsigned() || bar["bar"].get<uint64_t>() > 5 ||
+            !bar["size"].is_number_unsigned()) {
+            strWhy = "the manifest's BAR " + std::to_string(i) + " is malformed";
+            return false;
+        }
+        if (bar.value("kind", "") != "memory")
+            continue;
+        std::string strFile = strDevice + "/resource" + std::to_string(bar["bar"].get<uint64_t>());
+        if (lstat(strFile.c_str(), &st) != 0 || (uint64_t)st.st_size != bar["size"].get<uint64_t>()) {
+            strWhy = "the manifest does not match the files: resource" + std::to_string(bar["bar"].get<uint64_t>()) +
+                     " is not of the BAR's size";
+            return false;
+        }
+    }
+    if (bWritable) {
+        strTree = strDir;
+        return true;
+    }
+    // Writes of the run go to a private copy: the image stays as it was saved.
+    const char *pszTemp = getenv("TMPDIR");
+    std::string strCopy = std::string(pszTemp != nullptr && *pszTemp == '/' ? pszTemp : "/tmp") + "/duzedevazu-image-XXXXXX";
+    if (mkdtemp(&strCopy[0]) == nullptr) {
+        strWhy = "no private copy can be made: " + std::string(strerror(errno));
+        return false;
+    }
+    g_strPrivateCopy = strCopy;
+    atexit(RemovePrivateCopy);
+    std::string strCopyDevice = strCopy + "/devices/" + strSlot;
+    if (mkdir((strCopy + "/devices").c_str(), 0700) != 0 || mkdir(strCopyDevice.c_str(), 0700) != 0) {
+        strWhy = "no private copy can be made: " + std::string(strerror(errno));
+        return false;
+    }
+    for (const char *pszName : {"config", "resource", "vendor", "device", "class", "revision", "subsystem_vendor",
+                                "subsystem_device", "resource0", "resource1", "resource2", "resource3", "resource4",
+                                "resource5"}) {
+        std::string strFrom = strDevice + "/" + pszName;
+        if (lstat(strFrom.c_str(), &st) == 0 && !CopyFile(strFrom, strCopyDevice + "/" + pszName, strWhy))
+            return false;
+    }
+    strTree = strCopy;
+    return true;
+}
