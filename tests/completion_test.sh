@@ -51,7 +51,7 @@ export KYNPCI_SYSFS=$tmp/sys
 for WITH_BASH_COMPLETION in "" 1; do
 check '/TB' "$tool" /Q /TB
 check '26' "$tool" -T
-check '--bridge-hexdump\n--bridge-map\n--bridge-read\n--bridge-write' "$tool" --bri
+check '--bridge-dump\n--bridge-hexdump\n--bridge-map\n--bridge-read\n--bridge-write' "$tool" --bri
 check '--decode\n--device' "$pcitool" --de
 check '--decode' "$tool" --de
 # bash-completion's readline takes ':' for a word break: it inserts what follows the last one.
@@ -71,6 +71,8 @@ check '' "$tool" --read UART.
 check 'PCI.CAPABILITIES\nPCI.CARDBUS_CIS' "$pcitool" --bridge-map "$tmp/bridge.svd" --bridge-read PCI.CA
 DUZE_MAP=$source/tests/maps/board.svd check 'UART.TXDATA' "$tool" --read16 UART.T
 check 'board\nbridge' "$tool" --names b
+check '--image\n--image-bars\n--image-limit\n--image-writable' "$pcitool" --ima
+check '' "$tool" --ima
 done
 echo "completion: $passed passed, $failed failed"
 [ "$failed" = 0 ]
