@@ -98,3 +98,25 @@ wait_for_log() {
     echo "# the log never held '$1'"
     return 1
 }
+
+# SLOT OPTIONS: the device saved as an image, sent over the console between marks (tar, gzip, base64)
+# for the host to replay.
+save_image() {
+    run "duzedevazu-pci --device $1 --save-image /tmp/img $2"
+    expect_status "image saved, status" 0
+    echo "image-begin"
+    (cd /tmp && tar c img | gzip | base64)
+    echo "image-end"
+}
+
+# SLOT ARGS...: what the device answers to each set of one-shot options (settings from the case's
+# image_env), between marks, for the host to compare with the image's answers.
+device_lines() {
+    slot=$1
+    shift
+    for options in "$@"; do
+        echo "device-lines-begin"
+        env ${image_env:-} duzedevazu-pci --device "$slot" $options 2>&1
+        echo "device-lines-end status $?"
+    done
+}

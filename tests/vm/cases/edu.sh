@@ -1,6 +1,7 @@
 # edu.sh - QEMU's teaching device (1234:11e8, BAR0 1 MiB): its ID register, its liveness register
 # (which reads back the inverse of what was written), and the dump of its configuration space; its
-# hex dump, read back on the host by lspci -F, names the IDs and class the guest's kernel shows.
+# hex dump, read back on the host by lspci -F, names the IDs and class the guest's kernel shows. An
+# image saved in the guest replays on the host with the values and lines the device gave.
 qemu_args="-device edu"
 
 guest() {
@@ -30,9 +31,12 @@ guest() {
     cat /tmp/run/out.txt
     echo "hexdump-end"
     echo "guest-device $slot $(cat /sys/bus/pci/devices/$slot/class) $(cat /sys/bus/pci/devices/$slot/vendor):$(cat /sys/bus/pci/devices/$slot/device)"
+    save_image "$slot" "--image-limit 4K"
+    device_lines "$slot" "--read 0 --bridge-read 0 --bridge-read 4" "--bridge-map /usr/share/duzedevazu/maps/pci-config.svd --bridge-dump"
 }
 
 host_check() {
+    replay_image "--read 0 --bridge-read 0 --bridge-read 4" "--bridge-map $VM_SOURCE/maps/pci-config.svd --bridge-dump"
     tr -d '\r' < "$VM_DIR/console.txt" | sed -n '/^hexdump-begin$/,/^hexdump-end$/p' | sed '1d;$d' > "$VM_DIR/hexdump.txt"
     set -- $(tr -d '\r' < "$VM_DIR/console.txt" | sed -n 's/^guest-device //p')
     # The kernel's class 0x00ff00 and IDs 0x1234:0x11e8 as lspci -n shows them: 00ff: 1234:11e8.

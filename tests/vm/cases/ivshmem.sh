@@ -1,5 +1,7 @@
 # ivshmem.sh - QEMU's shared-memory device (1af4:1110): BAR2 is a file on the host, so every write
-# the tool makes through the kernel's mapping is checked there, byte by byte.
+# the tool makes through the kernel's mapping is checked there, byte by byte. An image saved in the
+# guest replays on the host: the registers, the configuration space and a memory test as the device.
+image_env=KYNPCI_BAR=2
 qemu_args="-object memory-backend-file,id=shm,share=on,mem-path=$VM_DIR/shm.bin,size=2M
            -device ivshmem-plain,memdev=shm"
 
@@ -17,10 +19,15 @@ guest() {
     expect_log "upper half of BAR2" "BAR3 of $slot is the upper half of the 64-bit BAR2: set KYNPCI_BAR=2"
     run "KYNPCI_DEVICE=$slot duzedevazu-pci /Q /ZPq"
     expect_dump "dump equals the kernel's config" "$slot"
+    save_image "$slot" "--image-limit 64K"
+    device_lines "$slot" "--read8 0x10 --read16 0x20 --read 0x30 --bridge-read 0x10 --bridge-read 0x18" \
+        "--memtest 0x180000:0x1000 --patterns random,walking-ones,address --seed 7"
 }
 
 # The first MiB holds the three writes and nothing else; in the second each word is its address.
 host_check() {
+    replay_image "--read8 0x10 --read16 0x20 --read 0x30 --bridge-read 0x10 --bridge-read 0x18" \
+        "--memtest 0x180000:0x1000 --patterns random,walking-ones,address --seed 7"
     expected=$(printf '%032d' 0)
     line() { od -A n -t x1 -v -j "$1" -N 16 "$VM_DIR/shm.bin" | tr -d ' \n'; }
     [ "$(line 16)" = "ab${expected:2}" ] && ok "8-bit write in the host file" || not_ok "8-bit write in the host file" "$(line 16)"
