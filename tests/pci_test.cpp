@@ -1044,10 +1044,47 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
     replay.strLogName = "image.log";
     run = RunDuze(replay);
     EXPECT_NE(run.strLog.find("(image img)\n"), std::string::npos) << run.strLog;
-    replay.aArgs = {"--image", "img", "--image-writable", "--write", "8=0x12345678"};
+    ASSERT_EQ(system(("cp -a '" + strImage + "' '" + strImage + "0'").c_str()), 0);
+    replay.aArgs = {"--image", "img", "--image-writable", "--write", "0=0x103"};
     run = RunDuze(replay);
     EXPECT_EQ(run.nStatus, 0) << run.strError;
-    EXPECT_EQ(ReadFile(strBar).substr(8, 4), "\x78\x56\x34\x12");
+    EXPECT_EQ(ReadFile(strBar).substr(0, 4), std::string("\x03\x01\0\0", 4));
+
+    // Compared: two images, or the device with one; named with the map, as cmp's statuses.
+    const std::string strMap = DUZE_SOURCE_DIR "/tests/maps/board.svd";
+    struct {
+        std::vector<std::string> aArgs;
+        int nStatus;
+        std::string strOut, strError;
+    } aCompared[] = {
+        {{"--compare", "img0", "img"}, 1, "BAR0 0x00000000: 0x00000000 -> 0x00000103\n", ""},
+        {{"--compare", "img0", "img", "--map", strMap}, 1,
+         "BAR0 0x00000000: 0x00000000 -> 0x00000103  UART.CTRL: EN=0->1 MODE=0x0->0x1 (NORMAL->LOOPBACK) BAUD=0x0->0x1\n", ""},
+        {{"--compare", "img0", "img", "--map", strMap, "--json"}, 1,
+         "{\"address\":0,\"after\":259,\"bar\":0,\"before\":0,\"fields\":[{\"after\":1,\"before\":0,\"name\":\"EN\"},"
+         "{\"after\":1,\"before\":0,\"name\":\"MODE\"},{\"after\":1,\"before\":0,\"name\":\"BAUD\"}],\"name\":\"UART.CTRL\",\"op\":\"compare\",\"space\":\"bar\","
+         "\"version\":1}\n", ""},
+        {{"--compare", "img0", "img0"}, 0, "", ""},
+        {{"/B1", "--compare", "img0"}, 0, "", ""},
+        {{"/B1", "--compare", "img"}, 1, "BAR0 0x00000000: 0x00000103 -> 0x00000000\n", ""},
+        {{"--compare", "img0", "nothere"}, 2, "", "Error: image nothere refused: no image directory there\n"},
+    };
+    for (const auto &compared : aCompared) {
+        replay.aArgs = compared.aArgs;
+        run = RunDuze(replay);
+        SCOPED_TRACE(compared.aArgs[1]);
+        EXPECT_EQ(run.nStatus, compared.nStatus) << run.strError;
+        EXPECT_EQ(run.strConsole, compared.strOut);
+        EXPECT_EQ(run.strError, compared.strError);
+    }
+    // A map's registers that a read changes, or that are write-only, are not read, and are listed.
+    saveCase.aArgs = {"/B1", "--save-image", "mapped", "--image-limit", "4K", "--image-bars", "0", "--map", strMap};
+    saveCase.setUp = nullptr;
+    run = RunDuze(saveCase);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_NE(run.strError.find("Warning: BAR0: UART.STATUS (0x4) not read: a read changes it (clear)\n"
+                                "Warning: BAR0: UART.TXDATA (0x8) not read: write-only\n"), std::string::npos) << run.strError;
+    EXPECT_NE(ReadFile(saved.strDir + "/mapped/manifest.json").find("\"name\": \"UART.STATUS\""), std::string::npos);
 
     // What is refused, and why: status 2, nothing run.
     struct {
@@ -1081,8 +1118,7 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
         ASSERT_EQ(rename(strGood.c_str(), strImage.c_str()), 0);
     }
     // An image is never saved over anything.
-    saveCase.setUp = nullptr;
-    saveCase.strDir = saved.strDir;
+    saveCase.aArgs = {"/B1", "--save-image", "img"};
     run = RunDuze(saveCase);
     EXPECT_EQ(run.nStatus, 2);
     EXPECT_EQ(run.strError, "Error: --save-image img: it exists; an image goes into a new directory\n");

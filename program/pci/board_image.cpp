@@ -135,7 +135,7 @@ std::string ConfigText(const std::string &strSlot, const std::string &strConfig)
 
 // Up to nLimit bytes of a memory BAR through its resource file, read-only and in aligned 32-bit
 // reads as the device answers them; what cannot be read is said in bar.strSkipped.
-std::string ReadBar(int fdDevice, SavedBar &bar, uint64_t nLimit)
+std::string ReadBar(int fdDevice, SavedBar &bar, uint64_t nLimit, const std::vector<ImageSaveOptions::Unread> &aUnread)
 {
     uint64_t nWanted = bar.nSize < nLimit ? bar.nSize : nLimit;
     nWanted &= ~(uint64_t)3;
@@ -158,7 +158,13 @@ std::string ReadBar(int fdDevice, SavedBar &bar, uint64_t nLimit)
     }
     std::string strBytes((size_t)nWanted, '\0');
     const volatile uint32_t *pnWords = (const volatile uint32_t *)pMapped;
+    std::vector<bool> abSkip((size_t)(nWanted / 4), false);
+    for (const ImageSaveOptions::Unread &unread : aUnread)
+        if (unread.nWord / 4 < abSkip.size())
+            abSkip[unread.nWord / 4] = true;
     for (uint64_t i = 0; i < nWanted / 4; ++i) {
+        if (abSkip[(size_t)i])
+            continue;
         uint32_t nWord = pnWords[i];
         memcpy(&strBytes[(size_t)i * 4], &nWord, 4);
     }
@@ -237,6 +243,10 @@ bool WriteImage(const std::string &strTemp, int fdDevice, const std::string &str
             WriteText(fdTop, "config.txt", ConfigText(strSlot, strConfig), strError);
     aBars = BarsOf(strResource);
     manifest["bars"] = nlohmann::json::array();
+    int nBoardBar = options.nBoardBar;
+    for (const SavedBar &bar : aBars)
+        if (nBoardBar < 0 && (bar.nFlags & IORESOURCE_MEM) != 0)
+            nBoardBar = bar.nBar;
     for (SavedBar &bar : aBars) {
         nlohmann::json entry = {{"bar", bar.nBar}, {"flags", bar.nFlags}, {"size", bar.nSize}};
         bool bMemory = (bar.nFlags & IORESOURCE_MEM) != 0;
@@ -244,7 +254,14 @@ bool WriteImage(const std::string &strTemp, int fdDevice, const std::string &str
         bool bWanted = options.aBars.empty() ||
                        std::find(options.aBars.begin(), options.aBars.end(), bar.nBar) != options.aBars.end();
         if (bDone && bMemory && bWanted) {
-            std::string strBytes = ReadBar(fdDevice, bar, options.nLimit);
+            static const std::vector<ImageSaveOptions::Unread> kNone;
+            const auto &aUnread = bar.nBar == nBoardBar ? options.aUnread : kNone;
+            std::string strBytes = ReadBar(fdDevice, bar, options.nLimit, aUnread);
+            if (!aUnread.empty()) {
+                entry["unread"] = nlohmann::json::array();
+                for (const ImageSaveOptions::Unread &unread : aUnread)
+                    entry["unread"].push_back({{"address", unread.nWord}, {"name", unread.strName}, {"why", unread.strWhy}});
+            }
             bDone = WriteFileAt(fdImage, "resource" + std::to_string(bar.nBar), strBytes.data(), strBytes.size(), bar.nSize,
                                 strError);
         } else if (bMemory) {
@@ -383,6 +400,17 @@ int SaveBoardImage(const char *pszDir, uint32_t nType, uint32_t nNumber, const I
         return 255;
     }
     std::string strSaved;
+    if (options.bQuiet)
+        return 0;
+    int nBoardBar = options.nBoardBar;
+    for (const SavedBar &bar : aBars)
+        if (nBoardBar < 0 && (bar.nFlags & IORESOURCE_MEM) != 0)
+            nBoardBar = bar.nBar;
+    for (const SavedBar &bar : aBars)
+        if (bar.nSaved > 0 && bar.nBar == nBoardBar)
+            for (const ImageSaveOptions::Unread &unread : options.aUnread)
+                fprintf(stderr, "Warning: BAR%d: %s (0x%X) not read: %s\n", bar.nBar, unread.strName.c_str(),
+                        (unsigned)unread.nWord, unread.strWhy.c_str());
     for (const SavedBar &bar : aBars) {
         if (!bar.strSkipped.empty())
             fprintf(stderr, "Warning: BAR%d: %s\n", bar.nBar, Printable(bar.strSkipped).c_str());
@@ -393,12 +421,10 @@ int SaveBoardImage(const char *pszDir, uint32_t nType, uint32_t nNumber, const I
     return 0;
 }
 
-bool PrepareBoardImage(const char *pszDir, bool bWritable, std::string &strSlot, std::string &strTree,
-                       std::string &strWhy)
+namespace {
+
+bool CheckImageFiles(const std::string &strDir, std::string &strSlot, std::string &strWhy)
 {
-    std::string strDir = pszDir;
-    while (strDir.size() > 1 && strDir.back() == '/')
-        strDir.pop_back();
     struct stat st;
     if (lstat(strDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         strWhy = "no image directory there";
@@ -459,6 +485,32 @@ bool PrepareBoardImage(const char *pszDir, bool bWritable, std::string &strSlot,
             return false;
         }
     }
+    return true;
+}
+
+} // namespace
+
+bool CheckBoardImage(const std::string &strDir, std::string &strSlot, std::string &strWhy)
+{
+    // A field of the wrong type is the manifest's fault, not the tool's.
+    try {
+        return CheckImageFiles(strDir, strSlot, strWhy);
+    } catch (const nlohmann::json::exception &error) {
+        strWhy = "manifest.json is malformed: " + std::string(error.what());
+        return false;
+    }
+}
+
+bool PrepareBoardImage(const char *pszDir, bool bWritable, std::string &strSlot, std::string &strTree,
+                       std::string &strWhy)
+{
+    std::string strDir = pszDir;
+    while (strDir.size() > 1 && strDir.back() == '/')
+        strDir.pop_back();
+    if (!CheckBoardImage(strDir, strSlot, strWhy))
+        return false;
+    struct stat st;
+    const std::string strDevice = strDir + "/devices/" + strSlot;
     if (bWritable) {
         strTree = strDir;
         return true;

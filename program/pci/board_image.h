@@ -12,6 +12,15 @@ struct ImageSaveOptions {
     std::vector<int> aBars;          // the memory BARs whose contents are saved; empty: all
     uint64_t nLimit = 1u << 20;      // bytes saved of each BAR at most
     std::vector<std::string> aMaps;  // the register maps in use, for the manifest
+    bool bQuiet = false;             // nothing said of a save that worked (a comparison's own)
+    // Words of the board's BAR that the board map says must not be read (a read changes them, or
+    // they are write-only): left as holes and listed.
+    struct Unread {
+        uint32_t nWord;
+        std::string strName, strWhy;
+    };
+    std::vector<Unread> aUnread;
+    int nBoardBar = -1;              // the BAR the map is of; -1: the first memory BAR
 };
 
 // Saves the device board nType number nNumber selects into the new directory pszDir, never writing
@@ -24,6 +33,10 @@ int SaveBoardImage(const char *pszDir, uint32_t nType, uint32_t nNumber, const I
 // bWritable. False with why where the image is refused.
 bool PrepareBoardImage(const char *pszDir, bool bWritable, std::string &strSlot, std::string &strTree,
                        std::string &strWhy);
+
+// Whether strDir is an image this tool reads (format version, manifest against files, no links),
+// its device's slot given back; false with why not.
+bool CheckBoardImage(const std::string &strDir, std::string &strSlot, std::string &strWhy);
 
 // Bytes of a number with an optional K, M or G suffix; false where it is none or above nMax.
 bool ParseByteCount(const char *pszText, uint64_t nMax, uint64_t *pnBytes);

@@ -3,13 +3,18 @@
 // for --list; a board that cannot be found said in words before anything starts.
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 
+#include <sys/stat.h>
+
 #include "board_image.h"
+#include "image_compare.h"
 #include "kyn_pci.h"
 #include "options.h"
 #include "printable.h"
+#include "register_map.h"
 #include "run.h"
 
 namespace {
@@ -57,6 +62,15 @@ void TakeSaveImage(const char *pszDir)
     g_pszSaveImage = pszDir;
 }
 
+// --compare DIR, or --compare DIR1 DIR2: the second taken from the command line by main.
+const char *g_pszCompare = nullptr;
+const char *g_pszCompareSecond = nullptr;
+
+void TakeCompare(const char *pszDir)
+{
+    g_pszCompare = pszDir;
+}
+
 void TakeImageBars(const char *pszList)
 {
     std::string strList = pszList;
@@ -98,6 +112,8 @@ const ProgramOption kOptions[] = {
     {"--image-limit", "BYTES", "bytes --save-image saves of each BAR at most, K, M, G suffixes (1M)", TakeImageLimit},
     {"--image", "DIR", "runs on a saved image as on the device, writes to a private copy (KYNPCI_IMAGE)", TakeImage},
     {"--image-writable", nullptr, "--image's writes change the image itself", TakeImageWritable},
+    {"--compare", "DIR [DIR2]", "each register that differs between the device (or --image) and image DIR, or two images; "
+     "status 0 equal, 1 different", TakeCompare},
 };
 
 // The PCI library's settings, as its settings table describes them.
@@ -171,14 +187,65 @@ int PrepareImage()
     return -1;
 }
 
-// A device saved where asked, instead of the run.
+// The board map's registers that a save must not read: a read changes them, or they are write-only.
+void SetUnreadRegisters(ImageSaveOptions &options)
+{
+    const char *pszBar = getenv("KYNPCI_BAR");
+    if (pszBar != nullptr && pszBar[0] >= '0' && pszBar[0] <= '5' && pszBar[1] == '\0')
+        options.nBoardBar = pszBar[0] - '0';
+    const RegisterMap *pMap = RunMap(false);
+    for (size_t i = 0; pMap != nullptr && i < pMap->aRegisters.size(); ++i) {
+        const MapRegister &reg = pMap->aRegisters[i];
+        if (!reg.bOnBoard || (reg.eAccess != kMapWriteOnly && reg.strReadAction.empty()))
+            continue;
+        std::string strWhy = reg.eAccess == kMapWriteOnly ? "write-only" : "a read changes it (" + reg.strReadAction + ")";
+        uint64_t nEnd = (uint64_t)reg.nAddress + (reg.nBits + 7) / 8;
+        for (uint64_t nWord = reg.nAddress & ~3u; nWord < nEnd && options.aUnread.size() < 100000; nWord += 4)
+            options.aUnread.push_back({(uint32_t)nWord, reg.strName, strWhy});
+    }
+}
+
+// The device now against image pszBefore: the device saved into a scratch image first.
+int CompareWithDevice(const char *pszBefore, uint32_t nType, uint32_t nNumber)
+{
+    std::string strWhy, strSlot;
+    if (!CheckBoardImage(pszBefore, strSlot, strWhy)) {
+        fprintf(stderr, "Error: image %s refused: %s\n", Printable(pszBefore).c_str(), Printable(strWhy).c_str());
+        return 2;
+    }
+    const char *pszTemp = getenv("TMPDIR");
+    std::string strScratch = std::string(pszTemp != nullptr && *pszTemp == '/' ? pszTemp : "/tmp") + "/duzedevazu-compare-XXXXXX";
+    if (mkdtemp(&strScratch[0]) == nullptr) {
+        perror("Error: no scratch directory for the device's image");
+        return 2;
+    }
+    ImageSaveOptions options = g_imageOptions;
+    options.bQuiet = true;
+    SetUnreadRegisters(options);
+    int nStatus = SaveBoardImage((strScratch + "/device").c_str(), nType, nNumber, options);
+    if (nStatus == 0)
+        nStatus = CompareBoardImages(pszBefore, strScratch + "/device", g_toolOptions.bJson);
+    else
+        nStatus = 2;
+    std::string strRemove = "rm -rf -- '" + strScratch + "'";
+    if (system(strRemove.c_str()) != 0)
+        fprintf(stderr, "Warning: %s is left\n", strScratch.c_str());
+    return nStatus;
+}
+
+// A device saved, or compared, where asked, instead of the run.
 int BeforeStart(int32_t nBoardType, uint32_t nBoardNumber)
 {
+    if (g_pszCompare != nullptr && g_pszCompareSecond != nullptr)
+        return CompareBoardImages(g_pszCompare, g_pszCompareSecond, g_toolOptions.bJson);
+    if (g_pszCompare != nullptr)
+        return CompareWithDevice(g_pszCompare, (uint32_t)nBoardType, nBoardNumber);
     if (g_pszSaveImage == nullptr)
         return -1;
     for (const char *pszMap : {g_toolOptions.pszMapFile, g_toolOptions.pszBridgeMapFile})
         if (pszMap != nullptr)
             g_imageOptions.aMaps.push_back(Printable(pszMap));
+    SetUnreadRegisters(g_imageOptions);
     return SaveBoardImage(g_pszSaveImage, (uint32_t)nBoardType, nBoardNumber, g_imageOptions);
 }
 
@@ -186,6 +253,19 @@ int BeforeStart(int32_t nBoardType, uint32_t nBoardNumber)
 
 int main(int argc, char **argv)
 {
+    // --compare DIR1 DIR2: a directory after the first, or a word that is no switch, is the other image.
+    for (int i = 1; i + 2 < argc; ++i) {
+        struct stat st;
+        const char *pszNext = argv[i + 2];
+        bool bDir = stat(pszNext, &st) == 0 && S_ISDIR(st.st_mode);
+        if (strcmp(argv[i], "--compare") == 0 && pszNext[0] != '-' && (bDir || pszNext[0] != '/')) {
+            g_pszCompareSecond = argv[i + 2];
+            for (int j = i + 2; j + 1 <= argc; ++j)
+                argv[j] = argv[j + 1];
+            --argc;
+            break;
+        }
+    }
     ProgramExtras extras{kOptions, sizeof kOptions / sizeof kOptions[0], kSettings};
     extras.pfnList = ListDevices;
     extras.pfnBoardProblem = BoardProblem;

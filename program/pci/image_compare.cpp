@@ -1,0 +1,230 @@
+// image_compare.cpp - what changed between two board images: each 32-bit register of the configuration
+// space and of the memory BARs both saved, with the map's name and the fields that changed.
+#include "image_compare.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "board_image.h"
+#include "printable.h"
+#include "register_map.h"
+
+namespace {
+
+// A run that differs everywhere still ends: past this many lines, only the count.
+const uint64_t kShownMax = 10000;
+
+struct Image {
+    std::string strDir, strSlot;
+    nlohmann::json manifest;
+};
+
+bool LoadImage(const std::string &strDir, Image &image, std::string &strWhy)
+{
+    image.strDir = strDir;
+    if (!CheckBoardImage(strDir, image.strSlot, strWhy))
+        return false;
+    // Checked just now: whole, and JSON.
+    FILE *pFile = fopen((strDir + "/manifest.json").c_str(), "rb");
+    std::string strText;
+    char szBuffer[4096];
+    for (size_t nRead; pFile != nullptr && (nRead = fread(szBuffer, 1, sizeof szBuffer, pFile)) > 0;)
+        strText.append(szBuffer, nRead);
+    if (pFile != nullptr)
+        fclose(pFile);
+    image.manifest = nlohmann::json::parse(strText, nullptr, false);
+    return !image.manifest.is_discarded();
+}
+
+// Bytes of a device file of the image, from nStart, at most nLength.
+std::string ReadPart(const Image &image, const std::string &strFile, uint64_t nStart, size_t nLength)
+{
+    std::string strBytes(nLength, '\0');
+    int fd = open((image.strDir + "/devices/" + image.strSlot + "/" + strFile).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    ssize_t nRead = fd >= 0 ? pread(fd, &strBytes[0], nLength, (off_t)nStart) : -1;
+    if (fd >= 0)
+        close(fd);
+    strBytes.resize(nRead > 0 ? (size_t)nRead : 0);
+    return strBytes;
+}
+
+uint32_t Word(const std::string &strBytes, size_t nAt)
+{
+    uint32_t nWord = 0;
+    for (int i = 3; i >= 0; --i)
+        nWord = nWord << 8 | (unsigned char)strBytes[nAt + i];
+    return nWord;
+}
+
+// The fields of the map's register at nAddress whose values differ: "EN=0->1 MODE=0x2->0x3".
+std::string ChangedFields(const MapRegister &reg, uint32_t nBefore, uint32_t nAfter, nlohmann::json *pFields)
+{
+    std::string strFields;
+    for (const MapField &field : reg.aFields) {
+        if (field.nLsb >= 32)
+            continue;
+        uint64_t nMask = field.nWidth >= 64 ? ~0ull : (1ull << field.nWidth) - 1;
+        uint64_t nOld = ((uint64_t)nBefore >> field.nLsb) & nMask, nNew = ((uint64_t)nAfter >> field.nLsb) & nMask;
+        if (nOld == nNew)
+            continue;
+        char szChange[64];
+        const char *pszForm = field.nWidth == 1 ? "%llu->%llu" : "0x%llX->0x%llX";
+        snprintf(szChange, sizeof szChange, pszForm, (unsigned long long)nOld, (unsigned long long)nNew);
+        strFields += (strFields.empty() ? "" : " ") + field.strName + "=" + szChange;
+        std::string strOld = MapValueName(field, nOld), strNew = MapValueName(field, nNew);
+        if (!strOld.empty() || !strNew.empty())
+            strFields += " (" + (strOld.empty() ? "?" : strOld) + "->" + (strNew.empty() ? "?" : strNew) + ")";
+        if (pFields != nullptr)
+            pFields->push_back({{"name", field.strName}, {"before", nOld}, {"after", nNew}});
+    }
+    return strFields;
+}
+
+struct Comparison {
+    bool bJson = false;
+    uint64_t nDiffering = 0;
+};
+
+void Report(Comparison &comparison, const char *pszSpace, int nBar, uint32_t nAddress, uint32_t nBefore, uint32_t nAfter,
+            const RegisterMap *pMap)
+{
+    if (++comparison.nDiffering > kShownMax)
+        return;
+    const MapRegister *pRegister = nullptr;
+    if (pMap != nullptr)
+        for (const MapRegister *pCandidate : MapRegistersAt(*pMap, nAddress))
+            if (pCandidate->nAddress == nAddress && pRegister == nullptr)
+                pRegister = pCandidate;
+    if (comparison.bJson) {
+        nlohmann::json record = {{"version", 1}, {"op", "compare"}, {"space", pszSpace}, {"address", nAddress},
+                                 {"before", nBefore}, {"after", nAfter}};
+        if (nBar >= 0)
+            record["bar"] = nBar;
+        if (pRegister != nullptr) {
+            record["name"] = pRegister->strName;
+            record["fields"] = nlohmann::json::array();
+            ChangedFields(*pRegister, nBefore, nAfter, &record["fields"]);
+        }
+        printf("%s\n", record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+        return;
+    }
+    char szLine[96];
+    if (nBar >= 0)
+        snprintf(szLine, sizeof szLine, "BAR%d 0x%08X: 0x%08X -> 0x%08X", nBar, (unsigned)nAddress, (unsigned)nBefore,
+                 (unsigned)nAfter);
+    else
+        snprintf(szLine, sizeof szLine, "config 0x%03X: 0x%08X -> 0x%08X", (unsigned)nAddress, (unsigned)nBefore,
+                 (unsigned)nAfter);
+    std::string strLine = szLine;
+    if (pRegister != nullptr) {
+        std::string strFields = ChangedFields(*pRegister, nBefore, nAfter, nullptr);
+        strLine += "  " + pRegister->strName + (strFields.empty() ? "" : ": " + strFields);
+    }
+    printf("%s\n", strLine.c_str());
+}
+
+// Words [0, nLength) of a file of both images, compared a chunk at a time.
+void CompareFile(Comparison &comparison, const Image &before, const Image &after, const std::string &strFile,
+                 const char *pszSpace, int nBar, uint64_t nLength, const RegisterMap *pMap,
+                 const std::set<uint64_t> &unread = {})
+{
+    const size_t kChunk = 1u << 16;
+    for (uint64_t nAt = 0; nAt < nLength; nAt += kChunk) {
+        size_t nPart = (size_t)std::min<uint64_t>(kChunk, nLength - nAt);
+        std::string strOld = ReadPart(before, strFile, nAt, nPart), strNew = ReadPart(after, strFile, nAt, nPart);
+        if (strOld == strNew)
+            continue;
+        size_t nCommon = std::min(strOld.size(), strNew.size()) & ~(size_t)3;
+        for (size_t i = 0; i < nCommon; i += 4)
+            if (Word(strOld, i) != Word(strNew, i) && unread.count(nAt + i) == 0)
+                Report(comparison, pszSpace, nBar, (uint32_t)(nAt + i), Word(strOld, i), Word(strNew, i), pMap);
+    }
+}
+
+// The BAR whose registers the board map names: KYNPCI_BAR, else the first memory BAR.
+int BoardBar(const nlohmann::json &bars)
+{
+    const char *pszBar = getenv("KYNPCI_BAR");
+    if (pszBar != nullptr && pszBar[0] >= '0' && pszBar[0] <= '5' && pszBar[1] == '\0')
+        return pszBar[0] - '0';
+    for (const nlohmann::json &bar : bars)
+        if (bar.value("kind", "") == "memory")
+            return bar.value("bar", -1);
+    return -1;
+}
+
+} // namespace
+
+namespace {
+
+int CompareImages(const std::string &strBefore, const std::string &strAfter, bool bJson)
+{
+    Image before, after;
+    std::string strWhy;
+    for (Image *pImage : {&before, &after}) {
+        const std::string &strDir = pImage == &before ? strBefore : strAfter;
+        if (!LoadImage(strDir, *pImage, strWhy)) {
+            fprintf(stderr, "Error: image %s refused: %s\n", Printable(strDir).c_str(), Printable(strWhy).c_str());
+            return 2;
+        }
+    }
+    Comparison comparison;
+    comparison.bJson = bJson;
+    if (before.manifest.value("vendor", "") != after.manifest.value("vendor", "") ||
+        before.manifest.value("device", "") != after.manifest.value("device", ""))
+        fprintf(stderr, "Warning: the images are of different devices (%s:%s, %s:%s)\n",
+                Printable(before.manifest.value("vendor", "")).c_str(), Printable(before.manifest.value("device", "")).c_str(),
+                Printable(after.manifest.value("vendor", "")).c_str(), Printable(after.manifest.value("device", "")).c_str());
+    uint64_t nConfig = std::min<uint64_t>(before.manifest.value("config_size", 0ull), after.manifest.value("config_size", 0ull));
+    CompareFile(comparison, before, after, "config", "config", -1, nConfig, RunMap(true));
+    int nBoardBar = BoardBar(before.manifest["bars"]);
+    for (const nlohmann::json &bar : before.manifest["bars"]) {
+        if (bar.value("kind", "") != "memory")
+            continue;
+        int nBar = bar.value("bar", 0);
+        uint64_t nSaved = bar.value("saved", 0ull);
+        for (const nlohmann::json &other : after.manifest["bars"])
+            if (other.value("bar", -1) == nBar && other.value("kind", "") == "memory")
+                nSaved = std::min<uint64_t>(nSaved, other.value("saved", 0ull));
+        bool bInAfter = std::any_of(after.manifest["bars"].begin(), after.manifest["bars"].end(),
+                                    [&](const nlohmann::json &other) { return other.value("bar", -1) == nBar; });
+        // A word either image did not read (the map said a read changes it) is no difference.
+        std::set<uint64_t> unread;
+        for (const Image *pImage : {&before, &after})
+            for (const nlohmann::json &other : pImage->manifest["bars"])
+                if (other.value("bar", -1) == nBar && other.contains("unread") && other["unread"].is_array())
+                    for (const nlohmann::json &word : other["unread"])
+                        if (word.is_object() && word.contains("address") && word.at("address").is_number_unsigned() &&
+                            unread.size() < 1000000)
+                            unread.insert(word.at("address").get<uint64_t>());
+        if (bInAfter)
+            CompareFile(comparison, before, after, "resource" + std::to_string(nBar), "bar", nBar, nSaved,
+                        nBar == nBoardBar ? RunMap(false) : nullptr, unread);
+    }
+    if (comparison.nDiffering > kShownMax)
+        fprintf(stderr, "Warning: %llu more registers differ\n", (unsigned long long)(comparison.nDiffering - kShownMax));
+    fflush(stdout);
+    return comparison.nDiffering == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int CompareBoardImages(const std::string &strBefore, const std::string &strAfter, bool bJson)
+{
+    // A manifest field of the wrong type is bad input, said as such.
+    try {
+        return CompareImages(strBefore, strAfter, bJson);
+    } catch (const nlohmann::json::exception &error) {
+        fflush(stdout);
+        fprintf(stderr, "Error: an image's manifest.json is malformed: %s\n", Printable(error.what()).c_str());
+        return 2;
+    }
+}
