@@ -16,7 +16,8 @@ const char *const kSettings =
     " KYNSIM_KEYS      key codes the console returns first\n"
     " KYNSIM_TRACE     file for the call trace\n"
     " KYNSIM_HANDLES   the first device's handle\n"
-    " KYNSIM_CONSOLE   console rules the interface leaves open: semicolon-lines, bare-echo\n";
+    " KYNSIM_CONSOLE   console rules the interface leaves open: semicolon-lines, bare-echo\n"
+    " KYNSIM_IMAGE     a board image (duzedevazu-pci --save-image): its first memory BAR is each board's memory\n";
 #else
 const char *const kSettings = nullptr;
 #endif

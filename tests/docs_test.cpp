@@ -214,7 +214,7 @@ TEST(Docs, EverySettingIsDescribedInBoth)
                 aNames.push_back(strSource.substr(nAt + 2, nEnd - nAt - 2));
         }
     }
-    EXPECT_EQ(aNames.size(), 21u);
+    EXPECT_EQ(aNames.size(), 22u);
     // And in --help of the program whose library reads it.
     std::string strHelp = OutputOf(DUZE_BIN_DIR "/duzedevazu --help");
     if (DUZE_PCI_BUILT)

@@ -1050,6 +1050,13 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
     EXPECT_EQ(run.nStatus, 0) << run.strError;
     EXPECT_EQ(ReadFile(strBar).substr(0, 4), std::string("\x03\x01\0\0", 4));
 
+    // The simulated program rehearses on the image: its board memory starts as the image's BAR0.
+    std::string strSim = std::string(kTestedTool).substr(0, strlen(kTestedTool) - strlen("-pci"));
+    EXPECT_EQ(CommandOutput("cd " + saved.strDir + " && KYNSIM_IMAGE=img " + strSim + " --read 0 --read 4 2>&1"),
+              "0x00000103\n0x00000000\n");
+    EXPECT_EQ(CommandOutput("cd " + saved.strDir + " && KYNSIM_IMAGE=nothing " + strSim + " --read 0 2>&1"),
+              "kynsim: bad setting KYNSIM_IMAGE=nothing: no board image: it has no manifest.json\n");
+
     // Compared: two images, or the device with one; named with the map, as cmp's statuses.
     const std::string strMap = DUZE_SOURCE_DIR "/tests/maps/board.svd";
     struct {

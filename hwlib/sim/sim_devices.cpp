@@ -143,6 +143,24 @@ inline uint32_t ReadWord(const SimDevice *pDevice, uint32_t nAddress)
     return (nWord | settings.nStuckHigh) & ~settings.nStuckLow;
 }
 
+// A board's memory as KYNSIM_IMAGE's BAR holds it: the pages with anything in them.
+bool LoadImage(SimDevice &device)
+{
+    const std::string &strBytes = SimGetSettings().strImageBytes;
+    for (size_t nStart = 0; nStart < strBytes.size(); nStart += kSimPageSize) {
+        size_t nLength = std::min<size_t>(kSimPageSize, strBytes.size() - nStart);
+        if (strBytes.find_first_not_of('\0', nStart) >= nStart + nLength)
+            continue;
+        if (device.pWindow == nullptr)
+            device.pWindow = SimHostReserveWindow(kSimWindowSize);
+        if (device.pWindow == nullptr)
+            return false;
+        device.apPages[nStart >> kSimPageShift] = device.pWindow + nStart;
+        memcpy(device.pWindow + nStart, strBytes.data() + nStart, nLength);
+    }
+    return true;
+}
+
 } // namespace
 
 KYN_RESULT SimOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, KYN_HANDLE *phDevice)
@@ -176,6 +194,10 @@ KYN_RESULT SimOpenDevice(KYN_HANDLE hParent, uint32_t nType, uint32_t nNumber, K
     pDevice->bCpld = pType != nullptr && pType->bCpld;
     if (pDevice->bBridge)
         ResetBridge(*pDevice);
+    else if (!LoadImage(*pDevice)) {
+        delete pDevice;
+        return SIM_ERR_OUT_OF_MEMORY;
+    }
     *phDevice = KynAddObject(pDevice);
     return KYN_OK;
 }

@@ -1,6 +1,8 @@
-// sim_host_posix.cpp - the simulated library's own host calls on POSIX: the boards' memory windows.
+// sim_host_posix.cpp - the simulated library's own host calls on POSIX: the boards' memory windows,
+// and what a board image's files are.
 #include <stdint.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include "sim_internal.h"
 
@@ -28,4 +30,10 @@ uint8_t *SimHostReserveWindow(size_t nSize)
 void SimHostDiscardWindow(uint8_t *pWindow, size_t nSize)
 {
     madvise(pWindow, nSize, MADV_DONTNEED);
+}
+
+bool SimHostIsPlainFile(const std::string &strPath)
+{
+    struct stat st;
+    return lstat(strPath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }

@@ -1,4 +1,5 @@
-// sim_host_win32.cpp - the simulated library's own host calls on Windows: the boards' memory windows.
+// sim_host_win32.cpp - the simulated library's own host calls on Windows: the boards' memory windows,
+// and what a board image's files are.
 #include <windows.h>
 
 #include "sim_internal.h"
@@ -13,4 +14,11 @@ void SimHostDiscardWindow(uint8_t *pWindow, size_t nSize)
 {
     VirtualFree(pWindow, nSize, MEM_DECOMMIT);
     VirtualAlloc(pWindow, nSize, MEM_COMMIT, PAGE_READWRITE);
+}
+
+bool SimHostIsPlainFile(const std::string &strPath)
+{
+    DWORD nAttributes = GetFileAttributesA(strPath.c_str());
+    return nAttributes != INVALID_FILE_ATTRIBUTES &&
+           (nAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
 }

@@ -57,6 +57,8 @@ struct SimSettings {
     std::vector<int32_t> anKeys; // key codes the console returns before any other input
     KYN_HANDLE hFirstDevice = 0x20; // the first device's handle; the next ones count up from it
     OsaConsoleRules consoleRules;   // how the console ends lines where the interface leaves it open
+    std::string strImage;           // KYNSIM_IMAGE: a saved board image, as given
+    std::string strImageBytes;      // its first memory BAR, what every board's memory starts as
 };
 
 // Settings, read once from the environment on first use.
@@ -120,5 +122,7 @@ const char *SimResultText(KYN_RESULT nResult);
 // Discarding makes it read 0 again.
 uint8_t *SimHostReserveWindow(size_t nSize);
 void SimHostDiscardWindow(uint8_t *pWindow, size_t nSize);
+// Whether the path is a plain file, not reached through a link of its own.
+bool SimHostIsPlainFile(const std::string &strPath);
 
 #endif

@@ -1,4 +1,5 @@
 // sim_settings.cpp - reads the simulated library's KYNSIM_* settings; a malformed one stops the run.
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -214,6 +215,65 @@ bool ParseConsoleRules(const std::string &strValue, SimSettings &settings, std::
     return true;
 }
 
+// A small file of the image whole, at most nMax bytes; false where it is no plain file.
+bool ReadImageFile(const std::string &strPath, size_t nMax, std::string &strBytes)
+{
+    if (!SimHostIsPlainFile(strPath))
+        return false;
+    FILE *pFile = fopen(strPath.c_str(), "rb");
+    if (pFile == nullptr)
+        return false;
+    strBytes.assign(nMax, '\0');
+    size_t nRead = fread(&strBytes[0], 1, nMax, pFile);
+    fclose(pFile);
+    strBytes.resize(nRead);
+    return true;
+}
+
+// KYNSIM_IMAGE: a board image that duzedevazu-pci saved; its first memory BAR becomes every board's
+// memory, as far as the board's 64 MiB go.
+bool ParseImage(const std::string &strValue, SimSettings &settings, std::string &strWhy)
+{
+    std::string strManifest, strResource;
+    if (!ReadImageFile(strValue + "/manifest.json", 1u << 20, strManifest)) {
+        strWhy = "no board image: it has no manifest.json";
+        return false;
+    }
+    // The slot, as the manifest spells it: "slot": "0000:03:00.0".
+    size_t nAt = strManifest.find("\"slot\": \"");
+    std::string strSlot = nAt == std::string::npos ? "" : strManifest.substr(nAt + 9, 12);
+    bool bSlot = strSlot.size() == 12 && strSlot.find_first_not_of("0123456789abcdef:.") == std::string::npos;
+    if (!bSlot || strManifest.find("\"format\": \"duzedevazu-image\"") == std::string::npos ||
+        strManifest.find("\"version\": 1") == std::string::npos) {
+        strWhy = "manifest.json is not that of a board image of format version 1";
+        return false;
+    }
+    std::string strDevice = strValue + "/devices/" + strSlot;
+    if (!ReadImageFile(strDevice + "/resource", 4096, strResource)) {
+        strWhy = "the image has no resource file";
+        return false;
+    }
+    size_t nLine = 0;
+    for (int nBar = 0; nBar < 6 && nLine < strResource.size(); ++nBar) {
+        unsigned long long nFirst = 0, nLast = 0, nFlags = 0;
+        bool bMemory = sscanf(strResource.c_str() + nLine, "%llx %llx %llx", &nFirst, &nLast, &nFlags) == 3 &&
+                       nLast > nFirst && (nFlags & 0x200) != 0;
+        if (bMemory) {
+            std::string strBar = strDevice + "/resource" + std::to_string(nBar);
+            if (!ReadImageFile(strBar, kSimWindowSize, settings.strImageBytes)) {
+                strWhy = "the image's resource" + std::to_string(nBar) + " is no plain file";
+                return false;
+            }
+            settings.strImage = strValue;
+            return true;
+        }
+        size_t nEnd = strResource.find('\n', nLine);
+        nLine = nEnd == std::string::npos ? strResource.size() : nEnd + 1;
+    }
+    strWhy = "the image has no memory BAR";
+    return false;
+}
+
 // Every KYNSIM_* setting the library knows: name, parser, meaning.
 const OsaSettingRow<SimSettings> g_aSettings[] = {
     {"KYNSIM_CONNECT", ParseConnect, "result of KynDrvConnectLib"},
@@ -227,6 +287,7 @@ const OsaSettingRow<SimSettings> g_aSettings[] = {
     {"KYNSIM_TRACE", ParseTrace, "file for the call trace"},
     {"KYNSIM_HANDLES", ParseHandles, "the first device's handle"},
     {"KYNSIM_CONSOLE", ParseConsoleRules, "console rules the interface leaves open: semicolon-lines, bare-echo"},
+    {"KYNSIM_IMAGE", ParseImage, "a board image (duzedevazu-pci --save-image): its first memory BAR is each board's memory"},
 };
 
 } // namespace
