@@ -1124,6 +1124,12 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
         ASSERT_EQ(system(("rm -rf '" + strImage + "'").c_str()), 0);
         ASSERT_EQ(rename(strGood.c_str(), strImage.c_str()), 0);
     }
+    // A device a driver holds: its BARs are the driver's, not read.
+    saveCase.aArgs = {"/B0", "--save-image", "held"};
+    run = RunDuze(saveCase);
+    EXPECT_EQ(run.nStatus, 0);
+    EXPECT_EQ(run.strConsole, "Saved 0000:00:01.0 to held: configuration space\n");
+    EXPECT_EQ(run.strError, "Warning: BAR0: not read: held by virtio-pci (KYNPCI_ALLOW_DRIVER=1 reads it)\n");
     // An image is never saved over anything.
     saveCase.aArgs = {"/B1", "--save-image", "img"};
     run = RunDuze(saveCase);

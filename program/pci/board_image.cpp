@@ -253,7 +253,14 @@ bool WriteImage(const std::string &strTemp, int fdDevice, const std::string &str
         entry["kind"] = bMemory ? "memory" : "io";
         bool bWanted = options.aBars.empty() ||
                        std::find(options.aBars.begin(), options.aBars.end(), bar.nBar) != options.aBars.end();
-        if (bDone && bMemory && bWanted) {
+        // A driver's device is read only where the tool would map it: its registers are the driver's.
+        const char *pszAllow = getenv("KYNPCI_ALLOW_DRIVER");
+        bool bHeld = !strDriver.empty() && strDriver != "vfio-pci" && strDriver != "pci-stub" &&
+                     (pszAllow == nullptr || strcmp(pszAllow, "1") != 0);
+        if (bDone && bMemory && bWanted && bHeld) {
+            bar.strSkipped = "not read: held by " + strDriver + " (KYNPCI_ALLOW_DRIVER=1 reads it)";
+            bDone = WriteFileAt(fdImage, "resource" + std::to_string(bar.nBar), nullptr, 0, bar.nSize, strError);
+        } else if (bDone && bMemory && bWanted) {
             static const std::vector<ImageSaveOptions::Unread> kNone;
             const auto &aUnread = bar.nBar == nBoardBar ? options.aUnread : kNone;
             std::string strBytes = ReadBar(fdDevice, bar, options.nLimit, aUnread);
