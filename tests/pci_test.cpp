@@ -1075,6 +1075,10 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
         {{"/B1", "--compare", "img0"}, 0, "", ""},
         {{"/B1", "--compare", "img"}, 1, "BAR0 0x00000000: 0x00000103 -> 0x00000000\n", ""},
         {{"--compare", "img0", "nothere"}, 2, "", "Error: image nothere refused: no image directory there\n"},
+        // A write to the device after the save shows, named.
+        {{"/B1", "--write", "0=0x103"}, 0, "", ""},
+        {{"/B1", "--compare", "img0", "--map", strMap}, 1,
+         "BAR0 0x00000000: 0x00000000 -> 0x00000103  UART.CTRL: EN=0->1 MODE=0x0->0x1 (NORMAL->LOOPBACK) BAUD=0x0->0x1\n", ""},
     };
     for (const auto &compared : aCompared) {
         replay.aArgs = compared.aArgs;
