@@ -102,11 +102,6 @@ int RemoveEntry(const char *pszPath, const struct stat *, int, struct FTW *)
     return 0;
 }
 
-void RemoveTree(const std::string &strDir)
-{
-    if (!strDir.empty())
-        nftw(strDir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-}
 
 // The configuration space as lspci -xxxx shows it, which lspci -F reads back.
 std::string ConfigText(const std::string &strSlot, const std::string &strConfig)
@@ -351,10 +346,29 @@ std::string g_strPrivateCopy;
 
 void RemovePrivateCopy()
 {
-    RemoveTree(g_strPrivateCopy);
+    RemoveImageTree(g_strPrivateCopy);
 }
 
 } // namespace
+
+void RemoveImageTree(const std::string &strDir)
+{
+    if (!strDir.empty())
+        nftw(strDir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string MakeScratchDir(const char *pszName)
+{
+    const char *pszTemp = getenv("TMPDIR");
+    std::string strDir = std::string(pszTemp != nullptr && *pszTemp == '/' ? pszTemp : "/tmp") + "/" + pszName + "-XXXXXX";
+    return mkdtemp(&strDir[0]) != nullptr ? strDir : "";
+}
+
+int BoardBarSetting()
+{
+    const char *pszBar = getenv("KYNPCI_BAR");
+    return pszBar != nullptr && pszBar[0] >= '0' && pszBar[0] <= '5' && pszBar[1] == '\0' ? pszBar[0] - '0' : -1;
+}
 
 bool ParseByteCount(const char *pszText, uint64_t nMax, uint64_t *pnBytes)
 {
@@ -402,7 +416,7 @@ int SaveBoardImage(const char *pszDir, uint32_t nType, uint32_t nNumber, const I
         bDone = false;
     }
     if (!bDone) {
-        RemoveTree(strTemp);
+        RemoveImageTree(strTemp);
         fprintf(stderr, "Error: the image is not saved: %s\n", Printable(strError).c_str());
         return 255;
     }
@@ -523,9 +537,8 @@ bool PrepareBoardImage(const char *pszDir, bool bWritable, std::string &strSlot,
         return true;
     }
     // Writes of the run go to a private copy: the image stays as it was saved.
-    const char *pszTemp = getenv("TMPDIR");
-    std::string strCopy = std::string(pszTemp != nullptr && *pszTemp == '/' ? pszTemp : "/tmp") + "/duzedevazu-image-XXXXXX";
-    if (mkdtemp(&strCopy[0]) == nullptr) {
+    std::string strCopy = MakeScratchDir("duzedevazu-image");
+    if (strCopy.empty()) {
         strWhy = "no private copy can be made: " + std::string(strerror(errno));
         return false;
     }

@@ -38,6 +38,14 @@ bool PrepareBoardImage(const char *pszDir, bool bWritable, std::string &strSlot,
 // its device's slot given back; false with why not.
 bool CheckBoardImage(const std::string &strDir, std::string &strSlot, std::string &strWhy);
 
+// A new directory of this user's alone in $TMPDIR (else /tmp), named from pszName; "" where none can
+// be made (errno says why).
+std::string MakeScratchDir(const char *pszName);
+// A directory and everything in it, no link followed.
+void RemoveImageTree(const std::string &strDir);
+// The BAR KYNPCI_BAR names for the board's registers, or -1 where the environment names none.
+int BoardBarSetting();
+
 // Bytes of a number with an optional K, M or G suffix; false where it is none or above nMax.
 bool ParseByteCount(const char *pszText, uint64_t nMax, uint64_t *pnBytes);
 

@@ -152,9 +152,8 @@ void CompareFile(Comparison &comparison, const Image &before, const Image &after
 // The BAR whose registers the board map names: KYNPCI_BAR, else the first memory BAR.
 int BoardBar(const nlohmann::json &bars)
 {
-    const char *pszBar = getenv("KYNPCI_BAR");
-    if (pszBar != nullptr && pszBar[0] >= '0' && pszBar[0] <= '5' && pszBar[1] == '\0')
-        return pszBar[0] - '0';
+    if (BoardBarSetting() >= 0)
+        return BoardBarSetting();
     for (const nlohmann::json &bar : bars)
         if (bar.value("kind", "") == "memory")
             return bar.value("bar", -1);

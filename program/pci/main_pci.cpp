@@ -190,9 +190,7 @@ int PrepareImage()
 // The board map's registers that a save must not read: a read changes them, or they are write-only.
 void SetUnreadRegisters(ImageSaveOptions &options)
 {
-    const char *pszBar = getenv("KYNPCI_BAR");
-    if (pszBar != nullptr && pszBar[0] >= '0' && pszBar[0] <= '5' && pszBar[1] == '\0')
-        options.nBoardBar = pszBar[0] - '0';
+    options.nBoardBar = BoardBarSetting();
     const RegisterMap *pMap = RunMap(false);
     for (size_t i = 0; pMap != nullptr && i < pMap->aRegisters.size(); ++i) {
         const MapRegister &reg = pMap->aRegisters[i];
@@ -213,9 +211,8 @@ int CompareWithDevice(const char *pszBefore, uint32_t nType, uint32_t nNumber)
         fprintf(stderr, "Error: image %s refused: %s\n", Printable(pszBefore).c_str(), Printable(strWhy).c_str());
         return 2;
     }
-    const char *pszTemp = getenv("TMPDIR");
-    std::string strScratch = std::string(pszTemp != nullptr && *pszTemp == '/' ? pszTemp : "/tmp") + "/duzedevazu-compare-XXXXXX";
-    if (mkdtemp(&strScratch[0]) == nullptr) {
+    std::string strScratch = MakeScratchDir("duzedevazu-compare");
+    if (strScratch.empty()) {
         perror("Error: no scratch directory for the device's image");
         return 2;
     }
@@ -227,9 +224,7 @@ int CompareWithDevice(const char *pszBefore, uint32_t nType, uint32_t nNumber)
         nStatus = CompareBoardImages(pszBefore, strScratch + "/device", g_toolOptions.bJson);
     else
         nStatus = 2;
-    std::string strRemove = "rm -rf -- '" + strScratch + "'";
-    if (system(strRemove.c_str()) != 0)
-        fprintf(stderr, "Warning: %s is left\n", strScratch.c_str());
+    RemoveImageTree(strScratch);
     return nStatus;
 }
 
