@@ -18,6 +18,8 @@ struct CommandDefaults {
 
 enum CommandDevice { kNoDevice, kBoard, kBridge };
 enum CommandOutcome { kGoOn, kEndTheRun };
+// The register access a command makes from what it is asked: none, a read, a write.
+enum CommandAccess { kNoAccess, kReadAccess, kWriteAccess };
 
 // The devices the run opened, which the commands act on: the board, whether or not its opening
 // succeeded, and its bridge, 0 where the board has none (the bridge commands test it).
@@ -34,6 +36,7 @@ struct Command {
     const char *pszResult;    // the format of its result line, or null; "%.*X" takes the width's digits
     int nWidth;               // register width in bits
     CommandDevice eDevice;    // the device its registers are on
+    CommandAccess eAccess;    // the one access it makes, for the one-shot options and a batch
     CommandOutcome (*pfnRun)(const Command &command, CommandDefaults &remembered, const BoardHandles &devices);
 };
 

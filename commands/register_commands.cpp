@@ -7,6 +7,7 @@
 #include "screen.h"
 #include "error_report.h"
 #include "number_entry.h"
+#include "register_access.h"
 #include "register_map.h"
 
 namespace {
@@ -25,43 +26,10 @@ bool DeviceOf(const Command &command, const BoardHandles &devices, KYN_HANDLE *p
     return false;
 }
 
-// One read of the width; the value zero-extended whatever the width.
-KYN_RESULT ReadOfWidth(KYN_HANDLE hDevice, int nWidth, uint32_t nAddress, uint32_t *pnValue)
-{
-    if (nWidth == 8) {
-        uint8_t nByte = 0;
-        KYN_RESULT nResult = KynDrvReadReg8(hDevice, nAddress, &nByte);
-        *pnValue = nByte;
-        return nResult;
-    }
-    if (nWidth == 16) {
-        uint16_t nHalf = 0;
-        KYN_RESULT nResult = KynDrvReadReg16(hDevice, nAddress, &nHalf);
-        *pnValue = nHalf;
-        return nResult;
-    }
-    return KynDrvReadReg32(hDevice, nAddress, pnValue);
-}
-
-KYN_RESULT WriteOfWidth(KYN_HANDLE hDevice, int nWidth, uint32_t nAddress, uint32_t nValue)
-{
-    return nWidth == 8    ? KynDrvWriteReg8(hDevice, nAddress, nValue)
-           : nWidth == 16 ? KynDrvWriteReg16(hDevice, nAddress, nValue)
-                          : KynDrvWriteReg32(hDevice, nAddress, nValue);
-}
-
-} // namespace
-
-namespace {
-
 const RegisterMap *MapOf(const Command &command)
 {
     return RunMap(command.eDevice == kBridge);
 }
-
-} // namespace
-
-namespace {
 
 // One register's line: its fields at this access's width, and what a write to it warns of.
 void ShowOneMapLine(const Command &command, const MapRegister &reg, uint32_t nValue, bool bWrite)
@@ -104,8 +72,10 @@ namespace {
 
 uint32_t ReadAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, const MapRegister *pNamed = nullptr)
 {
-    uint32_t nValue = 0;
-    CheckResult(hDevice, ReadOfWidth(hDevice, command.nWidth, nAddress, &nValue));
+    RegisterAccess access;
+    AccessOf(command, nAddress, 0, access);
+    CheckResult(hDevice, RunRegisterAccess(hDevice, access));
+    uint32_t nValue = (uint32_t)access.nValue;
     LogPrintF(command.pszResult, (unsigned)nAddress, command.nWidth / 4, (unsigned)nValue, (int)nValue);
     ShowMapLine(command, nAddress, nValue, false, pNamed);
     return nValue;
@@ -115,7 +85,9 @@ uint32_t ReadAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddre
 void WriteAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue,
                   const MapRegister *pNamed = nullptr)
 {
-    CheckResult(hDevice, WriteOfWidth(hDevice, command.nWidth, nAddress, nValue));
+    RegisterAccess access;
+    AccessOf(command, nAddress, nValue, access);
+    CheckResult(hDevice, RunRegisterAccess(hDevice, access));
     uint32_t nMask = command.nWidth == 32 ? 0xFFFFFFFFu : (1u << command.nWidth) - 1;
     LogPrintF(command.pszResult, command.nWidth / 4, (unsigned)(nValue & nMask), (unsigned)nAddress);
     ShowMapLine(command, nAddress, nValue, true, pNamed);
@@ -157,7 +129,7 @@ bool RunAccess(const Command &command, uint32_t nAddress, uint32_t nValue, const
     if (!DeviceOf(command, devices, &hDevice))
         return false;
     LogPrintF("%s", command.pszTitle);
-    if (command.pfnRun == ReadRegister)
+    if (command.eAccess == kReadAccess)
         *pnRead = ReadAndShow(command, hDevice, nAddress);
     else
         WriteAndShow(command, hDevice, nAddress, nValue);
@@ -172,8 +144,10 @@ CommandOutcome DumpBridge(const Command &command, CommandDefaults &, const Board
         return kGoOn;
     LogPrintF("%s", command.pszTitle);
     for (uint32_t nAddress = 0; nAddress <= 0x1FC; nAddress += 4) {
-        uint32_t nValue = 0;
-        CheckResult(hDevice, KynDrvReadReg32(hDevice, nAddress, &nValue));
+        RegisterAccess access;
+        AccessOf(*FindCommand('p'), nAddress, 0, access);
+        CheckResult(hDevice, RunRegisterAccess(hDevice, access));
+        uint32_t nValue = (uint32_t)access.nValue;
         LogPrintF(command.pszResult, (unsigned)nAddress, command.nWidth / 4, (unsigned)nValue, (int)nValue);
         ShowMapLine(command, nAddress, nValue, false);
     }

@@ -18,6 +18,7 @@
 #include "number_entry.h"
 #include "options.h"
 #include "printable.h"
+#include "register_access.h"
 #include "register_map.h"
 #include "screen.h"
 
@@ -48,38 +49,6 @@ void Answer(const std::string &strLine)
 void AnswerLineError(int nLine, const std::string &strWhy)
 {
     Answer(g_toolOptions.bJson ? LineErrorJson(nLine, Printable(strWhy)) : "error: line " + std::to_string(nLine) + ": " + Printable(strWhy));
-}
-
-std::string LibraryText(KYN_RESULT nResult)
-{
-    char szText[256];
-    if (KynDrvResultCode2String(0, nResult, sizeof szText, szText) < 0)
-        return "Cannot translate this result code.";
-    szText[sizeof szText - 1] = '\0';
-    return szText;
-}
-
-// One access of the command's width on its device, its failure kept, not ending the run.
-KYN_RESULT Access(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue, uint32_t *pnRead)
-{
-    bool bWrite = command.pfnRun == WriteRegister;
-    if (bWrite)
-        return command.nWidth == 8 ? KynDrvWriteReg8(hDevice, nAddress, nValue)
-               : command.nWidth == 16 ? KynDrvWriteReg16(hDevice, nAddress, nValue)
-                                      : KynDrvWriteReg32(hDevice, nAddress, nValue);
-    if (command.nWidth == 8) {
-        uint8_t nByte = 0;
-        KYN_RESULT nResult = KynDrvReadReg8(hDevice, nAddress, &nByte);
-        *pnRead = nByte;
-        return nResult;
-    }
-    if (command.nWidth == 16) {
-        uint16_t nHalf = 0;
-        KYN_RESULT nResult = KynDrvReadReg16(hDevice, nAddress, &nHalf);
-        *pnRead = nHalf;
-        return nResult;
-    }
-    return KynDrvReadReg32(hDevice, nAddress, pnRead);
 }
 
 // One line: its worst outcome (0, 1 a failed access, 2 a line that is no command).
@@ -150,19 +119,14 @@ int RunLine(int nLine, const std::string &strLine, const BoardHandles &devices)
     }
     KYN_HANDLE hDevice = bBridge ? devices.hBridge : devices.hBoard;
     AccessRecord record;
+    AccessOf(command, access.nAddress, access.nValue, record);
     record.nLine = nLine;
-    record.pszOp = command.pfnRun == WriteRegister ? "write" : "read";
-    record.bBridge = bBridge;
-    record.nWidth = command.nWidth;
-    record.nAddress = access.nAddress;
-    uint32_t nRead = 0;
-    record.nResult = hDevice != 0 ? Access(command, hDevice, access.nAddress, access.nValue, &nRead) : -1;
-    record.nValue = command.pfnRun == WriteRegister ? access.nValue : nRead;
-    if (pRegister != nullptr) {
-        record.strName = pRegister->strName;
-        std::string strFields = DescribeRegister(*pRegister, record.nValue, command.pfnRun == WriteRegister);
-        record.strFields = strFields.substr(2, strFields.size() - 3);
-    }
+    if (hDevice != 0)
+        RunRegisterAccess(hDevice, record);
+    else
+        record.nResult = -1;
+    if (pRegister != nullptr)
+        NameAccess(record, *pRegister);
     if (record.nResult < 0)
         record.strError = hDevice != 0 ? LibraryText(record.nResult) : "No Plx device on this board";
     if (g_toolOptions.bJson) {
@@ -172,7 +136,7 @@ int RunLine(int nLine, const std::string &strLine, const BoardHandles &devices)
     } else {
         char szValue[32];
         snprintf(szValue, sizeof szValue, "0x%.*X", command.nWidth / 4, (unsigned)record.nValue);
-        Answer(command.pfnRun == WriteRegister ? std::string("ok") : std::string(szValue));
+        Answer(record.bWrite ? std::string("ok") : std::string(szValue));
     }
     return record.nResult < 0 ? 1 : 0;
 }

@@ -26,51 +26,77 @@ namespace {
 const ProgramExtras *g_pExtras = nullptr;
 bool g_bBannerShown = false;
 
-enum LongAction {
-    kAccess, kLog, kList, kDecode, kMap, kMapBase, kBridgeMap, kDump, kBridgeDump, kFields, kBridgeHexdump, kHexdump, kNames,
-    kBatch, kJson, kStopOnError, kMemtest, kPatterns, kSeed, kPasses, kJunit, kHelp, kVersion
-};
+// A long option's handler: takes its value (null where it takes none) into the options record; a
+// malformed value ends the run with status 2.
+struct LongOption;
+typedef void (*TakeLongOption)(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
 
 // The tool's long options, in the order --help lists them.
 struct LongOption {
     const char *pszName;
     const char *pszValue; // null: the option takes none
-    LongAction eAction;
+    TakeLongOption pfnTake;
     char cKey;            // an access: the key of the command it stands for
     const char *pszHelp;
 };
+
+// The handlers, below the parsers they use.
+void TakeAccess(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeLog(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeList(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeDecode(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeMap(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeMapBase(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeBridgeMap(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeDump(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeBridgeDump(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeFields(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeBridgeHexdump(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeHexdump(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeNames(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeBatch(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeJson(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeStopOnError(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeMemtest(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakePatterns(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeSeed(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakePasses(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeJunit(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeHelp(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeVersion(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+
 const LongOption g_aLongOptions[] = {
-    {"--read", "ADDR", kAccess, 'R', "read a 32-bit board register, print 0x and 8 hex digits"},
-    {"--read16", "ADDR", kAccess, 'i', "read a 16-bit board register, print 0x and 4 hex digits"},
-    {"--read8", "ADDR", kAccess, 'r', "read an 8-bit board register, print 0x and 2 hex digits"},
-    {"--write", "ADDR=VALUE", kAccess, 'W', "write a 32-bit board register (ADDR=VALUE:MASK the bits of MASK alone, "
-                                            "NAME.FIELD=VALUE a field of a map's register)"},
-    {"--write16", "ADDR=VALUE", kAccess, 'o', "write a 16-bit board register"},
-    {"--write8", "ADDR=VALUE", kAccess, 'w', "write an 8-bit board register"},
-    {"--bridge-read", "ADDR", kAccess, 'p', "read a 32-bit PCI bridge register"},
-    {"--bridge-write", "ADDR=VALUE", kAccess, 'S', "write a 32-bit PCI bridge register"},
-    {"--log", "FILE", kLog, 0, "log file name, case kept (a one-shot run writes a log only when named)"},
-    {"--list", nullptr, kList, 0, "list the boards that open: letter, type code, name, number, serial"},
-    {"--decode", "CODE", kDecode, 0, "show a result code's fields and the library's text for it"},
-    {"--map", "FILE", kMap, 0, "the board's register map, a CMSIS-SVD file (DUZE_MAP)"},
-    {"--map-base", "ADDRESS", kMapBase, 0, "the map's address that is register 0 (DUZE_MAP_BASE; default its lowest)"},
-    {"--bridge-map", "FILE", kBridgeMap, 0, "the bridge's register map (DUZE_BRIDGE_MAP)"},
-    {"--dump", nullptr, kDump, 0, "read every register of the map and show its fields"},
-    {"--bridge-dump", nullptr, kBridgeDump, 0, "the same for the bridge's map"},
-    {"--fields", nullptr, kFields, 0, "after each one-shot value, its register's line of the map"},
-    {"--bridge-hexdump", nullptr, kBridgeHexdump, 0, "the bridge's registers as lspci -xxx shows them (lspci -F reads it)"},
-    {"--hexdump", "START:LENGTH", kHexdump, 0, "board registers from START, LENGTH bytes, the same way (32-bit reads)"},
-    {"--names", "board|bridge", kNames, 0, "the register names of the board's or the bridge's map, one a line"},
-    {"--batch", "FILE", kBatch, 0, "one command a line (read, write, bridge-read, ..., sleep; - standard input), each answered at once"},
-    {"--json", nullptr, kJson, 0, "what a run shows, as JSON Lines records (docs/records.schema.json)"},
-    {"--stop-on-error", nullptr, kStopOnError, 0, "a batch ends at its first failed or malformed line"},
-    {"--memtest", "START:LENGTH", kMemtest, 0, "the memory test as a job: each mismatch a record, a summary, status 3 on errors"},
-    {"--patterns", "LIST", kPatterns, 0, "address (default), walking-ones, walking-zeros, checkerboard, solid, random"},
-    {"--seed", "N", kSeed, 0, "the random pattern's seed (default 1)"},
-    {"--passes", "N", kPasses, 0, "each pattern N times (default 1)"},
-    {"--junit", "FILE", kJunit, 0, "a JUnit XML report of the memory test: a test case for each pattern and pass"},
-    {"--help", nullptr, kHelp, 0, "show this text"},
-    {"--version", nullptr, kVersion, 0, "show the version"},
+    {"--read", "ADDR", TakeAccess, 'R', "read a 32-bit board register, print 0x and 8 hex digits"},
+    {"--read16", "ADDR", TakeAccess, 'i', "read a 16-bit board register, print 0x and 4 hex digits"},
+    {"--read8", "ADDR", TakeAccess, 'r', "read an 8-bit board register, print 0x and 2 hex digits"},
+    {"--write", "ADDR=VALUE", TakeAccess, 'W', "write a 32-bit board register (ADDR=VALUE:MASK the bits of MASK alone, "
+                                               "NAME.FIELD=VALUE a field of a map's register)"},
+    {"--write16", "ADDR=VALUE", TakeAccess, 'o', "write a 16-bit board register"},
+    {"--write8", "ADDR=VALUE", TakeAccess, 'w', "write an 8-bit board register"},
+    {"--bridge-read", "ADDR", TakeAccess, 'p', "read a 32-bit PCI bridge register"},
+    {"--bridge-write", "ADDR=VALUE", TakeAccess, 'S', "write a 32-bit PCI bridge register"},
+    {"--log", "FILE", TakeLog, 0, "log file name, case kept (a one-shot run writes a log only when named)"},
+    {"--list", nullptr, TakeList, 0, "list the boards that open: letter, type code, name, number, serial"},
+    {"--decode", "CODE", TakeDecode, 0, "show a result code's fields and the library's text for it"},
+    {"--map", "FILE", TakeMap, 0, "the board's register map, a CMSIS-SVD file (DUZE_MAP)"},
+    {"--map-base", "ADDRESS", TakeMapBase, 0, "the map's address that is register 0 (DUZE_MAP_BASE; default its lowest)"},
+    {"--bridge-map", "FILE", TakeBridgeMap, 0, "the bridge's register map (DUZE_BRIDGE_MAP)"},
+    {"--dump", nullptr, TakeDump, 0, "read every register of the map and show its fields"},
+    {"--bridge-dump", nullptr, TakeBridgeDump, 0, "the same for the bridge's map"},
+    {"--fields", nullptr, TakeFields, 0, "after each one-shot value, its register's line of the map"},
+    {"--bridge-hexdump", nullptr, TakeBridgeHexdump, 0, "the bridge's registers as lspci -xxx shows them (lspci -F reads it)"},
+    {"--hexdump", "START:LENGTH", TakeHexdump, 0, "board registers from START, LENGTH bytes, the same way (32-bit reads)"},
+    {"--names", "board|bridge", TakeNames, 0, "the register names of the board's or the bridge's map, one a line"},
+    {"--batch", "FILE", TakeBatch, 0, "one command a line (read, write, bridge-read, ..., sleep; - standard input), each answered at once"},
+    {"--json", nullptr, TakeJson, 0, "what a run shows, as JSON Lines records (docs/records.schema.json)"},
+    {"--stop-on-error", nullptr, TakeStopOnError, 0, "a batch ends at its first failed or malformed line"},
+    {"--memtest", "START:LENGTH", TakeMemtest, 0, "the memory test as a job: each mismatch a record, a summary, status 3 on errors"},
+    {"--patterns", "LIST", TakePatterns, 0, "address (default), walking-ones, walking-zeros, checkerboard, solid, random"},
+    {"--seed", "N", TakeSeed, 0, "the random pattern's seed (default 1)"},
+    {"--passes", "N", TakePasses, 0, "each pattern N times (default 1)"},
+    {"--junit", "FILE", TakeJunit, 0, "a JUnit XML report of the memory test: a test case for each pattern and pass"},
+    {"--help", nullptr, TakeHelp, 0, "show this text"},
+    {"--version", nullptr, TakeVersion, 0, "show the version"},
 };
 
 const char *const kExitStatuses = "\nExit status:\n"
@@ -203,7 +229,7 @@ bool ParseAccessText(char cKey, const char *pszValue, OneShotAccess &access, std
 {
     const char *const pszNotANumber = "the address is not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)";
     const Command *pCommand = FindCommand(cKey);
-    bool bWrite = pCommand->pfnRun == WriteRegister;
+    bool bWrite = pCommand->eAccess == kWriteAccess;
     const char *pszEq = strchr(pszValue, '=');
     if (bWrite && pszEq == nullptr) {
         strWhy = "not ADDR=VALUE";
@@ -252,23 +278,6 @@ bool ParseAccessText(char cKey, const char *pszValue, OneShotAccess &access, std
 
 namespace {
 
-// BadLongOption ends the run without unwinding: no string may own memory when it is called, so
-// the reason is copied out of its string first.
-void ParseAccess(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
-{
-    char szWhy[256] = "";
-    {
-        OneShotAccess access;
-        std::string strWhy;
-        if (ParseAccessText(option.cKey, pszValue, access, strWhy)) {
-            pOptions->aAccesses.push_back(access);
-            return;
-        }
-        snprintf(szWhy, sizeof szWhy, "%s", strWhy.c_str());
-    }
-    BadLongOption(option.pszName, pszValue, szWhy);
-}
-
 // START:LENGTH of 32-bit registers: both multiples of 4, LENGTH at least 4, the range within 32 bits.
 void ParseRange(const char *pszName, const char *pszValue, uint32_t *pnStart, uint32_t *pnLength)
 {
@@ -285,9 +294,158 @@ void ParseRange(const char *pszName, const char *pszValue, uint32_t *pnStart, ui
     *pnLength = nLength;
 }
 
+// The last --log's name, for ParseCommandLine, which weighs it against /L.
+const char *g_pszLongLogName = nullptr;
+
+// BadLongOption ends the run without unwinding: no string may own memory when it is called, so
+// the reason is copied out of its string first.
+void TakeAccess(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
+{
+    char szWhy[256] = "";
+    {
+        OneShotAccess access;
+        std::string strWhy;
+        if (ParseAccessText(option.cKey, pszValue, access, strWhy)) {
+            pOptions->aAccesses.push_back(access);
+            return;
+        }
+        snprintf(szWhy, sizeof szWhy, "%s", strWhy.c_str());
+    }
+    BadLongOption(option.pszName, pszValue, szWhy);
+}
+
+void TakeLog(const LongOption &, const char *pszValue, ToolOptions *)
+{
+    g_pszLongLogName = pszValue;
+}
+
+void TakeList(const LongOption &, const char *, ToolOptions *pOptions)
+{
+    pOptions->bList = true;
+}
+
+void TakeDecode(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
+{
+    if (!ParseResultCode(pszValue, &pOptions->nDecode))
+        BadLongOption(option.pszName, pszValue,
+                      "not a result code: one number of 32 bits (0x hexadecimal, 0 octal, else decimal), or as an "
+                      "error line shows it (0X22 [1.3], ERROR(0X80800322 [1.3]) ...)");
+    pOptions->bDecode = true;
+}
+
+void TakeMap(const LongOption &, const char *pszValue, ToolOptions *pOptions)
+{
+    pOptions->pszMapFile = pszValue;
+}
+
+void TakeMapBase(const LongOption &, const char *pszValue, ToolOptions *pOptions)
+{
+    pOptions->pszMapBase = pszValue;
+}
+
+void TakeBridgeMap(const LongOption &, const char *pszValue, ToolOptions *pOptions)
+{
+    pOptions->pszBridgeMapFile = pszValue;
+}
+
+void TakeDump(const LongOption &, const char *, ToolOptions *pOptions)
+{
+    pOptions->bDump = true;
+}
+
+void TakeBridgeDump(const LongOption &, const char *, ToolOptions *pOptions)
+{
+    pOptions->bBridgeDump = true;
+}
+
+void TakeFields(const LongOption &, const char *, ToolOptions *pOptions)
+{
+    pOptions->bFields = true;
+}
+
+void TakeBridgeHexdump(const LongOption &, const char *, ToolOptions *pOptions)
+{
+    pOptions->bBridgeHexdump = true;
+}
+
+void TakeHexdump(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
+{
+    ParseRange(option.pszName, pszValue, &pOptions->nHexStart, &pOptions->nHexLength);
+    pOptions->bHexdump = true;
+}
+
+void TakeNames(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
+{
+    if (strcmp(pszValue, "board") != 0 && strcmp(pszValue, "bridge") != 0)
+        BadLongOption(option.pszName, pszValue, "not board or bridge");
+    pOptions->nNames = strcmp(pszValue, "board") == 0 ? 1 : 2;
+}
+
+void TakeBatch(const LongOption &, const char *pszValue, ToolOptions *pOptions)
+{
+    pOptions->pszBatchFile = pszValue;
+}
+
+void TakeJson(const LongOption &, const char *, ToolOptions *pOptions)
+{
+    pOptions->bJson = true;
+}
+
+void TakeStopOnError(const LongOption &, const char *, ToolOptions *pOptions)
+{
+    pOptions->bStopOnError = true;
+}
+
+void TakeMemtest(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
+{
+    ParseRange(option.pszName, pszValue, &pOptions->nMemStart, &pOptions->nMemLength);
+    pOptions->bMemtest = true;
+}
+
+void TakePatterns(const LongOption &option, const char *pszValue, ToolOptions *)
+{
+    char szWhy[256] = "";
+    {
+        std::string strWhy;
+        if (!ParsePatterns(pszValue, strWhy))
+            snprintf(szWhy, sizeof szWhy, "%s", strWhy.c_str());
+    }
+    if (szWhy[0] != '\0')
+        BadLongOption(option.pszName, pszValue, szWhy);
+}
+
+void TakeSeed(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
+{
+    if (!ParseStrictNumber(pszValue, 0xFFFFFFFFu, &pOptions->nSeed))
+        BadLongOption(option.pszName, pszValue, "not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)");
+}
+
+void TakePasses(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
+{
+    if (!ParseStrictNumber(pszValue, 1000000u, &pOptions->nMemPasses) || pOptions->nMemPasses == 0)
+        BadLongOption(option.pszName, pszValue, "not a number of passes from 1 to 1000000");
+}
+
+void TakeJunit(const LongOption &, const char *pszValue, ToolOptions *pOptions)
+{
+    pOptions->pszJunitFile = pszValue;
+}
+
+void TakeHelp(const LongOption &, const char *, ToolOptions *)
+{
+    PrintHelp();
+    EndRun(0, kKeepLibrary);
+}
+
+void TakeVersion(const LongOption &, const char *, ToolOptions *)
+{
+    ShowBanner();
+    EndRun(0, kKeepLibrary);
+}
+
 // A long option at argv[*pi], its value the next argument or after '='; false when the argument is
 // none of the tool's.
-bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, const char **ppszLogName)
+bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions)
 {
     const char *pszArgument = argv[*pi];
     if (strncmp(pszArgument, "--", 2) != 0)
@@ -307,95 +465,7 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions, cons
         } else if (pszInline != nullptr) {
             BadLongOption(option.pszName, pszInline, "takes no value");
         }
-        switch (option.eAction) {
-        case kAccess:
-            ParseAccess(option, pszValue, pOptions);
-            break;
-        case kLog:
-            *ppszLogName = pszValue;
-            break;
-        case kList:
-            pOptions->bList = true;
-            break;
-        case kDecode:
-            if (!ParseResultCode(pszValue, &pOptions->nDecode))
-                BadLongOption(option.pszName, pszValue,
-                              "not a result code: one number of 32 bits (0x hexadecimal, 0 octal, else decimal), or as an "
-                              "error line shows it (0X22 [1.3], ERROR(0X80800322 [1.3]) ...)");
-            pOptions->bDecode = true;
-            break;
-        case kMap:
-            pOptions->pszMapFile = pszValue;
-            break;
-        case kMapBase:
-            pOptions->pszMapBase = pszValue;
-            break;
-        case kBridgeMap:
-            pOptions->pszBridgeMapFile = pszValue;
-            break;
-        case kDump:
-            pOptions->bDump = true;
-            break;
-        case kBridgeDump:
-            pOptions->bBridgeDump = true;
-            break;
-        case kFields:
-            pOptions->bFields = true;
-            break;
-        case kBridgeHexdump:
-            pOptions->bBridgeHexdump = true;
-            break;
-        case kHexdump:
-            ParseRange(option.pszName, pszValue, &pOptions->nHexStart, &pOptions->nHexLength);
-            pOptions->bHexdump = true;
-            break;
-        case kMemtest:
-            ParseRange(option.pszName, pszValue, &pOptions->nMemStart, &pOptions->nMemLength);
-            pOptions->bMemtest = true;
-            break;
-        case kPatterns: {
-            char szWhy[256] = "";
-            {
-                std::string strWhy;
-                if (!ParsePatterns(pszValue, strWhy))
-                    snprintf(szWhy, sizeof szWhy, "%s", strWhy.c_str());
-            }
-            if (szWhy[0] != '\0')
-                BadLongOption(option.pszName, pszValue, szWhy);
-            break;
-        }
-        case kSeed:
-            if (!ParseStrictNumber(pszValue, 0xFFFFFFFFu, &pOptions->nSeed))
-                BadLongOption(option.pszName, pszValue, "not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)");
-            break;
-        case kPasses:
-            if (!ParseStrictNumber(pszValue, 1000000u, &pOptions->nMemPasses) || pOptions->nMemPasses == 0)
-                BadLongOption(option.pszName, pszValue, "not a number of passes from 1 to 1000000");
-            break;
-        case kJunit:
-            pOptions->pszJunitFile = pszValue;
-            break;
-        case kBatch:
-            pOptions->pszBatchFile = pszValue;
-            break;
-        case kJson:
-            pOptions->bJson = true;
-            break;
-        case kStopOnError:
-            pOptions->bStopOnError = true;
-            break;
-        case kNames:
-            if (strcmp(pszValue, "board") != 0 && strcmp(pszValue, "bridge") != 0)
-                BadLongOption(option.pszName, pszValue, "not board or bridge");
-            pOptions->nNames = strcmp(pszValue, "board") == 0 ? 1 : 2;
-            break;
-        case kHelp:
-            PrintHelp();
-            EndRun(0, kKeepLibrary);
-        case kVersion:
-            ShowBanner();
-            EndRun(0, kKeepLibrary);
-        }
+        option.pfnTake(option, pszValue, pOptions);
         return true;
     }
     return false;
@@ -535,10 +605,10 @@ void ParseCommandLine(int argc, char **argv, ToolOptions *pOptions)
     const char *pszLogName = nullptr; // the last /L's or --log's, checked once all arguments are read
     for (int i = 1; i < argc; ++i) {
         char *pszArgument = argv[i];
-        const char *pszLongLog = nullptr;
-        if (ParseLongOption(argc, argv, &i, pOptions, &pszLongLog)) {
-            if (pszLongLog != nullptr)
-                pszLogName = pszLongLog;
+        g_pszLongLogName = nullptr;
+        if (ParseLongOption(argc, argv, &i, pOptions)) {
+            if (g_pszLongLogName != nullptr)
+                pszLogName = g_pszLongLogName;
             continue;
         }
         // Z is tested before upper-casing so the command string keeps its case.

@@ -52,7 +52,7 @@ std::string AccessJson(const AccessRecord &record)
         strJson += ",\"name\":" + Dump(record.strName);
     // The operation is one of the tool's own words ("read", "write"): nothing to escape.
     strJson += ",\"op\":\"";
-    strJson += record.pszOp;
+    strJson += AccessOpName(record);
     strJson += '"';
     snprintf(szPart, sizeof szPart, ",\"result\":%ld", (long)record.nResult);
     strJson += szPart;

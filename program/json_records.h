@@ -10,24 +10,10 @@
 #include <vector>
 
 #include "KynHwDll.h"
+#include "register_access.h"
 
 // The schema's version, in every record.
 const int kRecordsVersion = 1;
-
-// One access: what it did, on which device, at which width, address and register name, the value
-// read or written, the result code and, on failure, the reported code and the library's text.
-struct AccessRecord {
-    int nLine = 0;            // the batch's line, or 0 for an option
-    const char *pszOp = "";   // "read", "write"
-    bool bBridge = false;
-    int nWidth = 32;
-    uint32_t nAddress = 0;
-    std::string strName;      // the register's name in the map, or ""
-    std::string strFields;    // its line of the map, or ""
-    uint64_t nValue = 0;
-    KYN_RESULT nResult = 0;
-    std::string strError;     // the library's text for a failure
-};
 
 // The record as one line of JSON, without its line end; strings escaped as JSON requires.
 std::string AccessJson(const AccessRecord &record);

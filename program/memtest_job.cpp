@@ -16,6 +16,7 @@
 #include "options.h"
 #include "printable.h"
 #include "progress_line.h"
+#include "register_access.h"
 #include "screen.h"
 
 namespace {
@@ -148,15 +149,20 @@ int RunMemtestJob(const BoardHandles &devices)
             for (int nHalf = 0; nHalf < nSubPasses; ++nHalf) {
                 uint32_t nAddress = nStart;
                 for (uint64_t i = 0; i < nWords; ++i, nAddress += 4) {
-                    CheckResult(hBoard, KynDrvWriteReg32(hBoard, nAddress,
-                                                         Expected(pPattern->eKind, i, nAddress, nHalf, g_toolOptions.nSeed + nPass)));
+                    RegisterAccess write;
+                    write.bWrite = true;
+                    write.nAddress = nAddress;
+                    write.nValue = Expected(pPattern->eKind, i, nAddress, nHalf, g_toolOptions.nSeed + nPass);
+                    CheckResult(hBoard, RunRegisterAccess(hBoard, write));
                     if ((++nProgress & 4095) == 0)
                         ProgressUpdate(0, nProgress, (int32_t)nAll);
                 }
                 nAddress = nStart;
                 for (uint64_t i = 0; i < nWords; ++i, nAddress += 4) {
-                    uint32_t nRead = 0;
-                    CheckResult(hBoard, KynDrvReadReg32(hBoard, nAddress, &nRead));
+                    RegisterAccess read;
+                    read.nAddress = nAddress;
+                    CheckResult(hBoard, RunRegisterAccess(hBoard, read));
+                    uint32_t nRead = (uint32_t)read.nValue;
                     uint32_t nExpected = Expected(pPattern->eKind, i, nAddress, nHalf, g_toolOptions.nSeed + nPass);
                     if ((++nProgress & 4095) == 0)
                         ProgressUpdate(1, nProgress, (int32_t)nAll);

@@ -19,6 +19,7 @@
 #include "error_report.h"
 #include "options.h"
 #include "printable.h"
+#include "register_access.h"
 #include "register_map.h"
 #include "startup.h"
 #include "screen.h"
@@ -27,17 +28,8 @@ namespace {
 
 // The boards of one type --list tries, from number 0 until one does not open.
 const uint32_t kListedBoardsMax = 16;
-const uint32_t kResultTextSize = 256;
-
-std::string ResultText(KYN_RESULT nResult)
-{
-    char szText[kResultTextSize];
-    if (KynDrvResultCode2String(0, nResult, sizeof szText, szText) < 0)
-        return "Cannot translate this result code.";
-    szText[sizeof szText - 1] = '\0';
-    return szText;
-}
-
+// A text attribute longer than this is not shown.
+const uint32_t kAttributeTextMax = 256;
 // A line of the run's result: on standard output, and in the log when one is named.
 template <typename... Args> void ShowAndLog(const char *pszFormat, Args... args)
 {
@@ -60,9 +52,9 @@ void DecodeResult(uint32_t nCode)
     snprintf(szReported, sizeof szReported, "%#lX [%d.%d]", (unsigned long)ReportedCode(nResult), (int)UpperField(nResult),
              (int)MiddleField(nResult));
     if (g_toolOptions.bJson)
-        ShowAndLog("%s\n", DecodeJson(nCode, szReported, true, ResultText(nResult)).c_str());
+        ShowAndLog("%s\n", DecodeJson(nCode, szReported, true, LibraryText(nResult)).c_str());
     else
-        ShowAndLog("%s: %s\n", szReported, ResultText(nResult).c_str());
+        ShowAndLog("%s: %s\n", szReported, LibraryText(nResult).c_str());
 }
 
 // The board's serial number, or why there is none.
@@ -76,7 +68,7 @@ std::string SerialNumber(KYN_HANDLE hBoard)
         if (nResult >= 0)
             return "serial " + std::string(strText.c_str());
     }
-    return "no serial number: " + ResultText(nResult);
+    return "no serial number: " + LibraryText(nResult);
 }
 
 // The serial number as a record's field: "serial", or "error" with why there is none.
@@ -159,7 +151,7 @@ std::string TextAttribute(KYN_HANDLE hDevice, uint32_t nId, const std::string &s
 {
     uint32_t nKind = 0, nSize = 0, nFlags = 0;
     if (hDevice == 0 || KynDrvGetAttributeType(hDevice, nId, &nKind, &nSize, &nFlags) < 0 || nKind != KYN_ATTR_KIND_SZ ||
-        nSize == 0 || nSize > kResultTextSize)
+        nSize == 0 || nSize > kAttributeTextMax)
         return strDefault;
     std::string strText(nSize, '\0');
     if (KynDrvGetAttributeValueSz(hDevice, nId, &strText[0], nSize) < 0)
@@ -172,26 +164,21 @@ std::string TextAttribute(KYN_HANDLE hDevice, uint32_t nId, const std::string &s
 // bridge answers.
 uint64_t ReadMapRegister(KYN_HANDLE hBoard, const MapRegister &reg, bool bBridge = false)
 {
-    if (bBridge && reg.nBits < 32) {
-        uint32_t nWord = 0;
-        CheckResult(hBoard, KynDrvReadReg32(hBoard, reg.nAddress & ~3u, &nWord));
-        return (nWord >> ((reg.nAddress & 3) * 8)) & ((1u << reg.nBits) - 1);
+    bool bFromWord = bBridge && reg.nBits < 32;
+    RegisterAccess access;
+    access.bBridge = bBridge;
+    access.nWidth = reg.nBits <= 8 && !bFromWord ? 8 : reg.nBits <= 16 && !bFromWord ? 16 : 32;
+    access.nAddress = bFromWord ? reg.nAddress & ~3u : reg.nAddress;
+    CheckResult(hBoard, RunRegisterAccess(hBoard, access));
+    if (bFromWord)
+        return (access.nValue >> ((reg.nAddress & 3) * 8)) & ((1u << reg.nBits) - 1);
+    uint64_t nValue = access.nValue;
+    if (reg.nBits > 32) {
+        access.nAddress += 4;
+        CheckResult(hBoard, RunRegisterAccess(hBoard, access));
+        nValue |= access.nValue << 32;
     }
-    if (reg.nBits <= 8) {
-        uint8_t nByte = 0;
-        CheckResult(hBoard, KynDrvReadReg8(hBoard, reg.nAddress, &nByte));
-        return nByte;
-    }
-    if (reg.nBits <= 16) {
-        uint16_t nHalf = 0;
-        CheckResult(hBoard, KynDrvReadReg16(hBoard, reg.nAddress, &nHalf));
-        return nHalf;
-    }
-    uint32_t nLow = 0, nHigh = 0;
-    CheckResult(hBoard, KynDrvReadReg32(hBoard, reg.nAddress, &nLow));
-    if (reg.nBits > 32)
-        CheckResult(hBoard, KynDrvReadReg32(hBoard, reg.nAddress + 4, &nHigh));
-    return (uint64_t)nHigh << 32 | nLow;
+    return nValue;
 }
 
 std::string Hex(uint32_t nValue)
@@ -286,7 +273,7 @@ void ResolveNames()
         // A write to NAME.FIELD: the register's field.
         size_t nDot = access.strName.rfind('.');
         if (pRegister == nullptr && apCandidates.empty() && nDot != std::string::npos &&
-            FindCommand(access.cKey)->pfnRun == WriteRegister) {
+            FindCommand(access.cKey)->eAccess == kWriteAccess) {
             pRegister = FindMapRegisterByName(*pMap, access.strName.substr(0, nDot), &apCandidates);
             if (pRegister != nullptr)
                 access.strField = access.strName.substr(nDot + 1);
@@ -431,8 +418,10 @@ void HexDump(KYN_HANDLE hDevice, const RegisterMap *pMap, const std::string &str
         if (unread.count(nAddress) != 0) {
             snprintf(szBytes, sizeof szBytes, " -- -- -- --");
         } else {
-            uint32_t nValue = 0;
-            CheckResult(hDevice, KynDrvReadReg32(hDevice, nAddress, &nValue));
+            RegisterAccess access;
+            access.nAddress = nAddress;
+            CheckResult(hDevice, RunRegisterAccess(hDevice, access));
+            uint32_t nValue = (uint32_t)access.nValue;
             snprintf(szBytes, sizeof szBytes, " %02x %02x %02x %02x", (unsigned)(nValue & 0xFF), (unsigned)((nValue >> 8) & 0xFF),
                      (unsigned)((nValue >> 16) & 0xFF), (unsigned)(nValue >> 24));
         }
@@ -463,9 +452,15 @@ void BridgeHexDump(const BoardHandles &devices)
     std::string strSlot = TextAttribute(devices.hBridge, KYN_ATTR_LOCATION, "0000:00:00.0");
     const std::set<uint32_t> unread = UnreadWords(RunMap(true));
     uint32_t anWords[3] = {0, 0, 0};
-    for (uint32_t i = 0; i < 3; ++i)
-        if (unread.count(i * 4) == 0)
-            CheckResult(devices.hBridge, KynDrvReadReg32(devices.hBridge, i * 4, &anWords[i]));
+    for (uint32_t i = 0; i < 3; ++i) {
+        RegisterAccess access;
+        access.bBridge = true;
+        access.nAddress = i * 4;
+        if (unread.count(access.nAddress) == 0) {
+            CheckResult(devices.hBridge, RunRegisterAccess(devices.hBridge, access));
+            anWords[i] = (uint32_t)access.nValue;
+        }
+    }
     char szHeader[96];
     snprintf(szHeader, sizeof szHeader, "%s %04x: %04x:%04x", strSlot.c_str(), (unsigned)(anWords[2] >> 16),
              (unsigned)(anWords[0] & 0xFFFF), (unsigned)(anWords[0] >> 16));
@@ -514,17 +509,12 @@ void WarnOfWrite(const OneShotAccess &access, uint32_t nWritten)
 void ShowAccessJson(const OneShotAccess &access, const Command &command, uint64_t nValue)
 {
     AccessRecord record;
-    record.pszOp = command.pfnRun == WriteRegister ? "write" : "read";
-    record.bBridge = command.eDevice == kBridge;
+    AccessOf(command, access.nAddress, 0, record);
     record.nWidth = access.nMapBits > 32 && command.nWidth == 32 ? 64 : command.nWidth;
-    record.nAddress = access.nAddress;
     record.nValue = nValue;
     std::vector<const MapRegister *> apRegisters = AccessRegisters(access);
-    if (!apRegisters.empty()) {
-        record.strName = apRegisters[0]->strName;
-        std::string strFields = DescribeRegister(*apRegisters[0], nValue, command.pfnRun == WriteRegister);
-        record.strFields = strFields.substr(2, strFields.size() - 3);
-    }
+    if (!apRegisters.empty())
+        NameAccess(record, *apRegisters[0]);
     ShowResultLine("%s\n", AccessJson(record).c_str());
 }
 
@@ -576,25 +566,25 @@ int RunOneShot(const ProgramExtras &extras)
             if (!RunAccess(*pCommand, access.nAddress, nWritten, devices, &nRead))
                 EndRun(1, kReleaseThenConsole);
             // A 64-bit register of the map, written by its name: the high word after the low.
-            if (pCommand->pfnRun == WriteRegister && pCommand->nWidth == 32 && access.nMapBits > 32 &&
+            if (pCommand->eAccess == kWriteAccess && pCommand->nWidth == 32 && access.nMapBits > 32 &&
                 !RunAccess(*pCommand, access.nAddress + 4, access.nValueHigh, devices, &nRead))
                 EndRun(1, kReleaseThenConsole);
-            if (pCommand->pfnRun == WriteRegister)
+            if (pCommand->eAccess == kWriteAccess)
                 WarnOfWrite(access, nWritten);
             // A 64-bit register of the map, read by its name: its high word follows, and both show.
-            bool bWide = pCommand->pfnRun == ReadRegister && pCommand->nWidth == 32 && access.nMapBits > 32;
+            bool bWide = pCommand->eAccess == kReadAccess && pCommand->nWidth == 32 && access.nMapBits > 32;
             if (bWide && !RunAccess(*pCommand, access.nAddress + 4, 0, devices, &nHigh))
                 EndRun(1, kReleaseThenConsole);
             if (g_toolOptions.bJson)
                 ShowAccessJson(access, *pCommand, bWide ? ((uint64_t)nHigh << 32 | nRead)
-                                                        : pCommand->pfnRun == ReadRegister ? nRead : nWritten);
+                                                        : pCommand->eAccess == kReadAccess ? nRead : nWritten);
             else if (bWide)
                 ShowResultLine("0x%.8X%.8X\n", (unsigned)nHigh, (unsigned)nRead);
-            else if (pCommand->pfnRun == ReadRegister)
+            else if (pCommand->eAccess == kReadAccess)
                 ShowResultLine("0x%.*X\n", pCommand->nWidth / 4, (unsigned)nRead);
             if (g_toolOptions.bFields && !g_toolOptions.bJson)
-                ShowFields(access, pCommand->pfnRun == ReadRegister ? ((uint64_t)nHigh << 32 | nRead) : nWritten,
-                           pCommand->pfnRun == WriteRegister);
+                ShowFields(access, pCommand->eAccess == kReadAccess ? ((uint64_t)nHigh << 32 | nRead) : nWritten,
+                           pCommand->eAccess == kWriteAccess);
         }
         if (g_toolOptions.bDump)
             DumpMap(devices, false);

@@ -1,0 +1,34 @@
+// register_access.cpp - what a key's command accesses, and what a record of an access shows.
+#include "register_access.h"
+
+#include "command_table.h"
+#include "register_map.h"
+
+bool AccessOf(const Command &command, uint32_t nAddress, uint32_t nValue, RegisterAccess &access)
+{
+    if (command.eAccess == kNoAccess)
+        return false;
+    access.bWrite = command.eAccess == kWriteAccess;
+    access.bBridge = command.eDevice == kBridge;
+    access.nWidth = command.nWidth;
+    access.nAddress = nAddress;
+    access.nValue = access.bWrite ? nValue : 0;
+    return true;
+}
+
+void NameAccess(AccessRecord &record, const MapRegister &reg)
+{
+    record.strName = reg.strName;
+    // DescribeRegister's line is "  NAME ...\n": the record keeps it without its indent and end.
+    std::string strFields = DescribeRegister(reg, record.nValue, record.bWrite);
+    record.strFields = strFields.substr(2, strFields.size() - 3);
+}
+
+std::string LibraryText(KYN_RESULT nResult)
+{
+    char szText[256];
+    if (KynDrvResultCode2String(0, nResult, sizeof szText, szText) < 0)
+        return "Cannot translate this result code.";
+    szText[sizeof szText - 1] = '\0';
+    return szText;
+}
