@@ -147,9 +147,12 @@ ToolProcess StartDuze(const ToolCase &toolCase)
         chmod(process.strDir.c_str(), 0777);
 
     std::vector<std::string> aEnv;
-    for (char **ppsz = environ; *ppsz != nullptr; ++ppsz)
-        if (strncmp(*ppsz, "KYNSIM_", 7) != 0 && strncmp(*ppsz, "KYNPCI_", 7) != 0 && strncmp(*ppsz, "TZ=", 3) != 0)
+    for (char **ppsz = environ; *ppsz != nullptr; ++ppsz) {
+        const char *pszEq = strchr(*ppsz, '=');
+        bool bGiven = pszEq != nullptr && toolCase.env.count(std::string(*ppsz, (size_t)(pszEq - *ppsz))) != 0;
+        if (!bGiven && strncmp(*ppsz, "KYNSIM_", 7) != 0 && strncmp(*ppsz, "KYNPCI_", 7) != 0 && strncmp(*ppsz, "TZ=", 3) != 0)
             aEnv.push_back(*ppsz);
+    }
     if (toolCase.env.count("TZ") == 0)
         aEnv.push_back("TZ=UTC");
     for (const auto &item : toolCase.env)

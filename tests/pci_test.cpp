@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -1139,5 +1141,33 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
     run = RunDuze(saveCase);
     EXPECT_EQ(run.nStatus, 2);
     EXPECT_EQ(run.strError, "Error: --save-image img: it exists; an image goes into a new directory\n");
+    // A full disk (the file-size limit stands in): status 255, and nothing left that looks like an image.
+    saveCase.aArgs = {"/B1", "--save-image", "full"};
+    saveCase.inChild = [] {
+        struct rlimit limit = {64 * 1024, 64 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    run = RunDuze(saveCase);
+    saveCase.inChild = nullptr;
+    EXPECT_EQ(run.nStatus, 255);
+    EXPECT_NE(run.strError.find("Error: the image is not saved: "), std::string::npos) << run.strError;
+    EXPECT_NE(run.strError.find("resource0 cannot be written: File too large\n"), std::string::npos) << run.strError;
+    EXPECT_EQ(CommandOutput("cd '" + saved.strDir + "' && ls -a | grep full"), "");
+
+    // The private copies of killed runs are removed by the next replay: those whose lock is free and
+    // that are old enough; a live run's (locked) and a new one stay.
+    const std::string strTemp = saved.strDir + "/tmp";
+    ASSERT_EQ(system(("mkdir -p '" + strTemp + "/duzedevazu-image-KILLED/devices' '" + strTemp + "/duzedevazu-image-LOCKED' '" +
+                      strTemp + "/duzedevazu-image-NEWONE' && touch -d '1 hour ago' '" + strTemp + "/duzedevazu-image-KILLED' '" +
+                      strTemp + "/duzedevazu-image-LOCKED'").c_str()),
+              0);
+    int fdLive = open((strTemp + "/duzedevazu-image-LOCKED").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_EQ(flock(fdLive, LOCK_EX), 0);
+    replay.aArgs = {"--image", "img", "--read", "0"};
+    replay.env["TMPDIR"] = strTemp;
+    run = RunDuze(replay);
+    close(fdLive);
+    EXPECT_EQ(run.nStatus, 0) << run.strError;
+    EXPECT_EQ(CommandOutput("ls '" + strTemp + "'"), "duzedevazu-image-LOCKED\nduzedevazu-image-NEWONE\n");
     ASSERT_EQ(system(("rm -rf '" + saved.strDir + "'").c_str()), 0);
 }

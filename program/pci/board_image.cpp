@@ -4,10 +4,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <dirent.h>
 #include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -357,11 +359,61 @@ void RemoveImageTree(const std::string &strDir)
         nftw(strDir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
+namespace {
+
+// Scratch directories a run left behind are looked at no more than this many entries of $TMPDIR deep.
+const int kScratchEntriesMax = 100000;
+// A scratch directory younger than this is not taken for abandoned: its run may be about to lock it.
+const time_t kScratchGraceSeconds = 10;
+
+// A killed run (SIGKILL, a power cut) cannot remove its scratch directory. Each run holds a lock on
+// its own for as long as it lives, across PID namespaces too, so one whose lock can be taken was
+// abandoned: the next run of the same kind removes it. Only directories of this user, of the name's
+// form, not links.
+void RemoveAbandonedScratch(const std::string &strTemp, const std::string &strPrefix)
+{
+    DIR *pDir = opendir(strTemp.c_str());
+    if (pDir == nullptr)
+        return;
+    int nSeen = 0;
+    while (const dirent *pEntry = readdir(pDir)) {
+        if (++nSeen > kScratchEntriesMax)
+            break;
+        std::string strName = pEntry->d_name;
+        if (strName.size() != strPrefix.size() + 6 || strName.compare(0, strPrefix.size(), strPrefix) != 0)
+            continue;
+        std::string strPath = strTemp + "/" + strName;
+        int fd = open(strPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st;
+        if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && st.st_mtime + kScratchGraceSeconds < time(nullptr) &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0)
+            RemoveImageTree(strPath);
+        close(fd);
+    }
+    closedir(pDir);
+}
+
+} // namespace
+
 std::string MakeScratchDir(const char *pszName)
 {
     const char *pszTemp = getenv("TMPDIR");
-    std::string strDir = std::string(pszTemp != nullptr && *pszTemp == '/' ? pszTemp : "/tmp") + "/" + pszName + "-XXXXXX";
-    return mkdtemp(&strDir[0]) != nullptr ? strDir : "";
+    std::string strTemp = pszTemp != nullptr && *pszTemp == '/' ? pszTemp : "/tmp";
+    RemoveAbandonedScratch(strTemp, std::string(pszName) + "-");
+    std::string strDir = strTemp + "/" + pszName + "-XXXXXX";
+    if (mkdtemp(&strDir[0]) == nullptr)
+        return "";
+    // Held to the end of the run: the descriptor is never closed.
+    int fd = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int nError = errno;
+        RemoveImageTree(strDir);
+        errno = nError;
+        return "";
+    }
+    return strDir;
 }
 
 int BoardBarSetting()
@@ -411,7 +463,8 @@ int SaveBoardImage(const char *pszDir, uint32_t nType, uint32_t nNumber, const I
         strError = ParentOf(strDir) + ": a directory cannot be made there: " + strerror(errno);
     bDone = bDone && WriteImage(strTemp, fdDevice, strSlot, strDriver, options, aBars, strError);
     close(fdDevice);
-    if (bDone && chmod(strTemp.c_str(), 0755) == 0 && rename(strTemp.c_str(), strDir.c_str()) != 0) {
+    // Both must succeed: an image left under its temporary name is no image saved.
+    if (bDone && (chmod(strTemp.c_str(), 0755) != 0 || rename(strTemp.c_str(), strDir.c_str()) != 0)) {
         strError = strDir + " cannot be made: " + strerror(errno);
         bDone = false;
     }

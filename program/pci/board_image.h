@@ -38,8 +38,9 @@ bool PrepareBoardImage(const char *pszDir, bool bWritable, std::string &strSlot,
 // its device's slot given back; false with why not.
 bool CheckBoardImage(const std::string &strDir, std::string &strSlot, std::string &strWhy);
 
-// A new directory of this user's alone in $TMPDIR (else /tmp), named from pszName; "" where none can
-// be made (errno says why).
+// A new directory of this user's alone in $TMPDIR (else /tmp), named from pszName and locked for the
+// rest of the run; "" where none can be made (errno says why). Those of the name that a killed run
+// left are removed first.
 std::string MakeScratchDir(const char *pszName);
 // A directory and everything in it, no link followed.
 void RemoveImageTree(const std::string &strDir);

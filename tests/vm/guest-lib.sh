@@ -109,6 +109,21 @@ save_image() {
     echo "image-end"
 }
 
+# SLOT WRITES PATTERN...: after the image was saved, the writes (one-shot options, settings from
+# image_env), then --compare with the shipped configuration map: status 1, and a line matching each
+# PATTERN (an extended regular expression of a whole line).
+compare_after_writes() {
+    local slot=$1 writes=$2 pattern
+    shift 2
+    run "env ${image_env:-} duzedevazu-pci --device $slot $writes &&
+         env ${image_env:-} duzedevazu-pci --device $slot --bridge-map /usr/share/duzedevazu/maps/pci-config.svd --compare /tmp/img"
+    expect_status "compare after the writes ($writes), status" 1
+    for pattern in "$@"; do
+        grep -qxE -- "$pattern" /tmp/run/out.txt && ok "compare shows the write: $pattern" ||
+            not_ok "compare shows the write: $pattern" "it shows: $(head -n 5 /tmp/run/out.txt | tr '\n' '|') $(cat /tmp/run/err.txt)"
+    done
+}
+
 # SLOT ARGS...: what the device answers to each set of one-shot options (settings from the case's
 # image_env), between marks, for the host to compare with the image's answers.
 device_lines() {

@@ -1,7 +1,8 @@
 # edu.sh - QEMU's teaching device (1234:11e8, BAR0 1 MiB): its ID register, its liveness register
 # (which reads back the inverse of what was written), and the dump of its configuration space; its
 # hex dump, read back on the host by lspci -F, names the IDs and class the guest's kernel shows. An
-# image saved in the guest replays on the host with the values and lines the device gave.
+# image saved in the guest replays on the host with the values and lines the device gave, and the
+# guest's --compare names what was written after the save.
 qemu_args="-device edu"
 
 guest() {
@@ -33,6 +34,10 @@ guest() {
     echo "guest-device $slot $(cat /sys/bus/pci/devices/$slot/class) $(cat /sys/bus/pci/devices/$slot/vendor):$(cat /sys/bus/pci/devices/$slot/device)"
     save_image "$slot" "--image-limit 4K"
     device_lines "$slot" "--read 0 --bridge-read 0 --bridge-read 4" "--bridge-map /usr/share/duzedevazu/maps/pci-config.svd --bridge-dump"
+    # Written after the save: the liveness register, and the interrupt line byte alone (its mask).
+    compare_after_writes "$slot" "--write 4=0 --bridge-write 0x3C=0x5A:0xFF" \
+        '^BAR0 0x00000004: 0xEDCBA987 -> 0xFFFFFFFF$' \
+        '^config 0x03C: 0x000001[0-9A-F]{2} -> 0x0000015A  PCI\.INTERRUPT: LINE=0x[0-9A-F]+->0x5A$'
 }
 
 host_check() {
