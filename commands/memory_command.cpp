@@ -1,5 +1,7 @@
 // memory_command.cpp - the M command: fill a range of board addresses with their own address, read it all
-// back, count the mismatches.
+// back, count the mismatches. Its passes call the library directly, not through the access record: a
+// failed read keeps the word before it as the value compared, as its transcripts show, and the
+// per-word path stays the library call alone.
 #include <stdio.h>
 #include <string.h>
 
