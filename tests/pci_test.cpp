@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -1169,5 +1170,18 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
     close(fdLive);
     EXPECT_EQ(run.nStatus, 0) << run.strError;
     EXPECT_EQ(CommandOutput("ls '" + strTemp + "'"), "duzedevazu-image-LOCKED\nduzedevazu-image-NEWONE\n");
+    // A replay a signal ends removes its copy too, before the signal ends the process.
+    ASSERT_EQ(system(("rm -rf '" + strTemp + "'/*").c_str()), 0);
+    replay.aArgs = {"--image", "img"};
+    replay.bStdinPipe = true;
+    ToolProcess waiting = StartDuze(replay);
+    ASSERT_TRUE(WaitForConsole(waiting, 1) && WaitUntil([&] { return CommandOutput("ls '" + strTemp + "'") != ""; }));
+    WaitForConsoleToStall(waiting);
+    kill(waiting.nPid, SIGTERM);
+    run = FinishDuze(waiting);
+    EXPECT_EQ(run.nStatus, 128 + SIGTERM);
+    EXPECT_EQ(CommandOutput("ls '" + strTemp + "'"), "");
+    replay.bStdinPipe = false;
+    replay.env.erase("TMPDIR");
     ASSERT_EQ(system(("rm -rf '" + saved.strDir + "'").c_str()), 0);
 }

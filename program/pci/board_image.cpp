@@ -349,9 +349,16 @@ std::string g_strPrivateCopy;
 void RemovePrivateCopy()
 {
     RemoveImageTree(g_strPrivateCopy);
+    g_strPrivateCopy.clear();
 }
 
 } // namespace
+
+void RemovePrivateCopyAtExit()
+{
+    if (!g_strPrivateCopy.empty())
+        atexit(RemovePrivateCopy);
+}
 
 void RemoveImageTree(const std::string &strDir)
 {
@@ -596,7 +603,7 @@ bool PrepareBoardImage(const char *pszDir, bool bWritable, std::string &strSlot,
         return false;
     }
     g_strPrivateCopy = strCopy;
-    atexit(RemovePrivateCopy);
+    RemovePrivateCopyAtExit();
     std::string strCopyDevice = strCopy + "/devices/" + strSlot;
     if (mkdir((strCopy + "/devices").c_str(), 0700) != 0 || mkdir(strCopyDevice.c_str(), 0700) != 0) {
         strWhy = "no private copy can be made: " + std::string(strerror(errno));

@@ -38,6 +38,11 @@ bool PrepareBoardImage(const char *pszDir, bool bWritable, std::string &strSlot,
 // its device's slot given back; false with why not.
 bool CheckBoardImage(const std::string &strDir, std::string &strSlot, std::string &strWhy);
 
+// Removes the replay's private copy at the run's exit. Exit handlers run last registered first, and
+// the console's, registered after the copy was made, ends a run a signal ended by that signal,
+// before later handlers: registered again once the console is set up, the removal runs before it.
+void RemovePrivateCopyAtExit();
+
 // A new directory of this user's alone in $TMPDIR (else /tmp), named from pszName and locked for the
 // rest of the run; "" where none can be made (errno says why). Those of the name that a killed run
 // left are removed first.

@@ -231,6 +231,7 @@ int CompareWithDevice(const char *pszBefore, uint32_t nType, uint32_t nNumber)
 // A device saved, or compared, where asked, instead of the run.
 int BeforeStart(int32_t nBoardType, uint32_t nBoardNumber)
 {
+    RemovePrivateCopyAtExit();
     if (g_pszCompare != nullptr && g_pszCompareSecond != nullptr)
         return CompareBoardImages(g_pszCompare, g_pszCompareSecond, g_toolOptions.bJson);
     if (g_pszCompare != nullptr)
