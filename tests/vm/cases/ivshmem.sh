@@ -22,14 +22,14 @@ guest() {
     expect_dump "dump equals the kernel's config" "$slot"
     save_image "$slot" "--image-limit 64K"
     device_lines "$slot" "--read8 0x10 --read16 0x20 --read 0x30 --bridge-read 0x10 --bridge-read 0x18" \
-        "--memtest 0x180000:0x1000 --patterns random,walking-ones,address --seed 7"
+        "--memtest 0x180000:0x1000 --patterns random,walking-ones,address --seed 7" "/Q /Zr0x10;i0x20;R0x30;Pq"
     compare_after_writes "$slot" "--write 0x40=0x5A" '^BAR2 0x00000040: 0x00000000 -> 0x0000005A$'
 }
 
 # The first MiB holds the four writes and nothing else; in the second each word is its address.
 host_check() {
     replay_image "--read8 0x10 --read16 0x20 --read 0x30 --bridge-read 0x10 --bridge-read 0x18" \
-        "--memtest 0x180000:0x1000 --patterns random,walking-ones,address --seed 7"
+        "--memtest 0x180000:0x1000 --patterns random,walking-ones,address --seed 7" "/Q /Zr0x10;i0x20;R0x30;Pq"
     expected=$(printf '%032d' 0)
     line() { od -A n -t x1 -v -j "$1" -N 16 "$VM_DIR/shm.bin" | tr -d ' \n'; }
     [ "$(line 16)" = "ab${expected:2}" ] && ok "8-bit write in the host file" || not_ok "8-bit write in the host file" "$(line 16)"
