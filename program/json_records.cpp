@@ -4,6 +4,8 @@
 
 #include <stdio.h>
 
+#include <charconv>
+
 #include <nlohmann/json.hpp>
 
 #include "error_report.h"
@@ -27,16 +29,26 @@ std::string ReportedText(KYN_RESULT nResult)
 
 } // namespace
 
+namespace {
+
+// A number in decimal after the text, as the library prints it.
+template <typename Number> void AppendNumber(std::string &strJson, const char *pszBefore, Number nValue)
+{
+    char szDigits[24];
+    strJson += pszBefore;
+    strJson.append(szDigits, std::to_chars(szDigits, szDigits + sizeof szDigits, nValue).ptr);
+}
+
+} // namespace
+
 std::string AccessJson(const AccessRecord &record)
 {
     // The commonest record, written directly in the library's own form (members in name order,
     // numbers as it prints them); its strings still go through the library, which escapes them. A
     // batch of reads then costs little more in JSON than in text.
-    char szPart[64];
     std::string strJson;
-    strJson.reserve(160);
-    snprintf(szPart, sizeof szPart, "{\"address\":%u", (unsigned)record.nAddress);
-    strJson += szPart;
+    strJson.reserve(128);
+    AppendNumber(strJson, "{\"address\":", record.nAddress);
     if (record.nResult < 0)
         strJson += ",\"code\":" + Dump(ReportedText(record.nResult));
     strJson += record.bBridge ? ",\"device\":\"bridge\"" : ",\"device\":\"board\"";
@@ -44,24 +56,19 @@ std::string AccessJson(const AccessRecord &record)
         strJson += ",\"error\":" + Dump(record.strError);
     if (!record.strFields.empty())
         strJson += ",\"fields\":" + Dump(record.strFields);
-    if (record.nLine > 0) {
-        snprintf(szPart, sizeof szPart, ",\"line\":%d", record.nLine);
-        strJson += szPart;
-    }
+    if (record.nLine > 0)
+        AppendNumber(strJson, ",\"line\":", record.nLine);
     if (!record.strName.empty())
         strJson += ",\"name\":" + Dump(record.strName);
     // The operation is one of the tool's own words ("read", "write"): nothing to escape.
-    strJson += ",\"op\":\"";
-    strJson += AccessOpName(record);
-    strJson += '"';
-    snprintf(szPart, sizeof szPart, ",\"result\":%ld", (long)record.nResult);
-    strJson += szPart;
-    if (record.nResult >= 0) {
-        snprintf(szPart, sizeof szPart, ",\"value\":%llu", (unsigned long long)record.nValue);
-        strJson += szPart;
-    }
-    snprintf(szPart, sizeof szPart, ",\"version\":%d,\"width\":%d}", (int)kRecordsVersion, record.nWidth);
-    return strJson + szPart;
+    strJson += record.bWrite ? ",\"op\":\"write\"" : ",\"op\":\"read\"";
+    AppendNumber(strJson, ",\"result\":", (long long)record.nResult);
+    if (record.nResult >= 0)
+        AppendNumber(strJson, ",\"value\":", (unsigned long long)record.nValue);
+    AppendNumber(strJson, ",\"version\":", kRecordsVersion);
+    AppendNumber(strJson, ",\"width\":", record.nWidth);
+    strJson += '}';
+    return strJson;
 }
 
 std::string LineErrorJson(int nLine, const std::string &strError)
