@@ -110,13 +110,14 @@ save_image() {
 }
 
 # SLOT WRITES PATTERN...: after the image was saved, the writes (one-shot options, settings from
-# image_env), then --compare with the shipped configuration map: status 1, and a line matching each
-# PATTERN (an extended regular expression of a whole line).
+# image_env), then --compare with the shipped configuration map and the case's board_map, if any:
+# status 1, and a line matching each PATTERN (an extended regular expression of a whole line).
 compare_after_writes() {
     local slot=$1 writes=$2 pattern
     shift 2
     run "env ${image_env:-} duzedevazu-pci --device $slot $writes &&
-         env ${image_env:-} duzedevazu-pci --device $slot --bridge-map /usr/share/duzedevazu/maps/pci-config.svd --compare /tmp/img"
+         env ${image_env:-} duzedevazu-pci --device $slot --bridge-map /usr/share/duzedevazu/maps/pci-config.svd \
+             ${board_map:+--map $board_map} --compare /tmp/img"
     expect_status "compare after the writes ($writes), status" 1
     for pattern in "$@"; do
         grep -qxE -- "$pattern" /tmp/run/out.txt && ok "compare shows the write: $pattern" ||

@@ -4,6 +4,7 @@
 # image saved in the guest replays on the host with the values and lines the device gave, and the
 # guest's --compare names what was written after the save.
 qemu_args="-device edu"
+board_map=/vm/edu.svd
 
 guest() {
     slot=$(slot_of 1234 11e8)
@@ -32,18 +33,18 @@ guest() {
     cat /tmp/run/out.txt
     echo "hexdump-end"
     echo "guest-device $slot $(cat /sys/bus/pci/devices/$slot/class) $(cat /sys/bus/pci/devices/$slot/vendor):$(cat /sys/bus/pci/devices/$slot/device)"
-    save_image "$slot" "--image-limit 16K"
+    save_image "$slot" "--image-limit 4K"
     device_lines "$slot" "--read 0 --bridge-read 0 --bridge-read 4" "--bridge-map /usr/share/duzedevazu/maps/pci-config.svd --bridge-dump" \
-        "/Q /ZR0;R4;Pq" "--map /vm/board.svd --dump"
+        "/Q /ZR0;R4;Pq" "--map /vm/edu.svd --dump"
     # Written after the save: the liveness register, and the interrupt line byte alone (its mask).
     compare_after_writes "$slot" "--write 4=0 --bridge-write 0x3C=0x5A:0xFF" \
-        '^BAR0 0x00000004: 0xEDCBA987 -> 0xFFFFFFFF$' \
+        '^BAR0 0x00000004: 0xEDCBA987 -> 0xFFFFFFFF  EDU\.LIVENESS$' \
         '^config 0x03C: 0x000001[0-9A-F]{2} -> 0x0000015A  PCI\.INTERRUPT: LINE=0x[0-9A-F]+->0x5A$'
 }
 
 host_check() {
     replay_image "--read 0 --bridge-read 0 --bridge-read 4" "--bridge-map $VM_SOURCE/maps/pci-config.svd --bridge-dump" \
-        "/Q /ZR0;R4;Pq" "--map $VM_SOURCE/tests/maps/board.svd --dump"
+        "/Q /ZR0;R4;Pq" "--map $VM_SOURCE/tests/vm/edu.svd --dump"
     tr -d '\r' < "$VM_DIR/console.txt" | sed -n '/^hexdump-begin$/,/^hexdump-end$/p' | sed '1d;$d' > "$VM_DIR/hexdump.txt"
     set -- $(tr -d '\r' < "$VM_DIR/console.txt" | sed -n 's/^guest-device //p')
     # The kernel's class 0x00ff00 and IDs 0x1234:0x11e8 as lspci -n shows them: 00ff: 1234:11e8.
