@@ -107,6 +107,8 @@ save_image() {
     echo "image-begin"
     (cd /tmp && tar c img | gzip | base64)
     echo "image-end"
+    local sys=/sys/bus/pci/devices/$1
+    echo "image-device $1 $(cat $sys/class) $(cat $sys/vendor):$(cat $sys/device)"
 }
 
 # SLOT WRITES PATTERN...: after the image was saved, the writes (one-shot options, settings from
