@@ -54,3 +54,21 @@ def test_a_memory_test_that_fails(target):
     assert failure.value.summary["stuck_low"] == [8]
     assert len(failure.value.mismatches) == 16
     assert failure.value.mismatches[0]["bits"] == [8]
+
+
+def test_a_session_keeps_one_run_open(board):
+    # One process for every call: the simulated board's memory keeps what was written, which a new
+    # run per call would not (it starts from zero).
+    with board.session(patterns=("walking-ones",)) as run:
+        run.write(0x100, 0x12345678)
+        run.write(0x104, 0xBEEF, width=16)
+        assert run.read(0x100) == 0x12345678
+        assert run.read(0x104, width=16) == 0xBEEF
+        assert run.read("UART.CTRL") == 0
+        with pytest.raises(DuzeDevazuError, match=r"Register address is outside the device window"):
+            run.read(0x4000000)
+        with pytest.raises(DuzeDevazuError, match=r"'0x10=': "):
+            run.write(0x10, "")
+        assert run.memtest(0x1000, 0x100)["patterns"] == ["walking-ones"]
+        assert run.read(0x100) == 0x12345678
+    assert board.read(0x100) == 0

@@ -1,7 +1,9 @@
 """driver.py - DuzeDevazuDriver: register reads and writes, map dumps and memory tests on a bench PC's board,
 run by duzedevazu in batch JSON mode over labgrid's command protocol (its SSHDriver, or a shell)."""
+import contextlib
 import json
 import shlex
+import subprocess
 
 import attr
 
@@ -35,6 +37,69 @@ def _number(value):
     return value if isinstance(value, str) else "0x%X" % value
 
 
+def _checked(record):
+    if "error" in record:
+        raise DuzeDevazuError(record.get("code", "") + " " + record["error"] if "code" in record else record["error"],
+                              [record])
+    return record
+
+
+class DuzeDevazuSession:
+    """One run of the tool kept open (--batch - --json over SSH): each line is answered before the
+    next is sent, and the board (the simulated board's memory too) stays as the lines left it."""
+
+    def __init__(self, argv):
+        self._process = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                         text=True, bufsize=1)
+
+    def _send(self, line, last_op):
+        """The records of one line, up to its last (op last_op, or a line error)."""
+        if self._process.poll() is not None:
+            raise DuzeDevazuError("the tool's run has ended (status %d)" % self._process.returncode, [],
+                                  self._process.returncode)
+        self._process.stdin.write(line + "\n")
+        self._process.stdin.flush()
+        records = []
+        while True:
+            answer = self._process.stdout.readline()
+            if not answer:
+                status = self._process.wait()
+                raise DuzeDevazuError(self._process.stderr.read().strip() or "the tool ended with status %d" % status,
+                                      records, status)
+            if not answer.startswith("{"):
+                continue
+            record = json.loads(answer)
+            records.append(record)
+            if record.get("op") in (last_op, None):
+                return records
+
+    def read(self, address, width=32):
+        verb = {32: "read", 16: "read16", 8: "read8"}[width]
+        return _checked(self._send("%s %s" % (verb, _number(address)), "read")[-1])["value"]
+
+    def write(self, address, value, width=32):
+        verb = {32: "write", 16: "write16", 8: "write8"}[width]
+        _checked(self._send("%s %s=%s" % (verb, _number(address), _number(value)), "write")[-1])
+
+    def memtest(self, start, length):
+        """A memory test of the range (the patterns the session was opened with): its summary, or
+        MemtestFailed with the mismatches."""
+        records = self._send("memtest %s:%s" % (_number(start), _number(length)), "memtest")
+        summary = _checked(records[-1])
+        if summary["mismatches"] != 0:
+            raise MemtestFailed(summary, records[:-1], 3)
+        return summary
+
+    def close(self):
+        """Ends the run (end of its input): its exit status, the worst of its lines."""
+        if self._process.stdin and not self._process.stdin.closed:
+            self._process.stdin.close()
+        status = self._process.wait()
+        self._process.stdout.close()
+        self._process.stderr.close()
+        return status
+
+
 @target_factory.reg_driver
 @attr.s(eq=False)
 class DuzeDevazuDriver(Driver):
@@ -63,10 +128,27 @@ class DuzeDevazuDriver(Driver):
 
     @staticmethod
     def _check(record):
-        if "error" in record:
-            raise DuzeDevazuError(record.get("code", "") + " " + record["error"] if "code" in record else record["error"],
-                                  [record])
-        return record
+        return _checked(record)
+
+    @Driver.check_active
+    @contextlib.contextmanager
+    def session(self, patterns=("address",), passes=1, seed=1):
+        """One run of the tool for many calls, kept open over the SSH driver's connection: with
+        board.session() as run: run.write(...); run.read(...). Its memory tests take these options."""
+        command = self.command
+        if not hasattr(command, "ssh_prefix") or not hasattr(command, "networkservice"):
+            raise DuzeDevazuError("a session needs labgrid's SSHDriver as the command protocol")
+        service = command.networkservice
+        remote = " ".join(["%s=%s" % (name, shlex.quote(str(value))) for name, value in self.environment.items()] +
+                          [shlex.quote(self.program)] + [shlex.quote(str(option)) for option in self.options] +
+                          ["--batch", "-", "--json", "--patterns", ",".join(patterns), "--passes", str(passes),
+                           "--seed", str(seed)])
+        run = DuzeDevazuSession(["ssh", "-x", *command.ssh_prefix, "-p", str(service.port), "-l", service.username,
+                                 service.address, remote])
+        try:
+            yield run
+        finally:
+            run.close()
 
     @Driver.check_active
     @step(args=["lines"])
