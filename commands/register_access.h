@@ -1,5 +1,6 @@
 // register_access.h - the one place every register access of the tool's side passes: the keys, the
-// one-shot options, a batch's lines and the memory test job fill an access record and run it here.
+// one-shot options, a batch's lines, the dumps and the memory test job fill an access record and run
+// it here (the M command's passes apart, memory_command.cpp says why).
 #ifndef DUZE_REGISTER_ACCESS_H
 #define DUZE_REGISTER_ACCESS_H
 
