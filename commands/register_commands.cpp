@@ -70,11 +70,25 @@ void ShowMapLine(const Command &command, uint32_t nAddress, uint32_t nValue, boo
 
 namespace {
 
-uint32_t ReadAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, const MapRegister *pNamed = nullptr)
+// A failed access reported at once, or, with pnFailed, left there for the caller to report: false
+// then, and the access shows nothing.
+bool Succeeded(KYN_HANDLE hDevice, KYN_RESULT nResult, KYN_RESULT *pnFailed)
+{
+    if (nResult < 0 && pnFailed != nullptr) {
+        *pnFailed = nResult;
+        return false;
+    }
+    CheckResult(hDevice, nResult);
+    return true;
+}
+
+uint32_t ReadAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, const MapRegister *pNamed = nullptr,
+                     KYN_RESULT *pnFailed = nullptr)
 {
     RegisterAccess access;
     AccessOf(command, nAddress, 0, access);
-    CheckResult(hDevice, RunRegisterAccess(hDevice, access));
+    if (!Succeeded(hDevice, RunRegisterAccess(hDevice, access), pnFailed))
+        return 0;
     uint32_t nValue = (uint32_t)access.nValue;
     LogPrintF(command.pszResult, (unsigned)nAddress, command.nWidth / 4, (unsigned)nValue, (int)nValue);
     ShowMapLine(command, nAddress, nValue, false, pNamed);
@@ -83,11 +97,12 @@ uint32_t ReadAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddre
 
 // The library gets the whole value; only the printed one is cut to the width.
 void WriteAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue,
-                  const MapRegister *pNamed = nullptr)
+                  const MapRegister *pNamed = nullptr, KYN_RESULT *pnFailed = nullptr)
 {
     RegisterAccess access;
     AccessOf(command, nAddress, nValue, access);
-    CheckResult(hDevice, RunRegisterAccess(hDevice, access));
+    if (!Succeeded(hDevice, RunRegisterAccess(hDevice, access), pnFailed))
+        return;
     uint32_t nMask = command.nWidth == 32 ? 0xFFFFFFFFu : (1u << command.nWidth) - 1;
     LogPrintF(command.pszResult, command.nWidth / 4, (unsigned)(nValue & nMask), (unsigned)nAddress);
     ShowMapLine(command, nAddress, nValue, true, pNamed);
@@ -123,16 +138,16 @@ CommandOutcome WriteRegister(const Command &command, CommandDefaults &remembered
 }
 
 bool RunAccess(const Command &command, uint32_t nAddress, uint32_t nValue, const BoardHandles &devices,
-               uint32_t *pnRead)
+               uint32_t *pnRead, KYN_RESULT *pnFailed)
 {
     KYN_HANDLE hDevice = 0;
     if (!DeviceOf(command, devices, &hDevice))
         return false;
     LogPrintF("%s", command.pszTitle);
     if (command.eAccess == kReadAccess)
-        *pnRead = ReadAndShow(command, hDevice, nAddress);
+        *pnRead = ReadAndShow(command, hDevice, nAddress, nullptr, pnFailed);
     else
-        WriteAndShow(command, hDevice, nAddress, nValue);
+        WriteAndShow(command, hDevice, nAddress, nValue, nullptr, pnFailed);
     return true;
 }
 

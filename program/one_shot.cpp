@@ -518,6 +518,40 @@ void ShowAccessJson(const OneShotAccess &access, const Command &command, uint64_
     ShowResultLine("%s\n", AccessJson(record).c_str());
 }
 
+// --json: a failed access as its record (its code and the library's text) before the run ends.
+void ShowFailedAccessJson(const OneShotAccess &access, const Command &command, uint32_t nAddress, uint32_t nValue,
+                          KYN_RESULT nResult, const std::string &strError)
+{
+    AccessRecord record;
+    AccessOf(command, nAddress, nValue, record);
+    record.nResult = nResult;
+    record.strError = strError;
+    std::vector<const MapRegister *> apRegisters = AccessRegisters(access);
+    if (!apRegisters.empty())
+        record.strName = apRegisters[0]->strName;
+    ShowResultLine("%s\n", AccessJson(record).c_str());
+}
+
+// One access of the run: its value read. A failure ends the run with status 1, and with --json
+// shows its record first; the error line is the same either way.
+uint32_t OneAccess(const OneShotAccess &access, const Command &command, uint32_t nAddress, uint32_t nValue,
+                   const BoardHandles &devices)
+{
+    uint32_t nRead = 0;
+    KYN_RESULT nFailed = 0;
+    if (!RunAccess(command, nAddress, nValue, devices, &nRead, g_toolOptions.bJson ? &nFailed : nullptr)) {
+        if (g_toolOptions.bJson)
+            ShowFailedAccessJson(access, command, nAddress, nValue, -1, "No Plx device on this board");
+        EndRun(1, kReleaseThenConsole);
+    }
+    if (nFailed < 0) {
+        ShowFailedAccessJson(access, command, nAddress, nValue, nFailed, LibraryText(nFailed));
+        CheckResult(command.eDevice == kBridge ? devices.hBridge : devices.hBoard, nFailed);
+        EndRun(1, kReleaseThenConsole);
+    }
+    return nRead;
+}
+
 // --fields: the register's line of the map after the value, on standard output.
 void ShowFields(const OneShotAccess &access, uint64_t nValue, bool bWrite)
 {
@@ -553,28 +587,25 @@ int RunOneShot(const ProgramExtras &extras)
         CheckBridgeAccesses(devices);
         for (const OneShotAccess &access : g_toolOptions.aAccesses) {
             const Command *pCommand = FindCommand(access.cKey);
-            uint32_t nRead = 0, nHigh = 0;
+            uint32_t nHigh = 0;
             uint32_t nWritten = access.nValue;
             if (access.bMasked) {
                 // Read, the bits of the mask replaced, written back (setpci's VALUE:MASK).
-                uint32_t nOld = access.nUnread;
-                if (!access.bNoRead && !RunAccess(*FindCommand(ReadKeyOf(access.cKey)), access.nAddress, 0, devices, &nOld))
-                    EndRun(1, kReleaseThenConsole);
+                uint32_t nOld = access.bNoRead ? access.nUnread
+                                               : OneAccess(access, *FindCommand(ReadKeyOf(access.cKey)), access.nAddress, 0, devices);
                 nWritten = (nOld & ~access.nMask) | (access.nValue & access.nMask);
                 nWritten = (nWritten & ~access.nForceZero) | access.nForceOne;
             }
-            if (!RunAccess(*pCommand, access.nAddress, nWritten, devices, &nRead))
-                EndRun(1, kReleaseThenConsole);
+            uint32_t nRead = OneAccess(access, *pCommand, access.nAddress, nWritten, devices);
             // A 64-bit register of the map, written by its name: the high word after the low.
-            if (pCommand->eAccess == kWriteAccess && pCommand->nWidth == 32 && access.nMapBits > 32 &&
-                !RunAccess(*pCommand, access.nAddress + 4, access.nValueHigh, devices, &nRead))
-                EndRun(1, kReleaseThenConsole);
+            if (pCommand->eAccess == kWriteAccess && pCommand->nWidth == 32 && access.nMapBits > 32)
+                OneAccess(access, *pCommand, access.nAddress + 4, access.nValueHigh, devices);
             if (pCommand->eAccess == kWriteAccess)
                 WarnOfWrite(access, nWritten);
             // A 64-bit register of the map, read by its name: its high word follows, and both show.
             bool bWide = pCommand->eAccess == kReadAccess && pCommand->nWidth == 32 && access.nMapBits > 32;
-            if (bWide && !RunAccess(*pCommand, access.nAddress + 4, 0, devices, &nHigh))
-                EndRun(1, kReleaseThenConsole);
+            if (bWide)
+                nHigh = OneAccess(access, *pCommand, access.nAddress + 4, 0, devices);
             if (g_toolOptions.bJson)
                 ShowAccessJson(access, *pCommand, bWide ? ((uint64_t)nHigh << 32 | nRead)
                                                         : pCommand->eAccess == kReadAccess ? nRead : nWritten);

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""records_test.py - the machine contract: every JSON record the tool writes (one-shot accesses, a
-batch's answers and errors, sleeps, decodings, dumps, memory tests, listed boards) validates against docs/records.schema.json, names from
+"""records_test.py - the machine contract: every JSON record the tool writes (one-shot accesses, failed
+ones too, a batch's answers and errors, sleeps, decodings, dumps, memory tests, listed boards) validates against docs/records.schema.json, names from
 a hostile map escaped. Usage: records_test.py TOOL SOURCE-DIR"""
 import json
 import os
@@ -24,6 +24,9 @@ runs = [
 ]
 runs.append(([tool, "--json", "--map", source + "/tests/maps/board.svd", "--map-base", "0x40000100", "--dump"], ""))
 runs.append(([tool, "--json", "--list"], ""))
+# A one-shot access that fails: its record (code and the library's text) before the run ends with 1.
+failing = [tool, "--json", "--map", source + "/tests/maps/board.svd", "--read", "UART.CTRL", "--read", "0x4000000"]
+runs.append((failing, ""))
 runs.append(([tool, "--json", "--memtest", "0:0x40", "--patterns", "address,walking-ones,solid,random"], ""))
 passed = failed = 0
 with tempfile.NamedTemporaryFile("w", suffix=".svd") as mapfile:
@@ -41,5 +44,11 @@ with tempfile.NamedTemporaryFile("w", suffix=".svd") as mapfile:
                 print("FAILED:", line, errors[:1])
             else:
                 passed += 1
+failure = subprocess.run(failing, capture_output=True, text=True)
+expected = ('{"address":67108864,"code":"0X32 [1.4]","device":"board","error":"Register address is outside the device '
+            'window.","op":"read","result":-2139093966,"version":1,"width":32}')
+if failure.returncode != 1 or failure.stdout.splitlines()[-1:] != [expected] or "ERROR(0X32 [1.4])" not in failure.stderr:
+    failed += 1
+    print("FAILED: a failed one-shot access:", failure.returncode, repr(failure.stdout), repr(failure.stderr))
 print("records: %d passed, %d failed" % (passed, failed))
-sys.exit(1 if failed or passed < 35 else 0)
+sys.exit(1 if failed or passed < 37 else 0)
