@@ -8,7 +8,8 @@
    flip it: every open finds NAME a link to TARGET of that user's, every second look at it with
    lstat finds nothing there; with FTRUNCATE_FAILS set, emptying a file fails (EPERM), as on a file
    system that refuses it; with MMAP_REFUSED set, a shared mapping of a BAR's file (resourceN) fails
-   with EACCES, as for a user without root or a udev rule. */
+   with EACCES, as for a user without root or a udev rule; with MMAP_SHRINKS set, a BAR's file is cut
+   to a quarter of what was mapped right after it is mapped, as a removed device's BAR goes. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -162,19 +163,27 @@ static void *Map(const char *pszName, void *pAddress, size_t nLength, int nProt,
         (void *(*)(void *, size_t, int, int, int, off_t))dlsym(RTLD_NEXT, pszName);
     char szLink[64], szTarget[512];
     ssize_t nTarget = -1;
-    if (getenv("MMAP_REFUSED") != NULL && fd >= 0 && (nFlags & MAP_SHARED) != 0) {
+    int bResource = 0;
+    if ((getenv("MMAP_REFUSED") != NULL || getenv("MMAP_SHRINKS") != NULL) && fd >= 0) {
         snprintf(szLink, sizeof szLink, "/proc/self/fd/%d", fd);
         nTarget = readlink(szLink, szTarget, sizeof szTarget - 1);
     }
     if (nTarget > 0) {
         szTarget[nTarget] = '\0';
         const char *pszBase = strrchr(szTarget, '/');
-        if (pszBase != NULL && strncmp(pszBase + 1, "resource", 8) == 0 && pszBase[9] >= '0' && pszBase[9] <= '9') {
-            errno = EACCES;
-            return MAP_FAILED;
+        bResource = pszBase != NULL && strncmp(pszBase + 1, "resource", 8) == 0 && pszBase[9] >= '0' && pszBase[9] <= '9';
+    }
+    if (bResource && getenv("MMAP_REFUSED") != NULL && (nFlags & MAP_SHARED) != 0) {
+        errno = EACCES;
+        return MAP_FAILED;
+    }
+    void *pMapped = pfnMap(pAddress, nLength, nProt, nFlags, fd, nOffset);
+    /* The file shrinks to a quarter right after it is mapped, as a BAR goes when its device is removed. */
+    if (bResource && getenv("MMAP_SHRINKS") != NULL && pMapped != MAP_FAILED) {
+        if (truncate(szTarget, (off_t)(nLength / 4)) != 0) {
         }
     }
-    return pfnMap(pAddress, nLength, nProt, nFlags, fd, nOffset);
+    return pMapped;
 }
 
 void *mmap(void *pAddress, size_t nLength, int nProt, int nFlags, int fd, off_t nOffset)

@@ -47,4 +47,11 @@ KynPciBoardCheck KynPciCheckBoard(uint32_t nType, uint32_t nNumber);
 int KynPciOpenBoardDir(uint32_t nType, uint32_t nNumber, std::string &strSlot, std::string &strDriver,
                        std::string &strError);
 
+// A mapping of a BAR's file the caller reads itself (saving an image), guarded as the library guards
+// its own: a SIGBUS within it (the device removed, the file shrunk) is taken, the mapping becomes
+// plain memory, and KynPciMappingGone says so. -1 where every guard is taken: reads go unguarded.
+int KynPciGuardMapping(void *pStart, size_t nLength);
+bool KynPciMappingGone(int nGuard);
+void KynPciUnguardMapping(int nGuard);
+
 #endif

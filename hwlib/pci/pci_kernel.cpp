@@ -7,6 +7,7 @@
 #include <string.h>
 #include <sys/mman.h>
 
+#include "kyn_pci.h"
 #include "pci_internal.h"
 
 namespace {
@@ -131,4 +132,19 @@ bool PciHasCapability(int nCapability)
         bFound = sscanf(szLine, "CapEff: %llx", &nEffective) == 1;
     fclose(pStatus);
     return bFound && ((nEffective >> nCapability) & 1) != 0;
+}
+
+int KynPciGuardMapping(void *pStart, size_t nLength)
+{
+    return PciGuardMapping(pStart, nLength, "The BAR stopped answering while it was saved.");
+}
+
+bool KynPciMappingGone(int nGuard)
+{
+    return PciMappingGone(nGuard);
+}
+
+void KynPciUnguardMapping(int nGuard)
+{
+    PciUnguardMapping(nGuard);
 }

@@ -159,16 +159,34 @@ std::string ReadBar(int fdDevice, SavedBar &bar, uint64_t nLimit, const std::vec
     for (const ImageSaveOptions::Unread &unread : aUnread)
         if (unread.nWord / 4 < abSkip.size())
             abSkip[unread.nWord / 4] = true;
-    for (uint64_t i = 0; i < nWanted / 4; ++i) {
-        if (abSkip[(size_t)i])
+    // A device removed while it is read, or a file shrunk, raises SIGBUS: the guard takes it, and
+    // what was read before it is saved.
+    int nGuard = KynPciGuardMapping(pMapped, (size_t)nWanted);
+    uint64_t nRead = 0;
+    for (; nRead < nWanted / 4; ++nRead) {
+        if (abSkip[(size_t)nRead])
             continue;
-        uint32_t nWord = pnWords[i];
-        memcpy(&strBytes[(size_t)i * 4], &nWord, 4);
+        uint32_t nWord = pnWords[nRead];
+        if (KynPciMappingGone(nGuard))
+            break;
+        memcpy(&strBytes[(size_t)nRead * 4], &nWord, 4);
     }
+    KynPciUnguardMapping(nGuard);
     munmap(pMapped, (size_t)nWanted);
-    bar.nSaved = nWanted;
-    if (nWanted < bar.nSize && bar.strSkipped.empty())
+    char szOffset[24];
+    snprintf(szOffset, sizeof szOffset, "0x%llX", (unsigned long long)nRead * 4);
+    if (nRead * 4 < nWanted) {
+        // The words from the one that faulted on are holes of the image.
+        strBytes.resize((size_t)nRead * 4);
+        bar.strSkipped = strName + " stopped answering at " + szOffset + ": saved " + std::to_string(nRead * 4) + " of " +
+                         std::to_string(bar.nSize) + " bytes";
+    } else if (nWanted < bar.nSize && nWanted < nLimit) {
+        bar.strSkipped = "saved " + std::to_string(nWanted) + " of " + std::to_string(bar.nSize) + " bytes (" + strName +
+                         " ends there)";
+    } else if (nWanted < bar.nSize) {
         bar.strSkipped = "saved " + std::to_string(nWanted) + " of " + std::to_string(bar.nSize) + " bytes (--image-limit)";
+    }
+    bar.nSaved = nRead * 4;
     return strBytes;
 }
 
