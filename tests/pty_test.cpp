@@ -263,6 +263,28 @@ TEST(TerminalProgress, TheScreenReadsAsWithoutTheProgressLine)
     }
 }
 
+// The memory test as a job (--memtest) shows the same progress line at a terminal, and its summary
+// then reads as without it.
+TEST(TerminalProgress, TheMemtestJobShowsItsProgressToo)
+{
+    std::string aScreens[2];
+    for (int i = 0; i < 2; ++i) {
+        PtyStart start;
+        start.strTool = PROGRESS_TOOL_PATH;
+        PtySession session = StartInPty({"--memtest", "0:0x400000", "--patterns", "solid,walking-ones"},
+                                        {{"DUZE_PROGRESS_FIRST_MS", i == 0 ? "0" : "100000000"}, {"DUZE_PROGRESS_REDRAW_MS", "0"}},
+                                        start);
+        EXPECT_TRUE(WaitForScreen(session, "aliased address bits: none", 60000)) << session.strScreen.substr(0, 2000);
+        DrainScreen(session, 50);
+        bool bDrawn = session.strScreen.find("Writing: ") != std::string::npos;
+        EXPECT_EQ(bDrawn, i == 0);
+        aScreens[i] = Render(session.strScreen, 80);
+        ClosePty(session);
+    }
+    EXPECT_EQ(aScreens[0], aScreens[1]);
+    EXPECT_EQ(aScreens[1].substr(0, 46), "memtest: 0x400000 bytes from 0x0, patterns sol") << aScreens[1];
+}
+
 // A terminal narrowed during the run may wrap the last progress line onto the rows below: the next
 // draw erases everything below the cursor's row, not only the row it draws on.
 TEST(TerminalProgress, ANarrowedTerminalKeepsNoFragments)
