@@ -1103,7 +1103,7 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
     // What is refused, and why: status 2, nothing run.
     struct {
         std::function<void()> spoil;
-        const char *pszWhy;
+        std::string strWhy;
     } aRefused[] = {
         {[&] { WriteFile(strImage + "/manifest.json", std::string(strManifest).replace(strManifest.find("\"version\": 1"), 12, "\"version\": 2")); },
          "the image is of format version 2; this tool reads version 1"},
@@ -1114,6 +1114,8 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
         {[&] { EXPECT_EQ(truncate(strBar.c_str(), 4096), 0); },
          "the manifest does not match the files: resource0 is not of the BAR's size"},
         {[&] { WriteFile(strImage + "/manifest.json", "[1,"); }, "manifest.json is not a DuzeDevazu image's manifest"},
+        {[&] { WriteFile(strImage + "/manifest.json", std::string(strManifest).replace(strManifest.find("0000:03:00.0"), 12, std::string(200, 'A'))); },
+         "the manifest's slot " + std::string(64, 'A') + "... has no device directory with a config file"},
         {[&] { unlink((strImage + "/manifest.json").c_str()); }, "it has no manifest.json"},
     };
     for (const auto &refused : aRefused) {
@@ -1126,7 +1128,7 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
         replay.aArgs = {"--image", "img", "--read", "0"};
         run = RunDuze(replay);
         EXPECT_EQ(run.nStatus, 2);
-        EXPECT_EQ(run.strError, std::string("Error: image img refused: ") + refused.pszWhy + "\n");
+        EXPECT_EQ(run.strError, "Error: image img refused: " + refused.strWhy + "\n");
         EXPECT_EQ(run.strConsole, "");
         ASSERT_EQ(system(("rm -rf '" + strImage + "'").c_str()), 0);
         ASSERT_EQ(rename(strGood.c_str(), strImage.c_str()), 0);

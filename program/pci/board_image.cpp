@@ -378,6 +378,12 @@ void RemovePrivateCopyAtExit()
         atexit(RemovePrivateCopy);
 }
 
+std::string ShownValue(const std::string &strValue)
+{
+    const size_t kShownBytes = 64;
+    return strValue.size() <= kShownBytes ? Printable(strValue) : Printable(strValue.substr(0, kShownBytes)) + "...";
+}
+
 void RemoveImageTree(const std::string &strDir)
 {
     if (!strDir.empty())
@@ -551,7 +557,7 @@ bool CheckImageFiles(const std::string &strDir, std::string &strSlot, std::strin
         return false;
     }
     if (!manifest["version"].is_number_integer() || manifest["version"].get<int64_t>() != kImageVersion) {
-        strWhy = "the image is of format version " + Printable(manifest["version"].dump()) + "; this tool reads version " +
+        strWhy = "the image is of format version " + ShownValue(manifest["version"].dump()) + "; this tool reads version " +
                  std::to_string(kImageVersion);
         return false;
     }
@@ -559,7 +565,7 @@ bool CheckImageFiles(const std::string &strDir, std::string &strSlot, std::strin
     std::string strCheck;
     if (!manifest["slot"].is_string() || strSlot.find('/') != std::string::npos || !KynPciCheckSlot(strSlot.c_str(), strCheck) ||
         lstat((strDir + "/devices/" + strSlot + "/config").c_str(), &st) != 0) {
-        strWhy = "the manifest's slot " + Printable(strSlot) + " has no device directory with a config file";
+        strWhy = "the manifest's slot " + ShownValue(strSlot) + " has no device directory with a config file";
         return false;
     }
     const std::string strDevice = strDir + "/devices/" + strSlot;

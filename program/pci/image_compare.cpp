@@ -180,8 +180,8 @@ int CompareImages(const std::string &strBefore, const std::string &strAfter, boo
     if (before.manifest.value("vendor", "") != after.manifest.value("vendor", "") ||
         before.manifest.value("device", "") != after.manifest.value("device", ""))
         fprintf(stderr, "Warning: the images are of different devices (%s:%s, %s:%s)\n",
-                Printable(before.manifest.value("vendor", "")).c_str(), Printable(before.manifest.value("device", "")).c_str(),
-                Printable(after.manifest.value("vendor", "")).c_str(), Printable(after.manifest.value("device", "")).c_str());
+                ShownValue(before.manifest.value("vendor", "")).c_str(), ShownValue(before.manifest.value("device", "")).c_str(),
+                ShownValue(after.manifest.value("vendor", "")).c_str(), ShownValue(after.manifest.value("device", "")).c_str());
     uint64_t nConfig = std::min<uint64_t>(before.manifest.value("config_size", 0ull), after.manifest.value("config_size", 0ull));
     CompareFile(comparison, before, after, "config", "config", -1, nConfig, RunMap(true));
     int nBoardBar = BoardBar(before.manifest["bars"]);
