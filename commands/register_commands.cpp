@@ -70,24 +70,12 @@ void ShowMapLine(const Command &command, uint32_t nAddress, uint32_t nValue, boo
 
 namespace {
 
-// A failed access reported at once, or, with pnFailed, left there for the caller to report: false
-// then, and the access shows nothing.
-bool Succeeded(KYN_HANDLE hDevice, KYN_RESULT nResult, KYN_RESULT *pnFailed)
-{
-    if (nResult < 0 && pnFailed != nullptr) {
-        *pnFailed = nResult;
-        return false;
-    }
-    CheckResult(hDevice, nResult);
-    return true;
-}
-
 uint32_t ReadAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, const MapRegister *pNamed = nullptr,
                      KYN_RESULT *pnFailed = nullptr)
 {
     RegisterAccess access;
     AccessOf(command, nAddress, 0, access);
-    if (!Succeeded(hDevice, RunRegisterAccess(hDevice, access), pnFailed))
+    if (!CheckOrKeepResult(hDevice, RunRegisterAccess(hDevice, access), pnFailed))
         return 0;
     uint32_t nValue = (uint32_t)access.nValue;
     LogPrintF(command.pszResult, (unsigned)nAddress, command.nWidth / 4, (unsigned)nValue, (int)nValue);
@@ -101,7 +89,7 @@ void WriteAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress,
 {
     RegisterAccess access;
     AccessOf(command, nAddress, nValue, access);
-    if (!Succeeded(hDevice, RunRegisterAccess(hDevice, access), pnFailed))
+    if (!CheckOrKeepResult(hDevice, RunRegisterAccess(hDevice, access), pnFailed))
         return;
     uint32_t nMask = command.nWidth == 32 ? 0xFFFFFFFFu : (1u << command.nWidth) - 1;
     LogPrintF(command.pszResult, command.nWidth / 4, (unsigned)(nValue & nMask), (unsigned)nAddress);

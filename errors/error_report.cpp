@@ -83,6 +83,16 @@ void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult)
     AskExit();
 }
 
+bool CheckOrKeepResult(KYN_HANDLE hDevice, KYN_RESULT nResult, KYN_RESULT *pnFailed)
+{
+    if (nResult < 0 && pnFailed != nullptr) {
+        *pnFailed = nResult;
+        return false;
+    }
+    CheckResult(hDevice, nResult);
+    return true;
+}
+
 void AskExit()
 {
     if (g_bQuiet)

@@ -14,6 +14,10 @@ void SetQuietErrors(bool bQuiet);
 void SetTextForEveryFailure(bool bText);
 // Returns only when the run goes on after a failed call; hDevice is -1 for calls that concern no device.
 void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult);
+// A failed result reported as CheckResult does, or, with pnFailed, kept there for a caller that shows
+// it first (a record of --json) and then reports it: false then. True for a success, and for a
+// failure reported after which the run goes on.
+bool CheckOrKeepResult(KYN_HANDLE hDevice, KYN_RESULT nResult, KYN_RESULT *pnFailed);
 // The end-or-go-on question; returns only when the run goes on. Nothing is printed after the
 // answer: its text stays on the screen's line.
 void AskExit();

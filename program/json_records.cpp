@@ -136,7 +136,11 @@ std::string DumpJson(const DumpRecord &record)
     if (record.bOnBoard)
         json["address"] = record.nAddress;
     json["width"] = record.nBits;
-    if (record.bRead) {
+    if (record.nResult < 0) {
+        json["result"] = record.nResult;
+        json["code"] = ReportedText(record.nResult);
+        json["error"] = record.strError;
+    } else if (record.bRead) {
         json["value"] = record.nValue;
         json["fields"] = record.strFields;
     } else {

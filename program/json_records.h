@@ -20,7 +20,7 @@ std::string AccessJson(const AccessRecord &record);
 // A line that could not be run: its number and why.
 std::string LineErrorJson(int nLine, const std::string &strError);
 // A register of a map's dump: read (its value, and its reset value where the map gives one), or
-// skipped, saying why (not on the board, write-only, a read has an effect).
+// skipped, saying why (not on the board, write-only, a read has an effect), or a read that failed.
 struct DumpRecord {
     bool bBridge = false;
     std::string strName;
@@ -34,6 +34,8 @@ struct DumpRecord {
     uint64_t nReset = 0;
     std::string strFields;
     std::string strSkipped;
+    KYN_RESULT nResult = 0;   // a read that failed, and the library's text
+    std::string strError;
 };
 std::string DumpJson(const DumpRecord &record);
 // A batch's sleep.

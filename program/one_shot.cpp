@@ -162,20 +162,22 @@ std::string TextAttribute(KYN_HANDLE hDevice, uint32_t nId, const std::string &s
 // A register of the map read at its width: 8, 16 or 32 bits, or a 64-bit one as two 32-bit words,
 // the low one first. A bridge's narrower register is taken from its 32-bit word, the width a
 // bridge answers.
-uint64_t ReadMapRegister(KYN_HANDLE hBoard, const MapRegister &reg, bool bBridge = false)
+uint64_t ReadMapRegister(KYN_HANDLE hBoard, const MapRegister &reg, bool bBridge = false, KYN_RESULT *pnFailed = nullptr)
 {
     bool bFromWord = bBridge && reg.nBits < 32;
     RegisterAccess access;
     access.bBridge = bBridge;
     access.nWidth = reg.nBits <= 8 && !bFromWord ? 8 : reg.nBits <= 16 && !bFromWord ? 16 : 32;
     access.nAddress = bFromWord ? reg.nAddress & ~3u : reg.nAddress;
-    CheckResult(hBoard, RunRegisterAccess(hBoard, access));
+    if (!CheckOrKeepResult(hBoard, RunRegisterAccess(hBoard, access), pnFailed))
+        return 0;
     if (bFromWord)
         return (access.nValue >> ((reg.nAddress & 3) * 8)) & ((1u << reg.nBits) - 1);
     uint64_t nValue = access.nValue;
     if (reg.nBits > 32) {
         access.nAddress += 4;
-        CheckResult(hBoard, RunRegisterAccess(hBoard, access));
+        if (!CheckOrKeepResult(hBoard, RunRegisterAccess(hBoard, access), pnFailed))
+            return 0;
         nValue |= access.nValue << 32;
     }
     return nValue;
@@ -352,7 +354,16 @@ void DumpMap(const BoardHandles &devices, bool bBridge)
                            strWhy.c_str());
             continue;
         }
-        uint64_t nValue = ReadMapRegister(hDevice, reg, bBridge);
+        KYN_RESULT nFailed = 0;
+        uint64_t nValue = ReadMapRegister(hDevice, reg, bBridge, g_toolOptions.bJson ? &nFailed : nullptr);
+        if (nFailed < 0) {
+            // --json: the failed read is a record before the error line ends the run.
+            record.nResult = nFailed;
+            record.strError = LibraryText(nFailed);
+            ShowAndLog("%s\n", DumpJson(record).c_str());
+            CheckResult(hDevice, nFailed);
+            EndRun(1, kReleaseThenConsole);
+        }
         int nDigits = reg.nBits <= 8 ? 2 : reg.nBits <= 16 ? 4 : reg.nBits <= 32 ? 8 : 16;
         char szReset[48] = "";
         if (reg.bReset)

@@ -27,15 +27,21 @@ runs.append(([tool, "--json", "--list"], ""))
 # A one-shot access that fails: its record (code and the library's text) before the run ends with 1.
 failing = [tool, "--json", "--map", source + "/tests/maps/board.svd", "--read", "UART.CTRL", "--read", "0x4000000"]
 runs.append((failing, ""))
+# A dump whose read fails: the register's record with the code and the library's text, then the end.
+runs.append(([tool, "--json", "--map", source + "/tests/maps/board.svd", "--dump"], "", {"KYNSIM_FAIL": "ReadReg32:0x80800322@0xC"}))
 runs.append(([tool, "--json", "--memtest", "0:0x40", "--patterns", "address,walking-ones,solid,random"], ""))
 passed = failed = 0
 with tempfile.NamedTemporaryFile("w", suffix=".svd") as mapfile:
     mapfile.write(hostile)
     mapfile.flush()
     runs.append(([tool, "--json", "--map", mapfile.name, "--read", "0", "--batch", "-"], "read 0\n"))
-    for args, text in runs:
+    for args, text, *settings in runs:
         env = dict(os.environ, KYNSIM_MEMORY="stuck-low=0x100") if "--memtest" in args else None
+        env = dict(os.environ, **settings[0]) if settings else env
         out = subprocess.run(args, input=text, capture_output=True, text=True, errors="strict", env=env).stdout
+        if settings and '"error":' not in out.splitlines()[-1]:
+            failed += 1
+            print("FAILED: no failure record last:", out)
         for line in out.splitlines():
             record = json.loads(line)
             errors = list(validator.iter_errors(record))
