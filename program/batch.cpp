@@ -51,6 +51,12 @@ void AnswerLineError(int nLine, const std::string &strWhy)
     Answer(g_toolOptions.bJson ? LineErrorJson(nLine, Printable(strWhy)) : "error: line " + std::to_string(nLine) + ": " + Printable(strWhy));
 }
 
+// A failed access's answer: its record, or its line's error with the library's text.
+void AnswerFailedAccess(const AccessRecord &record)
+{
+    Answer(g_toolOptions.bJson ? AccessJson(record) : "error: line " + std::to_string(record.nLine) + ": " + record.strError);
+}
+
 // One line: its worst outcome (0, 1 a failed access, 2 a line that is no command).
 int RunLine(int nLine, const std::string &strLine, const BoardHandles &devices)
 {
@@ -79,7 +85,13 @@ int RunLine(int nLine, const std::string &strLine, const BoardHandles &devices)
         }
         g_toolOptions.nMemStart = nStart;
         g_toolOptions.nMemLength = nLength;
-        int nStatus = RunMemtestJob(devices);
+        AccessRecord failed;
+        int nStatus = RunMemtestJob(devices, &failed);
+        if (nStatus == 1) {
+            // An access of the test failed: answered as any failed access, and the batch goes on.
+            failed.nLine = nLine;
+            AnswerFailedAccess(failed);
+        }
         LetInterruptsAct();
         return nStatus;
     }
@@ -125,14 +137,17 @@ int RunLine(int nLine, const std::string &strLine, const BoardHandles &devices)
         RunRegisterAccess(hDevice, record);
     else
         record.nResult = -1;
-    if (pRegister != nullptr)
+    // A failed access has no value for the map's fields to describe: its register's name alone.
+    if (pRegister != nullptr && record.nResult >= 0)
         NameAccess(record, *pRegister);
+    else if (pRegister != nullptr)
+        record.strName = pRegister->strName;
     if (record.nResult < 0)
         record.strError = hDevice != 0 ? LibraryText(record.nResult) : "No Plx device on this board";
-    if (g_toolOptions.bJson) {
+    if (record.nResult < 0) {
+        AnswerFailedAccess(record);
+    } else if (g_toolOptions.bJson) {
         Answer(AccessJson(record));
-    } else if (record.nResult < 0) {
-        Answer("error: line " + std::to_string(nLine) + ": " + record.strError);
     } else {
         char szValue[32];
         snprintf(szValue, sizeof szValue, "0x%.*X", command.nWidth / 4, (unsigned)record.nValue);

@@ -124,7 +124,29 @@ bool ParsePatterns(const std::string &strList, std::string &strWhy)
     return true;
 }
 
-int RunMemtestJob(const BoardHandles &devices)
+namespace {
+
+// A failed access of the test: handed to the batch that asked for it, else the run ends with its
+// error line (its record first with --json).
+int AccessFailed(const RegisterAccess &access, KYN_HANDLE hBoard, AccessRecord *pFailed)
+{
+    ProgressEnd();
+    AccessRecord record;
+    static_cast<RegisterAccess &>(record) = access;
+    record.strError = LibraryText(access.nResult);
+    if (pFailed != nullptr) {
+        *pFailed = record;
+        return 1;
+    }
+    if (g_toolOptions.bJson)
+        ShowResultLine("%s\n", AccessJson(record).c_str());
+    CheckResult(hBoard, access.nResult);
+    EndRun(1, kReleaseThenConsole);
+}
+
+} // namespace
+
+int RunMemtestJob(const BoardHandles &devices, AccessRecord *pFailed)
 {
     if (g_apChosen.empty())
         g_apChosen.push_back(&g_aPatterns[0]);
@@ -153,7 +175,8 @@ int RunMemtestJob(const BoardHandles &devices)
                     write.bWrite = true;
                     write.nAddress = nAddress;
                     write.nValue = Expected(pPattern->eKind, i, nAddress, nHalf, g_toolOptions.nSeed + nPass);
-                    CheckResult(hBoard, RunRegisterAccess(hBoard, write));
+                    if (RunRegisterAccess(hBoard, write) < 0)
+                        return AccessFailed(write, hBoard, pFailed);
                     if ((++nProgress & 4095) == 0)
                         ProgressUpdate(0, nProgress, (int32_t)nAll);
                 }
@@ -161,7 +184,8 @@ int RunMemtestJob(const BoardHandles &devices)
                 for (uint64_t i = 0; i < nWords; ++i, nAddress += 4) {
                     RegisterAccess read;
                     read.nAddress = nAddress;
-                    CheckResult(hBoard, RunRegisterAccess(hBoard, read));
+                    if (RunRegisterAccess(hBoard, read) < 0)
+                        return AccessFailed(read, hBoard, pFailed);
                     uint32_t nRead = (uint32_t)read.nValue;
                     uint32_t nExpected = Expected(pPattern->eKind, i, nAddress, nHalf, g_toolOptions.nSeed + nPass);
                     if ((++nProgress & 4095) == 0)

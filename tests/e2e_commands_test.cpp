@@ -549,6 +549,10 @@ TEST(MemtestJob, PatternsRecordsSummaryAndJunit)
          "[\"walking-zeros\"],\"start\":0,\"stuck_high\":[0],\"stuck_low\":[],\"version\":1}\n"},
         {{}, {"--memtest", "0:8", "--patterns", "address,fly"}, 2, ""},
         {{}, {"--memtest", "0:8", "--passes", "0"}, 2, ""},
+        // An access that fails ends the run as any one-shot access does: its record first.
+        {{{"KYNSIM_FAIL", "ReadReg32:0x80800322@0x4"}}, {"--memtest", "0:8", "--json", "--seed", "1"}, 1,
+         "{\"address\":4,\"code\":\"0X22 [1.3]\",\"device\":\"board\",\"error\":\"No such device present.\",\"op\":\"read\","
+         "\"result\":-2139094238,\"version\":1,\"width\":32}\n"},
     };
     for (const auto &c : aCases) {
         SCOPED_TRACE(c.aArgs[3]);
@@ -579,6 +583,7 @@ TEST(Batch, EachLineAnsweredAndTheWorstStatus)
         std::string strInput;
         int nStatus;
         std::string strOut;
+        std::map<std::string, std::string> env = {};
     } aCases[] = {
         {{}, "write 0x10=0x11223344\n  read 0x10\n# a comment\n\nread8 0x11\nsleep 0\nbridge-read 8\n", 0,
          "ok\n0x11223344\n0x33\nok\n0x06800003\n"},
@@ -595,12 +600,21 @@ TEST(Batch, EachLineAnsweredAndTheWorstStatus)
          "aliased address bits: none\nerror: line 2: '0:3' is not START:LENGTH, multiples of 4 within 32 bits\n0x00000000\n"},
         {{"--map", "board.svd"}, "write UART.CTRL=5\nread UART.CTRL\nread CTRL\n", 2,
          "ok\n0x00000005\nerror: line 3: CTRL is ambiguous: UART.CTRL, UART2.CTRL\n"},
+        // A memory test whose access fails answers as a failed access, and the batch goes on.
+        {{}, "memtest 0:0x40\nread 0\n", 1, "error: line 1: No such device present.\n0x00000000\n",
+         {{"KYNSIM_FAIL", "ReadReg32:0x80800322@0x10"}}},
+        {{"--json", "--map", "board.svd"}, "memtest 0:0x40\nread UART.CTRL\n", 1,
+         "{\"address\":16,\"code\":\"0X22 [1.3]\",\"device\":\"board\",\"error\":\"No such device present.\",\"line\":1,"
+         "\"op\":\"write\",\"result\":-2139094238,\"version\":1,\"width\":32}\n"
+         "{\"address\":0,\"code\":\"0X22 [1.3]\",\"device\":\"board\",\"error\":\"No such device present.\",\"line\":2,"
+         "\"name\":\"UART.CTRL\",\"op\":\"read\",\"result\":-2139094238,\"version\":1,\"width\":32}\n",
+         {{"KYNSIM_FAIL", "WriteReg32:0x80800322@0x10,ReadReg32:0x80800322@0x0"}}},
     };
     for (const auto &c : aCases) {
         SCOPED_TRACE(c.strInput);
         std::vector<std::string> aArgs = {"--batch", "-"};
         aArgs.insert(aArgs.end(), c.aArgs.begin(), c.aArgs.end());
-        ToolRun run = MapRun(aArgs, c.strInput);
+        ToolRun run = MapRun(aArgs, c.strInput, c.env);
         EXPECT_EQ(run.nStatus, c.nStatus);
         EXPECT_EQ(run.strConsole, c.strOut);
     }
