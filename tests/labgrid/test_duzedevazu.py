@@ -72,3 +72,13 @@ def test_a_session_keeps_one_run_open(board):
         assert run.memtest(0x1000, 0x100)["patterns"] == ["walking-ones"]
         assert run.read(0x100) == 0x12345678
     assert board.read(0x100) == 0
+
+
+def test_a_session_memtest_whose_access_fails(target):
+    # The memory test's failed access ends that line alone: raised, and the session goes on.
+    failing = target.get_driver("DuzeDevazuDriver", name="failing")
+    target.activate(failing)
+    with failing.session() as run:
+        with pytest.raises(DuzeDevazuError, match=r"0X22 \[1.3\] No such device present."):
+            run.memtest(0, 0x40)
+        assert run.read(0) == 0

@@ -70,7 +70,9 @@ class DuzeDevazuSession:
                 continue
             record = json.loads(answer)
             records.append(record)
-            if record.get("op") in (last_op, None):
+            # The line's last record: its answer, a line error, or a failed access (which ends a
+            # memory test early).
+            if record.get("op") in (last_op, None) or "error" in record:
                 return records
 
     def read(self, address, width=32):
@@ -86,8 +88,9 @@ class DuzeDevazuSession:
         MemtestFailed with the mismatches."""
         records = self._send("memtest %s:%s" % (_number(start), _number(length)), "memtest")
         summary = _checked(records[-1])
+        records = records[:-1]
         if summary["mismatches"] != 0:
-            raise MemtestFailed(summary, records[:-1], 3)
+            raise MemtestFailed(summary, records, 3)
         return summary
 
     def close(self):
