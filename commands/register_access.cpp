@@ -23,12 +23,3 @@ void NameAccess(AccessRecord &record, const MapRegister &reg)
     std::string strFields = DescribeRegister(reg, record.nValue, record.bWrite);
     record.strFields = strFields.substr(2, strFields.size() - 3);
 }
-
-std::string LibraryText(KYN_RESULT nResult)
-{
-    char szText[256];
-    if (KynDrvResultCode2String(0, nResult, sizeof szText, szText) < 0)
-        return "Cannot translate this result code.";
-    szText[sizeof szText - 1] = '\0';
-    return szText;
-}

@@ -66,13 +66,4 @@ inline KYN_RESULT RunRegisterAccess(KYN_HANDLE hDevice, RegisterAccess &access)
 // The register's name and its line of the map for the record's value.
 void NameAccess(AccessRecord &record, const MapRegister &reg);
 
-// The library's text for a result code.
-std::string LibraryText(KYN_RESULT nResult);
-
-// The record's operation in the records' words: "read" or "write".
-inline const char *AccessOpName(const RegisterAccess &access)
-{
-    return access.bWrite ? "write" : "read";
-}
-
 #endif

@@ -83,6 +83,13 @@ void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult)
     AskExit();
 }
 
+std::string LibraryText(KYN_RESULT nResult)
+{
+    char szText[kResultTextSize];
+    ResultText(nResult, szText);
+    return szText;
+}
+
 bool CheckOrKeepResult(KYN_HANDLE hDevice, KYN_RESULT nResult, KYN_RESULT *pnFailed)
 {
     if (nResult < 0 && pnFailed != nullptr) {

@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include <string>
+
 #include "KynHwDll.h"
 
 // Set once, from the command line: with it the first failed call ends the run without asking.
@@ -18,6 +20,8 @@ void CheckResult(KYN_HANDLE hDevice, KYN_RESULT nResult);
 // it first (a record of --json) and then reports it: false then. True for a success, and for a
 // failure reported after which the run goes on.
 bool CheckOrKeepResult(KYN_HANDLE hDevice, KYN_RESULT nResult, KYN_RESULT *pnFailed);
+// The library's text for a result, or the fixed one where it has none, as the error line shows it.
+std::string LibraryText(KYN_RESULT nResult);
 // The end-or-go-on question; returns only when the run goes on. Nothing is printed after the
 // answer: its text stays on the screen's line.
 void AskExit();

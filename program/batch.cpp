@@ -13,6 +13,7 @@
 
 #include "command_line.h"
 #include "command_table.h"
+#include "error_report.h"
 #include "json_records.h"
 #include "memtest_job.h"
 #include "number_entry.h"
