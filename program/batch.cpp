@@ -4,6 +4,7 @@
 #include "batch.h"
 
 #include <ctype.h>
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -164,7 +165,8 @@ int RunBatch(const BoardHandles &devices)
     bool bStandardInput = strcmp(g_toolOptions.pszBatchFile, "-") == 0;
     FILE *pFile = bStandardInput ? stdin : fopen(g_toolOptions.pszBatchFile, "r");
     if (pFile == nullptr) {
-        LogPrintFailureF("Error: --batch %s cannot be read\n", Printable(g_toolOptions.pszBatchFile).c_str());
+        LogPrintFailureF("Error: --batch '%s' cannot be read: %s\n", Printable(g_toolOptions.pszBatchFile).c_str(),
+                         strerror(errno));
         return 2;
     }
     int nWorst = 0;
@@ -190,6 +192,13 @@ int RunBatch(const BoardHandles &devices)
         }
         if (nWorst != 0 && g_toolOptions.bStopOnError)
             break;
+    }
+    // A read that failed (a directory, an I/O error) is no end of the batch: the lines after it never
+    // ran. An interrupt's own end follows at once.
+    if (ferror(pFile) && errno != EINTR) {
+        LogPrintFailureF("Error: --batch '%s' cannot be read: %s\n", Printable(g_toolOptions.pszBatchFile).c_str(),
+                         strerror(errno));
+        nWorst = 2;
     }
     if (!bStandardInput)
         fclose(pFile);

@@ -18,6 +18,7 @@
 #include "progress_line.h"
 #include "register_access.h"
 #include "screen.h"
+#include "tool_host.h"
 
 namespace {
 
@@ -266,13 +267,20 @@ int RunMemtestJob(const BoardHandles &devices, AccessRecord *pFailed)
             strXml += "</failure>\n  </testcase>\n";
         }
         strXml += "</testsuite>\n";
-        FILE *pFile = fopen(g_toolOptions.pszJunitFile, "w");
+        std::string strWhy;
+        bool bRefused = false;
+        FILE *pFile = HostCreateReport(g_toolOptions.pszJunitFile, strWhy, &bRefused);
         bool bWritten = pFile != nullptr && fwrite(strXml.data(), 1, strXml.size(), pFile) == strXml.size();
-        if (pFile != nullptr && fclose(pFile) != 0)
+        if (pFile != nullptr && !bWritten)
+            strWhy = strerror(errno);
+        if (pFile != nullptr && fclose(pFile) != 0 && bWritten) {
+            strWhy = strerror(errno);
             bWritten = false;
+        }
         if (!bWritten) {
-            LogPrintFailureF("Error: the JUnit report %s cannot be written\n", Printable(g_toolOptions.pszJunitFile).c_str());
-            return 255;
+            LogPrintFailureF("Error: the JUnit report %s cannot be written: %s\n", Printable(g_toolOptions.pszJunitFile).c_str(),
+                             strWhy.c_str());
+            return bRefused ? 2 : 255;
         }
     }
     return nAll != 0 ? 3 : 0;

@@ -6,6 +6,9 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
+
+#include <string>
 
 // Opens the null device on each of descriptors 0, 1 and 2 that is closed, so that no file
 // the tool opens later takes one of them and gets the console's text. Where the null device
@@ -17,5 +20,10 @@ bool HostInputIsTerminal();
 bool HostOutputIsTerminal();
 // A clock in milliseconds for measuring spans; its start is arbitrary and it may wrap.
 uint32_t HostMilliseconds();
+
+// A report the run writes (--junit), opened empty: on POSIX a link another user planted is not
+// followed, and a file the run reads or writes (a register map, the log, the trace, a standard
+// descriptor's) is refused and left as it was. Null with why (and *pbRefused for such a file).
+FILE *HostCreateReport(const char *pszName, std::string &strWhy, bool *pbRefused);
 
 #endif

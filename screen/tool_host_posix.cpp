@@ -4,12 +4,16 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <initializer_list>
 
 #include "tool_host.h"
+
+#include "create_file.h"
+#include "printable.h"
 
 namespace {
 
@@ -63,3 +67,35 @@ uint32_t HostMilliseconds()
     return (uint32_t)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
 }
 
+
+FILE *HostCreateReport(const char *pszName, std::string &strWhy, bool *pbRefused)
+{
+    *pbRefused = false;
+    struct stat info;
+    bool bExisted = lstat(pszName, &info) == 0;
+    PlantedLink planted;
+    int fd = OpenNoPlantedLinks(pszName, O_WRONLY | O_CREAT, planted, nullptr);
+    if (fd < 0) {
+        strWhy = planted.bFound ? "a link another user made (" + Printable(planted.strLink) + ") is not followed"
+                                : std::string(strerror(errno));
+        return nullptr;
+    }
+    bool bInput = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && IsAFileTheRunHolds(fd);
+    for (int fdStd : {0, 1, 2})
+        bInput = bInput || SameFile(fdStd, fd);
+    if (bInput) {
+        // Emptied, a map or the log would be lost: left as it was, and a name just made removed.
+        close(fd);
+        if (!bExisted)
+            unlink(pszName);
+        *pbRefused = true;
+        strWhy = "it is a file the run reads or writes (a register map, the log, the trace, a standard stream)";
+        return nullptr;
+    }
+    FILE *pFile = ftruncate(fd, 0) == 0 || !S_ISREG(info.st_mode) ? fdopen(fd, "w") : nullptr;
+    if (pFile == nullptr) {
+        strWhy = strerror(errno);
+        close(fd);
+    }
+    return pFile;
+}

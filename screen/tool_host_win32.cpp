@@ -1,7 +1,9 @@
 // tool_host_win32.cpp - the tool's own host calls on Windows: standard descriptors, terminal tests, a clock.
 #include <fcntl.h>
 #include <io.h>
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
 #include <windows.h>
 
 #include "tool_host.h"
@@ -15,6 +17,15 @@ void HostOpenStandardDescriptors()
     for (int fd = 0; fd <= 2; ++fd)
         if (_get_osfhandle(fd) < 0 && freopen("NUL", fd == 0 ? "r" : "w", apStreams[fd]) == nullptr)
             continue;
+}
+
+FILE *HostCreateReport(const char *pszName, std::string &strWhy, bool *pbRefused)
+{
+    *pbRefused = false;
+    FILE *pFile = fopen(pszName, "w");
+    if (pFile == nullptr)
+        strWhy = strerror(errno);
+    return pFile;
 }
 
 bool HostInputIsTerminal()
