@@ -54,13 +54,9 @@ void ShowMapLine(const Command &command, uint32_t nAddress, uint32_t nValue, boo
 
 // The row of a key's command; null for an unknown key.
 const Command *FindCommand(char cKey);
-// One register access of a read or write command's row, its address and value given on the command
-// line: the title and result lines as the command prints them, without prompts. False when the
-// command's device is missing (a bridge command on a board without one); a read's value in *pnRead.
-// With pnFailed, a failed access is not reported: its result is left there (0 when it succeeded)
-// for the caller, which reports it.
-bool RunAccess(const Command &command, uint32_t nAddress, uint32_t nValue, const BoardHandles &devices,
-               uint32_t *pnRead, KYN_RESULT *pnFailed = nullptr);
+// A read or write command's result line for an access it made, its map line after it: what the key
+// prints, for a script's access the log shows as the key's.
+void ShowRegisterLine(const Command &command, uint32_t nAddress, uint32_t nValue, const MapRegister *pNamed = nullptr);
 
 // The commands' actions (register_commands.cpp, memory_command.cpp, timestamps.cpp).
 CommandOutcome ReadRegister(const Command &command, CommandDefaults &remembered, const BoardHandles &devices);

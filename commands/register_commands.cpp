@@ -68,32 +68,28 @@ void ShowMapLine(const Command &command, uint32_t nAddress, uint32_t nValue, boo
 }
 
 
-namespace {
-
-uint32_t ReadAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, const MapRegister *pNamed = nullptr,
-                     KYN_RESULT *pnFailed = nullptr)
+void ShowRegisterLine(const Command &command, uint32_t nAddress, uint32_t nValue, const MapRegister *pNamed)
 {
-    RegisterAccess access;
-    AccessOf(command, nAddress, 0, access);
-    if (!CheckOrKeepResult(hDevice, RunRegisterAccess(hDevice, access), pnFailed))
-        return 0;
-    uint32_t nValue = (uint32_t)access.nValue;
-    LogPrintF(command.pszResult, (unsigned)nAddress, command.nWidth / 4, (unsigned)nValue, (int)nValue);
-    ShowMapLine(command, nAddress, nValue, false, pNamed);
-    return nValue;
+    if (command.eAccess == kWriteAccess) {
+        // The library gets the whole value; only the printed one is cut to the width.
+        uint32_t nMask = command.nWidth == 32 ? 0xFFFFFFFFu : (1u << command.nWidth) - 1;
+        LogPrintF(command.pszResult, command.nWidth / 4, (unsigned)(nValue & nMask), (unsigned)nAddress);
+    } else {
+        LogPrintF(command.pszResult, (unsigned)nAddress, command.nWidth / 4, (unsigned)nValue, (int)nValue);
+    }
+    ShowMapLine(command, nAddress, nValue, command.eAccess == kWriteAccess, pNamed);
 }
 
-// The library gets the whole value; only the printed one is cut to the width.
-void WriteAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue,
-                  const MapRegister *pNamed = nullptr, KYN_RESULT *pnFailed = nullptr)
+namespace {
+
+// The key's access, checked as every library call is, and its line: after a failure the user chose
+// to go on from, the line still shows what the command holds.
+void AccessAndShow(const Command &command, KYN_HANDLE hDevice, uint32_t nAddress, uint32_t nValue, const MapRegister *pNamed)
 {
     RegisterAccess access;
     AccessOf(command, nAddress, nValue, access);
-    if (!CheckOrKeepResult(hDevice, RunRegisterAccess(hDevice, access), pnFailed))
-        return;
-    uint32_t nMask = command.nWidth == 32 ? 0xFFFFFFFFu : (1u << command.nWidth) - 1;
-    LogPrintF(command.pszResult, command.nWidth / 4, (unsigned)(nValue & nMask), (unsigned)nAddress);
-    ShowMapLine(command, nAddress, nValue, true, pNamed);
+    CheckResult(hDevice, RunRegisterAccess(hDevice, access));
+    ShowRegisterLine(command, nAddress, (uint32_t)access.nValue, pNamed);
 }
 
 } // namespace
@@ -107,7 +103,7 @@ CommandOutcome ReadRegister(const Command &command, CommandDefaults &remembered,
     const MapRegister *pNamed = nullptr;
     if (!PromptAddress(kAddressPrompt, &remembered.nFirst, MapOf(command), &pNamed))
         return kGoOn;
-    ReadAndShow(command, hDevice, remembered.nFirst, pNamed);
+    AccessAndShow(command, hDevice, remembered.nFirst, 0, pNamed);
     return kGoOn;
 }
 
@@ -121,22 +117,8 @@ CommandOutcome WriteRegister(const Command &command, CommandDefaults &remembered
     if (!PromptAddress(kAddressPrompt, &remembered.nFirst, MapOf(command), &pNamed))
         return kGoOn;
     PromptValue(kValuePrompt, &remembered.nSecond);
-    WriteAndShow(command, hDevice, remembered.nFirst, remembered.nSecond, pNamed);
+    AccessAndShow(command, hDevice, remembered.nFirst, remembered.nSecond, pNamed);
     return kGoOn;
-}
-
-bool RunAccess(const Command &command, uint32_t nAddress, uint32_t nValue, const BoardHandles &devices,
-               uint32_t *pnRead, KYN_RESULT *pnFailed)
-{
-    KYN_HANDLE hDevice = 0;
-    if (!DeviceOf(command, devices, &hDevice))
-        return false;
-    LogPrintF("%s", command.pszTitle);
-    if (command.eAccess == kReadAccess)
-        *pnRead = ReadAndShow(command, hDevice, nAddress, nullptr, pnFailed);
-    else
-        WriteAndShow(command, hDevice, nAddress, nValue, nullptr, pnFailed);
-    return true;
 }
 
 // The dump keeps its own running address, from 0 at every dump: p's address stays as it was.

@@ -3,9 +3,11 @@
 #define DUZE_BATCH_H
 
 struct BoardHandles;
+struct ProgramExtras;
 
 // Reads the batch (--batch FILE, or - for standard input) to its end, answering each line; returns
-// the worst status of its lines: 0, 1 for a failed access, 2 for a malformed line.
-int RunBatch(const BoardHandles &devices);
+// the worst status of its lines: 0, 1 for a failed access, 2 for a malformed line, 3 for a memory
+// test's errors. Each line is parsed, resolved and run as its option is.
+int RunBatch(const BoardHandles &devices, const ProgramExtras &extras);
 
 #endif

@@ -8,9 +8,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "board_table.h"
 #include "memtest_job.h"
 #include "command_table.h"
+#include "operations.h"
 #include "printable.h"
 #include "register_map.h"
 #include "screen.h"
@@ -36,28 +39,18 @@ struct LongOption {
     const char *pszName;
     const char *pszValue; // null: the option takes none
     TakeLongOption pfnTake;
-    char cKey;            // an access: the key of the command it stands for
     const char *pszHelp;
 };
 
 // The handlers, below the parsers they use.
-void TakeAccess(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
 void TakeLog(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeList(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeDecode(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
 void TakeMap(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
 void TakeMapBase(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
 void TakeBridgeMap(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeDump(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeBridgeDump(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
 void TakeFields(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeBridgeHexdump(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeHexdump(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeNames(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
 void TakeBatch(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
 void TakeJson(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
 void TakeStopOnError(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeMemtest(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
 void TakePatterns(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
 void TakeSeed(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
 void TakePasses(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
@@ -65,38 +58,23 @@ void TakeJunit(const LongOption &option, const char *pszValue, ToolOptions *pOpt
 void TakeHelp(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
 void TakeVersion(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
 
+// The options that are no operation (those are the operation table's rows, each --VERB): where the
+// run logs, the maps, how operations are shown and run, the memory test's settings.
 const LongOption g_aLongOptions[] = {
-    {"--read", "ADDR", TakeAccess, 'R', "read a 32-bit board register, print 0x and 8 hex digits"},
-    {"--read16", "ADDR", TakeAccess, 'i', "read a 16-bit board register, print 0x and 4 hex digits"},
-    {"--read8", "ADDR", TakeAccess, 'r', "read an 8-bit board register, print 0x and 2 hex digits"},
-    {"--write", "ADDR=VALUE", TakeAccess, 'W', "write a 32-bit board register (ADDR=VALUE:MASK the bits of MASK alone, "
-                                               "NAME.FIELD=VALUE a field of a map's register)"},
-    {"--write16", "ADDR=VALUE", TakeAccess, 'o', "write a 16-bit board register"},
-    {"--write8", "ADDR=VALUE", TakeAccess, 'w', "write an 8-bit board register"},
-    {"--bridge-read", "ADDR", TakeAccess, 'p', "read a 32-bit PCI bridge register"},
-    {"--bridge-write", "ADDR=VALUE", TakeAccess, 'S', "write a 32-bit PCI bridge register"},
-    {"--log", "FILE", TakeLog, 0, "log file name, case kept (a one-shot run writes a log only when named)"},
-    {"--list", nullptr, TakeList, 0, "list the boards that open: letter, type code, name, number, serial"},
-    {"--decode", "CODE", TakeDecode, 0, "show a result code's fields and the library's text for it"},
-    {"--map", "FILE", TakeMap, 0, "the board's register map, a CMSIS-SVD file (DUZE_MAP)"},
-    {"--map-base", "ADDRESS", TakeMapBase, 0, "the map's address that is register 0 (DUZE_MAP_BASE; default its lowest)"},
-    {"--bridge-map", "FILE", TakeBridgeMap, 0, "the bridge's register map (DUZE_BRIDGE_MAP)"},
-    {"--dump", nullptr, TakeDump, 0, "read every register of the map and show its fields"},
-    {"--bridge-dump", nullptr, TakeBridgeDump, 0, "the same for the bridge's map"},
-    {"--fields", nullptr, TakeFields, 0, "after each one-shot value, its register's line of the map"},
-    {"--bridge-hexdump", nullptr, TakeBridgeHexdump, 0, "the bridge's registers as lspci -xxx shows them (lspci -F reads it)"},
-    {"--hexdump", "START:LENGTH", TakeHexdump, 0, "board registers from START, LENGTH bytes, the same way (32-bit reads)"},
-    {"--names", "board|bridge", TakeNames, 0, "the register names of the board's or the bridge's map, one a line"},
-    {"--batch", "FILE", TakeBatch, 0, "one command a line (read, write, bridge-read, ..., sleep; - standard input), each answered at once"},
-    {"--json", nullptr, TakeJson, 0, "what a run shows, as JSON Lines records (docs/records.schema.json)"},
-    {"--stop-on-error", nullptr, TakeStopOnError, 0, "a batch ends at its first failed or malformed line"},
-    {"--memtest", "START:LENGTH", TakeMemtest, 0, "the memory test as a job: each mismatch a record, a summary, status 3 on errors"},
-    {"--patterns", "LIST", TakePatterns, 0, "address (default), walking-ones, walking-zeros, checkerboard, solid, random"},
-    {"--seed", "N", TakeSeed, 0, "the random pattern's seed (default 1)"},
-    {"--passes", "N", TakePasses, 0, "each pattern N times (default 1)"},
-    {"--junit", "FILE", TakeJunit, 0, "a JUnit XML report of the memory test: a test case for each pattern and pass"},
-    {"--help", nullptr, TakeHelp, 0, "show this text"},
-    {"--version", nullptr, TakeVersion, 0, "show the version"},
+    {"--log", "FILE", TakeLog, "log file name, case kept (a one-shot run writes a log only when named)"},
+    {"--map", "FILE", TakeMap, "the board's register map, a CMSIS-SVD file (DUZE_MAP)"},
+    {"--map-base", "ADDRESS", TakeMapBase, "the map's address that is register 0 (DUZE_MAP_BASE; default its lowest)"},
+    {"--bridge-map", "FILE", TakeBridgeMap, "the bridge's register map (DUZE_BRIDGE_MAP)"},
+    {"--fields", nullptr, TakeFields, "after each value, its register's line of the map"},
+    {"--batch", "FILE", TakeBatch, "one operation a line, VERB ARGUMENT as --VERB takes it (- standard input), each answered at once"},
+    {"--json", nullptr, TakeJson, "what a run shows, as JSON Lines records (docs/records.schema.json)"},
+    {"--stop-on-error", nullptr, TakeStopOnError, "a batch ends at its first failed or malformed line"},
+    {"--patterns", "LIST", TakePatterns, "address (default), walking-ones, walking-zeros, checkerboard, solid, random"},
+    {"--seed", "N", TakeSeed, "the random pattern's seed (default 1)"},
+    {"--passes", "N", TakePasses, "each pattern N times (default 1)"},
+    {"--junit", "FILE", TakeJunit, "a JUnit XML report of the memory test: a test case for each pattern and pass"},
+    {"--help", nullptr, TakeHelp, "show this text"},
+    {"--version", nullptr, TakeVersion, "show the version"},
 };
 
 const char *const kExitStatuses = "\nExit status:\n"
@@ -115,30 +93,18 @@ void SetDefaultOptions(ToolOptions *pOptions)
     pOptions->nBoardType = 6;
     pOptions->nBoardNumber = 0;
     pOptions->bLogNamed = false;
-    pOptions->aAccesses.clear();
-    pOptions->bList = false;
-    pOptions->bDecode = false;
-    pOptions->nDecode = 0;
+    pOptions->aOperations.clear();
     pOptions->pszMapFile = nullptr;
     pOptions->pszMapBase = nullptr;
     pOptions->pszBridgeMapFile = nullptr;
-    pOptions->bDump = false;
-    pOptions->bBridgeDump = false;
     pOptions->bFields = false;
     pOptions->pszBatchFile = nullptr;
     pOptions->bJson = false;
     pOptions->bStopOnError = false;
-    pOptions->bMemtest = false;
-    pOptions->nMemStart = 0;
-    pOptions->nMemLength = 0;
     pOptions->nMemPasses = 1;
     pOptions->nSeed = 1;
+    pOptions->aPatterns.clear();
     pOptions->pszJunitFile = nullptr;
-    pOptions->bBridgeHexdump = false;
-    pOptions->bHexdump = false;
-    pOptions->nHexStart = 0;
-    pOptions->nHexLength = 0;
-    pOptions->nNames = 0;
 }
 
 [[noreturn]] void UnknownSwitch(const char *pszArgument)
@@ -155,18 +121,6 @@ void SetDefaultOptions(ToolOptions *pOptions)
     fprintf(stderr, "Error: %s '%s': %s%s\n", pszName, Printable(pszValue).c_str(), pszBefore, pszWhy);
     fflush(stderr);
     EndRun(2, kKeepLibrary);
-}
-
-// A number of the form ParseStrictNumber takes, ended by pszEnd (exclusive).
-bool NumberBetween(const char *pszStart, const char *pszEnd, uint32_t nMax, uint32_t *pnValue)
-{
-    char szNumber[24];
-    size_t nLength = (size_t)(pszEnd - pszStart);
-    if (pszEnd < pszStart || nLength >= sizeof szNumber)
-        return false;
-    memcpy(szNumber, pszStart, nLength);
-    szNumber[nLength] = '\0';
-    return ParseStrictNumber(szNumber, nMax, pnValue);
 }
 
 // Whether an argument is the long option pszName, alone or as NAME=VALUE; the value's start, or
@@ -192,6 +146,10 @@ void PrintHelp()
     PrintUsage();
     LogPrintF("\nLong options (a script's accesses run in order, print only read values, and end with status 1 "
               "at the first failure; a command string /Z goes with none of them):\n");
+    size_t nOperations = 0;
+    const OperationRow *pRows = OperationRows(&nOperations);
+    for (size_t i = 0; i < nOperations; ++i)
+        ShowOptionHelp(("--" + std::string(pRows[i].pszVerb)).c_str(), pRows[i].pszValue, pRows[i].pszHelp);
     for (const LongOption &option : g_aLongOptions)
         ShowOptionHelp(option.pszName, option.pszValue, option.pszHelp);
     for (size_t i = 0; g_pExtras != nullptr && i < g_pExtras->nOptions; ++i)
@@ -206,131 +164,31 @@ void PrintHelp()
     LogPrintF("%s", kExitStatuses);
 }
 
-// A number of up to 64 bits, as ParseStrictNumber takes one, in its two halves.
-bool ParseWideNumber(const char *pszText, uint32_t *pnHigh, uint32_t *pnLow)
-{
-    char *pEnd = nullptr;
-    if (pszText[0] == '\0' || pszText[0] == '-' || pszText[0] == '+' || pszText[0] == ' ')
-        return false;
-    errno = 0;
-    unsigned long long nValue = strtoull(pszText, &pEnd, 0);
-    if (errno != 0 || pEnd == pszText || *pEnd != '\0')
-        return false;
-    *pnHigh = (uint32_t)(nValue >> 32);
-    *pnLow = (uint32_t)nValue;
-    return true;
-}
-
-} // namespace
-
-// One access: ADDR, or ADDR=VALUE for a write; each a whole number that fits. False with why where
-// the text is none.
-bool ParseAccessText(char cKey, const char *pszValue, OneShotAccess &access, std::string &strWhy)
-{
-    const char *const pszNotANumber = "the address is not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)";
-    const Command *pCommand = FindCommand(cKey);
-    bool bWrite = pCommand->eAccess == kWriteAccess;
-    const char *pszEq = strchr(pszValue, '=');
-    if (bWrite && pszEq == nullptr) {
-        strWhy = "not ADDR=VALUE";
-        return false;
-    }
-    std::string strAddress(pszValue, bWrite ? (size_t)(pszEq - pszValue) : strlen(pszValue));
-    if (strAddress.size() >= 256) {
-        strWhy = pszNotANumber;
-        return false;
-    }
-    // A name (it starts with a letter) is looked up once the maps are read.
-    bool bName = isalpha((unsigned char)strAddress.c_str()[0]) || strAddress.c_str()[0] == '_';
-    uint32_t nAddress = 0, nValue = 0;
-    if (!bName && !ParseStrictNumber(strAddress.c_str(), 0xFFFFFFFFu, &nAddress)) {
-        strWhy = pszNotANumber;
-        return false;
-    }
-    uint32_t nMax = pCommand->nWidth == 32 ? 0xFFFFFFFFu : (1u << pCommand->nWidth) - 1;
-    // VALUE:MASK, as setpci takes it: the bits of MASK alone are written.
-    const char *pszColon = bWrite ? strchr(pszEq + 1, ':') : nullptr;
-    uint32_t nMask = nMax;
-    char szWhy[112];
-    snprintf(szWhy, sizeof szWhy, "the value is not one number of %d bits (0x hexadecimal, 0 octal, else decimal)%s",
-             pCommand->nWidth, pszColon != nullptr ? ", nor is its mask" : "");
-    // A 32-bit write by name may be of a 64-bit register: its value may have 64 bits, checked
-    // against the register once the map is read.
-    uint32_t nHigh = 0;
-    bool bWide = bWrite && pszColon == nullptr && bName && pCommand->nWidth == 32 && pCommand->eDevice == kBoard &&
-                 ParseWideNumber(pszEq + 1, &nHigh, &nValue);
-    if ((bWrite && pszColon != nullptr &&
-         (!NumberBetween(pszEq + 1, pszColon, nMax, &nValue) || !ParseStrictNumber(pszColon + 1, nMax, &nMask))) ||
-        (bWrite && pszColon == nullptr && !bWide && !ParseStrictNumber(pszEq + 1, nMax, &nValue))) {
-        strWhy = szWhy;
-        return false;
-    }
-    access = OneShotAccess();
-    access.cKey = cKey;
-    access.nAddress = nAddress;
-    access.nValue = nValue;
-    access.strName = bName ? strAddress : "";
-    access.nValueHigh = nHigh;
-    access.bMasked = pszColon != nullptr;
-    access.nMask = nMask;
-    return true;
-}
-
-namespace {
-
-// START:LENGTH of 32-bit registers: both multiples of 4, LENGTH at least 4, the range within 32 bits.
-void ParseRange(const char *pszName, const char *pszValue, uint32_t *pnStart, uint32_t *pnLength)
-{
-    const char *pszColon = strchr(pszValue, ':');
-    uint32_t nStart = 0, nLength = 0;
-    if (pszColon == nullptr || !NumberBetween(pszValue, pszColon, 0xFFFFFFFFu, &nStart) ||
-        !ParseStrictNumber(pszColon + 1, 0xFFFFFFFFu, &nLength))
-        BadLongOption(pszName, pszValue, "not START:LENGTH, two numbers of 32 bits (0x hexadecimal, 0 octal, else decimal)");
-    if (nStart % 4 != 0 || nLength % 4 != 0 || nLength == 0)
-        BadLongOption(pszName, pszValue, "START and LENGTH must be multiples of 4 (32-bit registers), LENGTH not 0");
-    if ((uint64_t)nStart + nLength > 0x100000000ull)
-        BadLongOption(pszName, pszValue, "the range ends past 0xFFFFFFFF");
-    *pnStart = nStart;
-    *pnLength = nLength;
-}
 
 // The last --log's name, for ParseCommandLine, which weighs it against /L.
 const char *g_pszLongLogName = nullptr;
 
+// An operation's option, --VERB VALUE: parsed by the operation table, as a batch's line is.
 // BadLongOption ends the run without unwinding: no string may own memory when it is called, so
 // the reason is copied out of its string first.
-void TakeAccess(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
+void TakeOperation(const OperationRow &row, const char *pszValue, ToolOptions *pOptions)
 {
-    char szWhy[256] = "";
+    char szWhy[320] = "";
     {
-        OneShotAccess access;
+        Operation op;
         std::string strWhy;
-        if (ParseAccessText(option.cKey, pszValue, access, strWhy)) {
-            pOptions->aAccesses.push_back(access);
+        if (ParseOperation(row, pszValue, op, strWhy)) {
+            pOptions->aOperations.push_back(op);
             return;
         }
         snprintf(szWhy, sizeof szWhy, "%s", strWhy.c_str());
     }
-    BadLongOption(option.pszName, pszValue, szWhy);
+    BadLongOption(("--" + std::string(row.pszVerb)).c_str(), pszValue != nullptr ? pszValue : "", szWhy);
 }
 
 void TakeLog(const LongOption &, const char *pszValue, ToolOptions *)
 {
     g_pszLongLogName = pszValue;
-}
-
-void TakeList(const LongOption &, const char *, ToolOptions *pOptions)
-{
-    pOptions->bList = true;
-}
-
-void TakeDecode(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
-{
-    if (!ParseResultCode(pszValue, &pOptions->nDecode))
-        BadLongOption(option.pszName, pszValue,
-                      "not a result code: one number of 32 bits (0x hexadecimal, 0 octal, else decimal), or as an "
-                      "error line shows it (0X22 [1.3], ERROR(0X80800322 [1.3]) ...)");
-    pOptions->bDecode = true;
 }
 
 void TakeMap(const LongOption &, const char *pszValue, ToolOptions *pOptions)
@@ -348,37 +206,9 @@ void TakeBridgeMap(const LongOption &, const char *pszValue, ToolOptions *pOptio
     pOptions->pszBridgeMapFile = pszValue;
 }
 
-void TakeDump(const LongOption &, const char *, ToolOptions *pOptions)
-{
-    pOptions->bDump = true;
-}
-
-void TakeBridgeDump(const LongOption &, const char *, ToolOptions *pOptions)
-{
-    pOptions->bBridgeDump = true;
-}
-
 void TakeFields(const LongOption &, const char *, ToolOptions *pOptions)
 {
     pOptions->bFields = true;
-}
-
-void TakeBridgeHexdump(const LongOption &, const char *, ToolOptions *pOptions)
-{
-    pOptions->bBridgeHexdump = true;
-}
-
-void TakeHexdump(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
-{
-    ParseRange(option.pszName, pszValue, &pOptions->nHexStart, &pOptions->nHexLength);
-    pOptions->bHexdump = true;
-}
-
-void TakeNames(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
-{
-    if (strcmp(pszValue, "board") != 0 && strcmp(pszValue, "bridge") != 0)
-        BadLongOption(option.pszName, pszValue, "not board or bridge");
-    pOptions->nNames = strcmp(pszValue, "board") == 0 ? 1 : 2;
 }
 
 void TakeBatch(const LongOption &, const char *pszValue, ToolOptions *pOptions)
@@ -396,18 +226,12 @@ void TakeStopOnError(const LongOption &, const char *, ToolOptions *pOptions)
     pOptions->bStopOnError = true;
 }
 
-void TakeMemtest(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
-{
-    ParseRange(option.pszName, pszValue, &pOptions->nMemStart, &pOptions->nMemLength);
-    pOptions->bMemtest = true;
-}
-
-void TakePatterns(const LongOption &option, const char *pszValue, ToolOptions *)
+void TakePatterns(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
 {
     char szWhy[256] = "";
     {
         std::string strWhy;
-        if (!ParsePatterns(pszValue, strWhy))
+        if (!ParsePatterns(pszValue, pOptions->aPatterns, strWhy))
             snprintf(szWhy, sizeof szWhy, "%s", strWhy.c_str());
     }
     if (szWhy[0] != '\0')
@@ -443,73 +267,110 @@ void TakeVersion(const LongOption &, const char *, ToolOptions *)
     EndRun(0, kKeepLibrary);
 }
 
+// Edits that turn one name into the other (Levenshtein's distance), for the nearest option's name.
+size_t Distance(const std::string &strA, const std::string &strB)
+{
+    std::vector<size_t> anRow(strB.size() + 1);
+    for (size_t j = 0; j <= strB.size(); ++j)
+        anRow[j] = j;
+    for (size_t i = 1; i <= strA.size(); ++i) {
+        size_t nDiagonal = anRow[0];
+        anRow[0] = i;
+        for (size_t j = 1; j <= strB.size(); ++j) {
+            size_t nAbove = anRow[j];
+            anRow[j] = std::min(std::min(anRow[j] + 1, anRow[j - 1] + 1), nDiagonal + (strA[i - 1] != strB[j - 1] ? 1 : 0));
+            nDiagonal = nAbove;
+        }
+    }
+    return anRow[strB.size()];
+}
+
+// A long option that is none: one line naming it and the nearest one, status 2. Before the console
+// starts, so nothing else is shown.
+[[noreturn]] void UnknownLongOption(const char *pszArgument)
+{
+    char szLine[400];
+    {
+        std::string strArgument = pszArgument;
+        strArgument = strArgument.substr(0, std::min(strArgument.find('='), (size_t)64));
+        std::vector<std::string> aNames;
+        size_t nOperations = 0;
+        const OperationRow *pRows = OperationRows(&nOperations);
+        for (size_t i = 0; i < nOperations; ++i)
+            aNames.push_back("--" + std::string(pRows[i].pszVerb));
+        for (const LongOption &option : g_aLongOptions)
+            aNames.push_back(option.pszName);
+        for (size_t i = 0; g_pExtras != nullptr && i < g_pExtras->nOptions; ++i)
+            aNames.push_back(g_pExtras->aOptions[i].pszName);
+        std::string strNearest;
+        size_t nBest = strArgument.size() / 3 + 1;
+        for (const std::string &strName : aNames) {
+            size_t nDistance = Distance(strArgument, strName);
+            if (nDistance <= nBest && (strNearest.empty() || nDistance < nBest)) {
+                nBest = nDistance;
+                strNearest = strName;
+            }
+        }
+        snprintf(szLine, sizeof szLine, "Error: unknown option %s%s%s; --help lists every option\n", Printable(strArgument).c_str(),
+                 strNearest.empty() ? "" : ": did you mean ", strNearest.empty() ? "" : (strNearest + "?").c_str());
+    }
+    fputs(szLine, stderr);
+    fflush(stderr);
+    EndRun(2, kKeepLibrary);
+}
+
 // A long option at argv[*pi], its value the next argument or after '='; false when the argument is
-// none of the tool's.
+// none of the tool's. The operations' rows are the table's: --VERB for each.
 bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions)
 {
     const char *pszArgument = argv[*pi];
     if (strncmp(pszArgument, "--", 2) != 0)
         return false;
-    for (const LongOption &option : g_aLongOptions) {
-        const char *pszInline = nullptr;
-        if (!IsOption(pszArgument, option.pszName, &pszInline))
-            continue;
-        const char *pszValue = nullptr;
-        if (option.pszValue != nullptr) {
-            if (pszInline != nullptr)
-                pszValue = pszInline;
-            else if (*pi + 1 < argc)
-                pszValue = argv[++*pi];
-            else
-                BadLongOption(option.pszName, "", option.pszValue, "needs ");
-        } else if (pszInline != nullptr) {
-            BadLongOption(option.pszName, pszInline, "takes no value");
-        }
-        option.pfnTake(option, pszValue, pOptions);
-        return true;
+    const char *pszEq = strchr(pszArgument, '=');
+    size_t nNameLength = pszEq != nullptr ? (size_t)(pszEq - pszArgument) : strlen(pszArgument);
+    const OperationRow *pRow = FindOperation(pszArgument + 2, nNameLength - 2);
+    const LongOption *pOption = nullptr;
+    for (const LongOption &option : g_aLongOptions)
+        if (strlen(option.pszName) == nNameLength && strncmp(option.pszName, pszArgument, nNameLength) == 0)
+            pOption = &option;
+    if (pRow == nullptr && pOption == nullptr)
+        UnknownLongOption(pszArgument);
+    const char *pszName = pRow != nullptr ? argv[*pi] : pOption->pszName;
+    const char *pszTakes = pRow != nullptr ? pRow->pszValue : pOption->pszValue;
+    const char *pszValue = nullptr;
+    if (pszTakes != nullptr) {
+        if (pszEq != nullptr)
+            pszValue = pszEq + 1;
+        else if (*pi + 1 < argc)
+            pszValue = argv[++*pi];
+        else
+            BadLongOption(pszName, "", pszTakes, "needs ");
+    } else if (pszEq != nullptr) {
+        BadLongOption(pRow != nullptr ? ("--" + std::string(pRow->pszVerb)).c_str() : pszName, pszEq + 1, "takes no value");
     }
-    return false;
+    if (pRow != nullptr)
+        TakeOperation(*pRow, pszValue, pOptions);
+    else
+        pOption->pfnTake(*pOption, pszValue, pOptions);
+    return true;
 }
 
 } // namespace
 
-bool ParseResultCode(const char *pszText, uint32_t *pnCode)
+void RefuseOrphanOptions(const ToolOptions &options)
 {
-    const char *p = pszText;
-    while (*p == ' ')
-        ++p;
-    // A whole error line: what stands inside ERROR( and ).
-    bool bErrorLine = strncmp(p, "ERROR(", 6) == 0;
-    if (bErrorLine)
-        p += 6;
-    const char *pszEnd = bErrorLine ? strchr(p, ')') : p + strlen(p);
-    if (pszEnd == nullptr)
-        return false;
-    while (pszEnd > p && pszEnd[-1] == ' ')
-        --pszEnd;
-    const char *pszOpen = (const char *)memchr(p, '[', (size_t)(pszEnd - p));
-    uint32_t nCode = 0;
-    if (pszOpen == nullptr)
-        return NumberBetween(p, pszEnd, 0xFFFFFFFFu, pnCode);
-    // The reported code and its fields, [UPPER.MIDDLE]: the result they came from.
-    const char *pszNumberEnd = pszOpen;
-    while (pszNumberEnd > p && pszNumberEnd[-1] == ' ')
-        --pszNumberEnd;
-    const char *pszDot = (const char *)memchr(pszOpen, '.', (size_t)(pszEnd - pszOpen));
-    uint32_t nUpper = 0, nMiddle = 0;
-    if (pszNumberEnd == pszOpen || pszDot == nullptr || pszEnd[-1] != ']' || !NumberBetween(p, pszNumberEnd, 0xFFFFFFFFu, &nCode) ||
-        !NumberBetween(pszOpen + 1, pszDot, 0xFFu, &nUpper) || !NumberBetween(pszDot + 1, pszEnd - 1, 0x7FFFu, &nMiddle))
-        return false;
-    uint32_t nFromFields = 0x80000000u | (nUpper << 23) | (nMiddle << 8);
-    // The whole code already: its fields must be the ones given.
-    if ((nCode & 0x7FFFFF00u) != 0) {
-        if ((nCode & 0xFFFFFF00u) != nFromFields)
-            return false;
-        *pnCode = nCode;
-        return true;
-    }
-    *pnCode = nFromFields | (nCode & 0xFFu);
-    return (nCode & 0x7FFFFF00u) == 0;
+    const char *pszOrphan = options.bJson          ? "--json"
+                            : options.bFields        ? "--fields"
+                            : options.bStopOnError   ? "--stop-on-error"
+                            : !options.aPatterns.empty() ? "--patterns"
+                            : options.pszJunitFile != nullptr ? "--junit"
+                                                              : nullptr;
+    if (pszOrphan == nullptr || IsOneShot(options))
+        return;
+    fprintf(stderr, "Error: %s applies to operations (--read, --write, --dump, --memtest, --batch, ...) and none is given; "
+                    "--help lists them\n", pszOrphan);
+    fflush(stderr);
+    EndRun(2, kKeepLibrary);
 }
 
 void ShowBanner()
@@ -548,6 +409,8 @@ void TakeProgramOptions(int *pArgc, char **argv, const ProgramExtras &extras)
         bool bToolOption = false;
         for (const LongOption &option : g_aLongOptions)
             bToolOption = bToolOption || (option.pszValue != nullptr && strcmp(option.pszName, pszArgument) == 0);
+        const OperationRow *pRow = strncmp(pszArgument, "--", 2) == 0 ? FindOperation(pszArgument + 2, strlen(pszArgument) - 2) : nullptr;
+        bToolOption = bToolOption || (pRow != nullptr && pRow->pszValue != nullptr);
         if (bToolOption) {
             if (i + 1 < *pArgc)
                 argv[nKept++] = argv[++i];

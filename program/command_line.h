@@ -54,12 +54,10 @@ void HoldInputFiles(int argc, char **argv);
 // --help and --version end the run with status 0, a malformed long option with status 2.
 void ParseCommandLine(int argc, char **argv, ToolOptions *pOptions);
 void PrintUsage();
-// One access's text, ADDR or ADDR=VALUE[:MASK] for the command of cKey (as --read and --write take it,
-// and a batch's lines): false with why where it is none.
-bool ParseAccessText(char cKey, const char *pszValue, OneShotAccess &access, std::string &strWhy);
-// A result code as --decode takes it: a number, or the reported code with its fields as an error
-// line shows them (0X22 [1.3]), alone or in the line (ERROR(0X22 [1.3]) Dev(...): ...).
-bool ParseResultCode(const char *pszText, uint32_t *pnCode);
+// Options that only change how operations are shown or run (--json, --fields, --patterns, ...),
+// given with none: refused with status 2, since the key loop would start and ignore them. After a
+// program's own work (the PCI program's --compare) had its chance.
+void RefuseOrphanOptions(const ToolOptions &options);
 // The banner line, once, before the first thing the parser prints: a one-shot run never shows it.
 void ShowBanner();
 

@@ -82,6 +82,13 @@ std::string LineErrorJson(int nLine, const std::string &strError)
 
 namespace {
 
+// A batch's line number; an option's record has none.
+void SetLine(nlohmann::json &json, int nLine)
+{
+    if (nLine > 0)
+        json["line"] = nLine;
+}
+
 nlohmann::json BitList(uint32_t nBits)
 {
     nlohmann::json list = nlohmann::json::array();
@@ -93,10 +100,12 @@ nlohmann::json BitList(uint32_t nBits)
 
 } // namespace
 
-std::string MismatchJson(const char *pszPattern, uint32_t nPass, uint32_t nAddress, uint32_t nExpected, uint32_t nRead)
+std::string MismatchJson(const char *pszPattern, uint32_t nPass, uint32_t nAddress, uint32_t nExpected, uint32_t nRead,
+                         int nLine)
 {
     nlohmann::json json;
     json["version"] = kRecordsVersion;
+    SetLine(json, nLine);
     json["op"] = "mismatch";
     json["pattern"] = pszPattern;
     json["pass"] = nPass;
@@ -109,10 +118,11 @@ std::string MismatchJson(const char *pszPattern, uint32_t nPass, uint32_t nAddre
 }
 
 std::string MemtestJson(uint32_t nStart, uint32_t nLength, const std::vector<std::string> &aPatterns, uint32_t nPasses,
-                        uint64_t nMismatches, uint32_t nStuckHigh, uint32_t nStuckLow, uint32_t nAliasBits)
+                        uint64_t nMismatches, uint32_t nStuckHigh, uint32_t nStuckLow, uint32_t nAliasBits, int nLine)
 {
     nlohmann::json json;
     json["version"] = kRecordsVersion;
+    SetLine(json, nLine);
     json["op"] = "memtest";
     json["start"] = nStart;
     json["length"] = nLength;
@@ -129,6 +139,7 @@ std::string DumpJson(const DumpRecord &record)
 {
     nlohmann::json json;
     json["version"] = kRecordsVersion;
+    SetLine(json, record.nLine);
     json["op"] = "dump";
     json["device"] = record.bBridge ? "bridge" : "board";
     json["name"] = record.strName;
@@ -161,10 +172,11 @@ std::string SleepJson(int nLine, uint32_t nMilliseconds)
     return Dump(json);
 }
 
-std::string DecodeJson(uint32_t nCode, const std::string &strReported, bool bFailure, const std::string &strText)
+std::string DecodeJson(uint32_t nCode, const std::string &strReported, bool bFailure, const std::string &strText, int nLine)
 {
     nlohmann::json json;
     json["version"] = kRecordsVersion;
+    SetLine(json, nLine);
     json["op"] = "decode";
     json["result"] = (int32_t)nCode;
     json["failure"] = bFailure;
@@ -175,10 +187,11 @@ std::string DecodeJson(uint32_t nCode, const std::string &strReported, bool bFai
     return Dump(json);
 }
 
-std::string ListedJson(const std::vector<std::pair<std::string, std::string>> &aFields)
+std::string ListedJson(const std::vector<std::pair<std::string, std::string>> &aFields, int nLine)
 {
     nlohmann::json json;
     json["version"] = kRecordsVersion;
+    SetLine(json, nLine);
     json["op"] = "list";
     for (const auto &field : aFields) {
         if (field.first == "type" || field.first == "number")
@@ -186,5 +199,33 @@ std::string ListedJson(const std::vector<std::pair<std::string, std::string>> &a
         else
             json[field.first] = field.second;
     }
+    return Dump(json);
+}
+
+std::string NameJson(int nLine, bool bBridge, const std::string &strName)
+{
+    nlohmann::json json;
+    json["version"] = kRecordsVersion;
+    SetLine(json, nLine);
+    json["op"] = "name";
+    json["device"] = bBridge ? "bridge" : "board";
+    json["name"] = strName;
+    return Dump(json);
+}
+
+std::string HexdumpJson(int nLine, bool bBridge, const std::string &strHeader, uint32_t nStart, const std::vector<int> &anBytes)
+{
+    nlohmann::json json;
+    json["version"] = kRecordsVersion;
+    SetLine(json, nLine);
+    json["op"] = "hexdump";
+    json["device"] = bBridge ? "bridge" : "board";
+    json["header"] = strHeader;
+    json["start"] = nStart;
+    json["length"] = anBytes.size();
+    nlohmann::json bytes = nlohmann::json::array();
+    for (int nByte : anBytes)
+        bytes.push_back(nByte < 0 ? nlohmann::json(nullptr) : nlohmann::json(nByte));
+    json["bytes"] = bytes;
     return Dump(json);
 }

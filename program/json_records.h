@@ -17,11 +17,12 @@ const int kRecordsVersion = 1;
 
 // The record as one line of JSON, without its line end; strings escaped as JSON requires.
 std::string AccessJson(const AccessRecord &record);
-// A line that could not be run: its number and why.
+// A line that could not be run: its number and why. Every record but an option's carries its line.
 std::string LineErrorJson(int nLine, const std::string &strError);
 // A register of a map's dump: read (its value, and its reset value where the map gives one), or
 // skipped, saying why (not on the board, write-only, a read has an effect), or a read that failed.
 struct DumpRecord {
+    int nLine = 0;            // the batch's line, or 0 for an option
     bool bBridge = false;
     std::string strName;
     uint64_t nSvdAddress = 0;
@@ -42,14 +43,19 @@ std::string DumpJson(const DumpRecord &record);
 std::string SleepJson(int nLine, uint32_t nMilliseconds);
 // A memory test's word that read back wrong: its pattern and pass, address, expected and read values,
 // their XOR and its bits.
-std::string MismatchJson(const char *pszPattern, uint32_t nPass, uint32_t nAddress, uint32_t nExpected, uint32_t nRead);
+std::string MismatchJson(const char *pszPattern, uint32_t nPass, uint32_t nAddress, uint32_t nExpected, uint32_t nRead,
+                         int nLine = 0);
 // A memory test's summary: its range, patterns, passes, mismatches, and the data bits stuck high or
 // low in every mismatch and the address bits whose words alias.
 std::string MemtestJson(uint32_t nStart, uint32_t nLength, const std::vector<std::string> &aPatterns, uint32_t nPasses,
-                        uint64_t nMismatches, uint32_t nStuckHigh, uint32_t nStuckLow, uint32_t nAliasBits);
+                        uint64_t nMismatches, uint32_t nStuckHigh, uint32_t nStuckLow, uint32_t nAliasBits, int nLine = 0);
 // A decoded result code.
-std::string DecodeJson(uint32_t nCode, const std::string &strReported, bool bFailure, const std::string &strText);
+std::string DecodeJson(uint32_t nCode, const std::string &strReported, bool bFailure, const std::string &strText, int nLine = 0);
 // One item of --list: its fields by name ("type" and "number" as numbers, the rest as text).
-std::string ListedJson(const std::vector<std::pair<std::string, std::string>> &aFields);
+std::string ListedJson(const std::vector<std::pair<std::string, std::string>> &aFields, int nLine = 0);
+// A register name of a map (--names).
+std::string NameJson(int nLine, bool bBridge, const std::string &strName);
+// A hex dump's bytes from nStart, null for one not read, with its header line.
+std::string HexdumpJson(int nLine, bool bBridge, const std::string &strHeader, uint32_t nStart, const std::vector<int> &anBytes);
 
 #endif

@@ -12,11 +12,11 @@
 
 #include "command_table.h"
 #include "error_report.h"
-#include "json_records.h"
 #include "options.h"
 #include "printable.h"
 #include "progress_line.h"
 #include "register_access.h"
+#include "report.h"
 #include "screen.h"
 #include "tool_host.h"
 
@@ -32,8 +32,6 @@ const Pattern g_aPatterns[] = {
     {"address", kAddress},           {"walking-ones", kWalkingOnes}, {"walking-zeros", kWalkingZeros},
     {"checkerboard", kCheckerboard}, {"solid", kSolid},              {"random", kRandom},
 };
-
-std::vector<const Pattern *> g_apChosen;
 
 // The mismatches kept for the report and the summary: the count of all, the first kept.
 const size_t kKeptMismatches = 1000;
@@ -69,15 +67,6 @@ uint32_t Expected(PatternKind eKind, uint64_t nIndex, uint32_t nAddress, int nHa
     return 0;
 }
 
-std::string Bits(uint32_t nBits)
-{
-    std::string strBits;
-    for (int i = 0; i < 32; ++i)
-        if ((nBits >> i) & 1)
-            strBits += (strBits.empty() ? "" : ",") + std::to_string(i);
-    return strBits.empty() ? "none" : strBits;
-}
-
 std::string Hex(uint32_t nValue)
 {
     char szHex[16];
@@ -102,57 +91,56 @@ struct CaseResult {
 
 } // namespace
 
-bool ParsePatterns(const std::string &strList, std::string &strWhy)
+bool ParsePatterns(const std::string &strList, std::vector<std::string> &aNames, std::string &strWhy)
 {
-    g_apChosen.clear();
-    size_t nStart = 0;
-    while (nStart <= strList.size()) {
+    aNames.clear();
+    for (size_t nStart = 0; nStart <= strList.size();) {
         size_t nComma = strList.find(',', nStart);
         std::string strName = strList.substr(nStart, nComma == std::string::npos ? std::string::npos : nComma - nStart);
-        const Pattern *pFound = nullptr;
+        bool bKnown = false;
         for (const Pattern &pattern : g_aPatterns)
-            if (strName == pattern.pszName)
-                pFound = &pattern;
-        if (pFound == nullptr) {
+            bKnown = bKnown || strName == pattern.pszName;
+        if (!bKnown) {
             strWhy = "'" + strName + "' is none of address, walking-ones, walking-zeros, checkerboard, solid, random";
             return false;
         }
-        g_apChosen.push_back(pFound);
-        if (nComma == std::string::npos)
-            break;
-        nStart = nComma + 1;
+        aNames.push_back(strName);
+        nStart = nComma == std::string::npos ? strList.size() + 1 : nComma + 1;
     }
     return true;
 }
 
 namespace {
 
-// A failed access of the test: handed to the batch that asked for it, else the run ends with its
-// error line (its record first with --json).
-int AccessFailed(const RegisterAccess &access, KYN_HANDLE hBoard, AccessRecord *pFailed)
+// The patterns --patterns named, address alone where it named none.
+std::vector<const Pattern *> ChosenPatterns()
+{
+    std::vector<const Pattern *> apChosen;
+    for (const std::string &strName : g_toolOptions.aPatterns)
+        for (const Pattern &pattern : g_aPatterns)
+            if (strName == pattern.pszName)
+                apChosen.push_back(&pattern);
+    if (apChosen.empty())
+        apChosen.push_back(&g_aPatterns[0]);
+    return apChosen;
+}
+
+// A failed access of the test: its record left for the caller, which reports it.
+int AccessFailed(const RegisterAccess &access, AccessRecord &failed)
 {
     ProgressEnd();
-    AccessRecord record;
-    static_cast<RegisterAccess &>(record) = access;
-    record.strError = LibraryText(access.nResult);
-    if (pFailed != nullptr) {
-        *pFailed = record;
-        return 1;
-    }
-    if (g_toolOptions.bJson)
-        ShowResultLine("%s\n", AccessJson(record).c_str());
-    CheckResult(hBoard, access.nResult);
-    EndRun(1, kReleaseThenConsole);
+    static_cast<RegisterAccess &>(failed) = access;
+    failed.strError = LibraryText(access.nResult);
+    return 1;
 }
 
 } // namespace
 
-int RunMemtestJob(const BoardHandles &devices, AccessRecord *pFailed)
+int RunMemtestJob(const BoardHandles &devices, const Operation &op, AccessRecord &failed)
 {
-    if (g_apChosen.empty())
-        g_apChosen.push_back(&g_aPatterns[0]);
-    const uint32_t nStart = g_toolOptions.nMemStart;
-    const uint64_t nWords = g_toolOptions.nMemLength / 4;
+    const std::vector<const Pattern *> apChosen = ChosenPatterns();
+    const uint32_t nStart = op.nStart;
+    const uint64_t nWords = op.nLength / 4;
     const KYN_HANDLE hBoard = devices.hBoard;
     std::vector<CaseResult> aCases;
     std::vector<Mismatch> aKept;
@@ -160,12 +148,12 @@ int RunMemtestJob(const BoardHandles &devices, AccessRecord *pFailed)
     uint32_t nDiffered = 0, nReadOne = 0xFFFFFFFFu, nReadZero = 0xFFFFFFFFu, nAliasAll = 0xFFFFFFFFu;
     bool bAliased = false;
     int nHalves = 0;
-    for (const Pattern *pPattern : g_apChosen)
+    for (const Pattern *pPattern : apChosen)
         nHalves += pPattern->eKind == kCheckerboard || pPattern->eKind == kSolid ? 2 : 1;
     ProgressBegin(nWords * 2 * (uint64_t)nHalves * g_toolOptions.nMemPasses);
     uint64_t nProgress = 0;
     for (uint32_t nPass = 1; nPass <= g_toolOptions.nMemPasses; ++nPass) {
-        for (const Pattern *pPattern : g_apChosen) {
+        for (const Pattern *pPattern : apChosen) {
             CaseResult result;
             result.strName = std::string(pPattern->pszName) + " pass " + std::to_string(nPass);
             int nSubPasses = pPattern->eKind == kCheckerboard || pPattern->eKind == kSolid ? 2 : 1;
@@ -177,7 +165,7 @@ int RunMemtestJob(const BoardHandles &devices, AccessRecord *pFailed)
                     write.nAddress = nAddress;
                     write.nValue = Expected(pPattern->eKind, i, nAddress, nHalf, g_toolOptions.nSeed + nPass);
                     if (RunRegisterAccess(hBoard, write) < 0)
-                        return AccessFailed(write, hBoard, pFailed);
+                        return AccessFailed(write, failed);
                     if ((++nProgress & 4095) == 0)
                         ProgressUpdate(0, nProgress, (int32_t)nAll);
                 }
@@ -186,7 +174,7 @@ int RunMemtestJob(const BoardHandles &devices, AccessRecord *pFailed)
                     RegisterAccess read;
                     read.nAddress = nAddress;
                     if (RunRegisterAccess(hBoard, read) < 0)
-                        return AccessFailed(read, hBoard, pFailed);
+                        return AccessFailed(read, failed);
                     uint32_t nRead = (uint32_t)read.nValue;
                     uint32_t nExpected = Expected(pPattern->eKind, i, nAddress, nHalf, g_toolOptions.nSeed + nPass);
                     if ((++nProgress & 4095) == 0)
@@ -209,15 +197,7 @@ int RunMemtestJob(const BoardHandles &devices, AccessRecord *pFailed)
                         result.aFirst.push_back(mismatch);
                     if (aKept.size() < kKeptMismatches)
                         aKept.push_back(mismatch);
-                    if (g_toolOptions.bJson) {
-                        ShowResultLine("%s\n", MismatchJson(pPattern->pszName, nPass, nAddress, nExpected, nRead).c_str());
-                    } else {
-                        char szLine[192];
-                        snprintf(szLine, sizeof szLine, "mismatch: %s pass %u address 0x%X expected %s read %s xor %s bits %s\n",
-                                 pPattern->pszName, (unsigned)nPass, (unsigned)nAddress, Hex(nExpected).c_str(),
-                                 Hex(nRead).c_str(), Hex(nRead ^ nExpected).c_str(), Bits(nRead ^ nExpected).c_str());
-                        ShowResultLine("%s", szLine);
-                    }
+                    ReportMismatch(op.nLine, pPattern->pszName, nPass, nAddress, nExpected, nRead);
                     LogPrintF("Memory error at Address 0x%X   (nReadVal(0x%X) != nWriteVal(0x%X))\n", (unsigned)nAddress,
                               (unsigned)nRead, (unsigned)nExpected);
                 }
@@ -230,22 +210,17 @@ int RunMemtestJob(const BoardHandles &devices, AccessRecord *pFailed)
     uint32_t nStuckHigh = nAll != 0 ? nDiffered & nReadOne : 0;
     uint32_t nStuckLow = nAll != 0 ? nDiffered & nReadZero : 0;
     uint32_t nAliasBits = bAliased ? nAliasAll : 0;
-    std::vector<std::string> aNames;
-    for (const Pattern *pPattern : g_apChosen)
-        aNames.push_back(pPattern->pszName);
-    if (g_toolOptions.bJson) {
-        ShowResultLine("%s\n", MemtestJson(nStart, g_toolOptions.nMemLength, aNames, g_toolOptions.nMemPasses, nAll, nStuckHigh,
-                                           nStuckLow, nAliasBits).c_str());
-    } else {
-        std::string strPatterns;
-        for (const std::string &strName : aNames)
-            strPatterns += (strPatterns.empty() ? "" : ",") + strName;
-        ShowResultLine("memtest: 0x%X bytes from 0x%X, patterns %s, %u pass%s: %llu mismatch%s; stuck high: bits %s; "
-                       "stuck low: bits %s; aliased address bits: %s\n",
-                       (unsigned)g_toolOptions.nMemLength, (unsigned)nStart, strPatterns.c_str(), (unsigned)g_toolOptions.nMemPasses,
-                       g_toolOptions.nMemPasses == 1 ? "" : "es", (unsigned long long)nAll, nAll == 1 ? "" : "es",
-                       Bits(nStuckHigh).c_str(), Bits(nStuckLow).c_str(), Bits(nAliasBits).c_str());
-    }
+    MemtestSummary summary;
+    summary.nStart = nStart;
+    summary.nLength = op.nLength;
+    summary.nPasses = g_toolOptions.nMemPasses;
+    for (const Pattern *pPattern : apChosen)
+        summary.aPatterns.push_back(pPattern->pszName);
+    summary.nMismatches = nAll;
+    summary.nStuckHigh = nStuckHigh;
+    summary.nStuckLow = nStuckLow;
+    summary.nAliasBits = nAliasBits;
+    ReportMemtest(op.nLine, summary);
     LogPrintF("Memory test finished. ErrorCount=%llu\n", (unsigned long long)nAll);
     if (g_toolOptions.pszJunitFile != nullptr) {
         std::string strXml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuite name=\"duzedevazu memtest\" tests=\"" +

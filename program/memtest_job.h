@@ -4,17 +4,20 @@
 #define DUZE_MEMTEST_JOB_H
 
 #include <string>
+#include <vector>
+
+#include "options.h"
 
 struct BoardHandles;
 
-// A pattern list as --patterns takes it (address,walking-ones,...): false with why where a name is
-// none of them.
-bool ParsePatterns(const std::string &strList, std::string &strWhy);
+// A pattern list as --patterns takes it (address,walking-ones,...), its names in aNames: false with why
+// where a name is none of them.
+bool ParsePatterns(const std::string &strList, std::vector<std::string> &aNames, std::string &strWhy);
 struct AccessRecord;
 
-// Runs the job of the options record: 0, or 3 where any word read back wrong. An access that fails
-// ends the run as any one-shot access does (with --json its record first); with pFailed (a batch's
-// line) it ends the test alone: its record is left there for the caller to answer, and 1 returned.
-int RunMemtestJob(const BoardHandles &devices, AccessRecord *pFailed = nullptr);
+// Runs the job over the operation's range with the options record's patterns, passes and seed: 0, or
+// 3 where any word read back wrong, 2 or 255 where its JUnit report was refused or not written. An
+// access that fails ends the test: its record is left in failed for the caller, and 1 returned.
+int RunMemtestJob(const BoardHandles &devices, const Operation &op, AccessRecord &failed);
 
 #endif

@@ -10,6 +10,7 @@
 #include "error_report.h"
 #include "one_shot.h"
 #include "options.h"
+#include "report.h"
 #include "screen.h"
 #include "startup.h"
 #include "tool_host.h"
@@ -33,6 +34,7 @@ int RunTool(int argc, char **argv, const ProgramExtras &extras)
     HoldInputFiles(argc, argv);
     OsaConsoleInit();
     ParseCommandLine(argc, argv, &g_toolOptions);
+    ChooseReport(g_toolOptions.bJson);
     LoadRegisterMaps();
     SetTextForEveryFailure(extras.bTextForEveryFailure);
     if (extras.pfnBeforeStart != nullptr) {
@@ -42,6 +44,7 @@ int RunTool(int argc, char **argv, const ProgramExtras &extras)
             EndRun(nStatus, kKeepLibrary);
         }
     }
+    RefuseOrphanOptions(g_toolOptions);
     // A board that cannot be found at all is said at once, in words, before anything starts.
     if (extras.pfnBoardProblem != nullptr && OpensBoard(g_toolOptions)) {
         std::string strProblem = extras.pfnBoardProblem(g_toolOptions.nBoardType, g_toolOptions.nBoardNumber);

@@ -601,16 +601,18 @@ TEST(Batch, EachLineAnsweredAndTheWorstStatus)
         {{}, "write 0x10=0x11223344\n  read 0x10\n# a comment\n\nread8 0x11\nsleep 0\nbridge-read 8\n", 0,
          "ok\n0x11223344\n0x33\nok\n0x06800003\n"},
         {{}, "read 0x4000000\nread 4\n", 1, "error: line 1: Register address is outside the device window.\n0x00000000\n"},
-        {{}, "read 1x\nread\nsleep -1\nfly 3\nwrite 0x10=1:2\n", 2,
+        {{}, "read 1x\nread\nsleep -1\nfly 3\nwrite 0x10=1:2\nlist x\n", 2,
          "error: line 1: '1x': the address is not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)\n"
          "error: line 2: '': the address is not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)\n"
-         "error: line 3: '-1' is not a number of milliseconds (at most a day)\n"
-         "error: line 4: 'fly' is none of read, read16, read8, write, write16, write8, bridge-read, bridge-write, memtest, sleep\n"
-         "error: line 5: '0x10=1:2': a batch writes whole registers of 32 bits at most\n"},
+         "error: line 3: '-1': not a number of milliseconds (at most a day)\n"
+         "error: line 4: 'fly' is none of read, read16, read8, write, write16, write8, bridge-read, bridge-write, sleep, dump, "
+         "bridge-dump, hexdump, bridge-hexdump, memtest, decode, list, names\n"
+         "ok\nerror: line 6: 'x': takes no value\n"},
         {{"--stop-on-error"}, "read 0x4000000\nread 4\n", 1, "error: line 1: Register address is outside the device window.\n"},
         {{"--patterns", "solid"}, "memtest 0:0x10\nmemtest 0:3\nread 0\n", 2,
          "memtest: 0x10 bytes from 0x0, patterns solid, 1 pass: 0 mismatches; stuck high: bits none; stuck low: bits none; "
-         "aliased address bits: none\nerror: line 2: '0:3' is not START:LENGTH, multiples of 4 within 32 bits\n0x00000000\n"},
+         "aliased address bits: none\nerror: line 2: '0:3': START and LENGTH must be multiples of 4 (32-bit registers), LENGTH not 0\n"
+         "0x00000000\n"},
         {{"--map", "board.svd"}, "write UART.CTRL=5\nread UART.CTRL\nread CTRL\n", 2,
          "ok\n0x00000005\nerror: line 3: CTRL is ambiguous: UART.CTRL, UART2.CTRL\n"},
         // A batch that cannot be read (here a directory) is no empty batch that succeeded.
