@@ -1,7 +1,6 @@
 // resolve.cpp - the one resolver of names: what the run's register maps make of an operation (a
 // register's address and width, a field's bits, the bits a masked write must not write back as
 // read), with one set of messages for options and batch lines alike.
-#include <ctype.h>
 #include <stdio.h>
 
 #include <string>
@@ -19,16 +18,6 @@ std::string Hex(uint32_t nValue, int nDigits = 0)
     char szHex[16];
     snprintf(szHex, sizeof szHex, "%.*X", nDigits, (unsigned)nValue);
     return szHex;
-}
-
-bool SameLetters(const std::string &strA, const std::string &strB)
-{
-    if (strA.size() != strB.size())
-        return false;
-    for (size_t i = 0; i < strA.size(); ++i)
-        if (toupper((unsigned char)strA[i]) != toupper((unsigned char)strB[i]))
-            return false;
-    return true;
 }
 
 // NAME.FIELD=VALUE: the field's bits alone are written, the value checked against its width.

@@ -108,5 +108,16 @@ std::string DescribeRegister(const MapRegister &reg, uint64_t nValue, bool bWrit
 std::string MapNotOnBoard(const RegisterMap &map, const MapRegister &reg, uint32_t nWindow);
 // An enumerated value's name for a field's value, or "".
 std::string MapValueName(const MapField &field, uint64_t nField);
+// A value's fields one by one, for records: each field, its value and its enumerated value's name.
+struct FieldValue {
+    const MapField *pField;
+    uint64_t nValue;
+    std::string strEnum;
+};
+std::vector<FieldValue> MapFieldValues(const MapRegister &reg, uint64_t nValue);
+
+// Whether two texts are the same but for the case of their letters; a text in upper case.
+bool SameLetters(const std::string &strText, const std::string &strOther);
+std::string Upper(std::string str);
 
 #endif
