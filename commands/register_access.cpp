@@ -19,7 +19,5 @@ bool AccessOf(const Command &command, uint32_t nAddress, uint32_t nValue, Regist
 void NameAccess(AccessRecord &record, const MapRegister &reg)
 {
     record.strName = reg.strName;
-    // DescribeRegister's line is "  NAME ...\n": the record keeps it without its indent and end.
-    std::string strFields = DescribeRegister(reg, record.nValue, record.bWrite);
-    record.strFields = strFields.substr(2, strFields.size() - 3);
+    record.pRegister = &reg;
 }

@@ -29,7 +29,7 @@ struct RegisterAccess {
 struct AccessRecord : RegisterAccess {
     int nLine = 0;            // the batch's line, or 0 for an option
     std::string strName;      // the register's name in the map, or ""
-    std::string strFields;    // its line of the map, or ""
+    const MapRegister *pRegister = nullptr; // the map's register whose fields the value has, or null
     std::string strError;     // the library's text for a failure
 };
 
@@ -63,7 +63,7 @@ inline KYN_RESULT RunRegisterAccess(KYN_HANDLE hDevice, RegisterAccess &access)
     return access.nResult;
 }
 
-// The register's name and its line of the map for the record's value.
+// The register's name, and the register whose fields the record's value shows.
 void NameAccess(AccessRecord &record, const MapRegister &reg);
 
 #endif

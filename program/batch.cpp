@@ -84,11 +84,10 @@ int RunBatch(const BoardHandles &devices, const ProgramExtras &extras)
                 strLine.pop_back();
             size_t nStart = strLine.find_first_not_of(" \t");
             strLine = nStart == std::string::npos ? "" : strLine.substr(nStart);
-            if (strLine.empty() || strLine[0] == '#')
-                continue;
-            int nStatus = RunLine(nLine, strLine, devices, extras);
+            int nStatus = strLine.empty() || strLine[0] == '#' ? 0 : RunLine(nLine, strLine, devices, extras);
             nWorst = nStatus > nWorst ? nStatus : nWorst;
         }
+        ReportLineEnd(nLine);
         // Held text goes to the system now: the program at the other end waits for this answer.
         LetInterruptsAct();
         if (nWorst != 0 && g_toolOptions.bStopOnError)

@@ -194,6 +194,7 @@ OperationOutcome DumpMap(const Operation &op, const BoardHandles &devices)
             return Failed(hDevice, nFailed);
         }
         record.bRead = true;
+        record.pRegister = &reg;
         record.strFields = DescribeRegister(reg, record.nValue, false, true);
         ReportDump(record);
     }

@@ -3,12 +3,14 @@
 #include "json_records.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <charconv>
 
 #include <nlohmann/json.hpp>
 
 #include "error_report.h"
+#include "register_map.h"
 
 namespace {
 
@@ -27,9 +29,12 @@ std::string ReportedText(KYN_RESULT nResult)
     return szCode;
 }
 
-} // namespace
-
-namespace {
+// The device's identity, made once: board type and number (also as JSON members, for the access
+// record written by hand), each device's slot.
+std::string g_strBoardIdentity;
+int32_t g_nBoardType = 0;
+uint32_t g_nBoardNumber = 0;
+std::string g_strBoardSlot, g_strBridgeSlot;
 
 // A number in decimal after the text, as the library prints it.
 template <typename Number> void AppendNumber(std::string &strJson, const char *pszBefore, Number nValue)
@@ -39,7 +44,53 @@ template <typename Number> void AppendNumber(std::string &strJson, const char *p
     strJson.append(szDigits, std::to_chars(szDigits, szDigits + sizeof szDigits, nValue).ptr);
 }
 
+// A value wider than 32 bits as a hex string too: a reader that takes numbers as doubles loses the
+// bits past 2^53.
+std::string HexString(uint64_t nValue, uint32_t nBits)
+{
+    char szHex[24];
+    snprintf(szHex, sizeof szHex, "0x%.*llX", (int)((nBits + 3) / 4), (unsigned long long)nValue);
+    return szHex;
+}
+
+// A value's fields: name, bit offset, width, value and enumerated value's name, each an object.
+nlohmann::json FieldsJson(const MapRegister &reg, uint64_t nValue)
+{
+    nlohmann::json fields = nlohmann::json::array();
+    for (const FieldValue &value : MapFieldValues(reg, nValue)) {
+        nlohmann::json field = {{"name", value.pField->strName}, {"lsb", value.pField->nLsb}, {"width", value.pField->nWidth},
+                                {"value", value.nValue}};
+        if (!value.strEnum.empty())
+            field["enum"] = value.strEnum;
+        fields.push_back(field);
+    }
+    return fields;
+}
+
+// The device a record is of.
+void SetDevice(nlohmann::json &json, bool bBridge)
+{
+    json["device"] = bBridge ? "bridge" : "board";
+    if (g_strBoardIdentity.empty())
+        return;
+    json["board_type"] = g_nBoardType;
+    json["board_number"] = g_nBoardNumber;
+    const std::string &strSlot = bBridge ? g_strBridgeSlot : g_strBoardSlot;
+    if (!strSlot.empty())
+        json["slot"] = strSlot;
+}
+
 } // namespace
+
+void SetRecordDevice(int32_t nBoardType, uint32_t nBoardNumber, const std::string &strBoardSlot,
+                     const std::string &strBridgeSlot)
+{
+    g_strBoardIdentity = Dump({{"board_type", nBoardType}, {"board_number", nBoardNumber}});
+    g_nBoardType = nBoardType;
+    g_nBoardNumber = nBoardNumber;
+    g_strBoardSlot = strBoardSlot;
+    g_strBridgeSlot = strBridgeSlot;
+}
 
 std::string AccessJson(const AccessRecord &record)
 {
@@ -47,15 +98,20 @@ std::string AccessJson(const AccessRecord &record)
     // numbers as it prints them); its strings still go through the library, which escapes them. A
     // batch of reads then costs little more in JSON than in text.
     std::string strJson;
-    strJson.reserve(128);
+    strJson.reserve(160);
     AppendNumber(strJson, "{\"address\":", record.nAddress);
+    if (!g_strBoardIdentity.empty()) {
+        // {"board_number":N,"board_type":T}, its braces left out.
+        strJson += ',';
+        strJson.append(g_strBoardIdentity, 1, g_strBoardIdentity.size() - 2);
+    }
     if (record.nResult < 0)
         strJson += ",\"code\":" + Dump(ReportedText(record.nResult));
     strJson += record.bBridge ? ",\"device\":\"bridge\"" : ",\"device\":\"board\"";
     if (record.nResult < 0)
         strJson += ",\"error\":" + Dump(record.strError);
-    if (!record.strFields.empty())
-        strJson += ",\"fields\":" + Dump(record.strFields);
+    if (record.pRegister != nullptr && record.nResult >= 0)
+        strJson += ",\"fields\":" + Dump(FieldsJson(*record.pRegister, record.nValue));
     if (record.nLine > 0)
         AppendNumber(strJson, ",\"line\":", record.nLine);
     if (!record.strName.empty())
@@ -63,8 +119,13 @@ std::string AccessJson(const AccessRecord &record)
     // The operation is one of the tool's own words ("read", "write"): nothing to escape.
     strJson += record.bWrite ? ",\"op\":\"write\"" : ",\"op\":\"read\"";
     AppendNumber(strJson, ",\"result\":", (long long)record.nResult);
+    const std::string &strSlot = record.bBridge ? g_strBridgeSlot : g_strBoardSlot;
+    if (!strSlot.empty())
+        strJson += ",\"slot\":" + Dump(strSlot);
     if (record.nResult >= 0)
         AppendNumber(strJson, ",\"value\":", (unsigned long long)record.nValue);
+    if (record.nResult >= 0 && record.nWidth > 32)
+        strJson += ",\"value_hex\":\"" + HexString(record.nValue, (uint32_t)record.nWidth) + "\"";
     AppendNumber(strJson, ",\"version\":", kRecordsVersion);
     AppendNumber(strJson, ",\"width\":", record.nWidth);
     strJson += '}';
@@ -141,7 +202,7 @@ std::string DumpJson(const DumpRecord &record)
     json["version"] = kRecordsVersion;
     SetLine(json, record.nLine);
     json["op"] = "dump";
-    json["device"] = record.bBridge ? "bridge" : "board";
+    SetDevice(json, record.bBridge);
     json["name"] = record.strName;
     json["svd_address"] = record.nSvdAddress;
     if (record.bOnBoard)
@@ -153,12 +214,16 @@ std::string DumpJson(const DumpRecord &record)
         json["error"] = record.strError;
     } else if (record.bRead) {
         json["value"] = record.nValue;
-        json["fields"] = record.strFields;
+        if (record.nBits > 32)
+            json["value_hex"] = HexString(record.nValue, record.nBits);
+        json["fields"] = record.pRegister != nullptr ? FieldsJson(*record.pRegister, record.nValue) : nlohmann::json::array();
     } else {
         json["skipped"] = record.strSkipped;
     }
     if (record.bReset)
         json["reset"] = record.nReset;
+    if (record.bReset && record.nBits > 32)
+        json["reset_hex"] = HexString(record.nReset, record.nBits);
     return Dump(json);
 }
 
@@ -187,6 +252,22 @@ std::string DecodeJson(uint32_t nCode, const std::string &strReported, bool bFai
     return Dump(json);
 }
 
+namespace {
+
+// A BAR as the PCI library lists it, "NUMBER KIND SIZE PREFETCHABLE ADDRESS" (mem64 524288 1
+// 0xfe000000): an object of the same.
+nlohmann::json BarJson(const std::string &strBar)
+{
+    char szKind[16] = "";
+    unsigned nNumber = 0, nPrefetch = 0;
+    unsigned long long nSize = 0, nAddress = 0;
+    if (sscanf(strBar.c_str(), "%u %15s %llu %u %llx", &nNumber, szKind, &nSize, &nPrefetch, &nAddress) != 5)
+        return {{"text", strBar}};
+    return {{"number", nNumber}, {"kind", szKind}, {"size", nSize}, {"prefetchable", nPrefetch != 0}, {"address", nAddress}};
+}
+
+} // namespace
+
 std::string ListedJson(const std::vector<std::pair<std::string, std::string>> &aFields, int nLine)
 {
     nlohmann::json json;
@@ -196,9 +277,37 @@ std::string ListedJson(const std::vector<std::pair<std::string, std::string>> &a
     for (const auto &field : aFields) {
         if (field.first == "type" || field.first == "number")
             json[field.first] = strtoul(field.second.c_str(), nullptr, 10);
+        else if (field.first == "bars")
+            continue; // the table's text of them; the record has each BAR as an object
+        else if (field.first == "bar")
+            json["bars"].push_back(BarJson(field.second));
         else
             json[field.first] = field.second;
     }
+    if (json.contains("slot") && !json.contains("bars") && !json.contains("error"))
+        json["bars"] = nlohmann::json::array();
+    return Dump(json);
+}
+
+std::string NoneJson(int nLine)
+{
+    nlohmann::json json;
+    json["version"] = kRecordsVersion;
+    SetLine(json, nLine);
+    json["op"] = "none";
+    return Dump(json);
+}
+
+std::string OpenFailureJson(int32_t nBoardType, uint32_t nBoardNumber, KYN_RESULT nResult, const std::string &strText)
+{
+    nlohmann::json json;
+    json["version"] = kRecordsVersion;
+    json["op"] = "open";
+    json["board_type"] = nBoardType;
+    json["board_number"] = nBoardNumber;
+    json["result"] = nResult;
+    json["code"] = ReportedText(nResult);
+    json["error"] = strText;
     return Dump(json);
 }
 
@@ -219,7 +328,7 @@ std::string HexdumpJson(int nLine, bool bBridge, const std::string &strHeader, u
     json["version"] = kRecordsVersion;
     SetLine(json, nLine);
     json["op"] = "hexdump";
-    json["device"] = bBridge ? "bridge" : "board";
+    SetDevice(json, bBridge);
     json["header"] = strHeader;
     json["start"] = nStart;
     json["length"] = anBytes.size();
@@ -227,5 +336,33 @@ std::string HexdumpJson(int nLine, bool bBridge, const std::string &strHeader, u
     for (int nByte : anBytes)
         bytes.push_back(nByte < 0 ? nlohmann::json(nullptr) : nlohmann::json(nByte));
     json["bytes"] = bytes;
+    return Dump(json);
+}
+
+std::string CompareJson(const CompareRecord &record)
+{
+    nlohmann::json json = {{"version", kRecordsVersion}, {"op", "compare"}, {"space", record.pszSpace}, {"address", record.nAddress},
+                           {"before", record.nBefore}, {"after", record.nAfter}};
+    if (record.nBar >= 0)
+        json["bar"] = record.nBar;
+    if (record.pRegister == nullptr)
+        return Dump(json);
+    json["name"] = record.pRegister->strName;
+    // The fields whose values differ, each as a value's field is, with both values.
+    nlohmann::json fields = nlohmann::json::array();
+    std::vector<FieldValue> aBefore = MapFieldValues(*record.pRegister, record.nBefore);
+    std::vector<FieldValue> aAfter = MapFieldValues(*record.pRegister, record.nAfter);
+    for (size_t i = 0; i < aBefore.size(); ++i) {
+        if (aBefore[i].pField->nLsb >= 32 || aBefore[i].nValue == aAfter[i].nValue)
+            continue;
+        nlohmann::json field = {{"name", aBefore[i].pField->strName}, {"lsb", aBefore[i].pField->nLsb},
+                                {"width", aBefore[i].pField->nWidth}, {"before", aBefore[i].nValue}, {"after", aAfter[i].nValue}};
+        if (!aBefore[i].strEnum.empty())
+            field["before_enum"] = aBefore[i].strEnum;
+        if (!aAfter[i].strEnum.empty())
+            field["after_enum"] = aAfter[i].strEnum;
+        fields.push_back(field);
+    }
+    json["fields"] = fields;
     return Dump(json);
 }

@@ -12,13 +12,24 @@
 #include "KynHwDll.h"
 #include "register_access.h"
 
-// The schema's version, in every record.
-const int kRecordsVersion = 1;
+struct MapRegister;
+
+// The schema's version, in every record: docs/records.md says what a new version means.
+const int kRecordsVersion = 2;
+
+// The run's device, once its board is open: every access, dump and hex dump record after it names
+// the board's type and number, and the slot where the library tells it.
+void SetRecordDevice(int32_t nBoardType, uint32_t nBoardNumber, const std::string &strBoardSlot,
+                     const std::string &strBridgeSlot);
 
 // The record as one line of JSON, without its line end; strings escaped as JSON requires.
 std::string AccessJson(const AccessRecord &record);
 // A line that could not be run: its number and why. Every record but an option's carries its line.
 std::string LineErrorJson(int nLine, const std::string &strError);
+// A blank or comment line of a batch: answered too, so that a client reads every line's end.
+std::string NoneJson(int nLine);
+// The board that did not open: its type and number, the code and the library's text.
+std::string OpenFailureJson(int32_t nBoardType, uint32_t nBoardNumber, KYN_RESULT nResult, const std::string &strText);
 // A register of a map's dump: read (its value, and its reset value where the map gives one), or
 // skipped, saying why (not on the board, write-only, a read has an effect), or a read that failed.
 struct DumpRecord {
@@ -33,7 +44,8 @@ struct DumpRecord {
     uint64_t nValue = 0;
     bool bReset = false;
     uint64_t nReset = 0;
-    std::string strFields;
+    const MapRegister *pRegister = nullptr; // its fields, for the value read
+    std::string strFields;                  // the text's line of them
     std::string strSkipped;
     KYN_RESULT nResult = 0;   // a read that failed, and the library's text
     std::string strError;
@@ -49,6 +61,15 @@ std::string MismatchJson(const char *pszPattern, uint32_t nPass, uint32_t nAddre
 // low in every mismatch and the address bits whose words alias.
 std::string MemtestJson(uint32_t nStart, uint32_t nLength, const std::vector<std::string> &aPatterns, uint32_t nPasses,
                         uint64_t nMismatches, uint32_t nStuckHigh, uint32_t nStuckLow, uint32_t nAliasBits, int nLine = 0);
+// A register two board images differ in (duzedevazu-pci --compare): the space (config, bar), the
+// BAR (-1 for config), its address and both values, the map's register there or null.
+struct CompareRecord {
+    const char *pszSpace;
+    int nBar;
+    uint32_t nAddress, nBefore, nAfter;
+    const MapRegister *pRegister;
+};
+std::string CompareJson(const CompareRecord &record);
 // A decoded result code.
 std::string DecodeJson(uint32_t nCode, const std::string &strReported, bool bFailure, const std::string &strText, int nLine = 0);
 // One item of --list: its fields by name ("type" and "number" as numbers, the rest as text).

@@ -13,6 +13,7 @@
 #include "command_line.h"
 #include "command_table.h"
 #include "error_report.h"
+#include "json_records.h"
 #include "operations.h"
 #include "options.h"
 #include "printable.h"
@@ -107,6 +108,8 @@ int RunOneShot(const ProgramExtras &extras)
     if (!OpensBoard(g_toolOptions))
         return FinishRun(0, kReleaseThenConsole);
     const BoardHandles devices = OpenAndIdentifyBoard();
+    SetRecordDevice(g_toolOptions.nBoardType, g_toolOptions.nBoardNumber, TextAttribute(devices.hBoard, KYN_ATTR_LOCATION, ""),
+                    TextAttribute(devices.hBridge, KYN_ATTR_LOCATION, ""));
     // A bridge access past the bridge's registers is refused as setpci refuses it, before any access
     // of the run is made.
     for (const Operation &op : aOperations) {

@@ -6,6 +6,7 @@
 #include <stdio.h>
 
 #include "error_report.h"
+#include "options.h"
 #include "printable.h"
 #include "register_map.h"
 #include "screen.h"
@@ -13,13 +14,29 @@
 namespace {
 
 bool g_bJson = false;
+// A batch line's last JSON record so far, held until the next one or the line's end, which marks it.
+std::string g_strHeld;
+bool g_bHeldLogged = false;
 
-// A line on standard output, and in the log where the caller's log has no line of its own for it.
-void Emit(const std::string &strText, bool bLog)
+void Write(const std::string &strText, bool bLog)
 {
     if (bLog)
         LogPrintF("%s", strText.c_str());
     ShowResultLine("%s", strText.c_str());
+}
+
+// A line on standard output, and in the log where the caller's log has no line of its own for it.
+// A batch line's records in JSON are held one back: the last of a line gets its end mark.
+void Emit(const std::string &strText, bool bLog, int nLine = 0)
+{
+    if (!g_bJson || nLine <= 0) {
+        Write(strText, bLog);
+        return;
+    }
+    if (!g_strHeld.empty())
+        Write(g_strHeld, g_bHeldLogged);
+    g_strHeld = strText;
+    g_bHeldLogged = bLog;
 }
 
 std::string Format(const char *pszFormat, ...) DUZE_PRINTF(1, 2);
@@ -70,7 +87,7 @@ void ReportAccess(AccessRecord &record, const std::vector<const MapRegister *> &
             NameAccess(record, *apRegisters[0]);
         else if (!apRegisters.empty())
             record.strName = apRegisters[0]->strName;
-        Emit(AccessJson(record) + "\n", record.nLine > 0);
+        Emit(AccessJson(record) + "\n", record.nLine > 0, record.nLine);
         return;
     }
     bool bBatch = record.nLine > 0;
@@ -94,13 +111,13 @@ void ReportRefusal(int nLine, const std::string &strWhy)
     if (nLine > 0)
         Emit((g_bJson ? LineErrorJson(nLine, Printable(strWhy)) : "error: line " + std::to_string(nLine) + ": " + Printable(strWhy)) +
                  "\n",
-             true);
+             true, nLine);
 }
 
 void ReportSleep(int nLine, uint32_t nMilliseconds)
 {
     if (nLine > 0)
-        Emit(g_bJson ? SleepJson(nLine, nMilliseconds) + "\n" : "ok\n", true);
+        Emit(g_bJson ? SleepJson(nLine, nMilliseconds) + "\n" : "ok\n", true, nLine);
 }
 
 void ReportDecode(int nLine, uint32_t nCode)
@@ -109,14 +126,14 @@ void ReportDecode(int nLine, uint32_t nCode)
     if (nResult >= 0) {
         Emit(g_bJson ? DecodeJson(nCode, "", false, "", nLine) + "\n"
                      : Format("0x%.8X is no failure: results of 0 and above are successes\n", (unsigned)nCode),
-             true);
+             true, nLine);
         return;
     }
     std::string strReported = Format("%#lX [%d.%d]", (unsigned long)ReportedCode(nResult), (int)UpperField(nResult),
                                      (int)MiddleField(nResult));
     Emit(g_bJson ? DecodeJson(nCode, strReported, true, LibraryText(nResult), nLine) + "\n"
                  : strReported + ": " + LibraryText(nResult) + "\n",
-         true);
+         true, nLine);
 }
 
 void ReportList(int nLine, const std::vector<std::string> &aLines,
@@ -124,7 +141,7 @@ void ReportList(int nLine, const std::vector<std::string> &aLines,
 {
     if (g_bJson) {
         for (const auto &listed : aListed)
-            Emit(ListedJson(listed, nLine) + "\n", true);
+            Emit(ListedJson(listed, nLine) + "\n", true, nLine);
         return;
     }
     for (const std::string &strLine : aLines)
@@ -133,17 +150,13 @@ void ReportList(int nLine, const std::vector<std::string> &aLines,
 
 void ReportName(int nLine, bool bBridge, const std::string &strName)
 {
-    Emit(g_bJson ? NameJson(nLine, bBridge, Printable(strName)) + "\n" : Printable(strName) + "\n", false);
+    Emit(g_bJson ? NameJson(nLine, bBridge, Printable(strName)) + "\n" : Printable(strName) + "\n", false, nLine);
 }
 
 void ReportDump(const DumpRecord &record)
 {
     if (g_bJson) {
-        DumpRecord shown = record;
-        // DescribeRegister's line is "  NAME: ...\n": the record keeps it without its indent and end.
-        if (shown.strFields.size() >= 3)
-            shown.strFields = shown.strFields.substr(2, shown.strFields.size() - 3);
-        Emit(DumpJson(shown) + "\n", true);
+        Emit(DumpJson(record) + "\n", true, record.nLine);
         return;
     }
     const char *pszDevice = record.bBridge ? "Plx" : "Brd";
@@ -194,7 +207,7 @@ void ReportHexLine(uint32_t nOffset, const std::vector<int> &anBytes)
 void ReportHexEnd(bool bWhole)
 {
     if (g_bJson)
-        Emit(HexdumpJson(g_hex.nLine, g_hex.bBridge, g_hex.strHeader, g_hex.nStart, g_hex.anBytes) + "\n", true);
+        Emit(HexdumpJson(g_hex.nLine, g_hex.bBridge, g_hex.strHeader, g_hex.nStart, g_hex.anBytes) + "\n", true, g_hex.nLine);
     else if (bWhole)
         Emit("\n", true);
     g_hex = HexDumpState();
@@ -203,7 +216,7 @@ void ReportHexEnd(bool bWhole)
 void ReportMismatch(int nLine, const char *pszPattern, uint32_t nPass, uint32_t nAddress, uint32_t nExpected, uint32_t nRead)
 {
     if (g_bJson) {
-        Emit(MismatchJson(pszPattern, nPass, nAddress, nExpected, nRead, nLine) + "\n", false);
+        Emit(MismatchJson(pszPattern, nPass, nAddress, nExpected, nRead, nLine) + "\n", false, nLine);
         return;
     }
     Emit(Format("mismatch: %s pass %u address 0x%X expected 0x%.8X read 0x%.8X xor 0x%.8X bits %s\n", pszPattern, (unsigned)nPass,
@@ -218,7 +231,7 @@ void ReportMemtest(int nLine, const MemtestSummary &summary)
         Emit(MemtestJson(summary.nStart, summary.nLength, summary.aPatterns, summary.nPasses, summary.nMismatches,
                          summary.nStuckHigh, summary.nStuckLow, summary.nAliasBits, nLine) +
                  "\n",
-             false);
+             false, nLine);
         return;
     }
     std::string strPatterns;
@@ -230,4 +243,50 @@ void ReportMemtest(int nLine, const MemtestSummary &summary)
                     summary.nMismatches == 1 ? "" : "es", Bits(summary.nStuckHigh).c_str(), Bits(summary.nStuckLow).c_str(),
                     Bits(summary.nAliasBits).c_str()),
          false);
+}
+
+void ReportLineEnd(int nLine)
+{
+    if (!g_bJson)
+        return;
+    std::string strLast = !g_strHeld.empty() ? g_strHeld : NoneJson(nLine) + "\n";
+    bool bLog = g_strHeld.empty() || g_bHeldLogged;
+    g_strHeld.clear();
+    // The record's closing brace, and its line end, after the mark.
+    strLast.insert(strLast.size() - 2, ",\"end\":true");
+    Write(strLast, bLog);
+}
+
+void ReportOpenFailure(KYN_RESULT nResult)
+{
+    if (g_bJson)
+        Write(OpenFailureJson(g_toolOptions.nBoardType, g_toolOptions.nBoardNumber, nResult, LibraryText(nResult)) + "\n", false);
+}
+
+std::string CompareLine(const CompareRecord &record)
+{
+    if (g_bJson)
+        return CompareJson(record);
+    std::string strLine = record.nBar >= 0 ? Format("BAR%d 0x%08X: 0x%08X -> 0x%08X", record.nBar, (unsigned)record.nAddress,
+                                                    (unsigned)record.nBefore, (unsigned)record.nAfter)
+                                           : Format("config 0x%03X: 0x%08X -> 0x%08X", (unsigned)record.nAddress,
+                                                    (unsigned)record.nBefore, (unsigned)record.nAfter);
+    if (record.pRegister == nullptr)
+        return strLine;
+    // The fields whose values differ: "EN=0->1 MODE=0x2->0x3 (A->B)".
+    std::string strFields;
+    std::vector<FieldValue> aBefore = MapFieldValues(*record.pRegister, record.nBefore);
+    std::vector<FieldValue> aAfter = MapFieldValues(*record.pRegister, record.nAfter);
+    for (size_t i = 0; i < aBefore.size(); ++i) {
+        const MapField &field = *aBefore[i].pField;
+        uint64_t nOld = aBefore[i].nValue, nNew = aAfter[i].nValue;
+        if (field.nLsb >= 32 || nOld == nNew)
+            continue;
+        strFields += (strFields.empty() ? "" : " ") + field.strName + "=" +
+                     Format(field.nWidth == 1 ? "%llu->%llu" : "0x%llX->0x%llX", (unsigned long long)nOld, (unsigned long long)nNew);
+        const std::string &strOld = aBefore[i].strEnum, &strNew = aAfter[i].strEnum;
+        if (!strOld.empty() || !strNew.empty())
+            strFields += " (" + (strOld.empty() ? "?" : strOld) + "->" + (strNew.empty() ? "?" : strNew) + ")";
+    }
+    return strLine + "  " + record.pRegister->strName + (strFields.empty() ? "" : ": " + strFields);
 }

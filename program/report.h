@@ -48,5 +48,12 @@ struct MemtestSummary {
     uint32_t nStuckHigh = 0, nStuckLow = 0, nAliasBits = 0;
 };
 void ReportMemtest(int nLine, const MemtestSummary &summary);
+// A register two board images differ in: its line, text or JSON, for the comparison to print.
+std::string CompareLine(const CompareRecord &record);
+// A batch line's end, blank and comment lines too: in JSON its last record carries "end": true (a
+// line without one gets a record of its own), so that a client reads each answer to its end.
+void ReportLineEnd(int nLine);
+// The board of the options did not open: in JSON its record, before the error line.
+void ReportOpenFailure(KYN_RESULT nResult);
 
 #endif

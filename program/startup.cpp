@@ -13,6 +13,7 @@
 #include "options.h"
 #include "printable.h"
 #include "register_map.h"
+#include "report.h"
 #include "screen.h"
 
 BoardHandles OpenBoard()
@@ -26,6 +27,12 @@ BoardHandles OpenBoard()
     LogPrintF("%s", pType->pszOpening);
     KYN_RESULT nResult = KynDrvGetDeviceHandle(KYN_HANDLE_DRIVER, (uint32_t)g_toolOptions.nBoardType,
                                                g_toolOptions.nBoardNumber, &devices.hBoard);
+    // A script's run says why the board did not open: its record first, the library's text on the
+    // error line. The key loop's start-up keeps its line as it always was.
+    if (nResult < 0 && IsOneShot(g_toolOptions)) {
+        ReportOpenFailure(nResult);
+        SetTextForEveryFailure(true);
+    }
     CheckResult(-1, nResult);
     LogPrintF("Board Device Handle = 0x%.8X\n", (unsigned)devices.hBoard);
     if (pType->bBridge) {

@@ -394,7 +394,11 @@ TEST(CommandLine, OneShotRunsPrintOnlyWhatTheyRead)
         {{"/TI", "--bridge-read", "0"}, {}, 1, "", "No Plx device on this board\n"},
         {{"--read", "0"}, {{"KYNSIM_CONNECT", "11"}}, 1, "",
          "Error: Could not connect to the KYN library.\nPossible cause: KYN Driver not loaded\n"},
-        {{"/B1", "--read", "0"}, {}, 1, "", "ERROR(0X22 [1.3]) \n"},
+        // A board that does not open: a script is told what the code means.
+        {{"/B1", "--read", "0"}, {}, 1, "", "ERROR(0X22 [1.3]) No such device present. \n"},
+        {{"/B1", "--json", "--batch", "-"}, {}, 1, "{\"board_number\":1,\"board_type\":6,\"code\":\"0X22 [1.3]\",\"error\":"
+         "\"No such device present.\",\"op\":\"open\",\"result\":-2139094238,\"version\":2}\n",
+         "ERROR(0X22 [1.3]) No such device present. \n"},
         {{"--version"}, {}, 0, kBanner, ""},
         {{"--names", "bridge"}, {}, 2, "", "Error: --names bridge needs the bridge's register map (--bridge-map or "
                                            "DUZE_BRIDGE_MAP)\n"},

@@ -544,15 +544,15 @@ TEST(MemtestJob, PatternsRecordsSummaryAndJunit)
          "aliased address bits: none\n"},
         {{{"KYNSIM_MEMORY", "stuck-high=0x1"}}, {"--memtest", "0:8", "--patterns", "walking-zeros", "--json"}, 3,
          "{\"address\":0,\"bits\":[0],\"expected\":4294967294,\"op\":\"mismatch\",\"pass\":1,\"pattern\":\"walking-zeros\","
-         "\"read\":4294967295,\"version\":1,\"xor\":1}\n"
+         "\"read\":4294967295,\"version\":2,\"xor\":1}\n"
          "{\"aliased_address_bits\":[],\"length\":8,\"mismatches\":1,\"op\":\"memtest\",\"passes\":1,\"patterns\":"
-         "[\"walking-zeros\"],\"start\":0,\"stuck_high\":[0],\"stuck_low\":[],\"version\":1}\n"},
+         "[\"walking-zeros\"],\"start\":0,\"stuck_high\":[0],\"stuck_low\":[],\"version\":2}\n"},
         {{}, {"--memtest", "0:8", "--patterns", "address,fly"}, 2, ""},
         {{}, {"--memtest", "0:8", "--passes", "0"}, 2, ""},
         // An access that fails ends the run as any one-shot access does: its record first.
         {{{"KYNSIM_FAIL", "ReadReg32:0x80800322@0x4"}}, {"--memtest", "0:8", "--json", "--seed", "1"}, 1,
-         "{\"address\":4,\"code\":\"0X22 [1.3]\",\"device\":\"board\",\"error\":\"No such device present.\",\"op\":\"read\","
-         "\"result\":-2139094238,\"version\":1,\"width\":32}\n"},
+         "{\"address\":4,\"board_number\":0,\"board_type\":6,\"code\":\"0X22 [1.3]\",\"device\":\"board\",\"error\":"
+         "\"No such device present.\",\"op\":\"read\",\"result\":-2139094238,\"version\":2,\"width\":32}\n"},
     };
     for (const auto &c : aCases) {
         SCOPED_TRACE(c.aArgs[3]);
@@ -622,10 +622,11 @@ TEST(Batch, EachLineAnsweredAndTheWorstStatus)
         {{}, "memtest 0:0x40\nread 0\n", 1, "error: line 1: No such device present.\n0x00000000\n",
          {{"KYNSIM_FAIL", "ReadReg32:0x80800322@0x10"}}},
         {{"--json", "--map", "board.svd"}, "memtest 0:0x40\nread UART.CTRL\n", 1,
-         "{\"address\":16,\"code\":\"0X22 [1.3]\",\"device\":\"board\",\"error\":\"No such device present.\",\"line\":1,"
-         "\"op\":\"write\",\"result\":-2139094238,\"version\":1,\"width\":32}\n"
-         "{\"address\":0,\"code\":\"0X22 [1.3]\",\"device\":\"board\",\"error\":\"No such device present.\",\"line\":2,"
-         "\"name\":\"UART.CTRL\",\"op\":\"read\",\"result\":-2139094238,\"version\":1,\"width\":32}\n",
+         "{\"address\":16,\"board_number\":0,\"board_type\":6,\"code\":\"0X22 [1.3]\",\"device\":\"board\",\"error\":"
+         "\"No such device present.\",\"line\":1,\"op\":\"write\",\"result\":-2139094238,\"version\":2,\"width\":32,\"end\":true}\n"
+         "{\"address\":0,\"board_number\":0,\"board_type\":6,\"code\":\"0X22 [1.3]\",\"device\":\"board\",\"error\":"
+         "\"No such device present.\",\"line\":2,\"name\":\"UART.CTRL\",\"op\":\"read\",\"result\":-2139094238,\"version\":2,"
+         "\"width\":32,\"end\":true}\n",
          {{"KYNSIM_FAIL", "WriteReg32:0x80800322@0x10,ReadReg32:0x80800322@0x0"}}},
     };
     for (const auto &c : aCases) {
@@ -641,8 +642,8 @@ TEST(Batch, EachLineAnsweredAndTheWorstStatus)
     toolCase.aArgs = {"--batch", "-", "--json"};
     toolCase.bStdinPipe = true;
     ToolProcess process = StartDuze(toolCase);
-    const std::string aLines[] = {"write 0x20=7\n", "read 0x20\n", "sleep 1\n"};
-    for (size_t i = 0; i < 3; ++i) {
+    const std::string aLines[] = {"write 0x20=7\n", "read 0x20\n", "# no command\n", "sleep 1\n"};
+    for (size_t i = 0; i < 4; ++i) {
         ASSERT_EQ(write(process.fdStdin, aLines[i].data(), aLines[i].size()), (ssize_t)aLines[i].size());
         EXPECT_TRUE(WaitUntil([&] {
             std::string strShown = ReadFile(process.strOut);
@@ -651,9 +652,12 @@ TEST(Batch, EachLineAnsweredAndTheWorstStatus)
     }
     ToolRun run = FinishDuze(process);
     EXPECT_EQ(run.nStatus, 0);
-    EXPECT_EQ(run.strConsole, "{\"address\":32,\"device\":\"board\",\"line\":1,\"op\":\"write\",\"result\":0,\"value\":7,\"version\":1,\"width\":32}\n"
-                              "{\"address\":32,\"device\":\"board\",\"line\":2,\"op\":\"read\",\"result\":0,\"value\":7,\"version\":1,\"width\":32}\n"
-                              "{\"line\":3,\"milliseconds\":1,\"op\":\"sleep\",\"version\":1}\n");
+    // Every line is answered, a comment too, its last record marked as its end.
+    const std::string kBoard = "{\"address\":32,\"board_number\":0,\"board_type\":6,\"device\":\"board\",\"line\":";
+    EXPECT_EQ(run.strConsole, kBoard + "1,\"op\":\"write\",\"result\":0,\"value\":7,\"version\":2,\"width\":32,\"end\":true}\n" +
+                                  kBoard + "2,\"op\":\"read\",\"result\":0,\"value\":7,\"version\":2,\"width\":32,\"end\":true}\n"
+                                  "{\"line\":3,\"op\":\"none\",\"version\":2,\"end\":true}\n"
+                                  "{\"line\":4,\"milliseconds\":1,\"op\":\"sleep\",\"version\":2,\"end\":true}\n");
 }
 
 // Each register line with its name and fields, names at the address prompt, the warnings.

@@ -879,12 +879,15 @@ TEST(Pci, ListShowsEachDeviceOnceAndFiltersAsLspci)
         strRecords += strLine + "\n";
     }
     EXPECT_EQ(strRecords,
-              "{\"bars\":\"no BARs\",\"board\":\"6/0\",\"class\":\"0600\",\"ids\":\"8086:0d57\",\"op\":\"list\",\"slot\":\"0000:00:00.0\","
-              "\"version\":1,\"way_in\":\"none: no memory BAR\"}\n");
+              "{\"bars\":[],\"board\":\"6/0\",\"class\":\"0600\",\"ids\":\"8086:0d57\",\"op\":\"list\",\"slot\":\"0000:00:00.0\","
+              "\"version\":2,\"way_in\":\"none: no memory BAR\"}\n");
     jsonCase.aArgs = {"--list", "/B1", "--json", "--ids", "1af4:1045"};
     json = RunDuze(jsonCase);
     EXPECT_EQ(json.nStatus, 0) << json.strError;
-    EXPECT_NE(json.strConsole.find("{\"bars\":\"BAR0 mem 1M, BAR1 io 256, BAR2 mem64 16K\",\"board\":\"6/1\",\"class\":\"ffff\","
+    EXPECT_NE(json.strConsole.find("{\"bars\":[{\"address\":4261412864,\"kind\":\"mem\",\"number\":0,\"prefetchable\":false,\"size\":1048576},"
+                                    "{\"address\":57344,\"kind\":\"io\",\"number\":1,\"prefetchable\":false,\"size\":256},"
+                                    "{\"address\":4262461440,\"kind\":\"mem64\",\"number\":2,\"prefetchable\":false,\"size\":16384}],"
+                                    "\"board\":\"6/1\",\"class\":\"ffff\","
                                    "\"ids\":\"1af4:1045\","),
               std::string::npos)
         << json.strConsole;
@@ -1071,9 +1074,10 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
         {{"--compare", "img0", "img", "--map", strMap}, 1,
          "BAR0 0x00000000: 0x00000000 -> 0x00000103  UART.CTRL: EN=0->1 MODE=0x0->0x1 (NORMAL->LOOPBACK) BAUD=0x0->0x1\n", ""},
         {{"--compare", "img0", "img", "--map", strMap, "--json"}, 1,
-         "{\"address\":0,\"after\":259,\"bar\":0,\"before\":0,\"fields\":[{\"after\":1,\"before\":0,\"name\":\"EN\"},"
-         "{\"after\":1,\"before\":0,\"name\":\"MODE\"},{\"after\":1,\"before\":0,\"name\":\"BAUD\"}],\"name\":\"UART.CTRL\",\"op\":\"compare\",\"space\":\"bar\","
-         "\"version\":1}\n", ""},
+         "{\"address\":0,\"after\":259,\"bar\":0,\"before\":0,\"fields\":[{\"after\":1,\"before\":0,\"lsb\":0,\"name\":\"EN\","
+         "\"width\":1},{\"after\":1,\"after_enum\":\"LOOPBACK\",\"before\":0,\"before_enum\":\"NORMAL\",\"lsb\":1,\"name\":\"MODE\","
+         "\"width\":2},{\"after\":1,\"before\":0,\"lsb\":8,\"name\":\"BAUD\",\"width\":8}],\"name\":\"UART.CTRL\",\"op\":"
+         "\"compare\",\"space\":\"bar\",\"version\":2}\n", ""},
         {{"--compare", "img0", "img0"}, 0, "", ""},
         {{"/B1", "--compare", "img0"}, 0, "", ""},
         {{"/B1", "--compare", "img"}, 1, "BAR0 0x00000000: 0x00000103 -> 0x00000000\n", ""},

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """records_test.py - the machine contract: every JSON record the tool writes (one-shot accesses, failed
-ones too, a batch's answers and errors, sleeps, decodings, dumps, memory tests, listed boards) validates against docs/records.schema.json, names from
-a hostile map escaped. Usage: records_test.py TOOL SOURCE-DIR"""
+ones too, a batch's answers and errors, blank and comment lines, sleeps, decodings, dumps, hex dumps, names, memory tests,
+listed boards, a board that does not open) validates against docs/records.schema.json, names from a hostile map escaped;
+every batch line's answer ends with its mark; a 64-bit value is exact as its hex string. Usage: records_test.py TOOL SOURCE-DIR"""
 import json
 import os
 import subprocess
@@ -20,10 +21,16 @@ hostile = ('<device><peripherals><peripheral><name>P\x1b]0;x\x07</name><baseAddr
 runs = [
     ([tool, "--json", "--read", "0x10", "--write16", "0x20=0xBEEF", "--decode", "0x80800322", "--decode", "5"], ""),
     ([tool, "--json", "--map", source + "/tests/maps/board.svd", "--batch", "-"],
-     "write UART.CTRL=5\nread8 0x2004\nread 0x4000000\nbogus\nsleep 1\nbridge-read 0\nread CTRL\nwrite 0x10=1:0xF\n"),
+     "write UART.CTRL=5\nread8 0x2004\nread 0x4000000\nbogus\nsleep 1\nbridge-read 0\nread CTRL\nwrite 0x10=1:0xF\n"
+     "# a comment\n\nhexdump 0:32\nbridge-hexdump\nnames board\ndecode 0x80800322\nwrite UART.CTRL.MODE=2\nmemtest 0:16\n"),
 ]
 runs.append(([tool, "--json", "--map", source + "/tests/maps/board.svd", "--map-base", "0x40000100", "--dump"], ""))
 runs.append(([tool, "--json", "--list"], ""))
+# A board that does not open: its record, in every mode.
+runs.append(([tool, "--json", "/B9", "--read", "0"], ""))
+# A 64-bit register: its value as a hex string too, every bit of it.
+wide = ('<device><peripherals><peripheral><name>CLINT</name><baseAddress>0</baseAddress><registers><register><name>mtime'
+        '</name><addressOffset>0x20</addressOffset><size>64</size></register></registers></peripheral></peripherals></device>\n')
 # A one-shot access that fails: its record (code and the library's text) before the run ends with 1.
 failing = [tool, "--json", "--map", source + "/tests/maps/board.svd", "--read", "UART.CTRL", "--read", "0x4000000"]
 runs.append((failing, ""))
@@ -35,6 +42,11 @@ with tempfile.NamedTemporaryFile("w", suffix=".svd") as mapfile:
     mapfile.write(hostile)
     mapfile.flush()
     runs.append(([tool, "--json", "--map", mapfile.name, "--read", "0", "--batch", "-"], "read 0\n"))
+    widefile = tempfile.NamedTemporaryFile("w", suffix=".svd")
+    widefile.write(wide)
+    widefile.flush()
+    runs.append(([tool, "--json", "--map", widefile.name, "--write", "CLINT.mtime=0x0020000012345679", "--read", "CLINT.mtime",
+                  "--dump"], ""))
     for args, text, *settings in runs:
         env = dict(os.environ, KYNSIM_MEMORY="stuck-low=0x100") if "--memtest" in args else None
         env = dict(os.environ, **settings[0]) if settings else env
@@ -51,10 +63,23 @@ with tempfile.NamedTemporaryFile("w", suffix=".svd") as mapfile:
             else:
                 passed += 1
 failure = subprocess.run(failing, capture_output=True, text=True)
-expected = ('{"address":67108864,"code":"0X32 [1.4]","device":"board","error":"Register address is outside the device '
-            'window.","op":"read","result":-2139093966,"version":1,"width":32}')
+expected = ('{"address":67108864,"board_number":0,"board_type":6,"code":"0X32 [1.4]","device":"board","error":"Register '
+            'address is outside the device window.","op":"read","result":-2139093966,"version":2,"width":32}')
 if failure.returncode != 1 or failure.stdout.splitlines()[-1:] != [expected] or "ERROR(0X32 [1.4])" not in failure.stderr:
     failed += 1
     print("FAILED: a failed one-shot access:", failure.returncode, repr(failure.stdout), repr(failure.stderr))
+# Every batch line answered, its last record marked: a client reading to each mark never hangs.
+batch = subprocess.run([tool, "--json", "--batch", "-"], input="read 0\n# note\n\nmemtest 0:8\nbogus\n", capture_output=True,
+                       text=True).stdout.splitlines()
+ends = [json.loads(line)["line"] for line in batch if json.loads(line).get("end")]
+if ends != [1, 2, 3, 4, 5]:
+    failed += 1
+    print("FAILED: line ends", ends, batch)
+# The 64-bit register's value, exact to the last bit.
+wide_read = subprocess.run([tool, "--json", "--map", widefile.name, "--write", "CLINT.mtime=0x0020000012345679", "--read",
+                            "CLINT.mtime"], capture_output=True, text=True).stdout.splitlines()
+if json.loads(wide_read[-1]).get("value_hex") != "0x0020000012345679":
+    failed += 1
+    print("FAILED: a 64-bit value's hex string:", wide_read)
 print("records: %d passed, %d failed" % (passed, failed))
-sys.exit(1 if failed or passed < 37 else 0)
+sys.exit(1 if failed or passed < 60 else 0)

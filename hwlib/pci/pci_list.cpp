@@ -211,6 +211,17 @@ bool KynPciListDevices(const char *pszSlot, const char *pszIds, uint32_t nType, 
                                {"name", Names(pDevice)}};
         aLines.push_back(Line(strSlot.c_str(), szIds, szClass, listed[3].second, listed[4].second, listed[5].second,
                               listed[6].second, listed[7].second, listed[8].second));
+        // Each BAR for a record: NUMBER KIND SIZE PREFETCHABLE ADDRESS.
+        for (int i = 0; i < 6; ++i) {
+            if (pDevice->size[i] == 0)
+                continue;
+            char szBar[96];
+            const char *pszKind = IsIoBar(pDevice, i) ? "io" : (pDevice->flags[i] & PCI_IORESOURCE_MEM_64) != 0 ? "mem64" : "mem";
+            snprintf(szBar, sizeof szBar, "%d %s %llu %d 0x%llx", i, pszKind, (unsigned long long)pDevice->size[i],
+                     (pDevice->flags[i] & PCI_IORESOURCE_PREFETCH) != 0 ? 1 : 0,
+                     (unsigned long long)(pDevice->base_addr[i] & (IsIoBar(pDevice, i) ? PCI_ADDR_IO_MASK : PCI_ADDR_MEM_MASK)));
+            listed.push_back({"bar", szBar});
+        }
         // "-" stands for none in the table; a record leaves the field out.
         listed.erase(std::remove_if(listed.begin(), listed.end(), [](const auto &field) { return field.second == "-"; }),
                      listed.end());

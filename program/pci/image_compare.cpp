@@ -16,6 +16,7 @@
 #include "board_image.h"
 #include "printable.h"
 #include "register_map.h"
+#include "report.h"
 
 namespace {
 
@@ -64,32 +65,7 @@ uint32_t Word(const std::string &strBytes, size_t nAt)
     return nWord;
 }
 
-// The fields of the map's register at nAddress whose values differ: "EN=0->1 MODE=0x2->0x3".
-std::string ChangedFields(const MapRegister &reg, uint32_t nBefore, uint32_t nAfter, nlohmann::json *pFields)
-{
-    std::string strFields;
-    for (const MapField &field : reg.aFields) {
-        if (field.nLsb >= 32)
-            continue;
-        uint64_t nMask = field.nWidth >= 64 ? ~0ull : (1ull << field.nWidth) - 1;
-        uint64_t nOld = ((uint64_t)nBefore >> field.nLsb) & nMask, nNew = ((uint64_t)nAfter >> field.nLsb) & nMask;
-        if (nOld == nNew)
-            continue;
-        char szChange[64];
-        const char *pszForm = field.nWidth == 1 ? "%llu->%llu" : "0x%llX->0x%llX";
-        snprintf(szChange, sizeof szChange, pszForm, (unsigned long long)nOld, (unsigned long long)nNew);
-        strFields += (strFields.empty() ? "" : " ") + field.strName + "=" + szChange;
-        std::string strOld = MapValueName(field, nOld), strNew = MapValueName(field, nNew);
-        if (!strOld.empty() || !strNew.empty())
-            strFields += " (" + (strOld.empty() ? "?" : strOld) + "->" + (strNew.empty() ? "?" : strNew) + ")";
-        if (pFields != nullptr)
-            pFields->push_back({{"name", field.strName}, {"before", nOld}, {"after", nNew}});
-    }
-    return strFields;
-}
-
 struct Comparison {
-    bool bJson = false;
     uint64_t nDiffering = 0;
 };
 
@@ -98,37 +74,12 @@ void Report(Comparison &comparison, const char *pszSpace, int nBar, uint32_t nAd
 {
     if (++comparison.nDiffering > kShownMax)
         return;
-    const MapRegister *pRegister = nullptr;
+    CompareRecord record = {pszSpace, nBar, nAddress, nBefore, nAfter, nullptr};
     if (pMap != nullptr)
         for (const MapRegister *pCandidate : MapRegistersAt(*pMap, nAddress))
-            if (pCandidate->nAddress == nAddress && pRegister == nullptr)
-                pRegister = pCandidate;
-    if (comparison.bJson) {
-        nlohmann::json record = {{"version", 1}, {"op", "compare"}, {"space", pszSpace}, {"address", nAddress},
-                                 {"before", nBefore}, {"after", nAfter}};
-        if (nBar >= 0)
-            record["bar"] = nBar;
-        if (pRegister != nullptr) {
-            record["name"] = pRegister->strName;
-            record["fields"] = nlohmann::json::array();
-            ChangedFields(*pRegister, nBefore, nAfter, &record["fields"]);
-        }
-        printf("%s\n", record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-        return;
-    }
-    char szLine[96];
-    if (nBar >= 0)
-        snprintf(szLine, sizeof szLine, "BAR%d 0x%08X: 0x%08X -> 0x%08X", nBar, (unsigned)nAddress, (unsigned)nBefore,
-                 (unsigned)nAfter);
-    else
-        snprintf(szLine, sizeof szLine, "config 0x%03X: 0x%08X -> 0x%08X", (unsigned)nAddress, (unsigned)nBefore,
-                 (unsigned)nAfter);
-    std::string strLine = szLine;
-    if (pRegister != nullptr) {
-        std::string strFields = ChangedFields(*pRegister, nBefore, nAfter, nullptr);
-        strLine += "  " + pRegister->strName + (strFields.empty() ? "" : ": " + strFields);
-    }
-    printf("%s\n", strLine.c_str());
+            if (pCandidate->nAddress == nAddress && record.pRegister == nullptr)
+                record.pRegister = pCandidate;
+    printf("%s\n", CompareLine(record).c_str());
 }
 
 // Words [0, nLength) of a file of both images, compared a chunk at a time.
@@ -164,7 +115,7 @@ int BoardBar(const nlohmann::json &bars)
 
 namespace {
 
-int CompareImages(const std::string &strBefore, const std::string &strAfter, bool bJson)
+int CompareImages(const std::string &strBefore, const std::string &strAfter)
 {
     Image before, after;
     std::string strWhy;
@@ -176,7 +127,6 @@ int CompareImages(const std::string &strBefore, const std::string &strAfter, boo
         }
     }
     Comparison comparison;
-    comparison.bJson = bJson;
     if (before.manifest.value("vendor", "") != after.manifest.value("vendor", "") ||
         before.manifest.value("device", "") != after.manifest.value("device", ""))
         fprintf(stderr, "Warning: the images are of different devices (%s:%s, %s:%s)\n",
@@ -216,11 +166,11 @@ int CompareImages(const std::string &strBefore, const std::string &strAfter, boo
 
 } // namespace
 
-int CompareBoardImages(const std::string &strBefore, const std::string &strAfter, bool bJson)
+int CompareBoardImages(const std::string &strBefore, const std::string &strAfter)
 {
     // A manifest field of the wrong type is bad input, said as such.
     try {
-        return CompareImages(strBefore, strAfter, bJson);
+        return CompareImages(strBefore, strAfter);
     } catch (const nlohmann::json::exception &error) {
         fflush(stdout);
         fprintf(stderr, "Error: an image's manifest.json is malformed: %s\n", Printable(error.what()).c_str());

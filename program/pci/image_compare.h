@@ -6,7 +6,7 @@
 
 // Each 32-bit register that differs between image strBefore and image strAfter (configuration space,
 // then each memory BAR saved in both), named with its changed fields where the run's maps have it;
-// text, or JSON Lines where bJson. The status as cmp gives it: 0 equal, 1 different, 2 bad input.
-int CompareBoardImages(const std::string &strBefore, const std::string &strAfter, bool bJson);
+// text, or JSON Lines as the report was chosen. The status as cmp gives it: 0 equal, 1 different, 2 bad input.
+int CompareBoardImages(const std::string &strBefore, const std::string &strAfter);
 
 #endif

@@ -221,7 +221,7 @@ int CompareWithDevice(const char *pszBefore, uint32_t nType, uint32_t nNumber)
     SetUnreadRegisters(options);
     int nStatus = SaveBoardImage((strScratch + "/device").c_str(), nType, nNumber, options);
     if (nStatus == 0)
-        nStatus = CompareBoardImages(pszBefore, strScratch + "/device", g_toolOptions.bJson);
+        nStatus = CompareBoardImages(pszBefore, strScratch + "/device");
     else
         nStatus = 2;
     RemoveImageTree(strScratch);
@@ -233,7 +233,7 @@ int BeforeStart(int32_t nBoardType, uint32_t nBoardNumber)
 {
     RemovePrivateCopyAtExit();
     if (g_pszCompare != nullptr && g_pszCompareSecond != nullptr)
-        return CompareBoardImages(g_pszCompare, g_pszCompareSecond, g_toolOptions.bJson);
+        return CompareBoardImages(g_pszCompare, g_pszCompareSecond);
     if (g_pszCompare != nullptr)
         return CompareWithDevice(g_pszCompare, (uint32_t)nBoardType, nBoardNumber);
     if (g_pszSaveImage == nullptr)

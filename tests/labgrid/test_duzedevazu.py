@@ -19,17 +19,21 @@ def test_write_then_read(board):
     board.write(0x10, 0xDEADBEEF)
     records = board.batch(["write 0x10=0xDEADBEEF", "read 0x10", "write16 0x20=0xBEEF", "read16 0x20"])
     assert [r["value"] for r in records] == [0xDEADBEEF, 0xDEADBEEF, 0xBEEF, 0xBEEF]
-    assert records[1] == {"version": 1, "line": 2, "op": "read", "device": "board", "width": 32, "address": 16,
-                          "result": 0, "value": 0xDEADBEEF}
+    assert records[1] == {"version": 2, "line": 2, "op": "read", "device": "board", "width": 32, "address": 16,
+                          "result": 0, "value": 0xDEADBEEF, "board_type": 6, "board_number": 0, "end": True}
 
 
 def test_names_and_fields_from_the_map(board):
     assert board.read("UART2.CTRL") == 0
     records = board.batch(["write UART.CTRL=0x1A05", "read UART.CTRL"])
     assert records[1]["name"] == "UART.CTRL"
-    assert records[1]["fields"] == "UART.CTRL: EN=1 MODE=0x2 (IRDA) BAUD=0x1A"
+    assert records[1]["fields"] == [{"name": "EN", "lsb": 0, "width": 1, "value": 1},
+                                    {"name": "MODE", "lsb": 1, "width": 2, "value": 2, "enum": "IRDA"},
+                                    {"name": "BAUD", "lsb": 8, "width": 8, "value": 0x1A}]
+    # A field written alone, as the option takes it (each call a new run, its board from zero).
+    assert board.batch(["write UART.CTRL.MODE=1", "read UART.CTRL"])[1]["value"] == 0x2
     dump = board.dump()
-    assert [r["fields"] for r in dump if r["name"] == "UART.CTRL"] == ["UART.CTRL: EN=0 MODE=0x0 (NORMAL) BAUD=0x0"]
+    assert [[f["value"] for f in r["fields"]] for r in dump if r["name"] == "UART.CTRL"] == [[0, 0, 0]]
     assert [r["skipped"] for r in dump if r["name"] == "UART.TXDATA"] == ["write-only"]
 
 
@@ -82,3 +86,14 @@ def test_a_session_memtest_whose_access_fails(target):
         with pytest.raises(DuzeDevazuError, match=r"0X22 \[1.3\] No such device present."):
             run.memtest(0, 0x40)
         assert run.read(0) == 0
+
+
+def test_a_board_that_does_not_open_says_why(target):
+    # The tool's own words reach the caller, in a session and in a single call alike.
+    absent = target.get_driver("DuzeDevazuDriver", name="absent")
+    target.activate(absent)
+    with pytest.raises(DuzeDevazuError, match=r"ERROR\(0X22 \[1.3\]\) No such device present."):
+        with absent.session() as run:
+            run.read(0)
+    with pytest.raises(DuzeDevazuError, match=r"0X22 \[1.3\] No such device present."):
+        absent.read(0)

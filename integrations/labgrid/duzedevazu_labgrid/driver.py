@@ -52,41 +52,45 @@ class DuzeDevazuSession:
         self._process = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                          text=True, bufsize=1)
 
-    def _send(self, line, last_op):
-        """The records of one line, up to its last (op last_op, or a line error)."""
+    def _ended(self, records):
+        """The run has ended: the tool's own text (its standard error) and status."""
+        status = self._process.wait()
+        text = self._process.stderr.read().strip()
+        raise DuzeDevazuError(text or "the tool's run has ended (status %d)" % status, records, status)
+
+    def _send(self, line):
+        """The records of one line, up to the one marked as its end."""
         if self._process.poll() is not None:
-            raise DuzeDevazuError("the tool's run has ended (status %d)" % self._process.returncode, [],
-                                  self._process.returncode)
-        self._process.stdin.write(line + "\n")
-        self._process.stdin.flush()
+            self._ended([])
+        try:
+            self._process.stdin.write(line + "\n")
+            self._process.stdin.flush()
+        except BrokenPipeError:
+            self._ended([])
         records = []
         while True:
             answer = self._process.stdout.readline()
             if not answer:
-                status = self._process.wait()
-                raise DuzeDevazuError(self._process.stderr.read().strip() or "the tool ended with status %d" % status,
-                                      records, status)
+                self._ended(records)
             if not answer.startswith("{"):
                 continue
             record = json.loads(answer)
             records.append(record)
-            # The line's last record: its answer, a line error, or a failed access (which ends a
-            # memory test early).
-            if record.get("op") in (last_op, None) or "error" in record:
+            if record.get("end"):
                 return records
 
     def read(self, address, width=32):
         verb = {32: "read", 16: "read16", 8: "read8"}[width]
-        return _checked(self._send("%s %s" % (verb, _number(address)), "read")[-1])["value"]
+        return _checked(self._send("%s %s" % (verb, _number(address)))[-1])["value"]
 
     def write(self, address, value, width=32):
         verb = {32: "write", 16: "write16", 8: "write8"}[width]
-        _checked(self._send("%s %s=%s" % (verb, _number(address), _number(value)), "write")[-1])
+        _checked(self._send("%s %s=%s" % (verb, _number(address), _number(value)))[-1])
 
     def memtest(self, start, length):
         """A memory test of the range (the patterns the session was opened with): its summary, or
         MemtestFailed with the mismatches."""
-        records = self._send("memtest %s:%s" % (_number(start), _number(length)), "memtest")
+        records = self._send("memtest %s:%s" % (_number(start), _number(length)))
         summary = _checked(records[-1])
         records = records[:-1]
         if summary["mismatches"] != 0:
@@ -113,21 +117,26 @@ class DuzeDevazuDriver(Driver):
     options = attr.ib(default=attr.Factory(list), validator=attr.validators.instance_of(list))
     environment = attr.ib(default=attr.Factory(dict), validator=attr.validators.instance_of(dict))
 
-    def _batch(self, lines, extra=()):
-        """The tool's JSON records for the batch's lines, and its exit status."""
-        settings = " ".join("%s=%s" % (name, shlex.quote(str(value))) for name, value in self.environment.items())
-        command = "printf %s | %s %s %s --batch - --json %s" % (
-            shlex.quote("".join(line + "\n" for line in lines)), settings, shlex.quote(self.program),
-            " ".join(shlex.quote(str(option)) for option in self.options), " ".join(shlex.quote(e) for e in extra))
+    def _remote(self, extra=()):
+        """The one remote command line of every call: the settings, the program, its options, then extra."""
+        return " ".join(["%s=%s" % (name, shlex.quote(str(value))) for name, value in self.environment.items()] +
+                        [shlex.quote(self.program)] + [shlex.quote(str(option)) for option in self.options] +
+                        [shlex.quote(str(word)) for word in extra])
+
+    def _run(self, extra, stdin_lines=None):
+        """The tool's JSON records and its exit status; standard error's text where it gave no record."""
+        command = self._remote(extra)
+        if stdin_lines is not None:
+            command = "printf %s | %s" % (shlex.quote("".join(line + "\n" for line in stdin_lines)), command)
         stdout, stderr, status = self.command.run(command)
-        records = []
-        for line in stdout:
-            line = line.strip()
-            if line.startswith("{"):
-                records.append(json.loads(line))
+        records = [json.loads(line.strip()) for line in stdout if line.strip().startswith("{")]
         if not records and status != 0:
             raise DuzeDevazuError(" ".join(stderr).strip() or "the tool ended with status %d" % status, [], status)
         return records, status
+
+    def _batch(self, lines, extra=()):
+        """The tool's JSON records for the batch's lines, and its exit status."""
+        return self._run(["--batch", "-", "--json", *extra], list(lines))
 
     @staticmethod
     def _check(record):
@@ -139,14 +148,14 @@ class DuzeDevazuDriver(Driver):
         """One run of the tool for many calls, kept open over the SSH driver's connection: with
         board.session() as run: run.write(...); run.read(...). Its memory tests take these options."""
         command = self.command
-        if not hasattr(command, "ssh_prefix") or not hasattr(command, "networkservice"):
+        if not hasattr(command, "networkservice"):
             raise DuzeDevazuError("a session needs labgrid's SSHDriver as the command protocol")
+        # The SSH driver's own options (its connection's master among them), as it offers them.
+        prefix = command.get_ssh_prefix() if hasattr(command, "get_ssh_prefix") else list(command.ssh_prefix)
         service = command.networkservice
-        remote = " ".join(["%s=%s" % (name, shlex.quote(str(value))) for name, value in self.environment.items()] +
-                          [shlex.quote(self.program)] + [shlex.quote(str(option)) for option in self.options] +
-                          ["--batch", "-", "--json", "--patterns", ",".join(patterns), "--passes", str(passes),
-                           "--seed", str(seed)])
-        run = DuzeDevazuSession(["ssh", "-x", *command.ssh_prefix, "-p", str(service.port), "-l", service.username,
+        remote = self._remote(["--batch", "-", "--json", "--patterns", ",".join(patterns), "--passes", str(passes),
+                               "--seed", str(seed)])
+        run = DuzeDevazuSession(["ssh", "-x", *prefix, "-p", str(service.port), "-l", service.username,
                                  service.address, remote])
         try:
             yield run
@@ -184,12 +193,12 @@ class DuzeDevazuDriver(Driver):
     @step()
     def dump(self):
         """Every register of the board's map: a dict per register (name, value, fields, reset, or why skipped)."""
-        stdout, stderr, status = self.command.run("%s %s %s --dump --json" % (
-            " ".join("%s=%s" % (n, shlex.quote(str(v))) for n, v in self.environment.items()), shlex.quote(self.program),
-            " ".join(shlex.quote(str(option)) for option in self.options)))
+        records, status = self._run(["--dump", "--json"])
+        for record in records:
+            self._check(record)
         if status != 0:
-            raise DuzeDevazuError(" ".join(stderr).strip() or "the dump ended with status %d" % status, [], status)
-        return [json.loads(line) for line in stdout if line.strip().startswith("{")]
+            raise DuzeDevazuError("the dump ended with status %d" % status, records, status)
+        return records
 
     @Driver.check_active
     @step(args=["start", "length", "patterns", "passes"])
