@@ -144,12 +144,13 @@ void PrintHelp()
 {
     LogPrintF("Usage: duzedevazu [switches] [long options]\n");
     PrintUsage();
-    LogPrintF("\nLong options (a script's accesses run in order, print only read values, and end with status 1 "
-              "at the first failure; a command string /Z goes with none of them):\n");
+    LogPrintF("\nOperations (a script's: they run in order, print only read values, and end with status 1 at the "
+              "first failure; each is also a --batch line, VERB ARGUMENT; a command string /Z goes with none of them):\n");
     size_t nOperations = 0;
     const OperationRow *pRows = OperationRows(&nOperations);
     for (size_t i = 0; i < nOperations; ++i)
         ShowOptionHelp(("--" + std::string(pRows[i].pszVerb)).c_str(), pRows[i].pszValue, pRows[i].pszHelp);
+    LogPrintF("\nLong options:\n");
     for (const LongOption &option : g_aLongOptions)
         ShowOptionHelp(option.pszName, option.pszValue, option.pszHelp);
     for (size_t i = 0; g_pExtras != nullptr && i < g_pExtras->nOptions; ++i)
@@ -312,7 +313,7 @@ size_t Distance(const std::string &strA, const std::string &strB)
             }
         }
         snprintf(szLine, sizeof szLine, "Error: unknown option %s%s%s; --help lists every option\n", Printable(strArgument).c_str(),
-                 strNearest.empty() ? "" : ": did you mean ", strNearest.empty() ? "" : (strNearest + "?").c_str());
+                 strNearest.empty() ? "" : " (did you mean ", strNearest.empty() ? "" : (strNearest + "?)").c_str());
     }
     fputs(szLine, stderr);
     fflush(stderr);
