@@ -400,6 +400,15 @@ TEST(CommandLine, OneShotRunsPrintOnlyWhatTheyRead)
          "\"No such device present.\",\"op\":\"open\",\"result\":-2139094238,\"version\":2}\n",
          "ERROR(0X22 [1.3]) No such device present. \n"},
         {{"--version"}, {}, 0, kBanner, ""},
+        // A long option that is none: one line, the nearest option named; options that need an
+        // operation, given without one, are refused rather than ignored by the key loop.
+        {{"--jsn", "--read", "0"}, {}, 2, "", "Error: unknown option --jsn (did you mean --json?); --help lists every option\n"},
+        {{"--xyzzy=1"}, {}, 2, "", "Error: unknown option --xyzzy; --help lists every option\n"},
+        {{"--json"}, {}, 2, "", "Error: --json applies to operations (--read, --write, --dump, --memtest, --batch, ...) and none "
+                                "is given; --help lists them\n"},
+        {{"--patterns", "solid", "/Zq"}, {}, 2, "", "Error: --patterns applies to operations (--read, --write, --dump, --memtest, "
+                                                    "--batch, ...) and none is given; --help lists them\n"},
+        {{"--write", "0x10=7", "--sleep", "1", "--read", "0x10"}, {}, 0, "0x00000007\n", ""},
         {{"--names", "bridge"}, {}, 2, "", "Error: --names bridge needs the bridge's register map (--bridge-map or "
                                            "DUZE_BRIDGE_MAP)\n"},
         {{"--names", "x"}, {}, 2, "", "Error: --names 'x': not board or bridge\n"},

@@ -660,6 +660,59 @@ TEST(Batch, EachLineAnsweredAndTheWorstStatus)
                                   "{\"line\":4,\"milliseconds\":1,\"op\":\"sleep\",\"version\":2,\"end\":true}\n");
 }
 
+// One grammar: each operation as an option and as a batch line shows the same value, or is refused
+// with the same words (an option's quoted after its name, a line's after its number); in JSON both
+// give the same record but for the line's number and end mark.
+TEST(Operations, AnOptionAndABatchLineAgree)
+{
+    struct {
+        std::string strVerb, strArgument;
+        int nStatus;
+        std::string strShown;  // a success's output, the refusal's reason otherwise
+        bool bQuoted = false;  // a refusal of the argument's form: the argument is quoted before it
+    } aCases[] = {
+        {"write", "UART.CTRL.MODE=2", 0, ""},
+        {"read", "UART.CTRL", 0, "0x00000000\n"},
+        {"write", "0x10=0x12:0xFF", 0, ""},
+        {"read8", "PINB", 0, "0x00\n"},
+        {"sleep", "1", 0, ""},
+        {"decode", "0x80800322", 0, "0X22 [1.3]: No such device present.\n"},
+        {"hexdump", "0:8", 0, "0000:00:00.0 board registers 0x0 to 0x7\n00: 00 00 00 00 -- -- -- --\n\n"},
+        {"write", "UART.CTRL.NOPE=1", 2, "Register UART.CTRL has no field NOPE"},
+        {"write", "UART.CTRL.MODE=4", 2, "Value 0x4 is wider than field UART.CTRL.MODE's 2 bits"},
+        {"read", "CTRL", 2, "CTRL is ambiguous: UART.CTRL, UART2.CTRL"},
+        {"read", "NOPE", 2, "No register NOPE in the map board.svd"},
+        {"write8", "0x10=1:0x100", 2, "the value is not one number of 8 bits (0x hexadecimal, 0 octal, else decimal), nor is its mask",
+         true},
+        {"memtest", "0:3", 2, "START and LENGTH must be multiples of 4 (32-bit registers), LENGTH not 0", true},
+        {"sleep", "x", 2, "not a number of milliseconds (at most a day)", true},
+        {"bridge-read", "0x1000", 1, "Bridge register 0x1000 is past the end of the bridge's 512 bytes of registers (its "
+                                     "configuration space)"},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.strVerb + " " + c.strArgument);
+        ToolRun option = MapRun({"--map", "board.svd", "--" + c.strVerb, c.strArgument}, "");
+        ToolRun line = MapRun({"--map", "board.svd", "--batch", "-"}, c.strVerb + " " + c.strArgument + "\n");
+        EXPECT_EQ(option.nStatus, c.nStatus);
+        EXPECT_EQ(line.nStatus, c.nStatus);
+        if (c.nStatus != 0) {
+            EXPECT_EQ(option.strError, "Error: " + (c.bQuoted ? "--" + c.strVerb + " '" + c.strArgument + "': " : "") + c.strShown + "\n");
+            EXPECT_EQ(line.strConsole, "error: line 1: " + (c.bQuoted ? "'" + c.strArgument + "': " : "") + c.strShown + "\n");
+            continue;
+        }
+        EXPECT_EQ(option.strConsole, c.strShown);
+        EXPECT_EQ(line.strConsole, c.strShown.empty() ? "ok\n" : c.strShown);
+        ToolRun optionJson = MapRun({"--map", "board.svd", "--json", "--" + c.strVerb, c.strArgument}, "");
+        ToolRun lineJson = MapRun({"--map", "board.svd", "--json", "--batch", "-"}, c.strVerb + " " + c.strArgument + "\n");
+        std::string strLine = lineJson.strConsole;
+        for (const std::string &strMark : {std::string(",\"line\":1"), std::string(",\"end\":true"), std::string("\"line\":1,")})
+            for (size_t nAt; (nAt = strLine.find(strMark)) != std::string::npos;)
+                strLine.erase(nAt, strMark.size());
+        // A sleep's record is a batch's alone: an option's sleep shows nothing.
+        EXPECT_EQ(optionJson.strConsole, c.strVerb == "sleep" ? "" : strLine);
+    }
+}
+
 // Each register line with its name and fields, names at the address prompt, the warnings.
 TEST(RegisterMaps, NamesAndFieldsBesideEveryRegisterLine)
 {
