@@ -99,7 +99,7 @@ void SetDefaultOptions(ToolOptions *pOptions)
     pOptions->pszBridgeMapFile = nullptr;
     pOptions->bFields = false;
     pOptions->pszBatchFile = nullptr;
-    pOptions->bJson = false;
+    pOptions->eReport = kTextReport;
     pOptions->bStopOnError = false;
     pOptions->nMemPasses = 1;
     pOptions->nSeed = 1;
@@ -219,7 +219,7 @@ void TakeBatch(const LongOption &, const char *pszValue, ToolOptions *pOptions)
 
 void TakeJson(const LongOption &, const char *, ToolOptions *pOptions)
 {
-    pOptions->bJson = true;
+    pOptions->eReport = kJsonReport;
 }
 
 void TakeStopOnError(const LongOption &, const char *, ToolOptions *pOptions)
@@ -360,7 +360,7 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions)
 
 void RefuseOrphanOptions(const ToolOptions &options)
 {
-    const char *pszOrphan = options.bJson          ? "--json"
+    const char *pszOrphan = options.eReport == kJsonReport ? "--json"
                             : options.bFields        ? "--fields"
                             : options.bStopOnError   ? "--stop-on-error"
                             : !options.aPatterns.empty() ? "--patterns"

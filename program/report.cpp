@@ -73,9 +73,9 @@ HexDumpState g_hex;
 
 } // namespace
 
-void ChooseReport(bool bJson)
+void ChooseReport(ReportForm eForm)
 {
-    g_bJson = bJson;
+    g_bJson = eForm == kJsonReport;
 }
 
 void ReportAccess(AccessRecord &record, const std::vector<const MapRegister *> &apRegisters, bool bFields)

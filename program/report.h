@@ -12,12 +12,13 @@
 #include <vector>
 
 #include "json_records.h"
+#include "options.h"
 #include "register_access.h"
 
 struct MapRegister;
 
 // Text, or JSON Lines (--json): once, before anything is shown.
-void ChooseReport(bool bJson);
+void ChooseReport(ReportForm eForm);
 
 // An access that ran. Text: a read's value, a batch's write "ok", with --fields each register's
 // line; a failure a batch's "error: line N: ..." (an option's error line is the run's end's to

@@ -34,7 +34,7 @@ int RunTool(int argc, char **argv, const ProgramExtras &extras)
     HoldInputFiles(argc, argv);
     OsaConsoleInit();
     ParseCommandLine(argc, argv, &g_toolOptions);
-    ChooseReport(g_toolOptions.bJson);
+    ChooseReport(g_toolOptions.eReport);
     LoadRegisterMaps();
     SetTextForEveryFailure(extras.bTextForEveryFailure);
     if (extras.pfnBeforeStart != nullptr) {

@@ -50,6 +50,9 @@ struct Operation {
     uint32_t nNumber = 0;
 };
 
+// How a script's run shows what it does: lines of text, or JSON Lines records (--json).
+enum ReportForm { kTextReport, kJsonReport };
+
 struct ToolOptions {
     const char *pszCommandString; // null when none was given
     bool bQuiet;                  // the first failed library call ends the run without asking
@@ -65,7 +68,7 @@ struct ToolOptions {
     const char *pszBridgeMapFile;
     bool bFields;                       // --fields: each one-shot value's register line after it
     const char *pszBatchFile;           // --batch FILE (- standard input): one command a line; or null
-    bool bJson;                         // --json: one JSON object a line for each access, decoding, answer
+    ReportForm eReport;                 // --json: one JSON object a line for each record, else text
     bool bStopOnError;                  // --stop-on-error: a batch ends at its first failed or malformed line
     uint32_t nMemPasses;                // --passes N
     uint32_t nSeed;                     // --seed N, for the random pattern

@@ -1143,6 +1143,13 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
     EXPECT_EQ(run.nStatus, 0);
     EXPECT_EQ(run.strConsole, "Saved 0000:00:01.0 to held: configuration space\n");
     EXPECT_EQ(run.strError, "Warning: BAR0: not read: held by virtio-pci (KYNPCI_ALLOW_DRIVER=1 reads it)\n");
+    // The settings file's KYNPCI_ALLOW_DRIVER=1 counts as the environment's does: the BAR is read.
+    WriteFile(std::string(szDir) + "/allow.conf", "KYNPCI_ALLOW_DRIVER=1\n");
+    saveCase.aArgs = {"/B0", "--save-image", "held2"};
+    saveCase.env["KYNPCI_CONF"] = "allow.conf";
+    run = RunDuze(saveCase);
+    saveCase.env.erase("KYNPCI_CONF");
+    EXPECT_EQ(run.strError.find("held by"), std::string::npos) << run.strError;
     // An image is never saved over anything.
     saveCase.aArgs = {"/B1", "--save-image", "img"};
     run = RunDuze(saveCase);

@@ -10,6 +10,20 @@
 #include <utility>
 #include <vector>
 
+// A setting the program takes from its command line (KYNPCI_DEVICE for --device, KYNPCI_IDS for
+// --ids, KYNPCI_IMAGE for --image): it wins over the environment and the settings file, and a
+// selection it gives (KYNPCI_DEVICE, KYNPCI_IDS) replaces theirs as a whole. Given before the
+// library first reads its settings, which the console's start does.
+void KynPciSetSetting(const char *pszName, const char *pszValue);
+// A setting as the program gave it, else as the environment does, or "": for what the program
+// must know before the library reads its settings (the image a run replays).
+std::string KynPciProgramSetting(const char *pszName);
+// The settings as the library reads them (file, environment, command line): the BAR of the board's
+// registers (KYNPCI_BAR; -1 the first memory BAR), whether a driver's device may be read
+// (KYNPCI_ALLOW_DRIVER).
+int KynPciBoardBar();
+bool KynPciAllowsDriver();
+
 // Whether a slot (--device) or IDs (--ids, comma-separated) are what lspci -s or -d takes; a vendor
 // alone may leave out its colon. Why not in strWhy.
 bool KynPciCheckSlot(const char *pszSlot, std::string &strWhy);

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <dirent.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include <map>
 
 #include "create_file.h"
+#include "kyn_pci.h"
 #include "pci_internal.h"
 
 namespace {
@@ -382,6 +384,8 @@ std::string Trimmed(const std::string &strText)
 }
 
 const PciSettings *g_pPciSettings = nullptr;
+// What the program gives from its command line (--device, --ids, --image): wins over the rest.
+OsaNameValues g_aProgramSettings;
 
 } // namespace
 
@@ -508,9 +512,51 @@ const PciSettings &PciGetSettings()
         if (environment.count(item.first) == 0 && !(bEnvironmentSelects && SelectsDevices(item.first)))
             aMerged.push_back(item);
     aMerged.insert(aMerged.end(), aEnvironment.begin(), aEnvironment.end());
+    // The program's command line over both, in the same way: its selection replaces the others'.
+    bool bProgramSelects = false;
+    std::map<std::string, std::string> program;
+    for (const auto &item : g_aProgramSettings) {
+        bProgramSelects = bProgramSelects || SelectsDevices(item.first);
+        program[item.first] = item.second;
+    }
+    aMerged.erase(std::remove_if(aMerged.begin(), aMerged.end(),
+                                 [&](const auto &item) {
+                                     return program.count(item.first) != 0 || (bProgramSelects && SelectsDevices(item.first));
+                                 }),
+                  aMerged.end());
+    aMerged.insert(aMerged.end(), g_aProgramSettings.begin(), g_aProgramSettings.end());
     PciSettings *pSettings = new PciSettings(); // kept for the run
     if (!PciParseSettings(aMerged, *pSettings, strError))
         OsaFatal(strError);
     g_pPciSettings = pSettings;
     return *g_pPciSettings;
+}
+
+void KynPciSetSetting(const char *pszName, const char *pszValue)
+{
+    for (auto &item : g_aProgramSettings)
+        if (item.first == pszName) {
+            item.second = pszValue;
+            return;
+        }
+    g_aProgramSettings.push_back({pszName, pszValue});
+}
+
+std::string KynPciProgramSetting(const char *pszName)
+{
+    for (const auto &item : g_aProgramSettings)
+        if (item.first == pszName)
+            return item.second;
+    const char *pszValue = getenv(pszName);
+    return pszValue != nullptr ? pszValue : "";
+}
+
+int KynPciBoardBar()
+{
+    return PciGetSettings().nBar;
+}
+
+bool KynPciAllowsDriver()
+{
+    return PciGetSettings().bAllowDriver;
 }

@@ -269,9 +269,7 @@ bool WriteImage(const std::string &strTemp, int fdDevice, const std::string &str
         bool bWanted = options.aBars.empty() ||
                        std::find(options.aBars.begin(), options.aBars.end(), bar.nBar) != options.aBars.end();
         // A driver's device is read only where the tool would map it: its registers are the driver's.
-        const char *pszAllow = getenv("KYNPCI_ALLOW_DRIVER");
-        bool bHeld = !strDriver.empty() && strDriver != "vfio-pci" && strDriver != "pci-stub" &&
-                     (pszAllow == nullptr || strcmp(pszAllow, "1") != 0);
+        bool bHeld = !strDriver.empty() && strDriver != "vfio-pci" && strDriver != "pci-stub" && !KynPciAllowsDriver();
         if (bDone && bMemory && bWanted && bHeld) {
             bar.strSkipped = "not read: held by " + strDriver + " (KYNPCI_ALLOW_DRIVER=1 reads it)";
             bDone = WriteFileAt(fdImage, "resource" + std::to_string(bar.nBar), nullptr, 0, bar.nSize, strError);
@@ -445,12 +443,6 @@ std::string MakeScratchDir(const char *pszName)
         return "";
     }
     return strDir;
-}
-
-int BoardBarSetting()
-{
-    const char *pszBar = getenv("KYNPCI_BAR");
-    return pszBar != nullptr && pszBar[0] >= '0' && pszBar[0] <= '5' && pszBar[1] == '\0' ? pszBar[0] - '0' : -1;
 }
 
 bool ParseByteCount(const char *pszText, uint64_t nMax, uint64_t *pnBytes)

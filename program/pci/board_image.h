@@ -53,8 +53,6 @@ std::string ShownValue(const std::string &strValue);
 std::string MakeScratchDir(const char *pszName);
 // A directory and everything in it, no link followed.
 void RemoveImageTree(const std::string &strDir);
-// The BAR KYNPCI_BAR names for the board's registers, or -1 where the environment names none.
-int BoardBarSetting();
 
 // Bytes of a number with an optional K, M or G suffix; false where it is none or above nMax.
 bool ParseByteCount(const char *pszText, uint64_t nMax, uint64_t *pnBytes);

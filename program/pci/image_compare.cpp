@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "board_image.h"
+#include "kyn_pci.h"
 #include "printable.h"
 #include "register_map.h"
 #include "report.h"
@@ -103,8 +104,8 @@ void CompareFile(Comparison &comparison, const Image &before, const Image &after
 // The BAR whose registers the board map names: KYNPCI_BAR, else the first memory BAR.
 int BoardBar(const nlohmann::json &bars)
 {
-    if (BoardBarSetting() >= 0)
-        return BoardBarSetting();
+    if (KynPciBoardBar() >= 0)
+        return KynPciBoardBar();
     for (const nlohmann::json &bar : bars)
         if (bar.value("kind", "") == "memory")
             return bar.value("bar", -1);

@@ -36,19 +36,18 @@ void TakeDevice(const char *pszSlot)
 {
     std::string strWhy;
     CheckOrEnd("--device", KynPciCheckSlot(pszSlot, strWhy), strWhy);
-    setenv("KYNPCI_DEVICE", pszSlot, 1);
+    KynPciSetSetting("KYNPCI_DEVICE", pszSlot);
     g_pszDevice = pszSlot;
 }
 
-// The IDs stand for whichever board type the run opens (KYNPCI_IDS's code *). A slot from the
-// environment would win over them, so it is cleared; --device still wins.
+// The IDs stand for whichever board type the run opens (KYNPCI_IDS's code *). The command line's
+// selection replaces the environment's, so a slot from there does not win over them; --device still
+// wins.
 void TakeIds(const char *pszIds)
 {
     std::string strWhy;
     CheckOrEnd("--ids", KynPciCheckIds(pszIds, strWhy), strWhy);
-    setenv("KYNPCI_IDS", (std::string("*=") + pszIds).c_str(), 1);
-    if (g_pszDevice == nullptr)
-        unsetenv("KYNPCI_DEVICE");
+    KynPciSetSetting("KYNPCI_IDS", (std::string("*=") + pszIds).c_str());
     g_pszIds = pszIds;
 }
 
@@ -90,10 +89,10 @@ void TakeImageLimit(const char *pszBytes)
                std::string(pszBytes) + ": not a number of bytes up to 1G (K, M, G suffixes)");
 }
 
-// The image is the library's setting KYNPCI_IMAGE: set here, made ready before the start.
+// The image is the library's setting KYNPCI_IMAGE: given here, made ready before the start.
 void TakeImage(const char *pszDir)
 {
-    setenv("KYNPCI_IMAGE", pszDir, 1);
+    KynPciSetSetting("KYNPCI_IMAGE", pszDir);
 }
 
 void TakeImageWritable(const char *)
@@ -173,24 +172,25 @@ std::string BoardProblem(int32_t nBoardType, uint32_t nBoardNumber)
 // An image to run on becomes the tree, its device the slot, before the library reads its settings.
 int PrepareImage()
 {
-    const char *pszImage = getenv("KYNPCI_IMAGE");
-    if (pszImage == nullptr)
+    std::string strImage = KynPciProgramSetting("KYNPCI_IMAGE");
+    if (strImage.empty())
         return -1;
+    const char *pszImage = strImage.c_str();
     std::string strSlot, strTree, strWhy;
     if (!PrepareBoardImage(pszImage, g_bImageWritable, strSlot, strTree, strWhy)) {
         fprintf(stderr, "Error: image %s refused: %s\n", Printable(pszImage).c_str(), Printable(strWhy).c_str());
         return 2;
     }
-    setenv("KYNPCI_SYSFS", strTree.c_str(), 1);
-    setenv("KYNPCI_DEVICE", strSlot.c_str(), 1);
-    setenv("KYNPCI_ACCESS", "sysfs", 1);
+    KynPciSetSetting("KYNPCI_SYSFS", strTree.c_str());
+    KynPciSetSetting("KYNPCI_DEVICE", strSlot.c_str());
+    KynPciSetSetting("KYNPCI_ACCESS", "sysfs");
     return -1;
 }
 
 // The board map's registers that a save must not read: a read changes them, or they are write-only.
 void SetUnreadRegisters(ImageSaveOptions &options)
 {
-    options.nBoardBar = BoardBarSetting();
+    options.nBoardBar = KynPciBoardBar();
     const RegisterMap *pMap = RunMap(false);
     for (size_t i = 0; pMap != nullptr && i < pMap->aRegisters.size(); ++i) {
         const MapRegister &reg = pMap->aRegisters[i];
