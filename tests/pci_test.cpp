@@ -1062,6 +1062,17 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
               "0x00000103\n0x00000000\n");
     EXPECT_EQ(CommandOutput("cd " + saved.strDir + " && KYNSIM_IMAGE=nothing " + strSim + " --read 0 2>&1"),
               "kynsim: bad setting KYNSIM_IMAGE=nothing: no board image: it has no manifest.json\n");
+    // Both programs read a manifest with the same reader: its members, not its spelling. A manifest
+    // written without spaces is read; one of version 12 is refused.
+    const std::string strManifest0 = ReadFile(strImage + "0/manifest.json");
+    std::string strCompact = CommandOutput("python3 -c 'import json,sys; print(json.dumps(json.load(open(sys.argv[1])), "
+                                           "separators=(\",\", \":\")))' " + strImage + "0/manifest.json");
+    WriteFile(strImage + "0/manifest.json", strCompact);
+    EXPECT_EQ(CommandOutput("cd " + saved.strDir + " && KYNSIM_IMAGE=img0 " + strSim + " --read 0 2>&1"), "0x00000000\n");
+    WriteFile(strImage + "0/manifest.json", std::string(strManifest0).replace(strManifest0.find("\"version\": 1"), 12, "\"version\": 12"));
+    EXPECT_EQ(CommandOutput("cd " + saved.strDir + " && KYNSIM_IMAGE=img0 " + strSim + " --read 0 2>&1"),
+              "kynsim: bad setting KYNSIM_IMAGE=img0: the image is of format version 12; this tool reads version 1\n");
+    WriteFile(strImage + "0/manifest.json", strManifest0);
 
     // Compared: two images, or the device with one; named with the map, as cmp's statuses.
     const std::string strMap = DUZE_SOURCE_DIR "/tests/maps/board.svd";

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "board_image_format.h"
 #include "sim_internal.h"
 
 namespace {
@@ -234,44 +235,31 @@ bool ReadImageFile(const std::string &strPath, size_t nMax, std::string &strByte
 // memory, as far as the board's 64 MiB go.
 bool ParseImage(const std::string &strValue, SimSettings &settings, std::string &strWhy)
 {
-    std::string strManifest, strResource;
+    std::string strManifest;
     if (!ReadImageFile(strValue + "/manifest.json", 1u << 20, strManifest)) {
         strWhy = "no board image: it has no manifest.json";
         return false;
     }
-    // The slot, as the manifest spells it: "slot": "0000:03:00.0".
-    size_t nAt = strManifest.find("\"slot\": \"");
-    std::string strSlot = nAt == std::string::npos ? "" : strManifest.substr(nAt + 9, 12);
-    bool bSlot = strSlot.size() == 12 && strSlot.find_first_not_of("0123456789abcdef:.") == std::string::npos;
-    if (!bSlot || strManifest.find("\"format\": \"duzedevazu-image\"") == std::string::npos ||
-        strManifest.find("\"version\": 1") == std::string::npos) {
-        strWhy = "manifest.json is not that of a board image of format version 1";
+    ImageManifest manifest;
+    if (!ReadImageManifest(strManifest, manifest, strWhy))
+        return false;
+    const std::string &strSlot = manifest.strSlot;
+    if (strSlot.size() != 12 || strSlot.find_first_not_of("0123456789abcdef:.") != std::string::npos) {
+        strWhy = "the manifest's slot " + ShownValue(strSlot) + " is no PCI slot";
         return false;
     }
-    std::string strDevice = strValue + "/devices/" + strSlot;
-    if (!ReadImageFile(strDevice + "/resource", 4096, strResource)) {
-        strWhy = "the image has no resource file";
+    const ImageBar *pBar = FirstMemoryBar(manifest);
+    if (pBar == nullptr) {
+        strWhy = "the image has no memory BAR";
         return false;
     }
-    size_t nLine = 0;
-    for (int nBar = 0; nBar < 6 && nLine < strResource.size(); ++nBar) {
-        unsigned long long nFirst = 0, nLast = 0, nFlags = 0;
-        bool bMemory = sscanf(strResource.c_str() + nLine, "%llx %llx %llx", &nFirst, &nLast, &nFlags) == 3 &&
-                       nLast > nFirst && (nFlags & 0x200) != 0;
-        if (bMemory) {
-            std::string strBar = strDevice + "/resource" + std::to_string(nBar);
-            if (!ReadImageFile(strBar, kSimWindowSize, settings.strImageBytes)) {
-                strWhy = "the image's resource" + std::to_string(nBar) + " is no plain file";
-                return false;
-            }
-            settings.strImage = strValue;
-            return true;
-        }
-        size_t nEnd = strResource.find('\n', nLine);
-        nLine = nEnd == std::string::npos ? strResource.size() : nEnd + 1;
+    std::string strBar = strValue + "/devices/" + strSlot + "/resource" + std::to_string(pBar->nBar);
+    if (!ReadImageFile(strBar, kSimWindowSize, settings.strImageBytes)) {
+        strWhy = "the image's resource" + std::to_string(pBar->nBar) + " is no plain file";
+        return false;
     }
-    strWhy = "the image has no memory BAR";
-    return false;
+    settings.strImage = strValue;
+    return true;
 }
 
 // Every KYNSIM_* setting the library knows: name, parser, meaning.

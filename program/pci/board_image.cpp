@@ -17,15 +17,12 @@
 
 #include <algorithm>
 
-#include <nlohmann/json.hpp>
-
+#include "board_image_format.h"
 #include "kyn_pci.h"
 #include "printable.h"
 
 namespace {
 
-const int kImageVersion = 1;
-const char *const kImageFormat = "duzedevazu-image";
 const size_t kConfigMax = 4096;
 const size_t kManifestMax = 1u << 20;
 // An image holds a manifest, config.txt, and one device's few files: more entries is no image of ours.
@@ -235,68 +232,63 @@ bool WriteImage(const std::string &strTemp, int fdDevice, const std::string &str
     bool bDone = fdImage >= 0 && fdTop >= 0;
     if (!bDone)
         strError = strTemp + " cannot be opened: " + strerror(errno);
-    nlohmann::json manifest;
-    manifest["format"] = kImageFormat;
-    manifest["version"] = kImageVersion;
-    manifest["slot"] = strSlot;
+    ImageManifest manifest;
+    manifest.strSlot = strSlot;
     for (const char *pszName : {"vendor", "device", "class", "revision", "subsystem_vendor", "subsystem_device"}) {
         std::string strText;
         if (!bDone || !ReadSmall(fdDevice, pszName, 64, strText))
             continue;
-        manifest[pszName] = Printable(Trimmed(strText));
+        manifest.aIdentity.push_back({pszName, Printable(Trimmed(strText))});
         bDone = WriteText(fdImage, pszName, strText, strError);
     }
-    if (!manifest.contains("revision") && strConfig.size() > 8) {
+    if (ImageIdentity(manifest, "revision").empty() && strConfig.size() > 8) {
         char szRevision[8];
         snprintf(szRevision, sizeof szRevision, "0x%02x", (unsigned)(unsigned char)strConfig[8]);
-        manifest["revision"] = szRevision;
+        manifest.aIdentity.push_back({"revision", szRevision});
     }
-    manifest["driver"] = Printable(strDriver);
-    manifest["config_size"] = strConfig.size();
+    manifest.strDriver = Printable(strDriver);
+    manifest.nConfigSize = strConfig.size();
     bDone = bDone && WriteText(fdImage, "config", strConfig, strError) &&
             WriteText(fdImage, "resource", strResource, strError) &&
             WriteText(fdTop, "config.txt", ConfigText(strSlot, strConfig), strError);
     aBars = BarsOf(strResource);
-    manifest["bars"] = nlohmann::json::array();
     int nBoardBar = options.nBoardBar;
     for (const SavedBar &bar : aBars)
         if (nBoardBar < 0 && (bar.nFlags & IORESOURCE_MEM) != 0)
             nBoardBar = bar.nBar;
     for (SavedBar &bar : aBars) {
-        nlohmann::json entry = {{"bar", bar.nBar}, {"flags", bar.nFlags}, {"size", bar.nSize}};
-        bool bMemory = (bar.nFlags & IORESOURCE_MEM) != 0;
-        entry["kind"] = bMemory ? "memory" : "io";
+        ImageBar entry;
+        entry.nBar = (uint32_t)bar.nBar;
+        entry.nFlags = bar.nFlags;
+        entry.nSize = bar.nSize;
+        entry.bMemory = (bar.nFlags & IORESOURCE_MEM) != 0;
         bool bWanted = options.aBars.empty() ||
                        std::find(options.aBars.begin(), options.aBars.end(), bar.nBar) != options.aBars.end();
         // A driver's device is read only where the tool would map it: its registers are the driver's.
         bool bHeld = !strDriver.empty() && strDriver != "vfio-pci" && strDriver != "pci-stub" && !KynPciAllowsDriver();
-        if (bDone && bMemory && bWanted && bHeld) {
+        if (bDone && entry.bMemory && bWanted && bHeld) {
             bar.strSkipped = "not read: held by " + strDriver + " (KYNPCI_ALLOW_DRIVER=1 reads it)";
             bDone = WriteFileAt(fdImage, "resource" + std::to_string(bar.nBar), nullptr, 0, bar.nSize, strError);
-        } else if (bDone && bMemory && bWanted) {
+        } else if (bDone && entry.bMemory && bWanted) {
             static const std::vector<ImageSaveOptions::Unread> kNone;
             const auto &aUnread = bar.nBar == nBoardBar ? options.aUnread : kNone;
             std::string strBytes = ReadBar(fdDevice, bar, options.nLimit, aUnread);
-            if (!aUnread.empty()) {
-                entry["unread"] = nlohmann::json::array();
-                for (const ImageSaveOptions::Unread &unread : aUnread)
-                    entry["unread"].push_back({{"address", unread.nWord}, {"name", unread.strName}, {"why", unread.strWhy}});
-            }
+            for (const ImageSaveOptions::Unread &unread : aUnread)
+                entry.aUnread.push_back({unread.nWord, unread.strName, unread.strWhy});
             bDone = WriteFileAt(fdImage, "resource" + std::to_string(bar.nBar), strBytes.data(), strBytes.size(), bar.nSize,
                                 strError);
-        } else if (bMemory) {
+        } else if (entry.bMemory) {
             bar.strSkipped = "not asked for (--image-bars)";
             bDone = bDone && WriteFileAt(fdImage, "resource" + std::to_string(bar.nBar), nullptr, 0, bar.nSize, strError);
         }
-        entry["saved"] = bar.nSaved;
-        if (!bar.strSkipped.empty())
-            entry["skipped"] = bar.strSkipped;
-        manifest["bars"].push_back(entry);
+        entry.nSaved = bar.nSaved;
+        entry.strSkipped = bar.strSkipped;
+        manifest.aBars.push_back(entry);
     }
-    manifest["tool"] = std::string("DuzeDevazu ") + DUZE_VERSION;
-    manifest["time"] = UtcNow();
-    manifest["maps"] = options.aMaps;
-    bDone = bDone && WriteText(fdTop, "manifest.json", manifest.dump(2) + "\n", strError) && fsync(fdImage) == 0 &&
+    manifest.strTool = std::string("DuzeDevazu ") + DUZE_VERSION;
+    manifest.strTime = UtcNow();
+    manifest.aMaps = options.aMaps;
+    bDone = bDone && WriteText(fdTop, "manifest.json", ImageManifestText(manifest), strError) && fsync(fdImage) == 0 &&
             fsync(fdTop) == 0;
     if (fdImage >= 0)
         close(fdImage);
@@ -374,12 +366,6 @@ void RemovePrivateCopyAtExit()
 {
     if (!g_strPrivateCopy.empty())
         atexit(RemovePrivateCopy);
-}
-
-std::string ShownValue(const std::string &strValue)
-{
-    const size_t kShownBytes = 64;
-    return strValue.size() <= kShownBytes ? Printable(strValue) : Printable(strValue.substr(0, kShownBytes)) + "...";
 }
 
 void RemoveImageTree(const std::string &strDir)
@@ -543,42 +529,27 @@ bool CheckImageFiles(const std::string &strDir, std::string &strSlot, std::strin
         strWhy = bRead ? "manifest.json is larger than 1 MiB" : "it has no manifest.json";
         return false;
     }
-    nlohmann::json manifest = nlohmann::json::parse(strManifest, nullptr, false);
-    if (manifest.is_discarded() || !manifest.is_object() || manifest.value("format", "") != kImageFormat) {
-        strWhy = "manifest.json is not a DuzeDevazu image's manifest";
+    ImageManifest manifest;
+    if (!ReadImageManifest(strManifest, manifest, strWhy))
         return false;
-    }
-    if (!manifest["version"].is_number_integer() || manifest["version"].get<int64_t>() != kImageVersion) {
-        strWhy = "the image is of format version " + ShownValue(manifest["version"].dump()) + "; this tool reads version " +
-                 std::to_string(kImageVersion);
-        return false;
-    }
-    strSlot = manifest.value("slot", "");
+    strSlot = manifest.strSlot;
     std::string strCheck;
-    if (!manifest["slot"].is_string() || strSlot.find('/') != std::string::npos || !KynPciCheckSlot(strSlot.c_str(), strCheck) ||
+    if (strSlot.empty() || strSlot.find('/') != std::string::npos || !KynPciCheckSlot(strSlot.c_str(), strCheck) ||
         lstat((strDir + "/devices/" + strSlot + "/config").c_str(), &st) != 0) {
         strWhy = "the manifest's slot " + ShownValue(strSlot) + " has no device directory with a config file";
         return false;
     }
     const std::string strDevice = strDir + "/devices/" + strSlot;
-    if (!manifest["config_size"].is_number_unsigned() || (uint64_t)st.st_size != manifest["config_size"].get<uint64_t>()) {
+    if ((uint64_t)st.st_size != manifest.nConfigSize) {
         strWhy = "the manifest does not match the files: config has " + std::to_string(st.st_size) + " bytes";
         return false;
     }
-    const nlohmann::json &bars = manifest["bars"];
-    for (size_t i = 0; bars.is_array() && i < bars.size(); ++i) {
-        const nlohmann::json &bar = bars[i];
-        if (!bar.is_object() || !bar["bar"].is_number_unsigned() || bar["bar"].get<uint64_t>() > 5 ||
-            !bar["size"].is_number_unsigned()) {
-            strWhy = "the manifest's BAR " + std::to_string(i) + " is malformed";
-            return false;
-        }
-        if (bar.value("kind", "") != "memory")
+    for (const ImageBar &bar : manifest.aBars) {
+        if (!bar.bMemory)
             continue;
-        std::string strFile = strDevice + "/resource" + std::to_string(bar["bar"].get<uint64_t>());
-        if (lstat(strFile.c_str(), &st) != 0 || (uint64_t)st.st_size != bar["size"].get<uint64_t>()) {
-            strWhy = "the manifest does not match the files: resource" + std::to_string(bar["bar"].get<uint64_t>()) +
-                     " is not of the BAR's size";
+        std::string strFile = strDevice + "/resource" + std::to_string(bar.nBar);
+        if (lstat(strFile.c_str(), &st) != 0 || (uint64_t)st.st_size != bar.nSize) {
+            strWhy = "the manifest does not match the files: resource" + std::to_string(bar.nBar) + " is not of the BAR's size";
             return false;
         }
     }
@@ -589,13 +560,7 @@ bool CheckImageFiles(const std::string &strDir, std::string &strSlot, std::strin
 
 bool CheckBoardImage(const std::string &strDir, std::string &strSlot, std::string &strWhy)
 {
-    // A field of the wrong type is the manifest's fault, not the tool's.
-    try {
-        return CheckImageFiles(strDir, strSlot, strWhy);
-    } catch (const nlohmann::json::exception &error) {
-        strWhy = "manifest.json is malformed: " + std::string(error.what());
-        return false;
-    }
+    return CheckImageFiles(strDir, strSlot, strWhy);
 }
 
 bool PrepareBoardImage(const char *pszDir, bool bWritable, std::string &strSlot, std::string &strTree,

@@ -43,9 +43,6 @@ bool CheckBoardImage(const std::string &strDir, std::string &strSlot, std::strin
 // before later handlers: registered again once the console is set up, the removal runs before it.
 void RemovePrivateCopyAtExit();
 
-// A value from an image's manifest as a message shows it: escaped, and cut to its first 64 bytes
-// (a manifest may hold a megabyte where a slot belongs).
-std::string ShownValue(const std::string &strValue);
 
 // A new directory of this user's alone in $TMPDIR (else /tmp), named from pszName and locked for the
 // rest of the run; "" where none can be made (errno says why). Those of the name that a killed run

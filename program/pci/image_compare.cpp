@@ -11,9 +11,8 @@
 #include <set>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "board_image.h"
+#include "board_image_format.h"
 #include "kyn_pci.h"
 #include "printable.h"
 #include "register_map.h"
@@ -26,7 +25,7 @@ const uint64_t kShownMax = 10000;
 
 struct Image {
     std::string strDir, strSlot;
-    nlohmann::json manifest;
+    ImageManifest manifest;
 };
 
 bool LoadImage(const std::string &strDir, Image &image, std::string &strWhy)
@@ -34,7 +33,7 @@ bool LoadImage(const std::string &strDir, Image &image, std::string &strWhy)
     image.strDir = strDir;
     if (!CheckBoardImage(strDir, image.strSlot, strWhy))
         return false;
-    // Checked just now: whole, and JSON.
+    // Checked just now: whole, and a manifest.
     FILE *pFile = fopen((strDir + "/manifest.json").c_str(), "rb");
     std::string strText;
     char szBuffer[4096];
@@ -42,8 +41,7 @@ bool LoadImage(const std::string &strDir, Image &image, std::string &strWhy)
         strText.append(szBuffer, nRead);
     if (pFile != nullptr)
         fclose(pFile);
-    image.manifest = nlohmann::json::parse(strText, nullptr, false);
-    return !image.manifest.is_discarded();
+    return ReadImageManifest(strText, image.manifest, strWhy);
 }
 
 // Bytes of a device file of the image, from nStart, at most nLength.
@@ -102,14 +100,21 @@ void CompareFile(Comparison &comparison, const Image &before, const Image &after
 }
 
 // The BAR whose registers the board map names: KYNPCI_BAR, else the first memory BAR.
-int BoardBar(const nlohmann::json &bars)
+int BoardBar(const ImageManifest &manifest)
 {
     if (KynPciBoardBar() >= 0)
         return KynPciBoardBar();
-    for (const nlohmann::json &bar : bars)
-        if (bar.value("kind", "") == "memory")
-            return bar.value("bar", -1);
-    return -1;
+    const ImageBar *pBar = FirstMemoryBar(manifest);
+    return pBar != nullptr ? (int)pBar->nBar : -1;
+}
+
+// The image's memory BAR nBar, or null.
+const ImageBar *MemoryBar(const ImageManifest &manifest, uint32_t nBar)
+{
+    for (const ImageBar &bar : manifest.aBars)
+        if (bar.nBar == nBar && bar.bMemory)
+            return &bar;
+    return nullptr;
 }
 
 } // namespace
@@ -128,36 +133,26 @@ int CompareImages(const std::string &strBefore, const std::string &strAfter)
         }
     }
     Comparison comparison;
-    if (before.manifest.value("vendor", "") != after.manifest.value("vendor", "") ||
-        before.manifest.value("device", "") != after.manifest.value("device", ""))
-        fprintf(stderr, "Warning: the images are of different devices (%s:%s, %s:%s)\n",
-                ShownValue(before.manifest.value("vendor", "")).c_str(), ShownValue(before.manifest.value("device", "")).c_str(),
-                ShownValue(after.manifest.value("vendor", "")).c_str(), ShownValue(after.manifest.value("device", "")).c_str());
-    uint64_t nConfig = std::min<uint64_t>(before.manifest.value("config_size", 0ull), after.manifest.value("config_size", 0ull));
+    const std::string strVendorBefore = ImageIdentity(before.manifest, "vendor"), strVendorAfter = ImageIdentity(after.manifest, "vendor");
+    const std::string strDeviceBefore = ImageIdentity(before.manifest, "device"), strDeviceAfter = ImageIdentity(after.manifest, "device");
+    if (strVendorBefore != strVendorAfter || strDeviceBefore != strDeviceAfter)
+        fprintf(stderr, "Warning: the images are of different devices (%s:%s, %s:%s)\n", ShownValue(strVendorBefore).c_str(),
+                ShownValue(strDeviceBefore).c_str(), ShownValue(strVendorAfter).c_str(), ShownValue(strDeviceAfter).c_str());
+    uint64_t nConfig = std::min(before.manifest.nConfigSize, after.manifest.nConfigSize);
     CompareFile(comparison, before, after, "config", "config", -1, nConfig, RunMap(true));
-    int nBoardBar = BoardBar(before.manifest["bars"]);
-    for (const nlohmann::json &bar : before.manifest["bars"]) {
-        if (bar.value("kind", "") != "memory")
+    int nBoardBar = BoardBar(before.manifest);
+    for (const ImageBar &bar : before.manifest.aBars) {
+        const ImageBar *pOther = bar.bMemory ? MemoryBar(after.manifest, bar.nBar) : nullptr;
+        if (pOther == nullptr)
             continue;
-        int nBar = bar.value("bar", 0);
-        uint64_t nSaved = bar.value("saved", 0ull);
-        for (const nlohmann::json &other : after.manifest["bars"])
-            if (other.value("bar", -1) == nBar && other.value("kind", "") == "memory")
-                nSaved = std::min<uint64_t>(nSaved, other.value("saved", 0ull));
-        bool bInAfter = std::any_of(after.manifest["bars"].begin(), after.manifest["bars"].end(),
-                                    [&](const nlohmann::json &other) { return other.value("bar", -1) == nBar; });
+        uint64_t nSaved = std::min(bar.nSaved, pOther->nSaved);
         // A word either image did not read (the map said a read changes it) is no difference.
         std::set<uint64_t> unread;
-        for (const Image *pImage : {&before, &after})
-            for (const nlohmann::json &other : pImage->manifest["bars"])
-                if (other.value("bar", -1) == nBar && other.contains("unread") && other["unread"].is_array())
-                    for (const nlohmann::json &word : other["unread"])
-                        if (word.is_object() && word.contains("address") && word.at("address").is_number_unsigned() &&
-                            unread.size() < 1000000)
-                            unread.insert(word.at("address").get<uint64_t>());
-        if (bInAfter)
-            CompareFile(comparison, before, after, "resource" + std::to_string(nBar), "bar", nBar, nSaved,
-                        nBar == nBoardBar ? RunMap(false) : nullptr, unread);
+        for (const ImageBar *pBar : {&bar, pOther})
+            for (const ImageUnread &word : pBar->aUnread)
+                unread.insert(word.nAddress);
+        CompareFile(comparison, before, after, "resource" + std::to_string(bar.nBar), "bar", (int)bar.nBar, nSaved,
+                    (int)bar.nBar == nBoardBar ? RunMap(false) : nullptr, unread);
     }
     if (comparison.nDiffering > kShownMax)
         fprintf(stderr, "Warning: %llu more registers differ\n", (unsigned long long)(comparison.nDiffering - kShownMax));
@@ -169,12 +164,5 @@ int CompareImages(const std::string &strBefore, const std::string &strAfter)
 
 int CompareBoardImages(const std::string &strBefore, const std::string &strAfter)
 {
-    // A manifest field of the wrong type is bad input, said as such.
-    try {
-        return CompareImages(strBefore, strAfter);
-    } catch (const nlohmann::json::exception &error) {
-        fflush(stdout);
-        fprintf(stderr, "Error: an image's manifest.json is malformed: %s\n", Printable(error.what()).c_str());
-        return 2;
-    }
+    return CompareImages(strBefore, strAfter);
 }
