@@ -64,6 +64,41 @@ const size_t kMapFieldsMax = 1000000;
 // How often, in registers read, a long map's reading lets an interrupt end the run.
 const size_t kMapPollEvery = 4096;
 
+// Scripts --------------------------------------------------------------------------------------------
+
+// A batch line longer than this is no operation (the longest, a register's name with a field and a
+// 64-bit value, is a few hundred characters); the rest of it is read and dropped, not kept.
+const size_t kBatchLineMax = 4096;
+// A sleep waits at most a day: a longer one is a typing mistake, not a bench's pause.
+const uint32_t kSleepMaxMs = 86400000u;
+// The memory test job's passes: a million passes over even one word is days of bus traffic.
+const uint32_t kMemtestPassesMax = 1000000u;
+// Mismatches a memory test keeps for its report, of the count of all: a failing board's millions of
+// words would otherwise fill memory.
+const size_t kKeptMismatches = 1000;
+// Boards of one type --list tries, from number 0: the maker's driver numbers at most 16 of a type.
+const uint32_t kListedBoardsMax = 16;
+// A text attribute longer than this is not shown: the library's own texts are a line at most.
+const uint32_t kAttributeTextMax = 256;
+
+// Board images -----------------------------------------------------------------------------------
+
+// A configuration space is 4 KiB at most (PCI Express); a config file longer than that is no
+// device's.
+const size_t kConfigMax = 4096;
+// A manifest is a few kilobytes, an unread-word list of a large map included; a larger one is no
+// image's, and is not read whole.
+const size_t kManifestMax = 1u << 20;
+// An image holds a manifest, config.txt and one device's few files: more entries is no image of ours.
+const int kImageEntriesMax = 64;
+// Entries of $TMPDIR looked at for scratch directories a killed run left: a shared /tmp may hold
+// many, and the cleaning must not make a run's start slow.
+const int kScratchEntriesMax = 100000;
+// Words of a BAR a save leaves unread for the map: more than a real map's registers.
+const size_t kUnreadWordsMax = 100000;
+// Registers a comparison shows: one that differs everywhere still ends; past this, only the count.
+const uint64_t kShownMax = 10000;
+
 // The PCI library ---------------------------------------------------------------------------------
 
 // Devices one selection may match: far more than a bench machine holds, and each costs a pointer.

@@ -14,6 +14,7 @@
 
 #include "command_line.h"
 #include "command_table.h"
+#include "duze_limits.h"
 #include "operations.h"
 #include "options.h"
 #include "printable.h"
@@ -23,8 +24,6 @@
 
 namespace {
 
-// A line longer than this is no command; the rest of it is read and dropped.
-const size_t kBatchLineMax = 4096;
 
 // One line, VERB ARGUMENT, parsed, resolved and run as the option --VERB ARGUMENT is: its worst
 // outcome (0, 1 a failed access, 2 a line that is no command, 3 a memory test's errors).

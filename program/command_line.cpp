@@ -247,8 +247,8 @@ void TakeSeed(const LongOption &option, const char *pszValue, ToolOptions *pOpti
 
 void TakePasses(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
 {
-    if (!ParseStrictNumber(pszValue, 1000000u, &pOptions->nMemPasses) || pOptions->nMemPasses == 0)
-        BadLongOption(option.pszName, pszValue, "not a number of passes from 1 to 1000000");
+    if (!ParseStrictNumber(pszValue, kMemtestPassesMax, &pOptions->nMemPasses) || pOptions->nMemPasses == 0)
+        BadLongOption(option.pszName, pszValue, ("not a number of passes from 1 to " + std::to_string(kMemtestPassesMax)).c_str());
 }
 
 void TakeJunit(const LongOption &, const char *pszValue, ToolOptions *pOptions)

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "command_table.h"
+#include "duze_limits.h"
 #include "error_report.h"
 #include "operations.h"
 #include "printable.h"
@@ -16,9 +17,6 @@
 #include "run_operation.h"
 
 namespace {
-
-// A text attribute longer than this is not shown.
-const uint32_t kAttributeTextMax = 256;
 
 OperationOutcome Failed(KYN_HANDLE hDevice, KYN_RESULT nResult)
 {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "command_table.h"
+#include "duze_limits.h"
 #include "error_report.h"
 #include "options.h"
 #include "printable.h"
@@ -33,8 +34,6 @@ const Pattern g_aPatterns[] = {
     {"checkerboard", kCheckerboard}, {"solid", kSolid},              {"random", kRandom},
 };
 
-// The mismatches kept for the report and the summary: the count of all, the first kept.
-const size_t kKeptMismatches = 1000;
 
 struct Mismatch {
     uint32_t nAddress, nExpected, nRead;

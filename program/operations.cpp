@@ -9,6 +9,7 @@
 #include <string.h>
 
 #include "command_table.h"
+#include "duze_limits.h"
 #include "number_entry.h"
 
 namespace {
@@ -114,7 +115,7 @@ bool ParseAccess(const OperationRow &row, const char *pszValue, Operation &op, s
 
 bool ParseSleep(const OperationRow &, const char *pszValue, Operation &op, std::string &strWhy)
 {
-    if (ParseStrictNumber(pszValue, 86400000u, &op.nNumber))
+    if (ParseStrictNumber(pszValue, kSleepMaxMs, &op.nNumber))
         return true;
     strWhy = "not a number of milliseconds (at most a day)";
     return false;

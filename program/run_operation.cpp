@@ -12,6 +12,7 @@
 #include "board_table.h"
 #include "command_line.h"
 #include "command_table.h"
+#include "duze_limits.h"
 #include "error_report.h"
 #include "memtest_job.h"
 #include "operations.h"
@@ -22,10 +23,6 @@
 #include "screen.h"
 
 namespace {
-
-// The boards of one type a list tries, from number 0 until one does not open: the maker's driver
-// numbers at most 16 of a type.
-const uint32_t kListedBoardsMax = 16;
 
 const char *const kNoBridge = "No Plx device on this board";
 

@@ -236,7 +236,7 @@ bool ReadImageFile(const std::string &strPath, size_t nMax, std::string &strByte
 bool ParseImage(const std::string &strValue, SimSettings &settings, std::string &strWhy)
 {
     std::string strManifest;
-    if (!ReadImageFile(strValue + "/manifest.json", 1u << 20, strManifest)) {
+    if (!ReadImageFile(strValue + "/manifest.json", kManifestMax, strManifest)) {
         strWhy = "no board image: it has no manifest.json";
         return false;
     }

@@ -18,15 +18,12 @@
 #include <algorithm>
 
 #include "board_image_format.h"
+#include "duze_limits.h"
 #include "kyn_pci.h"
 #include "printable.h"
 
 namespace {
 
-const size_t kConfigMax = 4096;
-const size_t kManifestMax = 1u << 20;
-// An image holds a manifest, config.txt, and one device's few files: more entries is no image of ours.
-const int kImageEntriesMax = 64;
 const uint64_t IORESOURCE_MEM = 0x200;
 
 struct SavedBar {
@@ -376,8 +373,6 @@ void RemoveImageTree(const std::string &strDir)
 
 namespace {
 
-// Scratch directories a run left behind are looked at no more than this many entries of $TMPDIR deep.
-const int kScratchEntriesMax = 100000;
 // A scratch directory younger than this is not taken for abandoned: its run may be about to lock it.
 const time_t kScratchGraceSeconds = 10;
 

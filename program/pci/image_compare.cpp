@@ -13,6 +13,7 @@
 
 #include "board_image.h"
 #include "board_image_format.h"
+#include "duze_limits.h"
 #include "kyn_pci.h"
 #include "printable.h"
 #include "register_map.h"
@@ -20,8 +21,6 @@
 
 namespace {
 
-// A run that differs everywhere still ends: past this many lines, only the count.
-const uint64_t kShownMax = 10000;
 
 struct Image {
     std::string strDir, strSlot;

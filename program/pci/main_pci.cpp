@@ -11,6 +11,7 @@
 
 #include "board_image.h"
 #include "image_compare.h"
+#include "duze_limits.h"
 #include "kyn_pci.h"
 #include "options.h"
 #include "printable.h"
@@ -198,7 +199,7 @@ void SetUnreadRegisters(ImageSaveOptions &options)
             continue;
         std::string strWhy = reg.eAccess == kMapWriteOnly ? "write-only" : "a read changes it (" + reg.strReadAction + ")";
         uint64_t nEnd = (uint64_t)reg.nAddress + (reg.nBits + 7) / 8;
-        for (uint64_t nWord = reg.nAddress & ~3u; nWord < nEnd && options.aUnread.size() < 100000; nWord += 4)
+        for (uint64_t nWord = reg.nAddress & ~3u; nWord < nEnd && options.aUnread.size() < kUnreadWordsMax; nWord += 4)
             options.aUnread.push_back({(uint32_t)nWord, reg.strName, strWhy});
     }
 }
