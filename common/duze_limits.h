@@ -73,9 +73,6 @@ const size_t kBatchLineMax = 4096;
 const uint32_t kSleepMaxMs = 86400000u;
 // The memory test job's passes: a million passes over even one word is days of bus traffic.
 const uint32_t kMemtestPassesMax = 1000000u;
-// Mismatches a memory test keeps for its report, of the count of all: a failing board's millions of
-// words would otherwise fill memory.
-const size_t kKeptMismatches = 1000;
 // Boards of one type --list tries, from number 0: the maker's driver numbers at most 16 of a type.
 const uint32_t kListedBoardsMax = 16;
 // A text attribute longer than this is not shown: the library's own texts are a line at most.

@@ -135,127 +135,146 @@ int AccessFailed(const RegisterAccess &access, AccessRecord &failed)
 
 } // namespace
 
-int RunMemtestJob(const BoardHandles &devices, const Operation &op, AccessRecord &failed)
-{
-    const std::vector<const Pattern *> apChosen = ChosenPatterns();
-    const uint32_t nStart = op.nStart;
-    const uint64_t nWords = op.nLength / 4;
-    const KYN_HANDLE hBoard = devices.hBoard;
+namespace {
+
+// What the passes found, for the summary and the report: every mismatch counted, the first kept.
+struct Tally {
     std::vector<CaseResult> aCases;
-    std::vector<Mismatch> aKept;
     uint64_t nAll = 0;
     uint32_t nDiffered = 0, nReadOne = 0xFFFFFFFFu, nReadZero = 0xFFFFFFFFu, nAliasAll = 0xFFFFFFFFu;
     bool bAliased = false;
+    uint64_t nProgress = 0;
+};
+
+// A word that read back wrong: its record and log line, and what it says of stuck and aliased bits.
+void CountMismatch(const Operation &op, const Pattern &pattern, uint32_t nPass, uint32_t nAddress, uint32_t nExpected,
+                   uint32_t nRead, CaseResult &result, Tally &tally)
+{
+    ++tally.nAll;
+    ++result.nMismatches;
+    tally.nDiffered |= nRead ^ nExpected;
+    tally.nReadOne &= nRead;
+    tally.nReadZero &= ~nRead;
+    // A word that reads another word's address (the address pattern): those address bits alias.
+    if (pattern.eKind == kAddress && nRead != nAddress && (nRead & 3) == 0 && nRead - op.nStart < op.nLength) {
+        tally.nAliasAll &= nRead ^ nAddress;
+        tally.bAliased = true;
+    }
+    if (result.aFirst.size() < 100)
+        result.aFirst.push_back({nAddress, nExpected, nRead});
+    ReportMismatch(op.nLine, pattern.pszName, nPass, nAddress, nExpected, nRead);
+    LogPrintF("Memory error at Address 0x%X   (nReadVal(0x%X) != nWriteVal(0x%X))\n", (unsigned)nAddress, (unsigned)nRead,
+              (unsigned)nExpected);
+}
+
+// One pattern's pass: every word written, then every word read back; 1 where an access failed.
+int RunPass(KYN_HANDLE hBoard, const Operation &op, const Pattern &pattern, uint32_t nPass, Tally &tally, AccessRecord &failed)
+{
+    const uint64_t nWords = op.nLength / 4;
+    const uint32_t nSeed = g_toolOptions.nSeed + nPass;
+    CaseResult result;
+    result.strName = std::string(pattern.pszName) + " pass " + std::to_string(nPass);
+    int nSubPasses = pattern.eKind == kCheckerboard || pattern.eKind == kSolid ? 2 : 1;
+    for (int nHalf = 0; nHalf < nSubPasses; ++nHalf) {
+        uint32_t nAddress = op.nStart;
+        for (uint64_t i = 0; i < nWords; ++i, nAddress += 4) {
+            RegisterAccess write;
+            write.bWrite = true;
+            write.nAddress = nAddress;
+            write.nValue = Expected(pattern.eKind, i, nAddress, nHalf, nSeed);
+            if (RunRegisterAccess(hBoard, write) < 0)
+                return AccessFailed(write, failed);
+            if ((++tally.nProgress & 4095) == 0)
+                ProgressUpdate(0, tally.nProgress, (int32_t)tally.nAll);
+        }
+        nAddress = op.nStart;
+        for (uint64_t i = 0; i < nWords; ++i, nAddress += 4) {
+            RegisterAccess read;
+            read.nAddress = nAddress;
+            if (RunRegisterAccess(hBoard, read) < 0)
+                return AccessFailed(read, failed);
+            uint32_t nRead = (uint32_t)read.nValue;
+            uint32_t nExpected = Expected(pattern.eKind, i, nAddress, nHalf, nSeed);
+            if ((++tally.nProgress & 4095) == 0)
+                ProgressUpdate(1, tally.nProgress, (int32_t)tally.nAll);
+            if (nRead != nExpected)
+                CountMismatch(op, pattern, nPass, nAddress, nExpected, nRead, result, tally);
+        }
+    }
+    tally.aCases.push_back(result);
+    return 0;
+}
+
+// The JUnit report: a test case for each pattern and pass, the first mismatches in its failure. 0, or
+// 2 where the file is refused (one the run reads or writes), 255 where it cannot be written.
+int WriteJunit(const char *pszFile, const Tally &tally)
+{
+    size_t nFailed = 0;
+    for (const CaseResult &result : tally.aCases)
+        nFailed += result.nMismatches != 0 ? 1 : 0;
+    std::string strXml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuite name=\"duzedevazu memtest\" tests=\"" +
+                         std::to_string(tally.aCases.size()) + "\" failures=\"" + std::to_string(nFailed) + "\">\n";
+    for (const CaseResult &result : tally.aCases) {
+        strXml += "  <testcase classname=\"memtest\" name=\"" + XmlEscaped(result.strName) + "\"";
+        if (result.nMismatches == 0) {
+            strXml += "/>\n";
+            continue;
+        }
+        strXml += ">\n    <failure message=\"" + std::to_string(result.nMismatches) + " words read back wrong\">";
+        for (const Mismatch &mismatch : result.aFirst)
+            strXml += "address " + Hex(mismatch.nAddress) + " expected " + Hex(mismatch.nExpected) + " read " +
+                      Hex(mismatch.nRead) + "\n";
+        strXml += "</failure>\n  </testcase>\n";
+    }
+    strXml += "</testsuite>\n";
+    std::string strWhy;
+    bool bRefused = false;
+    FILE *pFile = HostCreateReport(pszFile, strWhy, &bRefused);
+    bool bWritten = pFile != nullptr && fwrite(strXml.data(), 1, strXml.size(), pFile) == strXml.size();
+    if (pFile != nullptr && !bWritten)
+        strWhy = strerror(errno);
+    if (pFile != nullptr && fclose(pFile) != 0 && bWritten) {
+        strWhy = strerror(errno);
+        bWritten = false;
+    }
+    if (bWritten)
+        return 0;
+    LogPrintFailureF("Error: the JUnit report %s cannot be written: %s\n", Printable(pszFile).c_str(), strWhy.c_str());
+    return bRefused ? 2 : 255;
+}
+
+} // namespace
+
+int RunMemtestJob(const BoardHandles &devices, const Operation &op, AccessRecord &failed)
+{
+    const std::vector<const Pattern *> apChosen = ChosenPatterns();
     int nHalves = 0;
     for (const Pattern *pPattern : apChosen)
         nHalves += pPattern->eKind == kCheckerboard || pPattern->eKind == kSolid ? 2 : 1;
-    ProgressBegin(nWords * 2 * (uint64_t)nHalves * g_toolOptions.nMemPasses);
-    uint64_t nProgress = 0;
-    for (uint32_t nPass = 1; nPass <= g_toolOptions.nMemPasses; ++nPass) {
-        for (const Pattern *pPattern : apChosen) {
-            CaseResult result;
-            result.strName = std::string(pPattern->pszName) + " pass " + std::to_string(nPass);
-            int nSubPasses = pPattern->eKind == kCheckerboard || pPattern->eKind == kSolid ? 2 : 1;
-            for (int nHalf = 0; nHalf < nSubPasses; ++nHalf) {
-                uint32_t nAddress = nStart;
-                for (uint64_t i = 0; i < nWords; ++i, nAddress += 4) {
-                    RegisterAccess write;
-                    write.bWrite = true;
-                    write.nAddress = nAddress;
-                    write.nValue = Expected(pPattern->eKind, i, nAddress, nHalf, g_toolOptions.nSeed + nPass);
-                    if (RunRegisterAccess(hBoard, write) < 0)
-                        return AccessFailed(write, failed);
-                    if ((++nProgress & 4095) == 0)
-                        ProgressUpdate(0, nProgress, (int32_t)nAll);
-                }
-                nAddress = nStart;
-                for (uint64_t i = 0; i < nWords; ++i, nAddress += 4) {
-                    RegisterAccess read;
-                    read.nAddress = nAddress;
-                    if (RunRegisterAccess(hBoard, read) < 0)
-                        return AccessFailed(read, failed);
-                    uint32_t nRead = (uint32_t)read.nValue;
-                    uint32_t nExpected = Expected(pPattern->eKind, i, nAddress, nHalf, g_toolOptions.nSeed + nPass);
-                    if ((++nProgress & 4095) == 0)
-                        ProgressUpdate(1, nProgress, (int32_t)nAll);
-                    if (nRead == nExpected)
-                        continue;
-                    ++nAll;
-                    ++result.nMismatches;
-                    nDiffered |= nRead ^ nExpected;
-                    nReadOne &= nRead;
-                    nReadZero &= ~nRead;
-                    // A word that reads another word's address (the address pattern): those address
-                    // bits alias.
-                    if (pPattern->eKind == kAddress && nRead != nAddress && (nRead & 3) == 0 && nRead - nStart < nWords * 4) {
-                        nAliasAll &= nRead ^ nAddress;
-                        bAliased = true;
-                    }
-                    Mismatch mismatch = {nAddress, nExpected, nRead};
-                    if (result.aFirst.size() < 100)
-                        result.aFirst.push_back(mismatch);
-                    if (aKept.size() < kKeptMismatches)
-                        aKept.push_back(mismatch);
-                    ReportMismatch(op.nLine, pPattern->pszName, nPass, nAddress, nExpected, nRead);
-                    LogPrintF("Memory error at Address 0x%X   (nReadVal(0x%X) != nWriteVal(0x%X))\n", (unsigned)nAddress,
-                              (unsigned)nRead, (unsigned)nExpected);
-                }
-            }
-            aCases.push_back(result);
-        }
-    }
+    ProgressBegin(op.nLength / 4 * 2 * (uint64_t)nHalves * g_toolOptions.nMemPasses);
+    Tally tally;
+    for (uint32_t nPass = 1; nPass <= g_toolOptions.nMemPasses; ++nPass)
+        for (const Pattern *pPattern : apChosen)
+            if (RunPass(devices.hBoard, op, *pPattern, nPass, tally, failed) != 0)
+                return 1;
     ProgressEnd();
     // Stuck: a bit that differed, and read 1 (or 0) in every mismatching word.
-    uint32_t nStuckHigh = nAll != 0 ? nDiffered & nReadOne : 0;
-    uint32_t nStuckLow = nAll != 0 ? nDiffered & nReadZero : 0;
-    uint32_t nAliasBits = bAliased ? nAliasAll : 0;
     MemtestSummary summary;
-    summary.nStart = nStart;
+    summary.nStart = op.nStart;
     summary.nLength = op.nLength;
     summary.nPasses = g_toolOptions.nMemPasses;
     for (const Pattern *pPattern : apChosen)
         summary.aPatterns.push_back(pPattern->pszName);
-    summary.nMismatches = nAll;
-    summary.nStuckHigh = nStuckHigh;
-    summary.nStuckLow = nStuckLow;
-    summary.nAliasBits = nAliasBits;
+    summary.nMismatches = tally.nAll;
+    summary.nStuckHigh = tally.nAll != 0 ? tally.nDiffered & tally.nReadOne : 0;
+    summary.nStuckLow = tally.nAll != 0 ? tally.nDiffered & tally.nReadZero : 0;
+    summary.nAliasBits = tally.bAliased ? tally.nAliasAll : 0;
     ReportMemtest(op.nLine, summary);
-    LogPrintF("Memory test finished. ErrorCount=%llu\n", (unsigned long long)nAll);
+    LogPrintF("Memory test finished. ErrorCount=%llu\n", (unsigned long long)tally.nAll);
     if (g_toolOptions.pszJunitFile != nullptr) {
-        std::string strXml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuite name=\"duzedevazu memtest\" tests=\"" +
-                             std::to_string(aCases.size()) + "\" failures=\"";
-        size_t nFailed = 0;
-        for (const CaseResult &result : aCases)
-            nFailed += result.nMismatches != 0 ? 1 : 0;
-        strXml += std::to_string(nFailed) + "\">\n";
-        for (const CaseResult &result : aCases) {
-            strXml += "  <testcase classname=\"memtest\" name=\"" + XmlEscaped(result.strName) + "\"";
-            if (result.nMismatches == 0) {
-                strXml += "/>\n";
-                continue;
-            }
-            strXml += ">\n    <failure message=\"" + std::to_string(result.nMismatches) + " words read back wrong\">";
-            for (const Mismatch &mismatch : result.aFirst)
-                strXml += "address " + Hex(mismatch.nAddress) + " expected " + Hex(mismatch.nExpected) + " read " +
-                          Hex(mismatch.nRead) + "\n";
-            strXml += "</failure>\n  </testcase>\n";
-        }
-        strXml += "</testsuite>\n";
-        std::string strWhy;
-        bool bRefused = false;
-        FILE *pFile = HostCreateReport(g_toolOptions.pszJunitFile, strWhy, &bRefused);
-        bool bWritten = pFile != nullptr && fwrite(strXml.data(), 1, strXml.size(), pFile) == strXml.size();
-        if (pFile != nullptr && !bWritten)
-            strWhy = strerror(errno);
-        if (pFile != nullptr && fclose(pFile) != 0 && bWritten) {
-            strWhy = strerror(errno);
-            bWritten = false;
-        }
-        if (!bWritten) {
-            LogPrintFailureF("Error: the JUnit report %s cannot be written: %s\n", Printable(g_toolOptions.pszJunitFile).c_str(),
-                             strWhy.c_str());
-            return bRefused ? 2 : 255;
-        }
+        int nStatus = WriteJunit(g_toolOptions.pszJunitFile, tally);
+        if (nStatus != 0)
+            return nStatus;
     }
-    return nAll != 0 ? 3 : 0;
+    return tally.nAll != 0 ? 3 : 0;
 }
