@@ -27,7 +27,7 @@ void Write(const std::string &strText, bool bLog)
 
 // A line on standard output, and in the log where the caller's log has no line of its own for it.
 // A batch line's records in JSON are held one back: the last of a line gets its end mark.
-void Emit(const std::string &strText, bool bLog, int nLine = 0)
+void Emit(std::string strText, bool bLog, int nLine = 0)
 {
     if (!g_bJson || nLine <= 0) {
         Write(strText, bLog);
@@ -35,7 +35,7 @@ void Emit(const std::string &strText, bool bLog, int nLine = 0)
     }
     if (!g_strHeld.empty())
         Write(g_strHeld, g_bHeldLogged);
-    g_strHeld = strText;
+    g_strHeld = std::move(strText);
     g_bHeldLogged = bLog;
 }
 
@@ -249,12 +249,14 @@ void ReportLineEnd(int nLine)
 {
     if (!g_bJson)
         return;
-    std::string strLast = !g_strHeld.empty() ? g_strHeld : NoneJson(nLine) + "\n";
     bool bLog = g_strHeld.empty() || g_bHeldLogged;
+    if (g_strHeld.empty())
+        g_strHeld = NoneJson(nLine) + "\n";
+    // The mark before the record's closing brace and its line end.
+    g_strHeld.resize(g_strHeld.size() - 2);
+    g_strHeld += ",\"end\":true}\n";
+    Write(g_strHeld, bLog);
     g_strHeld.clear();
-    // The record's closing brace, and its line end, after the mark.
-    strLast.insert(strLast.size() - 2, ",\"end\":true");
-    Write(strLast, bLog);
 }
 
 void ReportOpenFailure(KYN_RESULT nResult)
