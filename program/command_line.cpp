@@ -268,58 +268,6 @@ void TakeVersion(const LongOption &, const char *, ToolOptions *)
     EndRun(0, kKeepLibrary);
 }
 
-// Edits that turn one name into the other (Levenshtein's distance), for the nearest option's name.
-size_t Distance(const std::string &strA, const std::string &strB)
-{
-    std::vector<size_t> anRow(strB.size() + 1);
-    for (size_t j = 0; j <= strB.size(); ++j)
-        anRow[j] = j;
-    for (size_t i = 1; i <= strA.size(); ++i) {
-        size_t nDiagonal = anRow[0];
-        anRow[0] = i;
-        for (size_t j = 1; j <= strB.size(); ++j) {
-            size_t nAbove = anRow[j];
-            anRow[j] = std::min(std::min(anRow[j] + 1, anRow[j - 1] + 1), nDiagonal + (strA[i - 1] != strB[j - 1] ? 1 : 0));
-            nDiagonal = nAbove;
-        }
-    }
-    return anRow[strB.size()];
-}
-
-// A long option that is none: one line naming it and the nearest one, status 2. Before the console
-// starts, so nothing else is shown.
-[[noreturn]] void UnknownLongOption(const char *pszArgument)
-{
-    char szLine[400];
-    {
-        std::string strArgument = pszArgument;
-        strArgument = strArgument.substr(0, std::min(strArgument.find('='), (size_t)64));
-        std::vector<std::string> aNames;
-        size_t nOperations = 0;
-        const OperationRow *pRows = OperationRows(&nOperations);
-        for (size_t i = 0; i < nOperations; ++i)
-            aNames.push_back("--" + std::string(pRows[i].pszVerb));
-        for (const LongOption &option : g_aLongOptions)
-            aNames.push_back(option.pszName);
-        for (size_t i = 0; g_pExtras != nullptr && i < g_pExtras->nOptions; ++i)
-            aNames.push_back(g_pExtras->aOptions[i].pszName);
-        std::string strNearest;
-        size_t nBest = strArgument.size() / 3 + 1;
-        for (const std::string &strName : aNames) {
-            size_t nDistance = Distance(strArgument, strName);
-            if (nDistance <= nBest && (strNearest.empty() || nDistance < nBest)) {
-                nBest = nDistance;
-                strNearest = strName;
-            }
-        }
-        snprintf(szLine, sizeof szLine, "Error: unknown option %s%s%s; --help lists every option\n", Printable(strArgument).c_str(),
-                 strNearest.empty() ? "" : " (did you mean ", strNearest.empty() ? "" : (strNearest + "?)").c_str());
-    }
-    fputs(szLine, stderr);
-    fflush(stderr);
-    EndRun(2, kKeepLibrary);
-}
-
 // A long option at argv[*pi], its value the next argument or after '='; false when the argument is
 // none of the tool's. The operations' rows are the table's: --VERB for each.
 bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions)
@@ -358,20 +306,18 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions)
 
 } // namespace
 
-void RefuseOrphanOptions(const ToolOptions &options)
+std::vector<std::string> LongOptionNames()
 {
-    const char *pszOrphan = options.eReport == kJsonReport ? "--json"
-                            : options.bFields        ? "--fields"
-                            : options.bStopOnError   ? "--stop-on-error"
-                            : !options.aPatterns.empty() ? "--patterns"
-                            : options.pszJunitFile != nullptr ? "--junit"
-                                                              : nullptr;
-    if (pszOrphan == nullptr || IsOneShot(options))
-        return;
-    fprintf(stderr, "Error: %s applies to operations (--read, --write, --dump, --memtest, --batch, ...) and none is given; "
-                    "--help lists them\n", pszOrphan);
-    fflush(stderr);
-    EndRun(2, kKeepLibrary);
+    std::vector<std::string> aNames;
+    size_t nOperations = 0;
+    const OperationRow *pRows = OperationRows(&nOperations);
+    for (size_t i = 0; i < nOperations; ++i)
+        aNames.push_back("--" + std::string(pRows[i].pszVerb));
+    for (const LongOption &option : g_aLongOptions)
+        aNames.push_back(option.pszName);
+    for (size_t i = 0; g_pExtras != nullptr && i < g_pExtras->nOptions; ++i)
+        aNames.push_back(g_pExtras->aOptions[i].pszName);
+    return aNames;
 }
 
 void ShowBanner()

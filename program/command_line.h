@@ -58,6 +58,10 @@ void PrintUsage();
 // given with none: refused with status 2, since the key loop would start and ignore them. After a
 // program's own work (the PCI program's --compare) had its chance.
 void RefuseOrphanOptions(const ToolOptions &options);
+// Every long option's name: the operations', the tool's own and the program's.
+std::vector<std::string> LongOptionNames();
+// A long option that is none: one line naming it and the nearest option, status 2.
+[[noreturn]] void UnknownLongOption(const char *pszArgument);
 // The banner line, once, before the first thing the parser prints: a one-shot run never shows it.
 void ShowBanner();
 

@@ -87,6 +87,13 @@ bool PciParseSettings(const OsaNameValues &aValues, PciSettings &settings, std::
 // also without its colon); false with a message naming the text where libpci refuses it.
 bool PciParseSlotFilter(const std::string &strSlot, pci_filter &filter, std::string &strWhy);
 bool PciParseIdFilter(const std::string &strIds, std::vector<pci_filter> &aFilters, std::string &strWhy);
+// An open that failed for want of something other than a directory there (no descriptors left, no
+// memory, no rights): the text says so rather than blame the tree.
+bool PciFailedForItsOwnReason(int nErrno);
+// Whether a tree that is not the kernel's may be used: every directory down to each device's, looked
+// at through the opened root fdRoot, none another user may write, no device file a link; why not in
+// strWhy, which names the root as strShown.
+bool PciTrustedTree(int fdRoot, const std::string &strShown, std::string &strWhy);
 // The lines of a settings file as name=value pairs; false with a message on a malformed line.
 bool PciParseSettingsFile(const std::string &strText, const std::string &strFile, OsaNameValues &aValues,
                           std::string &strError);

@@ -92,13 +92,6 @@ bool WriteText(int fdDir, const std::string &strName, const std::string &strText
     return WriteFileAt(fdDir, strName, strText.data(), strText.size(), strText.size(), strError);
 }
 
-int RemoveEntry(const char *pszPath, const struct stat *, int, struct FTW *)
-{
-    remove(pszPath);
-    return 0;
-}
-
-
 // The configuration space as lspci -xxxx shows it, which lspci -F reads back.
 std::string ConfigText(const std::string &strSlot, const std::string &strConfig)
 {
@@ -319,36 +312,6 @@ int CheckEntry(const char *pszPath, const struct stat *pStat, int nKind, struct 
     return g_strWalkProblem.empty() ? 0 : 1;
 }
 
-// A copy of the image's device files, holes kept as holes.
-bool CopyFile(const std::string &strFrom, const std::string &strTo, std::string &strWhy)
-{
-    int fdFrom = open(strFrom.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    int fdTo = fdFrom >= 0 ? open(strTo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600) : -1;
-    struct stat st;
-    bool bDone = fdTo >= 0 && fstat(fdFrom, &st) == 0 && ftruncate(fdTo, st.st_size) == 0;
-    std::vector<char> aBuffer(1u << 16);
-    for (off_t nAt = 0; bDone && nAt < st.st_size; ) {
-        off_t nData = lseek(fdFrom, nAt, SEEK_DATA);
-        if (nData < 0)
-            break; // the rest is a hole
-        off_t nHole = lseek(fdFrom, nData, SEEK_HOLE);
-        for (nAt = nData; bDone && nAt < nHole; ) {
-            ssize_t nRead = pread(fdFrom, aBuffer.data(), (size_t)std::min<off_t>(nHole - nAt, (off_t)aBuffer.size()), nAt);
-            bDone = nRead > 0 && pwrite(fdTo, aBuffer.data(), (size_t)nRead, nAt) == nRead;
-            nAt += nRead > 0 ? nRead : 0;
-        }
-    }
-    if (!bDone)
-        strWhy = strTo + " cannot be written: " + strerror(errno);
-    if (fdFrom >= 0)
-        close(fdFrom);
-    if (fdTo >= 0 && close(fdTo) != 0 && bDone) {
-        strWhy = strTo + " cannot be written: " + strerror(errno);
-        bDone = false;
-    }
-    return bDone;
-}
-
 std::string g_strPrivateCopy;
 
 void RemovePrivateCopy()
@@ -363,83 +326,6 @@ void RemovePrivateCopyAtExit()
 {
     if (!g_strPrivateCopy.empty())
         atexit(RemovePrivateCopy);
-}
-
-void RemoveImageTree(const std::string &strDir)
-{
-    if (!strDir.empty())
-        nftw(strDir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
-namespace {
-
-// A scratch directory younger than this is not taken for abandoned: its run may be about to lock it.
-const time_t kScratchGraceSeconds = 10;
-
-// A killed run (SIGKILL, a power cut) cannot remove its scratch directory. Each run holds a lock on
-// its own for as long as it lives, across PID namespaces too, so one whose lock can be taken was
-// abandoned: the next run of the same kind removes it. Only directories of this user, of the name's
-// form, not links.
-void RemoveAbandonedScratch(const std::string &strTemp, const std::string &strPrefix)
-{
-    DIR *pDir = opendir(strTemp.c_str());
-    if (pDir == nullptr)
-        return;
-    int nSeen = 0;
-    while (const dirent *pEntry = readdir(pDir)) {
-        if (++nSeen > kScratchEntriesMax)
-            break;
-        std::string strName = pEntry->d_name;
-        if (strName.size() != strPrefix.size() + 6 || strName.compare(0, strPrefix.size(), strPrefix) != 0)
-            continue;
-        std::string strPath = strTemp + "/" + strName;
-        int fd = open(strPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct stat st;
-        if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && st.st_mtime + kScratchGraceSeconds < time(nullptr) &&
-            flock(fd, LOCK_EX | LOCK_NB) == 0)
-            RemoveImageTree(strPath);
-        close(fd);
-    }
-    closedir(pDir);
-}
-
-} // namespace
-
-std::string MakeScratchDir(const char *pszName)
-{
-    const char *pszTemp = getenv("TMPDIR");
-    std::string strTemp = pszTemp != nullptr && *pszTemp == '/' ? pszTemp : "/tmp";
-    RemoveAbandonedScratch(strTemp, std::string(pszName) + "-");
-    std::string strDir = strTemp + "/" + pszName + "-XXXXXX";
-    if (mkdtemp(&strDir[0]) == nullptr)
-        return "";
-    // Held to the end of the run: the descriptor is never closed.
-    int fd = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int nError = errno;
-        RemoveImageTree(strDir);
-        errno = nError;
-        return "";
-    }
-    return strDir;
-}
-
-bool ParseByteCount(const char *pszText, uint64_t nMax, uint64_t *pnBytes)
-{
-    char *pszEnd = nullptr;
-    errno = 0;
-    if (*pszText < '0' || *pszText > '9')
-        return false;
-    unsigned long long nValue = strtoull(pszText, &pszEnd, 0);
-    uint64_t nUnit = *pszEnd == 'K' ? 1u << 10 : *pszEnd == 'M' ? 1u << 20 : *pszEnd == 'G' ? 1u << 30 : 1;
-    if (nUnit != 1)
-        ++pszEnd;
-    if (errno != 0 || *pszEnd != '\0' || nValue > nMax / nUnit)
-        return false;
-    *pnBytes = nValue * nUnit;
-    return true;
 }
 
 int SaveBoardImage(const char *pszDir, uint32_t nType, uint32_t nNumber, const ImageSaveOptions &options)
@@ -589,7 +475,7 @@ bool PrepareBoardImage(const char *pszDir, bool bWritable, std::string &strSlot,
                                 "subsystem_device", "resource0", "resource1", "resource2", "resource3", "resource4",
                                 "resource5"}) {
         std::string strFrom = strDevice + "/" + pszName;
-        if (lstat(strFrom.c_str(), &st) == 0 && !CopyFile(strFrom, strCopyDevice + "/" + pszName, strWhy))
+        if (lstat(strFrom.c_str(), &st) == 0 && !CopySparseFile(strFrom, strCopyDevice + "/" + pszName, strWhy))
             return false;
     }
     strTree = strCopy;

@@ -51,7 +51,7 @@ std::string MakeScratchDir(const char *pszName);
 // A directory and everything in it, no link followed.
 void RemoveImageTree(const std::string &strDir);
 
-// Bytes of a number with an optional K, M or G suffix; false where it is none or above nMax.
-bool ParseByteCount(const char *pszText, uint64_t nMax, uint64_t *pnBytes);
+// A file copied, holes kept as holes; false with why where it cannot be.
+bool CopySparseFile(const std::string &strFrom, const std::string &strTo, std::string &strWhy);
 
 #endif

@@ -24,6 +24,23 @@ namespace {
 const char *g_pszDevice = nullptr;
 const char *g_pszIds = nullptr;
 
+// Bytes of a number with an optional K, M or G suffix; false where it is none or above nMax.
+bool ParseByteCount(const char *pszText, uint64_t nMax, uint64_t *pnBytes)
+{
+    char *pszEnd = nullptr;
+    errno = 0;
+    if (*pszText < '0' || *pszText > '9')
+        return false;
+    unsigned long long nValue = strtoull(pszText, &pszEnd, 0);
+    uint64_t nUnit = *pszEnd == 'K' ? 1u << 10 : *pszEnd == 'M' ? 1u << 20 : *pszEnd == 'G' ? 1u << 30 : 1;
+    if (nUnit != 1)
+        ++pszEnd;
+    if (errno != 0 || *pszEnd != '\0' || nValue > nMax / nUnit)
+        return false;
+    *pnBytes = nValue * nUnit;
+    return true;
+}
+
 // A value lspci would refuse is the user's mistake: status 2, naming the option.
 void CheckOrEnd(const char *pszOption, bool bValid, const std::string &strWhy)
 {
