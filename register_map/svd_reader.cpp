@@ -434,6 +434,49 @@ bool ParseEnumValue(const std::string &strText, uint64_t &nValue, uint64_t &nCar
     return true;
 }
 
+// A field's enumerated values, a derived list's from its base: each value that fits the field, and
+// the name of every value the others do not name (isDefault).
+void ReadEnumeratedValues(const Device &device, const Node *pField, MapField &field)
+{
+    for (const Node *pValues = Child(pField, "enumeratedValues"); pValues != nullptr;
+         pValues = pValues->next_sibling("enumeratedValues")) {
+        const Node *pList = pValues;
+        if (pValues->first_attribute("derivedFrom") != nullptr && !device.bEnumerationsIndexed) {
+            IndexEnumerations(device.pDevice, device.enumerations);
+            device.bEnumerationsIndexed = true;
+        }
+        // A derived list is its base's values, after the loop and missing-name checks.
+        if (pValues->first_attribute("derivedFrom") != nullptr)
+            pList = ChainRoot(device, device.enumerations, pValues, "enumeratedValues");
+        for (const Node *pValue = Child(pList, "enumeratedValue"); pValue != nullptr;
+             pValue = pValue->next_sibling("enumeratedValue")) {
+            CountFields(pValue, 1);
+            std::string strValueName = Printable(ChildText(pValue, "name"));
+            // The name of every value the others do not name.
+            std::string strDefault = ChildText(pValue, "isDefault");
+            if (strDefault == "true" || strDefault == "1") {
+                field.strDefault = strValueName;
+                continue;
+            }
+            const Node *pNumber = Child(pValue, "value");
+            if (pNumber == nullptr)
+                continue;
+            MapValue value;
+            value.strName = strValueName;
+            if (!ParseEnumValue(Text(pNumber), value.nValue, value.nCare))
+                Refuse(pNumber, "<value> '" + Text(pNumber) + "' is not a number");
+            uint64_t nFieldMask = field.nWidth >= 64 ? ~0ull : (1ull << field.nWidth) - 1;
+            if ((value.nValue & value.nCare & ~nFieldMask) != 0) {
+                Warn(pNumber, "value-wide", "value " + Printable(Text(pNumber)) + " of field " + field.strName +
+                                                " does not fit its " + std::to_string(field.nWidth) + " bits: it is left out");
+                continue;
+            }
+            value.nCare &= nFieldMask;
+            field.aValues.push_back(value);
+        }
+    }
+}
+
 // A field as the register holds it: false where it is left out (said in a warning).
 bool ReadField(const Device &device, const Node *pField, const MapRegister &reg, MapField &field)
 {
@@ -482,43 +525,7 @@ bool ReadField(const Device &device, const Node *pField, const MapRegister &reg,
     field.strModifiedWrite = Printable(ChildText(pField, "modifiedWriteValues"));
     if (field.strModifiedWrite == "modify")
         field.strModifiedWrite.clear();
-    for (const Node *pValues = Child(pField, "enumeratedValues"); pValues != nullptr;
-         pValues = pValues->next_sibling("enumeratedValues")) {
-        const Node *pList = pValues;
-        if (pValues->first_attribute("derivedFrom") != nullptr && !device.bEnumerationsIndexed) {
-            IndexEnumerations(device.pDevice, device.enumerations);
-            device.bEnumerationsIndexed = true;
-        }
-        // A derived list is its base's values, after the loop and missing-name checks.
-        if (pValues->first_attribute("derivedFrom") != nullptr)
-            pList = ChainRoot(device, device.enumerations, pValues, "enumeratedValues");
-        for (const Node *pValue = Child(pList, "enumeratedValue"); pValue != nullptr;
-             pValue = pValue->next_sibling("enumeratedValue")) {
-            CountFields(pValue, 1);
-            std::string strValueName = Printable(ChildText(pValue, "name"));
-            // The name of every value the others do not name.
-            std::string strDefault = ChildText(pValue, "isDefault");
-            if (strDefault == "true" || strDefault == "1") {
-                field.strDefault = strValueName;
-                continue;
-            }
-            const Node *pNumber = Child(pValue, "value");
-            if (pNumber == nullptr)
-                continue;
-            MapValue value;
-            value.strName = strValueName;
-            if (!ParseEnumValue(Text(pNumber), value.nValue, value.nCare))
-                Refuse(pNumber, "<value> '" + Text(pNumber) + "' is not a number");
-            uint64_t nFieldMask = field.nWidth >= 64 ? ~0ull : (1ull << field.nWidth) - 1;
-            if ((value.nValue & value.nCare & ~nFieldMask) != 0) {
-                Warn(pNumber, "value-wide", "value " + Printable(Text(pNumber)) + " of field " + field.strName +
-                                                " does not fit its " + std::to_string(field.nWidth) + " bits: it is left out");
-                continue;
-            }
-            value.nCare &= nFieldMask;
-            field.aValues.push_back(value);
-        }
-    }
+    ReadEnumeratedValues(device, pField, field);
     return true;
 }
 

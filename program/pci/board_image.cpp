@@ -202,6 +202,38 @@ std::string UtcNow()
     return szTime;
 }
 
+// One BAR of the device into the image: a memory BAR's contents, as far as asked for and allowed,
+// its file as large as the BAR either way; its manifest entry. False where writing failed (or had).
+bool SaveBar(int fdDevice, int fdImage, const std::string &strDriver, const ImageSaveOptions &options, bool bBoardBar,
+             bool bDone, SavedBar &bar, ImageBar &entry, std::string &strError)
+{
+    entry.nBar = (uint32_t)bar.nBar;
+    entry.nFlags = bar.nFlags;
+    entry.nSize = bar.nSize;
+    entry.bMemory = (bar.nFlags & IORESOURCE_MEM) != 0;
+    bool bWanted = options.aBars.empty() || std::find(options.aBars.begin(), options.aBars.end(), bar.nBar) != options.aBars.end();
+    // A driver's device is read only where the tool would map it: its registers are the driver's.
+    bool bHeld = !strDriver.empty() && strDriver != "vfio-pci" && strDriver != "pci-stub" && !KynPciAllowsDriver();
+    std::string strFile = "resource" + std::to_string(bar.nBar);
+    if (bDone && entry.bMemory && bWanted && bHeld) {
+        bar.strSkipped = "not read: held by " + strDriver + " (KYNPCI_ALLOW_DRIVER=1 reads it)";
+        bDone = WriteFileAt(fdImage, strFile, nullptr, 0, bar.nSize, strError);
+    } else if (bDone && entry.bMemory && bWanted) {
+        static const std::vector<ImageSaveOptions::Unread> kNone;
+        const auto &aUnread = bBoardBar ? options.aUnread : kNone;
+        std::string strBytes = ReadBar(fdDevice, bar, options.nLimit, aUnread);
+        for (const ImageSaveOptions::Unread &unread : aUnread)
+            entry.aUnread.push_back({unread.nWord, unread.strName, unread.strWhy});
+        bDone = WriteFileAt(fdImage, strFile, strBytes.data(), strBytes.size(), bar.nSize, strError);
+    } else if (entry.bMemory) {
+        bar.strSkipped = "not asked for (--image-bars)";
+        bDone = bDone && WriteFileAt(fdImage, strFile, nullptr, 0, bar.nSize, strError);
+    }
+    entry.nSaved = bar.nSaved;
+    entry.strSkipped = bar.strSkipped;
+    return bDone;
+}
+
 // The parts of saving that write: into strTemp, which the caller removes on failure.
 bool WriteImage(const std::string &strTemp, int fdDevice, const std::string &strSlot, const std::string &strDriver,
                 const ImageSaveOptions &options, std::vector<SavedBar> &aBars, std::string &strError)
@@ -247,33 +279,8 @@ bool WriteImage(const std::string &strTemp, int fdDevice, const std::string &str
         if (nBoardBar < 0 && (bar.nFlags & IORESOURCE_MEM) != 0)
             nBoardBar = bar.nBar;
     for (SavedBar &bar : aBars) {
-        ImageBar entry;
-        entry.nBar = (uint32_t)bar.nBar;
-        entry.nFlags = bar.nFlags;
-        entry.nSize = bar.nSize;
-        entry.bMemory = (bar.nFlags & IORESOURCE_MEM) != 0;
-        bool bWanted = options.aBars.empty() ||
-                       std::find(options.aBars.begin(), options.aBars.end(), bar.nBar) != options.aBars.end();
-        // A driver's device is read only where the tool would map it: its registers are the driver's.
-        bool bHeld = !strDriver.empty() && strDriver != "vfio-pci" && strDriver != "pci-stub" && !KynPciAllowsDriver();
-        if (bDone && entry.bMemory && bWanted && bHeld) {
-            bar.strSkipped = "not read: held by " + strDriver + " (KYNPCI_ALLOW_DRIVER=1 reads it)";
-            bDone = WriteFileAt(fdImage, "resource" + std::to_string(bar.nBar), nullptr, 0, bar.nSize, strError);
-        } else if (bDone && entry.bMemory && bWanted) {
-            static const std::vector<ImageSaveOptions::Unread> kNone;
-            const auto &aUnread = bar.nBar == nBoardBar ? options.aUnread : kNone;
-            std::string strBytes = ReadBar(fdDevice, bar, options.nLimit, aUnread);
-            for (const ImageSaveOptions::Unread &unread : aUnread)
-                entry.aUnread.push_back({unread.nWord, unread.strName, unread.strWhy});
-            bDone = WriteFileAt(fdImage, "resource" + std::to_string(bar.nBar), strBytes.data(), strBytes.size(), bar.nSize,
-                                strError);
-        } else if (entry.bMemory) {
-            bar.strSkipped = "not asked for (--image-bars)";
-            bDone = bDone && WriteFileAt(fdImage, "resource" + std::to_string(bar.nBar), nullptr, 0, bar.nSize, strError);
-        }
-        entry.nSaved = bar.nSaved;
-        entry.strSkipped = bar.strSkipped;
-        manifest.aBars.push_back(entry);
+        manifest.aBars.push_back(ImageBar());
+        bDone = SaveBar(fdDevice, fdImage, strDriver, options, bar.nBar == nBoardBar, bDone, bar, manifest.aBars.back(), strError);
     }
     manifest.strTool = std::string("DuzeDevazu ") + DUZE_VERSION;
     manifest.strTime = UtcNow();
