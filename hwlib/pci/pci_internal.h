@@ -155,8 +155,9 @@ struct PciObject : KynObject {
     std::string strOpenDir;   // the same, as its files are opened (beneath the held tree)
     uint32_t nConfigSize;     // 256 or 4096 bytes
     const PciMethods *pMethods; // how its registers are reached
-    // The device opened through VFIO at its first use, shared by a board and its bridge; or null.
-    mutable PciVfioDevice *pVfio;
+    // The access method's own data of the device (VFIO: the device opened at its first use, shared by
+    // a board and its bridge), as pciutils keeps its back ends' backend_data; null until it makes it.
+    mutable void *pMethodData;
     // The BAR, mapped at the first register access: the mapping starts at the page that holds
     // the BAR's start, pBar at the BAR's own start within it.
     bool bMapTried;
@@ -168,7 +169,6 @@ struct PciObject : KynObject {
     void *pMapping;
     size_t nMapLength;
     int nGuard;               // its place among the guarded mappings, or -1
-    uint64_t nRegionOffset;   // VFIO: the BAR's region in the device file, for the accesses not mapped
 };
 
 KYN_RESULT PciConnect(bool &bConnected);

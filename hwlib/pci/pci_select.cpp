@@ -184,7 +184,7 @@ PciObject *NewObject()
     pObject->pDevice = nullptr;
     pObject->nConfigSize = 256;
     pObject->pMethods = PciMethodFor("");
-    pObject->pVfio = nullptr;
+    pObject->pMethodData = nullptr;
     pObject->bMapTried = false;
     pObject->nMapResult = KYN_OK;
     pObject->nBar = -1;
@@ -193,7 +193,6 @@ PciObject *NewObject()
     pObject->pMapping = nullptr;
     pObject->nMapLength = 0;
     pObject->nGuard = -1;
-    pObject->nRegionOffset = 0;
     return pObject;
 }
 

@@ -16,10 +16,16 @@ namespace {
 // Every device opened through VFIO so far, kept until the library is released.
 std::vector<PciVfioDevice *> g_apDevices;
 
+// The object's VFIO device, kept as the method's data of the object; null before its first use.
+PciVfioDevice *VfioOf(const PciObject &object)
+{
+    return static_cast<PciVfioDevice *>(object.pMethodData);
+}
+
 // The object's device through VFIO, opened at its first use; a refusal is given again, with its text.
 KYN_RESULT DeviceOf(const PciObject &object, PciVfioDevice **ppDevice)
 {
-    PciVfioDevice *pDevice = object.pVfio;
+    PciVfioDevice *pDevice = VfioOf(object);
     if (pDevice == nullptr) {
         for (PciVfioDevice *pKnown : g_apDevices)
             if (pKnown->strSlot == object.strSlot)
@@ -34,7 +40,7 @@ KYN_RESULT DeviceOf(const PciObject &object, PciVfioDevice **ppDevice)
                 PciVfioCloseDevice(*pDevice);
             }
         }
-        object.pVfio = pDevice;
+        object.pMethodData = pDevice;
     }
     *ppDevice = pDevice;
     return pDevice->nResult < 0 ? PciFail(pDevice->nResult, "%s", pDevice->strText.c_str()) : KYN_OK;
@@ -132,13 +138,13 @@ KYN_RESULT OpenBar(PciObject &board)
         board.nGuard = PciGuardMapping(pMapped, board.nMapLength, szGone);
         pDevice->pBoard = &board;
     }
-    board.nRegionOffset = region.nOffset;
+    pDevice->nBarRegion = region.nOffset;
     return KYN_OK;
 }
 
 KYN_RESULT BarIo(PciObject &board, uint32_t nAddress, uint32_t nWidth, bool bWrite, uint32_t *pnValue)
 {
-    if (RegionIo(*board.pVfio, board.nRegionOffset + nAddress, nWidth, bWrite, pnValue))
+    if (RegionIo(*VfioOf(board), VfioOf(board)->nBarRegion + nAddress, nWidth, bWrite, pnValue))
         return KYN_OK;
     if (errno == ENODEV || errno == EIO)
         return PciFail(PCI_ERR_GONE, "BAR%d of %s did not answer the access (%s): the device was removed or reset",
@@ -164,8 +170,8 @@ KYN_RESULT ConfigAccess(const PciObject &bridge, uint32_t nAddress, uint32_t nWi
 // Before each access: the device let go where the kernel asked for it back.
 void Poll(PciObject &object)
 {
-    if (object.pVfio != nullptr && object.pVfio->nResult == KYN_OK)
-        GiveBackIfAsked(*object.pVfio);
+    if (VfioOf(object) != nullptr && VfioOf(object)->nResult == KYN_OK)
+        GiveBackIfAsked(*VfioOf(object));
 }
 
 void Close(PciObject &object)

@@ -27,6 +27,7 @@ struct PciVfioDevice {
     // then lets it go at its next call on it, rather than hold the removal up.
     int fdRequest = -1;
     PciObject *pBoard = nullptr; // the board whose BAR is mapped from the device file, or null
+    uint64_t nBarRegion = 0;     // the board BAR's region in the device file, for the accesses not mapped
     KYN_RESULT nResult = KYN_OK; // why it could not be opened or was let go, given again at every later call
     std::string strText;
     PciVfioRegion config;
