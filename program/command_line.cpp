@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -29,52 +30,39 @@ namespace {
 const ProgramExtras *g_pExtras = nullptr;
 bool g_bBannerShown = false;
 
-// A long option's handler: takes its value (null where it takes none) into the options record; a
-// malformed value ends the run with status 2.
-struct LongOption;
-typedef void (*TakeLongOption)(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-
-// The tool's long options, in the order --help lists them.
-struct LongOption {
-    const char *pszName;
-    const char *pszValue; // null: the option takes none
-    TakeLongOption pfnTake;
-    const char *pszHelp;
-};
-
 // The handlers, below the parsers they use.
-void TakeLog(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeMap(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeMapBase(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeBridgeMap(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeFields(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeBatch(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeJson(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeStopOnError(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakePatterns(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeSeed(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakePasses(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeJunit(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeHelp(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
-void TakeVersion(const LongOption &option, const char *pszValue, ToolOptions *pOptions);
+void TakeLog(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions);
+void TakeMap(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions);
+void TakeMapBase(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions);
+void TakeBridgeMap(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions);
+void TakeFields(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions);
+void TakeBatch(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions);
+void TakeJson(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions);
+void TakeStopOnError(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions);
+void TakePatterns(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions);
+void TakeSeed(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions);
+void TakePasses(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions);
+void TakeJunit(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions);
+void TakeHelp(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions);
+void TakeVersion(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions);
 
 // The options that are no operation (those are the operation table's rows, each --VERB): where the
 // run logs, the maps, how operations are shown and run, the memory test's settings.
-const LongOption g_aLongOptions[] = {
-    {"--log", "FILE", TakeLog, "log file name, case kept (a one-shot run writes a log only when named)"},
-    {"--map", "FILE", TakeMap, "the board's register map, a CMSIS-SVD file (DUZE_MAP)"},
-    {"--map-base", "ADDRESS", TakeMapBase, "the map's address that is register 0 (DUZE_MAP_BASE; default its lowest)"},
-    {"--bridge-map", "FILE", TakeBridgeMap, "the bridge's register map (DUZE_BRIDGE_MAP)"},
-    {"--fields", nullptr, TakeFields, "after each value, its register's line of the map"},
-    {"--batch", "FILE", TakeBatch, "one operation a line, VERB ARGUMENT as --VERB takes it (- standard input), each answered at once"},
-    {"--json", nullptr, TakeJson, "what a run shows, as JSON Lines records (docs/records.schema.json)"},
-    {"--stop-on-error", nullptr, TakeStopOnError, "a batch ends at its first failed or malformed line"},
-    {"--patterns", "LIST", TakePatterns, "address (default), walking-ones, walking-zeros, checkerboard, solid, random"},
-    {"--seed", "N", TakeSeed, "the random pattern's seed (default 1)"},
-    {"--passes", "N", TakePasses, "each pattern N times (default 1)"},
-    {"--junit", "FILE", TakeJunit, "a JUnit XML report of the memory test: a test case for each pattern and pass"},
-    {"--help", nullptr, TakeHelp, "show this text"},
-    {"--version", nullptr, TakeVersion, "show the version"},
+const OptionRow g_aLongOptions[] = {
+    {"--log", "FILE", TakeLog, "log file name, case kept (a one-shot run writes a log only when named)", nullptr},
+    {"--map", "FILE", TakeMap, "the board's register map, a CMSIS-SVD file (DUZE_MAP)", nullptr},
+    {"--map-base", "ADDRESS", TakeMapBase, "the map's address that is register 0 (DUZE_MAP_BASE; default its lowest)", nullptr},
+    {"--bridge-map", "FILE", TakeBridgeMap, "the bridge's register map (DUZE_BRIDGE_MAP)", nullptr},
+    {"--fields", nullptr, TakeFields, "after each value, its register's line of the map", nullptr},
+    {"--batch", "FILE", TakeBatch, "one operation a line, VERB ARGUMENT as --VERB takes it (- standard input), each answered at once", nullptr},
+    {"--json", nullptr, TakeJson, "what a run shows, as JSON Lines records (docs/records.schema.json)", nullptr},
+    {"--stop-on-error", nullptr, TakeStopOnError, "a batch ends at its first failed or malformed line", nullptr},
+    {"--patterns", "LIST", TakePatterns, "address (default), walking-ones, walking-zeros, checkerboard, solid, random", nullptr},
+    {"--seed", "N", TakeSeed, "the random pattern's seed (default 1)", nullptr},
+    {"--passes", "N", TakePasses, "each pattern N times (default 1)", nullptr},
+    {"--junit", "FILE", TakeJunit, "a JUnit XML report of the memory test: a test case for each pattern and pass", nullptr},
+    {"--help", nullptr, TakeHelp, "show this text", nullptr},
+    {"--version", nullptr, TakeVersion, "show the version", nullptr},
 };
 
 const char *const kExitStatuses = "\nExit status:\n"
@@ -93,6 +81,7 @@ void SetDefaultOptions(ToolOptions *pOptions)
     pOptions->nBoardType = 6;
     pOptions->nBoardNumber = 0;
     pOptions->bLogNamed = false;
+    pOptions->pszNamedLog = nullptr;
     pOptions->aOperations.clear();
     pOptions->pszMapFile = nullptr;
     pOptions->pszMapBase = nullptr;
@@ -151,10 +140,14 @@ void PrintHelp()
     for (size_t i = 0; i < nOperations; ++i)
         ShowOptionHelp(("--" + std::string(pRows[i].pszVerb)).c_str(), pRows[i].pszValue, pRows[i].pszHelp);
     LogPrintF("\nLong options:\n");
-    for (const LongOption &option : g_aLongOptions)
+    for (const OptionRow &option : g_aLongOptions)
         ShowOptionHelp(option.pszName, option.pszValue, option.pszHelp);
-    for (size_t i = 0; g_pExtras != nullptr && i < g_pExtras->nOptions; ++i)
-        ShowOptionHelp(g_pExtras->aOptions[i].pszName, g_pExtras->aOptions[i].pszValue, g_pExtras->aOptions[i].pszHelp);
+    for (size_t i = 0; g_pExtras != nullptr && i < g_pExtras->nOptions; ++i) {
+        const OptionRow &row = g_pExtras->aOptions[i];
+        std::string strValue = row.pszValue == nullptr ? "" : row.pszOperand == nullptr ? row.pszValue
+                                                                : std::string(row.pszValue) + " [" + row.pszOperand + "]";
+        ShowOptionHelp(row.pszName, row.pszValue != nullptr ? strValue.c_str() : nullptr, row.pszHelp);
+    }
     LogPrintF(" Numbers: 0x hexadecimal, a leading 0 octal, else decimal; with a map, a register's name.\n");
     LogPrintF("\nSettings (environment):\n"
               " DUZE_MAP         the board's register map, a CMSIS-SVD file\n"
@@ -166,8 +159,6 @@ void PrintHelp()
 }
 
 
-// The last --log's name, for ParseCommandLine, which weighs it against /L.
-const char *g_pszLongLogName = nullptr;
 
 // An operation's option, --VERB VALUE: parsed by the operation table, as a batch's line is.
 // BadLongOption ends the run without unwinding: no string may own memory when it is called, so
@@ -187,47 +178,47 @@ void TakeOperation(const OperationRow &row, const char *pszValue, ToolOptions *p
     BadLongOption(("--" + std::string(row.pszVerb)).c_str(), pszValue != nullptr ? pszValue : "", szWhy);
 }
 
-void TakeLog(const LongOption &, const char *pszValue, ToolOptions *)
+void TakeLog(const OptionRow &, const char *pszValue, const char *, ToolOptions *pOptions)
 {
-    g_pszLongLogName = pszValue;
+    pOptions->pszNamedLog = pszValue;
 }
 
-void TakeMap(const LongOption &, const char *pszValue, ToolOptions *pOptions)
+void TakeMap(const OptionRow &, const char *pszValue, const char *, ToolOptions *pOptions)
 {
     pOptions->pszMapFile = pszValue;
 }
 
-void TakeMapBase(const LongOption &, const char *pszValue, ToolOptions *pOptions)
+void TakeMapBase(const OptionRow &, const char *pszValue, const char *, ToolOptions *pOptions)
 {
     pOptions->pszMapBase = pszValue;
 }
 
-void TakeBridgeMap(const LongOption &, const char *pszValue, ToolOptions *pOptions)
+void TakeBridgeMap(const OptionRow &, const char *pszValue, const char *, ToolOptions *pOptions)
 {
     pOptions->pszBridgeMapFile = pszValue;
 }
 
-void TakeFields(const LongOption &, const char *, ToolOptions *pOptions)
+void TakeFields(const OptionRow &, const char *, const char *, ToolOptions *pOptions)
 {
     pOptions->bFields = true;
 }
 
-void TakeBatch(const LongOption &, const char *pszValue, ToolOptions *pOptions)
+void TakeBatch(const OptionRow &, const char *pszValue, const char *, ToolOptions *pOptions)
 {
     pOptions->pszBatchFile = pszValue;
 }
 
-void TakeJson(const LongOption &, const char *, ToolOptions *pOptions)
+void TakeJson(const OptionRow &, const char *, const char *, ToolOptions *pOptions)
 {
     pOptions->eReport = kJsonReport;
 }
 
-void TakeStopOnError(const LongOption &, const char *, ToolOptions *pOptions)
+void TakeStopOnError(const OptionRow &, const char *, const char *, ToolOptions *pOptions)
 {
     pOptions->bStopOnError = true;
 }
 
-void TakePatterns(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
+void TakePatterns(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions)
 {
     char szWhy[256] = "";
     {
@@ -239,30 +230,30 @@ void TakePatterns(const LongOption &option, const char *pszValue, ToolOptions *p
         BadLongOption(option.pszName, pszValue, szWhy);
 }
 
-void TakeSeed(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
+void TakeSeed(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions)
 {
     if (!ParseStrictNumber(pszValue, 0xFFFFFFFFu, &pOptions->nSeed))
         BadLongOption(option.pszName, pszValue, "not one number of 32 bits (0x hexadecimal, 0 octal, else decimal)");
 }
 
-void TakePasses(const LongOption &option, const char *pszValue, ToolOptions *pOptions)
+void TakePasses(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions)
 {
     if (!ParseStrictNumber(pszValue, kMemtestPassesMax, &pOptions->nMemPasses) || pOptions->nMemPasses == 0)
         BadLongOption(option.pszName, pszValue, ("not a number of passes from 1 to " + std::to_string(kMemtestPassesMax)).c_str());
 }
 
-void TakeJunit(const LongOption &, const char *pszValue, ToolOptions *pOptions)
+void TakeJunit(const OptionRow &, const char *pszValue, const char *, ToolOptions *pOptions)
 {
     pOptions->pszJunitFile = pszValue;
 }
 
-void TakeHelp(const LongOption &, const char *, ToolOptions *)
+void TakeHelp(const OptionRow &, const char *, const char *, ToolOptions *)
 {
     PrintHelp();
     EndRun(0, kKeepLibrary);
 }
 
-void TakeVersion(const LongOption &, const char *, ToolOptions *)
+void TakeVersion(const OptionRow &, const char *, const char *, ToolOptions *)
 {
     ShowBanner();
     EndRun(0, kKeepLibrary);
@@ -278,8 +269,8 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions)
     const char *pszEq = strchr(pszArgument, '=');
     size_t nNameLength = pszEq != nullptr ? (size_t)(pszEq - pszArgument) : strlen(pszArgument);
     const OperationRow *pRow = FindOperation(pszArgument + 2, nNameLength - 2);
-    const LongOption *pOption = nullptr;
-    for (const LongOption &option : g_aLongOptions)
+    const OptionRow *pOption = nullptr;
+    for (const OptionRow &option : g_aLongOptions)
         if (strlen(option.pszName) == nNameLength && strncmp(option.pszName, pszArgument, nNameLength) == 0)
             pOption = &option;
     if (pRow == nullptr && pOption == nullptr)
@@ -300,7 +291,7 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions)
     if (pRow != nullptr)
         TakeOperation(*pRow, pszValue, pOptions);
     else
-        pOption->pfnTake(*pOption, pszValue, pOptions);
+        pOption->pfnTake(*pOption, pszValue, nullptr, pOptions);
     return true;
 }
 
@@ -313,7 +304,7 @@ std::vector<std::string> LongOptionNames()
     const OperationRow *pRows = OperationRows(&nOperations);
     for (size_t i = 0; i < nOperations; ++i)
         aNames.push_back("--" + std::string(pRows[i].pszVerb));
-    for (const LongOption &option : g_aLongOptions)
+    for (const OptionRow &option : g_aLongOptions)
         aNames.push_back(option.pszName);
     for (size_t i = 0; g_pExtras != nullptr && i < g_pExtras->nOptions; ++i)
         aNames.push_back(g_pExtras->aOptions[i].pszName);
@@ -348,13 +339,14 @@ void HoldInputFiles(int argc, char **argv)
 void TakeProgramOptions(int *pArgc, char **argv, const ProgramExtras &extras)
 {
     g_pExtras = &extras;
+    g_toolOptions.aProgramValues.clear();
     int nKept = 1;
     for (int i = 1; i < *pArgc; ++i) {
         const char *pszArgument = argv[i];
         argv[nKept++] = argv[i];
         // The value of one of the tool's own options is never taken for a program's option.
         bool bToolOption = false;
-        for (const LongOption &option : g_aLongOptions)
+        for (const OptionRow &option : g_aLongOptions)
             bToolOption = bToolOption || (option.pszValue != nullptr && strcmp(option.pszName, pszArgument) == 0);
         const OperationRow *pRow = strncmp(pszArgument, "--", 2) == 0 ? FindOperation(pszArgument + 2, strlen(pszArgument) - 2) : nullptr;
         bToolOption = bToolOption || (pRow != nullptr && pRow->pszValue != nullptr);
@@ -364,27 +356,28 @@ void TakeProgramOptions(int *pArgc, char **argv, const ProgramExtras &extras)
             continue;
         }
         for (size_t j = 0; j < extras.nOptions; ++j) {
-            const ProgramOption &option = extras.aOptions[j];
+            const OptionRow &option = extras.aOptions[j];
             const char *pszInline = nullptr;
             if (!IsOption(pszArgument, option.pszName, &pszInline))
                 continue;
-            // A switch: it takes no value.
-            if (option.pszValue == nullptr) {
-                if (pszInline != nullptr) {
-                    fprintf(stderr, "Error: %s takes no value\n", option.pszName);
-                    exit(2);
-                }
-                option.pfnTake("");
-                --nKept;
-                break;
+            --nKept;
+            if (option.pszValue == nullptr && pszInline != nullptr) {
+                fprintf(stderr, "Error: %s takes no value\n", option.pszName);
+                exit(2);
             }
-            const char *pszValue = pszInline != nullptr ? pszInline : i + 1 < *pArgc ? argv[++i] : nullptr;
-            if (pszValue == nullptr || *pszValue == '\0') {
+            const char *pszValue = option.pszValue == nullptr ? "" : pszInline != nullptr ? pszInline : i + 1 < *pArgc ? argv[++i] : nullptr;
+            if (pszValue == nullptr || (option.pszValue != nullptr && *pszValue == '\0')) {
                 fprintf(stderr, "Error: %s needs %s\n", option.pszName, option.pszValue);
                 exit(2);
             }
-            option.pfnTake(pszValue);
-            --nKept;
+            // An operand the row declares: the next argument where it is no switch or option (a word
+            // that starts with / is one where it is a directory).
+            const char *pszOperand = nullptr;
+            struct stat st;
+            if (option.pszOperand != nullptr && i + 1 < *pArgc && argv[i + 1][0] != '-' &&
+                (argv[i + 1][0] != '/' || (stat(argv[i + 1], &st) == 0 && S_ISDIR(st.st_mode))))
+                pszOperand = argv[++i];
+            option.pfnTake(option, pszValue, pszOperand, &g_toolOptions);
             break;
         }
     }
@@ -412,15 +405,10 @@ void PrintUsage()
 void ParseCommandLine(int argc, char **argv, ToolOptions *pOptions)
 {
     SetDefaultOptions(pOptions);
-    const char *pszLogName = nullptr; // the last /L's or --log's, checked once all arguments are read
     for (int i = 1; i < argc; ++i) {
         char *pszArgument = argv[i];
-        g_pszLongLogName = nullptr;
-        if (ParseLongOption(argc, argv, &i, pOptions)) {
-            if (g_pszLongLogName != nullptr)
-                pszLogName = g_pszLongLogName;
+        if (ParseLongOption(argc, argv, &i, pOptions))
             continue;
-        }
         // Z is tested before upper-casing so the command string keeps its case.
         if (pszArgument[0] != '\0' && pszArgument[1] == 'Z') {
             pOptions->pszCommandString = pszArgument + 2;
@@ -432,7 +420,7 @@ void ParseCommandLine(int argc, char **argv, ToolOptions *pOptions)
         const char *pszValue = pszArgument + 2;
         switch (pszArgument[1]) {
         case 'L':
-            pszLogName = pszValue;
+            pOptions->pszNamedLog = pszValue;
             break;
         case 'Q':
             pOptions->bQuiet = true;
@@ -468,7 +456,7 @@ void ParseCommandLine(int argc, char **argv, ToolOptions *pOptions)
     }
     if (IsOneShot(*pOptions))
         SetOneShotScreen();
-    if (pszLogName != nullptr) {
+    if (const char *pszLogName = pOptions->pszNamedLog) {
         // A longer name would not fit the record; refusing it beats opening a cut-off name.
         size_t nLength = strlen(pszLogName);
         if (nLength > DUZE_LOG_NAME_MAX) {

@@ -11,19 +11,22 @@
 
 #include "options.h"
 
-// A long option a program adds for its library (the PCI program's --device and --ids). It is taken
-// out of the command line before the library starts, since libraries read their settings then.
-struct ProgramOption {
-    const char *pszName;  // "--device"
-    const char *pszValue; // "SLOT", shown in --help
-    const char *pszHelp;  // its line in --help
-    void (*pfnTake)(const char *pszValue);
+// A long option that is no operation: one row type for the tool's own and a program's (the PCI
+// program's --device, --ids, --compare, ...). The handler takes the value (null where the option
+// takes none) and, where the row declares one, its operand (the next argument where it is no
+// option; else null) into the options record; a malformed value ends the run with status 2.
+struct OptionRow {
+    const char *pszName;    // "--log"
+    const char *pszValue;   // "FILE", shown in --help; null: the option takes none
+    void (*pfnTake)(const OptionRow &row, const char *pszValue, const char *pszOperand, ToolOptions *pOptions);
+    const char *pszHelp;    // its line in --help
+    const char *pszOperand; // a second value it may take ("DIR2"), or null
 };
 // What a program tells the tool about its library: its options, and its settings' lines for --help;
 // what it does in the tool's place, where it knows better (null: the tool's own way).
 struct ProgramExtras {
-    const ProgramOption *aOptions;
-    size_t nOptions;
+    const OptionRow *aOptions; // the program's rows, after the tool's; taken out of the command line
+    size_t nOptions;           // before the library starts, since libraries read their settings then
     const char *pszSettingsHelp; // one line a setting, each ending in a line end
     // --list: the lines to show for a run of the board type and number given; false with the
     // reason where nothing can be listed.
@@ -34,17 +37,17 @@ struct ProgramExtras {
     // After the command line, before anything else: -1 to go on, else the run's status (it did its
     // own work, as saving an image does, or refused).
     int (*pfnBeforeStart)(int32_t nBoardType, uint32_t nBoardNumber) = nullptr;
-    // Right after the program's options are taken, before any setting is read: -1 to go on, else
-    // the run's status.
-    int (*pfnAfterOptions)() = nullptr;
+    // Right after the program's options are taken into the options record, before any setting is
+    // read: -1 to go on, else the run's status.
+    int (*pfnAfterOptions)(const ToolOptions &options) = nullptr;
     // Before the start-up of a run that opens a board: why that board cannot be found at all, or "".
     std::string (*pfnBoardProblem)(int32_t nBoardType, uint32_t nBoardNumber) = nullptr;
     // The library's text on the error line of a call that concerned no device, too.
     bool bTextForEveryFailure = false;
 };
 
-// Takes the program's options out of argv (each with its value), handing each its value; a missing
-// value ends the run with status 2. Before the console starts.
+// Takes the program's options out of argv (each with its value and operand) into the options record;
+// a missing value ends the run with status 2. Before the console starts.
 void TakeProgramOptions(int *pArgc, char **argv, const ProgramExtras &extras);
 
 // Holds the register maps the command line and the settings name open, before the library starts:

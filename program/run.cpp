@@ -27,7 +27,7 @@ int RunTool(int argc, char **argv, const ProgramExtras &extras)
     HostOpenStandardDescriptors();
     TakeProgramOptions(&argc, argv, extras);
     if (extras.pfnAfterOptions != nullptr) {
-        int nStatus = extras.pfnAfterOptions();
+        int nStatus = extras.pfnAfterOptions(g_toolOptions);
         if (nStatus >= 0)
             return nStatus;
     }

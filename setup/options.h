@@ -53,6 +53,13 @@ struct Operation {
 // How a script's run shows what it does: lines of text, or JSON Lines records (--json).
 enum ReportForm { kTextReport, kJsonReport };
 
+// A program's own option as given (the PCI program's --device, --compare DIR DIR2): for the program
+// to act on, as its row's handler took it.
+struct ProgramValue {
+    const char *pszName;
+    std::string strValue, strOperand;
+};
+
 struct ToolOptions {
     const char *pszCommandString; // null when none was given
     bool bQuiet;                  // the first failed library call ends the run without asking
@@ -60,6 +67,7 @@ struct ToolOptions {
     int32_t nBoardType;
     uint32_t nBoardNumber;
     bool bLogNamed;                     // /L or --log: only then does a one-shot run write a log
+    const char *pszNamedLog;            // the last /L's or --log's name, checked once all arguments are read
     std::vector<Operation> aOperations; // what the options ask, in the order they were given
     // The register maps (--map, --map-base, --bridge-map; DUZE_MAP, DUZE_MAP_BASE, DUZE_BRIDGE_MAP
     // where the command line names none): null for none.
@@ -74,6 +82,7 @@ struct ToolOptions {
     uint32_t nSeed;                     // --seed N, for the random pattern
     std::vector<std::string> aPatterns; // --patterns, each a known name; empty for the default
     const char *pszJunitFile;           // --junit FILE, or null
+    std::vector<ProgramValue> aProgramValues; // the program's options, in their order
 };
 
 // Whether the run is one-shot: operations or a batch instead of the key loop.

@@ -1,15 +1,16 @@
 // main_pci.cpp - the entry of duzedevazu-pci: its device named on the command line (--device, --ids),
 // passed on as the PCI library's settings, which the command line wins over; the machine's devices
 // for --list; a board that cannot be found said in words before anything starts.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <string>
-
-#include <sys/stat.h>
+#include <vector>
 
 #include "board_image.h"
+#include "command_line.h"
 #include "image_compare.h"
 #include "duze_limits.h"
 #include "kyn_pci.h"
@@ -19,10 +20,6 @@
 #include "run.h"
 
 namespace {
-
-// What the command line gave, for --list's filter and the messages; null where it gave none.
-const char *g_pszDevice = nullptr;
-const char *g_pszIds = nullptr;
 
 // Bytes of a number with an optional K, M or G suffix; false where it is none or above nMax.
 bool ParseByteCount(const char *pszText, uint64_t nMax, uint64_t *pnBytes)
@@ -41,7 +38,23 @@ bool ParseByteCount(const char *pszText, uint64_t nMax, uint64_t *pnBytes)
     return true;
 }
 
-// A value lspci would refuse is the user's mistake: status 2, naming the option.
+// A list of memory BARs, as 0,2; false where it is none.
+bool ParseBarList(const std::string &strList, std::vector<int> &aBars)
+{
+    aBars.clear();
+    for (size_t nStart = 0; nStart <= strList.size();) {
+        size_t nEnd = strList.find(',', nStart);
+        std::string strBar = strList.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart);
+        if (strBar.size() != 1 || strBar[0] < '0' || strBar[0] > '5')
+            return false;
+        aBars.push_back(strBar[0] - '0');
+        nStart = nEnd == std::string::npos ? strList.size() + 1 : nEnd + 1;
+    }
+    return true;
+}
+
+// A value lspci would refuse is the user's mistake: status 2, naming the option. Before the console
+// starts: nothing else is shown.
 void CheckOrEnd(const char *pszOption, bool bValid, const std::string &strWhy)
 {
     if (bValid)
@@ -50,88 +63,65 @@ void CheckOrEnd(const char *pszOption, bool bValid, const std::string &strWhy)
     exit(2);
 }
 
-void TakeDevice(const char *pszSlot)
+// Every option of the program is checked as it is taken, then kept in the options record as given.
+void TakeOption(const OptionRow &row, const char *pszValue, const char *pszOperand, ToolOptions *pOptions)
 {
-    std::string strWhy;
-    CheckOrEnd("--device", KynPciCheckSlot(pszSlot, strWhy), strWhy);
-    KynPciSetSetting("KYNPCI_DEVICE", pszSlot);
-    g_pszDevice = pszSlot;
+    std::string strWhy, strName = row.pszName;
+    std::vector<int> aBars;
+    uint64_t nBytes = 0;
+    if (strName == "--device")
+        CheckOrEnd("--device", KynPciCheckSlot(pszValue, strWhy), strWhy);
+    else if (strName == "--ids")
+        CheckOrEnd("--ids", KynPciCheckIds(pszValue, strWhy), strWhy);
+    else if (strName == "--image-bars")
+        CheckOrEnd("--image-bars", ParseBarList(pszValue, aBars), std::string(pszValue) + ": not a list of BARs 0 to 5 (0,2)");
+    else if (strName == "--image-limit")
+        CheckOrEnd("--image-limit", ParseByteCount(pszValue, 1ull << 30, &nBytes),
+                   std::string(pszValue) + ": not a number of bytes up to 1G (K, M, G suffixes)");
+    pOptions->aProgramValues.push_back({row.pszName, pszValue, pszOperand != nullptr ? pszOperand : ""});
 }
 
-// The IDs stand for whichever board type the run opens (KYNPCI_IDS's code *). The command line's
-// selection replaces the environment's, so a slot from there does not win over them; --device still
-// wins.
-void TakeIds(const char *pszIds)
-{
-    std::string strWhy;
-    CheckOrEnd("--ids", KynPciCheckIds(pszIds, strWhy), strWhy);
-    KynPciSetSetting("KYNPCI_IDS", (std::string("*=") + pszIds).c_str());
-    g_pszIds = pszIds;
-}
-
-// Board images: where to save one, what of it, and the one to run on.
-const char *g_pszSaveImage = nullptr;
-ImageSaveOptions g_imageOptions;
-bool g_bImageWritable = false;
-
-void TakeSaveImage(const char *pszDir)
-{
-    g_pszSaveImage = pszDir;
-}
-
-// --compare DIR, or --compare DIR1 DIR2: the second taken from the command line by main.
-const char *g_pszCompare = nullptr;
-const char *g_pszCompareSecond = nullptr;
-
-void TakeCompare(const char *pszDir)
-{
-    g_pszCompare = pszDir;
-}
-
-void TakeImageBars(const char *pszList)
-{
-    std::string strList = pszList;
-    for (size_t nStart = 0; nStart <= strList.size(); ) {
-        size_t nEnd = strList.find(',', nStart);
-        std::string strBar = strList.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart);
-        CheckOrEnd("--image-bars", strBar.size() == 1 && strBar[0] >= '0' && strBar[0] <= '5',
-                   std::string(pszList) + ": not a list of BARs 0 to 5 (0,2)");
-        g_imageOptions.aBars.push_back(strBar[0] - '0');
-        nStart = nEnd == std::string::npos ? strList.size() + 1 : nEnd + 1;
-    }
-}
-
-void TakeImageLimit(const char *pszBytes)
-{
-    CheckOrEnd("--image-limit", ParseByteCount(pszBytes, 1ull << 30, &g_imageOptions.nLimit),
-               std::string(pszBytes) + ": not a number of bytes up to 1G (K, M, G suffixes)");
-}
-
-// The image is the library's setting KYNPCI_IMAGE: given here, made ready before the start.
-void TakeImage(const char *pszDir)
-{
-    KynPciSetSetting("KYNPCI_IMAGE", pszDir);
-}
-
-void TakeImageWritable(const char *)
-{
-    g_bImageWritable = true;
-}
-
-const ProgramOption kOptions[] = {
-    {"--device", "SLOT", "the PCI device, [[DOMAIN:]BUS:][DEVICE][.FUNCTION] as lspci -s takes it (KYNPCI_DEVICE)",
-     TakeDevice},
-    {"--ids", "VENDOR:DEVICE", "the PCI device by its IDs, [VENDOR][:DEVICE[:CLASS]] as lspci -d takes them (KYNPCI_IDS)",
-     TakeIds},
-    {"--save-image", "DIR", "saves the device into the new directory DIR (configuration space, BARs, manifest)",
-     TakeSaveImage},
-    {"--image-bars", "LIST", "the memory BARs --save-image saves the contents of, as 0,2 (all)", TakeImageBars},
-    {"--image-limit", "BYTES", "bytes --save-image saves of each BAR at most, K, M, G suffixes (1M)", TakeImageLimit},
-    {"--image", "DIR", "runs on a saved image as on the device, writes to a private copy (KYNPCI_IMAGE)", TakeImage},
-    {"--image-writable", nullptr, "--image's writes change the image itself", TakeImageWritable},
-    {"--compare", "DIR [DIR2]", "each register that differs between the device (or --image) and image DIR, or two images; "
-     "status 0 equal, 1 different", TakeCompare},
+const OptionRow kOptions[] = {
+    {"--device", "SLOT", TakeOption, "the PCI device, [[DOMAIN:]BUS:][DEVICE][.FUNCTION] as lspci -s takes it (KYNPCI_DEVICE)",
+     nullptr},
+    {"--ids", "VENDOR:DEVICE", TakeOption, "the PCI device by its IDs, [VENDOR][:DEVICE[:CLASS]] as lspci -d takes them "
+     "(KYNPCI_IDS)", nullptr},
+    {"--save-image", "DIR", TakeOption, "saves the device into the new directory DIR (configuration space, BARs, manifest)",
+     nullptr},
+    {"--image-bars", "LIST", TakeOption, "the memory BARs --save-image saves the contents of, as 0,2 (all)", nullptr},
+    {"--image-limit", "BYTES", TakeOption, "bytes --save-image saves of each BAR at most, K, M, G suffixes (1M)", nullptr},
+    {"--image", "DIR", TakeOption, "runs on a saved image as on the device, writes to a private copy (KYNPCI_IMAGE)", nullptr},
+    {"--image-writable", nullptr, TakeOption, "--image's writes change the image itself", nullptr},
+    {"--compare", "DIR", TakeOption, "each register that differs between the device (or --image) and image DIR, or two "
+     "images; status 0 equal, 1 different", "DIR2"},
 };
+
+// The last value the command line gave an option, or null.
+const ProgramValue *Given(const char *pszName)
+{
+    const ProgramValue *pFound = nullptr;
+    for (const ProgramValue &value : g_toolOptions.aProgramValues)
+        if (strcmp(value.pszName, pszName) == 0)
+            pFound = &value;
+    return pFound;
+}
+
+const char *GivenText(const char *pszName)
+{
+    const ProgramValue *pValue = Given(pszName);
+    return pValue != nullptr ? pValue->strValue.c_str() : nullptr;
+}
+
+// What a save takes from the command line: the BARs, the limit.
+ImageSaveOptions SaveOptions()
+{
+    ImageSaveOptions options;
+    if (const char *pszBars = GivenText("--image-bars"))
+        ParseBarList(pszBars, options.aBars);
+    if (const char *pszLimit = GivenText("--image-limit"))
+        ParseByteCount(pszLimit, 1ull << 30, &options.nLimit);
+    return options;
+}
 
 // The PCI library's settings, as its settings table describes them.
 const char *const kSettings =
@@ -149,16 +139,18 @@ const char *const kSettings =
 bool ListDevices(int32_t nBoardType, uint32_t nBoardNumber, std::vector<std::string> &aLines,
                  std::vector<KynPciListed> &aListed, std::string &strError)
 {
-    return KynPciListDevices(g_pszDevice, g_pszIds, (uint32_t)nBoardType, nBoardNumber, aLines, aListed, strError);
+    return KynPciListDevices(GivenText("--device"), GivenText("--ids"), (uint32_t)nBoardType, nBoardNumber, aLines, aListed,
+                             strError);
 }
 
 // What selected the devices, as the user gave it: the option, else the setting.
 std::string Selection(const KynPciBoardCheck &check, int32_t nBoardType)
 {
     if (check.bBySlot)
-        return g_pszDevice != nullptr ? "--device " + Printable(g_pszDevice) : "KYNPCI_DEVICE=" + Printable(check.strSelection);
-    if (g_pszIds != nullptr)
-        return "--ids " + Printable(g_pszIds);
+        return GivenText("--device") != nullptr ? "--device " + Printable(GivenText("--device"))
+                                                : "KYNPCI_DEVICE=" + Printable(check.strSelection);
+    if (GivenText("--ids") != nullptr)
+        return "--ids " + Printable(GivenText("--ids"));
     return "KYNPCI_IDS " + std::to_string(nBoardType) + "=" + Printable(check.strSelection);
 }
 
@@ -187,15 +179,24 @@ std::string BoardProblem(int32_t nBoardType, uint32_t nBoardNumber)
     return "";
 }
 
-// An image to run on becomes the tree, its device the slot, before the library reads its settings.
-int PrepareImage()
+// The command line's selection and image become the library's settings, before it reads them. The
+// IDs stand for whichever board type the run opens (KYNPCI_IDS's code *); the command line's selection
+// replaces the environment's, and --device wins over --ids. An image to run on becomes the tree, its
+// device the slot.
+int AfterOptions(const ToolOptions &)
 {
+    if (const char *pszSlot = GivenText("--device"))
+        KynPciSetSetting("KYNPCI_DEVICE", pszSlot);
+    if (const char *pszIds = GivenText("--ids"))
+        KynPciSetSetting("KYNPCI_IDS", (std::string("*=") + pszIds).c_str());
+    if (const char *pszImage = GivenText("--image"))
+        KynPciSetSetting("KYNPCI_IMAGE", pszImage);
     std::string strImage = KynPciProgramSetting("KYNPCI_IMAGE");
     if (strImage.empty())
         return -1;
     const char *pszImage = strImage.c_str();
     std::string strSlot, strTree, strWhy;
-    if (!PrepareBoardImage(pszImage, g_bImageWritable, strSlot, strTree, strWhy)) {
+    if (!PrepareBoardImage(pszImage, Given("--image-writable") != nullptr, strSlot, strTree, strWhy)) {
         fprintf(stderr, "Error: image %s refused: %s\n", Printable(pszImage).c_str(), Printable(strWhy).c_str());
         return 2;
     }
@@ -234,7 +235,7 @@ int CompareWithDevice(const char *pszBefore, uint32_t nType, uint32_t nNumber)
         perror("Error: no scratch directory for the device's image");
         return 2;
     }
-    ImageSaveOptions options = g_imageOptions;
+    ImageSaveOptions options = SaveOptions();
     options.bQuiet = true;
     SetUnreadRegisters(options);
     int nStatus = SaveBoardImage((strScratch + "/device").c_str(), nType, nNumber, options);
@@ -250,41 +251,31 @@ int CompareWithDevice(const char *pszBefore, uint32_t nType, uint32_t nNumber)
 int BeforeStart(int32_t nBoardType, uint32_t nBoardNumber)
 {
     RemovePrivateCopyAtExit();
-    if (g_pszCompare != nullptr && g_pszCompareSecond != nullptr)
-        return CompareBoardImages(g_pszCompare, g_pszCompareSecond);
-    if (g_pszCompare != nullptr)
-        return CompareWithDevice(g_pszCompare, (uint32_t)nBoardType, nBoardNumber);
-    if (g_pszSaveImage == nullptr)
+    const ProgramValue *pCompare = Given("--compare");
+    if (pCompare != nullptr && !pCompare->strOperand.empty())
+        return CompareBoardImages(pCompare->strValue, pCompare->strOperand);
+    if (pCompare != nullptr)
+        return CompareWithDevice(pCompare->strValue.c_str(), (uint32_t)nBoardType, nBoardNumber);
+    const char *pszSaveImage = GivenText("--save-image");
+    if (pszSaveImage == nullptr)
         return -1;
+    ImageSaveOptions options = SaveOptions();
     for (const char *pszMap : {g_toolOptions.pszMapFile, g_toolOptions.pszBridgeMapFile})
         if (pszMap != nullptr)
-            g_imageOptions.aMaps.push_back(Printable(pszMap));
-    SetUnreadRegisters(g_imageOptions);
-    return SaveBoardImage(g_pszSaveImage, (uint32_t)nBoardType, nBoardNumber, g_imageOptions);
+            options.aMaps.push_back(Printable(pszMap));
+    SetUnreadRegisters(options);
+    return SaveBoardImage(pszSaveImage, (uint32_t)nBoardType, nBoardNumber, options);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    // --compare DIR1 DIR2: a directory after the first, or a word that is no switch, is the other image.
-    for (int i = 1; i + 2 < argc; ++i) {
-        struct stat st;
-        const char *pszNext = argv[i + 2];
-        bool bDir = stat(pszNext, &st) == 0 && S_ISDIR(st.st_mode);
-        if (strcmp(argv[i], "--compare") == 0 && pszNext[0] != '-' && (bDir || pszNext[0] != '/')) {
-            g_pszCompareSecond = argv[i + 2];
-            for (int j = i + 2; j + 1 <= argc; ++j)
-                argv[j] = argv[j + 1];
-            --argc;
-            break;
-        }
-    }
     ProgramExtras extras{kOptions, sizeof kOptions / sizeof kOptions[0], kSettings};
     extras.pfnList = ListDevices;
     extras.pfnBoardProblem = BoardProblem;
     extras.pfnBeforeStart = BeforeStart;
-    extras.pfnAfterOptions = PrepareImage;
+    extras.pfnAfterOptions = AfterOptions;
     extras.bTextForEveryFailure = true;
     return RunTool(argc, argv, extras);
 }
