@@ -60,6 +60,10 @@ std::string Bits(uint32_t nBits)
     return strBits.empty() ? "none" : strBits;
 }
 
+// A hex dump's JSON record holds at most this many bytes (a configuration space's 4 KiB): a larger
+// dump is several records, each with its start.
+const size_t kHexRecordBytes = 4096;
+
 // The hex dump under way: its bytes, for the JSON record written at its end.
 struct HexDumpState {
     int nLine = 0;
@@ -195,6 +199,12 @@ void ReportHexBegin(int nLine, bool bBridge, const std::string &strHeader, uint3
 void ReportHexLine(uint32_t nOffset, const std::vector<int> &anBytes)
 {
     if (g_bJson) {
+        // A large dump is several records of at most kHexRecordBytes each: memory stays bounded.
+        if (g_hex.anBytes.size() >= kHexRecordBytes) {
+            Emit(HexdumpJson(g_hex.nLine, g_hex.bBridge, g_hex.strHeader, g_hex.nStart, g_hex.anBytes) + "\n", true, g_hex.nLine);
+            g_hex.nStart += (uint32_t)g_hex.anBytes.size();
+            g_hex.anBytes.clear();
+        }
         g_hex.anBytes.insert(g_hex.anBytes.end(), anBytes.begin(), anBytes.end());
         return;
     }

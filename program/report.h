@@ -36,7 +36,7 @@ void ReportName(int nLine, bool bBridge, const std::string &strName);
 // failed (nResult); its fields' line as DescribeRegister gives it.
 void ReportDump(const DumpRecord &record);
 // A hex dump: its header, then each 16 bytes' line (-1 a byte not read), then its end: in text the
-// blank line where it was whole; in JSON the one record of the bytes read.
+// blank line where it was whole; in JSON a record of the bytes read for every 4 KiB of them.
 void ReportHexBegin(int nLine, bool bBridge, const std::string &strHeader, uint32_t nStart);
 void ReportHexLine(uint32_t nOffset, const std::vector<int> &anBytes);
 void ReportHexEnd(bool bWhole);

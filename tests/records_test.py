@@ -75,6 +75,12 @@ ends = [json.loads(line)["line"] for line in batch if json.loads(line).get("end"
 if ends != [1, 2, 3, 4, 5]:
     failed += 1
     print("FAILED: line ends", ends, batch)
+# A hex dump larger than 4 KiB: a record for each 4 KiB, each with its start.
+dump = [json.loads(line) for line in subprocess.run([tool, "--json", "--hexdump", "0:0x2004"], capture_output=True,
+                                                    text=True).stdout.splitlines()]
+if [(r["start"], len(r["bytes"])) for r in dump] != [(0, 4096), (4096, 4096), (8192, 4)] or any(list(validator.iter_errors(r)) for r in dump):
+    failed += 1
+    print("FAILED: a large hex dump's records:", [(r.get("start"), len(r.get("bytes", []))) for r in dump])
 # The 64-bit register's value, exact to the last bit.
 wide_read = subprocess.run([tool, "--json", "--map", widefile.name, "--write", "CLINT.mtime=0x0020000012345679", "--read",
                             "CLINT.mtime"], capture_output=True, text=True).stdout.splitlines()
