@@ -30,6 +30,9 @@ def test_names_and_fields_from_the_map(board):
     assert records[1]["fields"] == [{"name": "EN", "lsb": 0, "width": 1, "value": 1},
                                     {"name": "MODE", "lsb": 1, "width": 2, "value": 2, "enum": "IRDA"},
                                     {"name": "BAUD", "lsb": 8, "width": 8, "value": 0x1A}]
+    # Any operation of the tool's table, as its batch line: a decoding, a hex dump of the map's board.
+    assert board.operation("decode", "0x80800322")[0]["text"] == "No such device present."
+    assert board.operation("hexdump", "0:8")[0]["bytes"] == [0, 0, 0, 0, None, None, None, None]
     # A field written alone, as the option takes it (each call a new run, its board from zero).
     assert board.batch(["write UART.CTRL.MODE=1", "read UART.CTRL"])[1]["value"] == 0x2
     dump = board.dump()

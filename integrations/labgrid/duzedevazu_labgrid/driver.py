@@ -79,6 +79,11 @@ class DuzeDevazuSession:
             if record.get("end"):
                 return records
 
+    def operation(self, verb, argument=""):
+        """Any operation of the tool's table, as its batch line (VERB ARGUMENT) takes it: its records,
+        each checked. A new operation of the tool is one here too."""
+        return [_checked(record) for record in self._send(("%s %s" % (verb, argument)).strip())]
+
     def read(self, address, width=32):
         verb = {32: "read", 16: "read16", 8: "read8"}[width]
         return _checked(self._send("%s %s" % (verb, _number(address)))[-1])["value"]
@@ -168,6 +173,14 @@ class DuzeDevazuDriver(Driver):
         """Several accesses in one run of the tool (one process, and on the simulated board one
         memory): the records of its lines, each checked."""
         records, _ = self._batch(list(lines))
+        return [self._check(record) for record in records]
+
+    @Driver.check_active
+    @step(args=["verb", "argument"])
+    def operation(self, verb, argument=""):
+        """Any operation of the tool's table in a run of its own, as its batch line (VERB ARGUMENT) takes
+        it: its records, each checked (hexdump, decode, list, names, ... and whatever the tool adds)."""
+        records, _ = self._batch([("%s %s" % (verb, argument)).strip()])
         return [self._check(record) for record in records]
 
     @Driver.check_active
