@@ -8,6 +8,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -58,6 +60,30 @@ int RunLine(int nLine, const std::string &strLine, const BoardHandles &devices, 
 
 } // namespace
 
+// One line into szLine (at most nSize - 1 bytes): its length, NUL bytes counted, line end kept; 0 at
+// the end of the input. fgets does the reading: the buffer holds no NUL past what it wrote, so its
+// terminator is the last NUL, and a line of its own NULs is seen whole.
+size_t ReadLine(FILE *pFile, char *szLine, size_t nSize)
+{
+    if (fgets(szLine, (int)nSize, pFile) == nullptr)
+        return 0;
+    const char *pEnd = (const char *)memchr(szLine, '\n', nSize);
+    if (pEnd == nullptr || pEnd[1] != '\0') {
+        pEnd = szLine + nSize - 1;
+        while (pEnd > szLine && *pEnd != '\0')
+            --pEnd;
+        return (size_t)(pEnd - szLine);
+    }
+    return (size_t)(pEnd - szLine) + 1;
+}
+
+// What is not a batch: a character device that is no terminal (/dev/zero never ends a line).
+bool NoBatch(FILE *pFile)
+{
+    struct stat st;
+    return fstat(fileno(pFile), &st) == 0 && S_ISCHR(st.st_mode) && !isatty(fileno(pFile));
+}
+
 int RunBatch(const BoardHandles &devices, const ProgramExtras &extras)
 {
     bool bStandardInput = strcmp(g_toolOptions.pszBatchFile, "-") == 0;
@@ -67,16 +93,33 @@ int RunBatch(const BoardHandles &devices, const ProgramExtras &extras)
                          strerror(errno));
         return 2;
     }
+    if (NoBatch(pFile)) {
+        LogPrintFailureF("Error: --batch '%s' cannot be read: it is a device, not a file or a pipe\n",
+                         Printable(g_toolOptions.pszBatchFile).c_str());
+        if (!bStandardInput)
+            fclose(pFile);
+        return 2;
+    }
     int nWorst = 0;
+    // Bytes past the last line's are never NUL: ReadLine finds each line's end by that.
     char szChunk[kBatchLineMax + 2];
-    for (int nLine = 1; fgets(szChunk, sizeof szChunk, pFile) != nullptr; ++nLine) {
-        std::string strLine = szChunk;
-        bool bWhole = !strLine.empty() && strLine.back() == '\n';
+    memset(szChunk, 1, sizeof szChunk);
+    size_t nLength = 0;
+    for (int nLine = 1; (nLength = ReadLine(pFile, szChunk, sizeof szChunk)) != 0; ++nLine) {
+        std::string strLine(szChunk, nLength);
+        memset(szChunk, 1, nLength + 1);
+        bool bWhole = strLine.back() == '\n';
         if (!bWhole && strLine.size() > kBatchLineMax) {
-            // The rest of a line too long to be a command.
-            for (int c; (c = fgetc(pFile)) != EOF && c != '\n';) {
-            }
-            ReportRefusal(nLine, "the line is longer than " + std::to_string(kBatchLineMax) + " characters");
+            // The rest of a line too long to be a command, an interrupt let act now and then.
+            size_t nDropped = 0;
+            for (int c; (c = fgetc(pFile)) != EOF && c != '\n';)
+                if (++nDropped % 65536 == 0)
+                    LetInterruptsAct();
+            ReportRefusal(nLine, "the line is longer than " + std::to_string(kBatchLineMax) + " bytes");
+            nWorst = 2;
+        } else if (memchr(strLine.data(), '\0', strLine.size()) != nullptr) {
+            // A NUL would hide the rest of the line from the parser: the line is refused whole.
+            ReportRefusal(nLine, "the line holds a NUL byte");
             nWorst = 2;
         } else {
             while (!strLine.empty() && isspace((unsigned char)strLine.back()))

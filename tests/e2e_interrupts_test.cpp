@@ -1,6 +1,7 @@
 // e2e_interrupts_test.cpp - an interrupt at any moment ends the run with every line shown in its log.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -86,6 +87,37 @@ TEST(Interrupts, AnInterruptedConsoleWriteDropsNoText)
     EXPECT_GT(run.strLog.size(), 65536u);
     EXPECT_TRUE(run.strConsole == kBanner + run.strLog) << "console " << run.strConsole.size() << " bytes, log "
                                                           << run.strLog.size();
+}
+
+// A batch of blank lines and comments alone, fed without end, still ends at an interrupt: every line
+// lets it act, whether or not it makes an access.
+TEST(Interrupts, ABatchOfBlankLinesAndCommentsEndsAtAnInterrupt)
+{
+    if (ToolIsWindows())
+        return; // no SIGTERM to send
+    ToolCase toolCase;
+    toolCase.aArgs = {"--batch", "-"};
+    toolCase.bStdinPipe = true;
+    ToolProcess process = StartDuze(toolCase);
+    fcntl(process.fdStdin, F_SETFL, O_NONBLOCK);
+    // The run's end closes the pipe: a write then fails, rather than end the test.
+    void (*pfnPipe)(int) = signal(SIGPIPE, SIG_IGN);
+    std::string strLines;
+    for (int i = 0; i < 4096; ++i)
+        strLines += i % 2 == 0 ? "\n" : "# keepalive\n";
+    auto Ended = [&] {
+        if (write(process.fdStdin, strLines.data(), strLines.size()) < 0 && errno != EAGAIN)
+            return true;
+        std::string strStat = ReadFile("/proc/" + std::to_string(process.nPid) + "/stat");
+        size_t nParen = strStat.rfind(')');
+        return nParen != std::string::npos && nParen + 2 < strStat.size() && strStat[nParen + 2] == 'Z';
+    };
+    EXPECT_TRUE(WaitUntil([&] { Ended(); return CpuTimeMs(process) >= 100; }));
+    kill(process.nPid, SIGTERM);
+    EXPECT_TRUE(WaitUntil(Ended, 10000));
+    ToolRun run = FinishDuze(process, 1000);
+    signal(SIGPIPE, pfnPipe);
+    EXPECT_EQ(run.nStatus, 128 + SIGTERM);
 }
 
 } // namespace
