@@ -98,5 +98,22 @@ def test_a_board_that_does_not_open_says_why(target):
     with pytest.raises(DuzeDevazuError, match=r"ERROR\(0X22 \[1.3\]\) No such device present."):
         with absent.session() as run:
             run.read(0)
-    with pytest.raises(DuzeDevazuError, match=r"0X22 \[1.3\] No such device present."):
+    with pytest.raises(DuzeDevazuError, match=r"0X22 \[1.3\]\)? No such device present."):
         absent.read(0)
+
+
+def test_no_way_in_through_the_driver(board):
+    # A newline in a value would add a batch line; a setting's name or a session's option would
+    # reach the remote shell: each is refused or quoted, and nothing runs.
+    with pytest.raises(DuzeDevazuError, match=r"control character"):
+        board.read("0x10\nwrite 0x20=0xDEAD")
+    saved = board.environment
+    board.environment = {"X=1 ; touch F ; Y": "v"}
+    try:
+        with pytest.raises(DuzeDevazuError, match=r"no name of a setting"):
+            board.read(0)
+    finally:
+        board.environment = saved
+    with pytest.raises(DuzeDevazuError, match=r"--passes '1;touch Y;echo': not a number of passes"):
+        with board.session(passes="1;touch Y;echo") as run:
+            run.read(0)

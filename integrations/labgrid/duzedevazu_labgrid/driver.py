@@ -2,8 +2,10 @@
 run by duzedevazu in batch JSON mode over labgrid's command protocol (its SSHDriver, or a shell)."""
 import contextlib
 import json
+import re
 import shlex
 import subprocess
+import threading
 
 import attr
 
@@ -37,6 +39,28 @@ def _number(value):
     return value if isinstance(value, str) else "0x%X" % value
 
 
+def _line(verb, argument=""):
+    """A batch line: refused where a value holds a control character (a newline would add a line)."""
+    line = ("%s %s" % (verb, argument)).strip()
+    if any(ord(c) < 0x20 or ord(c) == 0x7F for c in line):
+        raise DuzeDevazuError("a value holds a control character: %r" % line)
+    return line
+
+
+def _records(lines):
+    """JSON records of the tool's output lines; anything else the tool says is not a record."""
+    records = []
+    for line in lines:
+        line = line.strip()
+        if not line.startswith("{"):
+            continue
+        try:
+            records.append(json.loads(line))
+        except ValueError as error:
+            raise DuzeDevazuError("the tool's output is no record: %s" % error, records) from None
+    return records
+
+
 def _checked(record):
     if "error" in record:
         raise DuzeDevazuError(record.get("code", "") + " " + record["error"] if "code" in record else record["error"],
@@ -50,12 +74,18 @@ class DuzeDevazuSession:
 
     def __init__(self, argv):
         self._process = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                         text=True, bufsize=1)
+                                         text=True, bufsize=1, errors="replace")
+        self._line = 0
+        # Standard error is read as it comes, so that a remote that writes much there never stalls.
+        self._stderr = []
+        self._reader = threading.Thread(target=lambda: self._stderr.extend(self._process.stderr), daemon=True)
+        self._reader.start()
 
     def _ended(self, records):
         """The run has ended: the tool's own text (its standard error) and status."""
         status = self._process.wait()
-        text = self._process.stderr.read().strip()
+        self._reader.join(5)
+        text = "".join(self._stderr).strip()
         raise DuzeDevazuError(text or "the tool's run has ended (status %d)" % status, records, status)
 
     def _send(self, line):
@@ -67,6 +97,7 @@ class DuzeDevazuSession:
             self._process.stdin.flush()
         except BrokenPipeError:
             self._ended([])
+        self._line += 1
         records = []
         while True:
             answer = self._process.stdout.readline()
@@ -74,28 +105,32 @@ class DuzeDevazuSession:
                 self._ended(records)
             if not answer.startswith("{"):
                 continue
-            record = json.loads(answer)
+            record = _records([answer])[0]
             records.append(record)
+            # Answers are matched to lines by their number, never by their order alone; a record of no
+            # line (a board that did not open) comes before the run's end.
+            if "line" in record and record["line"] != self._line:
+                raise DuzeDevazuError("an answer for line %s came for line %d" % (record.get("line"), self._line), records)
             if record.get("end"):
                 return records
 
     def operation(self, verb, argument=""):
         """Any operation of the tool's table, as its batch line (VERB ARGUMENT) takes it: its records,
         each checked. A new operation of the tool is one here too."""
-        return [_checked(record) for record in self._send(("%s %s" % (verb, argument)).strip())]
+        return [_checked(record) for record in self._send(_line(verb, argument))]
 
     def read(self, address, width=32):
         verb = {32: "read", 16: "read16", 8: "read8"}[width]
-        return _checked(self._send("%s %s" % (verb, _number(address)))[-1])["value"]
+        return _checked(self._send(_line(verb, _number(address)))[-1])["value"]
 
     def write(self, address, value, width=32):
         verb = {32: "write", 16: "write16", 8: "write8"}[width]
-        _checked(self._send("%s %s=%s" % (verb, _number(address), _number(value)))[-1])
+        _checked(self._send(_line(verb, "%s=%s" % (_number(address), _number(value))))[-1])
 
     def memtest(self, start, length):
         """A memory test of the range (the patterns the session was opened with): its summary, or
         MemtestFailed with the mismatches."""
-        records = self._send("memtest %s:%s" % (_number(start), _number(length)))
+        records = self._send(_line("memtest", "%s:%s" % (_number(start), _number(length))))
         summary = _checked(records[-1])
         records = records[:-1]
         if summary["mismatches"] != 0:
@@ -123,7 +158,11 @@ class DuzeDevazuDriver(Driver):
     environment = attr.ib(default=attr.Factory(dict), validator=attr.validators.instance_of(dict))
 
     def _remote(self, extra=()):
-        """The one remote command line of every call: the settings, the program, its options, then extra."""
+        """The one remote command line of every call: the settings, the program, its options, then
+        extra; every word quoted, a setting's name refused where it is no shell name."""
+        for name in self.environment:
+            if not re.fullmatch(r"[A-Za-z_][A-Za-z0-9_]*", str(name)):
+                raise DuzeDevazuError("%r is no name of a setting" % (name,))
         return " ".join(["%s=%s" % (name, shlex.quote(str(value))) for name, value in self.environment.items()] +
                         [shlex.quote(self.program)] + [shlex.quote(str(option)) for option in self.options] +
                         [shlex.quote(str(word)) for word in extra])
@@ -134,14 +173,18 @@ class DuzeDevazuDriver(Driver):
         if stdin_lines is not None:
             command = "printf %s | %s" % (shlex.quote("".join(line + "\n" for line in stdin_lines)), command)
         stdout, stderr, status = self.command.run(command)
-        records = [json.loads(line.strip()) for line in stdout if line.strip().startswith("{")]
-        if not records and status != 0:
-            raise DuzeDevazuError(" ".join(stderr).strip() or "the tool ended with status %d" % status, [], status)
+        records = _records(stdout)
+        text = " ".join(stderr).strip()
+        # A run that ended by a signal, or a batch whose last line has no answer's end, died on the way:
+        # its records so far are no result.
+        died = status not in (0, 1, 2, 3) or (stdin_lines and not (records and records[-1].get("end")))
+        if (not records and status != 0) or died:
+            raise DuzeDevazuError(text or "the tool ended with status %d" % status, records, status)
         return records, status
 
     def _batch(self, lines, extra=()):
         """The tool's JSON records for the batch's lines, and its exit status."""
-        return self._run(["--batch", "-", "--json", *extra], list(lines))
+        return self._run(["--batch", "-", "--json", *extra], [_line(line) for line in lines])
 
     @staticmethod
     def _check(record):
@@ -180,7 +223,7 @@ class DuzeDevazuDriver(Driver):
     def operation(self, verb, argument=""):
         """Any operation of the tool's table in a run of its own, as its batch line (VERB ARGUMENT) takes
         it: its records, each checked (hexdump, decode, list, names, ... and whatever the tool adds)."""
-        records, _ = self._batch([("%s %s" % (verb, argument)).strip()])
+        records, _ = self._batch([_line(verb, argument)])
         return [self._check(record) for record in records]
 
     @Driver.check_active
