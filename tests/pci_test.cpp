@@ -1090,6 +1090,11 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
          "\"width\":2},{\"after\":1,\"before\":0,\"lsb\":8,\"name\":\"BAUD\",\"width\":8}],\"name\":\"UART.CTRL\",\"op\":"
          "\"compare\",\"space\":\"bar\",\"version\":2}\n", ""},
         {{"--compare", "img0", "img0"}, 0, "", ""},
+        // Operations beside a comparison or a save would never run: refused, not dropped.
+        {{"--image", "img0", "--write", "0=0xDEADBEEF", "--compare", "img0"}, 2, "", "Error: --compare and operations (--read, "
+         "--write, --batch, ...) do not go together: it is a run of its own; give the operations in a run before it\n"},
+        {{"--batch", "-", "--save-image", "never"}, 2, "", "Error: --save-image and operations (--read, --write, --batch, ...) "
+         "do not go together: it is a run of its own; give the operations in a run before it\n"},
         {{"/B1", "--compare", "img0"}, 0, "", ""},
         {{"/B1", "--compare", "img"}, 1, "BAR0 0x00000000: 0x00000103 -> 0x00000000\n", ""},
         {{"--compare", "img0", "nothere"}, 2, "", "Error: image nothere refused: no image directory there\n"},

@@ -252,6 +252,14 @@ int BeforeStart(int32_t nBoardType, uint32_t nBoardNumber)
 {
     RemovePrivateCopyAtExit();
     const ProgramValue *pCompare = Given("--compare");
+    const char *pszInstead = pCompare != nullptr ? "--compare" : Given("--save-image") != nullptr ? "--save-image" : nullptr;
+    // A save or a comparison is the run's whole work: operations beside it would never run, and a
+    // write meant before a save or a comparison would silently be missing from it.
+    if (pszInstead != nullptr && IsOneShot(g_toolOptions)) {
+        fprintf(stderr, "Error: %s and operations (--read, --write, --batch, ...) do not go together: it is a run of its own; "
+                        "give the operations in a run before it\n", pszInstead);
+        return 2;
+    }
     if (pCompare != nullptr && !pCompare->strOperand.empty())
         return CompareBoardImages(pCompare->strValue, pCompare->strOperand);
     if (pCompare != nullptr)
