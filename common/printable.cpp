@@ -1,4 +1,5 @@
-// printable.cpp - control bytes of names from outside the program, escaped before they are shown.
+// printable.cpp - what of a name from outside the program could act on a terminal, escaped before it is
+// shown: control bytes but the tab, broken UTF-8, C1 controls, the bidirectional controls.
 #include "printable.h"
 
 #include <stdio.h>
@@ -25,6 +26,18 @@ size_t Utf8Length(const unsigned char *p, size_t nLeft)
     return nLength;
 }
 
+// Whether a character turns the text's direction around (the bidirectional controls: LRM, RLM,
+// ALM, LRE to RLO, LRI to PDI): shown as it is, it makes a terminal show text other than it is.
+bool IsBidiControl(const unsigned char *p, size_t nLength)
+{
+    if (nLength == 2)
+        return p[0] == 0xD8 && p[1] == 0x9C; // U+061C
+    if (nLength != 3 || p[0] != 0xE2)
+        return false;
+    uint32_t nCode = ((uint32_t)(p[0] & 0x0F) << 12) | ((uint32_t)(p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+    return nCode == 0x200E || nCode == 0x200F || (nCode >= 0x202A && nCode <= 0x202E) || (nCode >= 0x2066 && nCode <= 0x2069);
+}
+
 } // namespace
 
 std::string Printable(const std::string &strText)
@@ -49,6 +62,14 @@ std::string Printable(const std::string &strText)
         size_t nLength = c >= 0x80 && bUtf8 ? Utf8Length(p + i, strText.size() - i) : 1;
         if (c == 0x1B) {
             strOut += "\\e";
+        } else if (c == '\t') {
+            // A tab does nothing to a terminal: a name keeps it.
+            strOut += c;
+        } else if (nLength > 1 && IsBidiControl(p + i, nLength)) {
+            char szCode[12];
+            snprintf(szCode, sizeof szCode, "\\u%04X",
+                     nLength == 2 ? 0x061Cu : (unsigned)(((p[i] & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F)));
+            strOut += szCode;
         } else if (c < 0x20 || c == 0x7F || nLength == 0) {
             char szHex[8];
             snprintf(szHex, sizeof szHex, "\\x%02X", c);

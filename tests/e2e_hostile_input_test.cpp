@@ -128,6 +128,9 @@ TEST(HostileInput, HostileArgumentsEndAsTheySay)
         // Latin-1 is text in a Windows code page; on a UTF-8 terminal it is no character, and is escaped.
         {"HighBytesInLogName", {HostArgument("/L\xe4\xf6.log")}, 0,
          ToolIsWindows() ? "Log file is  \xe4\xf6.LOG\n" : "Log file is  \\xE4\\xF6.LOG\n"},
+        // A tab does nothing to a terminal: the log begins with its own name, tab and all.
+        {"TabInLogName", {"/La\tb.log", "/Zq"}, ToolIsWindows() ? 255 : 0,
+         std::string(ToolIsWindows() ? "Couldn't open logfile " : "Log file is  ") + "A\tB.LOG\n"},
         // Windows allows no control character in a file name: the refusal names it escaped too.
         {"EscapesInLogName", {"--log", "\x1b]0;owned\x07.log", "/Zq"}, ToolIsWindows() ? 255 : 0,
          std::string(ToolIsWindows() ? "Couldn't open logfile " : "Log file is  ") + "\\e]0;owned\\x07.log\n"},

@@ -105,6 +105,11 @@ TEST(OsaNames, ControlBytesAreEscaped)
     EXPECT_EQ(Printable("\xc2\x9b" "2J \x80 \xc0\xaf \xed\xa0\x80 \xe2\x82"),
               "\\xC2\\x9B2J \\x80 \\xC0\\xAF \\xED\\xA0\\x80 \\xE2\\x82");
     EXPECT_EQ(Printable(std::string("a\0b", 3)), "a\\x00b");
+    // A tab does nothing to a terminal and stays; a bidirectional override turns text around and is escaped.
+    EXPECT_EQ(Printable("a\tb"), "a\tb");
+#ifndef _WIN32
+    EXPECT_EQ(Printable("x\xe2\x80\xaey \xe2\x81\xa6z \xd8\x9c"), "x\\u202Ey \\u2066z \\u061C");
+#endif
 }
 
 // A console that cannot be written stays failed: every later text fails too, writes nothing, and
