@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "duze_limits.h"
 #include "printable.h"
 
 const char *const kImageFormat = "duzedevazu-image";
@@ -53,6 +54,29 @@ bool ReadBar(const nlohmann::json &entry, ImageBar &bar)
     return true;
 }
 
+// Whether the text's arrays and objects nest at most kManifestDepthMax deep, strings skipped: a
+// value nested 100,000 deep would be shown, and freed, by recursion.
+bool ShallowEnough(const std::string &strText)
+{
+    size_t nDepth = 0;
+    bool bString = false;
+    for (size_t i = 0; i < strText.size(); ++i) {
+        char c = strText[i];
+        if (bString) {
+            i += c == '\\' ? 1 : 0;
+            bString = c != '"';
+        } else if (c == '"') {
+            bString = true;
+        } else if (c == '[' || c == '{') {
+            if (++nDepth > kManifestDepthMax)
+                return false;
+        } else if (c == ']' || c == '}') {
+            nDepth -= nDepth > 0 ? 1 : 0;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 std::string ImageIdentity(const ImageManifest &manifest, const char *pszName)
@@ -74,6 +98,10 @@ const ImageBar *FirstMemoryBar(const ImageManifest &manifest)
 bool ReadImageManifest(const std::string &strText, ImageManifest &manifest, std::string &strWhy)
 {
     manifest = ImageManifest();
+    if (!ShallowEnough(strText)) {
+        strWhy = "manifest.json nests deeper than " + std::to_string(kManifestDepthMax) + " levels: no image's does";
+        return false;
+    }
     nlohmann::json json = nlohmann::json::parse(strText, nullptr, false);
     if (json.is_discarded() || !json.is_object() || Text(json, "format") != kImageFormat) {
         strWhy = "manifest.json is not a DuzeDevazu image's manifest";

@@ -86,6 +86,9 @@ const size_t kConfigMax = 4096;
 // A manifest is a few kilobytes, an unread-word list of a large map included; a larger one is no
 // image's, and is not read whole.
 const size_t kManifestMax = 1u << 20;
+// A manifest nests three levels (its BARs' unread words); 64 leaves room, and keeps a value nested
+// 100,000 deep from being shown or freed by recursion.
+const size_t kManifestDepthMax = 64;
 // An image holds a manifest, config.txt and one device's few files: more entries is no image of ours.
 const int kImageEntriesMax = 64;
 // Entries of $TMPDIR looked at for scratch directories a killed run left: a shared /tmp may hold

@@ -1137,6 +1137,10 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
         {[&] { WriteFile(strImage + "/manifest.json", std::string(strManifest).replace(strManifest.find("0000:03:00.0"), 12, std::string(200, 'A'))); },
          "the manifest's slot " + std::string(64, 'A') + "... has no device directory with a config file"},
         {[&] { unlink((strImage + "/manifest.json").c_str()); }, "it has no manifest.json"},
+        {[&] { WriteFile(strImage + "/manifest.json", std::string(strManifest).replace(strManifest.find("\"version\": 1"), 12,
+                                                                                          "\"version\": " + std::string(100000, '[') +
+                                                                                              std::string(100000, ']'))); },
+         "manifest.json nests deeper than 64 levels: no image's does"},
     };
     for (const auto &refused : aRefused) {
         std::string strCopy = saved.strDir + "/spoilt";
