@@ -101,8 +101,9 @@ const uint64_t kShownMax = 10000;
 
 // The PCI library ---------------------------------------------------------------------------------
 
-// Devices one selection may match: far more than a bench machine holds, and each costs a pointer.
-const size_t kPciMaxMatches = 256;
+// Devices one selection may match: a PCI domain holds at most 65,536 functions (256 buses of 32
+// devices of 8), far more than any machine has; each costs a pointer, made room for while matching.
+const size_t kPciMaxMatches = 65536;
 // BARs mapped at once under the SIGBUS guard, which a signal handler searches: a run opens one
 // board; the rest is room for a library used by other programs.
 const int kPciMaxGuarded = 8;

@@ -788,6 +788,28 @@ std::set<std::string> SlotsOf(const std::string &strLines, bool bHeader)
 
 // --list: every function of the tree once, with what a bench engineer needs to choose one; the filters
 // select what lspci's select on the same tree.
+// More functions than any bench has, of one board's IDs: every one is listed, and board numbers count
+// in bus order, however libpci found them.
+TEST(Pci, EveryMatchingFunctionIsListedInBusOrder)
+{
+    ToolCase toolCase = PciCase("", {}, {"--list", "--ids", "1af4:1045"});
+    toolCase.setUp = [](const std::string &strDir) {
+        std::vector<FakeDevice> aDevices = FakeTree();
+        for (int i = 0; i < 300; ++i) {
+            char szSlot[16];
+            snprintf(szSlot, sizeof szSlot, "0000:%02x:%02x.%x", 0x10 + i / 64, (i / 8) % 8, i % 8);
+            aDevices.push_back({szSlot, "0x1af4", "0x1045", ConfigBytes(kBalloon, 256), kNoBars, {}, ""});
+        }
+        MakeTree(strDir, aDevices);
+    };
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0) << run.strError;
+    std::vector<std::string> aLines = Lines(run.strConsole);
+    ASSERT_EQ(aLines.size(), 303u); // the header, the balloon, the board on bus 3, the 300
+    EXPECT_EQ(aLines[1].substr(0, 35), "0000:00:01.0  1af4:1045  ffff   6/0");
+    EXPECT_EQ(aLines[302].substr(0, 37), "0000:14:05.3  1af4:1045  ffff   6/301");
+}
+
 TEST(Pci, ListShowsEachDeviceOnceAndFiltersAsLspci)
 {
     std::string strTree;

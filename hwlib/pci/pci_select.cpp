@@ -23,10 +23,12 @@ void ScanStep(void *)
 
 // The devices whose IDs or slot match one of the filters; filling in their IDs reads only their
 // vendor and device files, never a device itself.
+// The list is made room for before the guarded step, which must not allocate: every match is kept,
+// and one past the limit is counted, never dropped in silence.
 struct MatchStep {
     const pci_filter *pFilters;
     size_t nFilters;
-    pci_dev *apFound[kPciMaxMatches];
+    pci_dev **apFound;
     size_t nFound;
 };
 
@@ -36,8 +38,9 @@ void MatchDevicesStep(void *pArg)
     for (pci_dev *pDevice = g_pAccess->devices; pDevice != nullptr; pDevice = pDevice->next) {
         for (size_t i = 0; i < pStep->nFilters; ++i) {
             if (pci_filter_match((pci_filter *)&pStep->pFilters[i], pDevice)) {
-                if (pStep->nFound < sizeof pStep->apFound / sizeof pStep->apFound[0])
-                    pStep->apFound[pStep->nFound++] = pDevice;
+                if (pStep->nFound < kPciMaxMatches)
+                    pStep->apFound[pStep->nFound] = pDevice;
+                ++pStep->nFound;
                 break;
             }
         }
@@ -122,16 +125,24 @@ bool PciMatch(const std::vector<pci_filter> &aFilters, std::vector<pci_dev *> &a
     apFound.clear();
     if (PciScan() < 0)
         return false;
+    std::vector<pci_dev *> apRoom(kPciMaxMatches);
     MatchStep step;
     step.pFilters = aFilters.data();
     step.nFilters = aFilters.size();
+    step.apFound = apRoom.data();
     step.nFound = 0;
     if (!PciGuarded(MatchDevicesStep, &step)) {
         PciFail(PCI_ERR_DEVICE_LIST, "The PCI devices under %s cannot be read: %s", PciGetSettings().strSysfs.c_str(),
                 g_strLibpciMessage.c_str());
         return false;
     }
+    if (step.nFound > kPciMaxMatches) {
+        PciFail(PCI_ERR_DEVICE_LIST, "More than %zu PCI functions under %s match: no machine has that many",
+                kPciMaxMatches, PciGetSettings().strSysfs.c_str());
+        return false;
+    }
     apFound.assign(step.apFound, step.apFound + step.nFound);
+    // In bus order, whatever order libpci found them in: board numbers count from the lowest slot.
     std::sort(apFound.begin(), apFound.end(), InBusOrder);
     return true;
 }
