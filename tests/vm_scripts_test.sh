@@ -27,6 +27,14 @@ printf '#!/bin/sh\nexit 1\n' > "$tmp/bin/qemu-system-x86_64"
 chmod +x "$tmp/bin/qemu-system-x86_64"
 export PATH=$tmp/bin:$PATH:/sbin:/usr/sbin
 
+# The headers' folder is the script's only where it made it: a folder of somebody's files is refused
+# and left as it was, before anything is fetched.
+mkdir -p "$tmp/headers"
+echo keep > "$tmp/headers/mine"
+"$source/scripts/ensure-kernel-headers" "$tmp/headers" > "$tmp/out" 2>&1
+check "a folder of somebody's files is refused" [ $? = 1 ]
+check "and kept" grep -q keep "$tmp/headers/mine"
+
 # What an interrupted unpacking of the old script left: a kernel without modules and no marker.
 mkdir -p "$tmp/k/boot" "$tmp/k/lib/modules/9.9.9-test/kernel"
 echo half > "$tmp/k/boot/vmlinuz-9.9.9-test"
