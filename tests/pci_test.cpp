@@ -810,6 +810,23 @@ TEST(Pci, EveryMatchingFunctionIsListedInBusOrder)
     EXPECT_EQ(aLines[302].substr(0, 37), "0000:14:05.3  1af4:1045  ffff   6/301");
 }
 
+// A BAR whose resource line spans the whole 64-bit space is said to be none, not saved as a BAR of 0
+// bytes with a stale reason.
+TEST(Pci, ABarOverTheWhole64BitSpaceIsSaidToBeNone)
+{
+    ToolCase toolCase = PciCase("", {}, {"/B1", "--save-image", "img"});
+    toolCase.setUp = [](const std::string &strDir) {
+        std::vector<FakeDevice> aDevices = FakeTree();
+        std::string &strResource = aDevices[2].strResource;
+        strResource = "0x0000000000000000 0xffffffffffffffff 0x0000000000040200" + strResource.substr(strResource.find('\n'));
+        MakeTree(strDir, aDevices);
+    };
+    ToolRun run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 0) << run.strError;
+    EXPECT_EQ(run.strError.substr(0, run.strError.find('\n') + 1),
+              "Warning: BAR0: its resource line spans the whole 64-bit space: no BAR does\n");
+}
+
 TEST(Pci, ListShowsEachDeviceOnceAndFiltersAsLspci)
 {
     std::string strTree;

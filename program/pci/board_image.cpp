@@ -184,8 +184,10 @@ std::vector<SavedBar> BarsOf(const std::string &strResource)
     size_t nStart = 0;
     for (int nBar = 0; nBar < 6 && nStart < strResource.size(); ++nBar) {
         unsigned long long nFirst = 0, nLast = 0, nFlags = 0;
+        // A BAR from 0 to the last address would be 2^64 bytes, a size of 0 in 64 bits: no BAR is.
         if (sscanf(strResource.c_str() + nStart, "%llx %llx %llx", &nFirst, &nLast, &nFlags) == 3 && nLast > nFirst)
-            aBars.push_back({nBar, nFlags, nLast - nFirst + 1, 0, ""});
+            aBars.push_back({nBar, nFlags, nLast - nFirst + 1, 0,
+                             nFirst == 0 && nLast == ~0ull ? "its resource line spans the whole 64-bit space: no BAR does" : ""});
         size_t nEnd = strResource.find('\n', nStart);
         nStart = nEnd == std::string::npos ? strResource.size() : nEnd + 1;
     }
@@ -218,13 +220,15 @@ bool SaveBar(int fdDevice, int fdImage, const std::string &strDriver, const Imag
     if (bDone && entry.bMemory && bWanted && bHeld) {
         bar.strSkipped = "not read: held by " + strDriver + " (KYNPCI_ALLOW_DRIVER=1 reads it)";
         bDone = WriteFileAt(fdImage, strFile, nullptr, 0, bar.nSize, strError);
-    } else if (bDone && entry.bMemory && bWanted) {
+    } else if (bDone && entry.bMemory && bWanted && bar.strSkipped.empty()) {
         static const std::vector<ImageSaveOptions::Unread> kNone;
         const auto &aUnread = bBoardBar ? options.aUnread : kNone;
         std::string strBytes = ReadBar(fdDevice, bar, options.nLimit, aUnread);
         for (const ImageSaveOptions::Unread &unread : aUnread)
             entry.aUnread.push_back({unread.nWord, unread.strName, unread.strWhy});
         bDone = WriteFileAt(fdImage, strFile, strBytes.data(), strBytes.size(), bar.nSize, strError);
+    } else if (entry.bMemory && !bar.strSkipped.empty()) {
+        bDone = bDone && WriteFileAt(fdImage, strFile, nullptr, 0, bar.nSize, strError);
     } else if (entry.bMemory) {
         bar.strSkipped = "not asked for (--image-bars)";
         bDone = bDone && WriteFileAt(fdImage, strFile, nullptr, 0, bar.nSize, strError);
