@@ -47,14 +47,21 @@ bool TakeField(Operation &op, const MapRegister &reg, std::string &strWhy)
 // The bits a masked write leaves are written back as read, but for fields whose write acts: a
 // write-one-to-clear field written as the 1 it reads would be cleared. Those are written as the
 // value that does nothing. A write-only register is not read: its reset value stands for it.
-void KeepOtherBits(Operation &op)
+bool KeepOtherBits(Operation &op, std::string &strWhy)
 {
     const RegisterMap *pMap = RunMap(FindCommand(op.cKey)->eDevice == kBridge);
     std::vector<const MapRegister *> apNamed = op.strName.empty() ? std::vector<const MapRegister *>{} : AccessRegisters(op);
     const MapRegister *pRegister = !apNamed.empty() ? apNamed[0] : pMap != nullptr ? FindMapRegister(*pMap, op.nAddress) : nullptr;
     if (pRegister == nullptr)
-        return;
+        return true;
     const MapRegister &reg = *pRegister;
+    // The bits kept are read first: a register whose read changes it (clears a flag) is not read
+    // for a write of some of its bits, unless it cannot be read at all and its reset value stands.
+    if (!reg.strReadAction.empty() && reg.eAccess != kMapWriteOnly) {
+        strWhy = "Register " + reg.strName + ": a read has an effect (" + reg.strReadAction +
+                 "), and a write of some of its bits would read it first: write the whole register";
+        return false;
+    }
     for (const MapField &field : reg.aFields) {
         uint32_t nBits = field.nLsb >= 32 ? 0 : (field.nWidth >= 32 ? 0xFFFFFFFFu : (1u << field.nWidth) - 1) << field.nLsb;
         nBits &= ~op.nMask;
@@ -68,6 +75,7 @@ void KeepOtherBits(Operation &op)
         op.bNoRead = true;
         op.nUnread = reg.bReset ? (uint32_t)reg.nReset : 0;
     }
+    return true;
 }
 
 // A name's register: its address and width, or, for a write to NAME.FIELD, the register's field.
@@ -132,9 +140,7 @@ bool ResolveOperation(Operation &op, std::string &strWhy)
     case kOpAccess:
         if (!op.strName.empty() && !ResolveName(op, strWhy))
             return false;
-        if (op.bMasked)
-            KeepOtherBits(op);
-        return true;
+        return !op.bMasked || KeepOtherBits(op, strWhy);
     case kOpDump:
     case kOpBridgeDump:
         if (RunMap(bBridgeMap) == nullptr)

@@ -482,9 +482,12 @@ TEST(RegisterMaps, FieldWritesMasksAndFieldsForScripts)
          "  UART.CTRL: EN=1 MODE=0x3 BAUD=0x1A\n  UART.CTRL: EN=1 MODE=0x2 (IRDA) BAUD=0x1A\n0x00001A05\n"
          "  UART.CTRL: EN=1 MODE=0x2 (IRDA) BAUD=0x1A\n", ""},
         {{"--write", "0x10=0xFFFFFFFF", "--write", "0x10=0x12:0xFF", "--read", "0x10"}, 0, "0xFFFFFF12\n", ""},
-        // OVERRUN, beside RXNE, is write-one-to-clear: the 1 it reads is written as 0.
-        {{"--write", "4=3", "--write", "uart.status.rxne=1", "--read", "4"}, 0, "0x00000001\n",
-         "Warning: UART.STATUS is a read-only register\nWarning: UART.STATUS is a read-only register\n"},
+        // A read of UART.STATUS clears RXNE: a write of some of its bits, which reads it first, is refused.
+        {{"--write", "4=3", "--write", "uart.status.rxne=1", "--read", "4"}, 2, "",
+         "Error: Register UART.STATUS: a read has an effect (clear), and a write of some of its bits would read it first: "
+         "write the whole register\n"},
+        {{"--write", "4=1:1"}, 2, "", "Error: Register UART.STATUS: a read has an effect (clear), and a write of some of its "
+                                      "bits would read it first: write the whole register\n"},
         {{"--write", "UART.CTRL.MODE=4"}, 2, "", "Error: Value 0x4 is wider than field UART.CTRL.MODE's 2 bits\n"},
         {{"--write", "UART.CTRL.NOPE=1"}, 2, "", "Error: Register UART.CTRL has no field NOPE\n"},
         {{"--write8", "0x10=1:0x100"}, 2, "", "Error: --write8 '0x10=1:0x100': the value is not one number of 8 bits (0x "
@@ -500,6 +503,15 @@ TEST(RegisterMaps, FieldWritesMasksAndFieldsForScripts)
         EXPECT_EQ(run.strConsole, c.strOut);
         EXPECT_EQ(run.strError, c.strErr);
     }
+    // DONE, beside EN, is write-one-to-clear: the 1 it reads is written as 0.
+    const std::string kIrq = "<device><peripherals><peripheral><name>P</name><baseAddress>0</baseAddress><registers><register>"
+                             "<name>IRQ</name><addressOffset>0</addressOffset><fields><field><name>EN</name><bitOffset>0"
+                             "</bitOffset></field><field><name>DONE</name><bitOffset>1</bitOffset><modifiedWriteValues>"
+                             "oneToClear</modifiedWriteValues></field></fields></register></registers></peripheral>"
+                             "</peripherals></device>\n";
+    ToolRun irq = MapRun({"--map", "board.svd", "--write", "0=3", "--write", "P.IRQ.EN=0", "--read", "0"}, "", {}, kIrq);
+    EXPECT_EQ(irq.nStatus, 0);
+    EXPECT_EQ(irq.strConsole, "0x00000000\n");
     // A 64-bit register, written and read by its name as two 32-bit words, the low one first.
     const std::string kWide = "<device><peripherals><peripheral><name>P</name><baseAddress>0</baseAddress><registers><register>"
                               "<name>W</name><addressOffset>0x20</addressOffset><size>64</size></register><register><name>N"
