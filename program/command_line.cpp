@@ -57,7 +57,8 @@ const OptionRow g_aLongOptions[] = {
     {"--batch", "FILE", TakeBatch, "one operation a line, VERB ARGUMENT as --VERB takes it (- standard input), each answered at once", nullptr},
     {"--json", nullptr, TakeJson, "what a run shows, as JSON Lines records (docs/records.schema.json)", nullptr},
     {"--stop-on-error", nullptr, TakeStopOnError, "a batch ends at its first failed or malformed line", nullptr},
-    {"--patterns", "LIST", TakePatterns, "address (default), walking-ones, walking-zeros, checkerboard, solid, random", nullptr},
+    {"--patterns", "LIST", TakePatterns, "address, address-inverse (the two the default), walking-ones, walking-zeros, "
+                                          "checkerboard, solid, random", nullptr},
     {"--seed", "N", TakeSeed, "the random pattern's seed (default 1)", nullptr},
     {"--passes", "N", TakePasses, "each pattern N times (default 1)", nullptr},
     {"--junit", "FILE", TakeJunit, "a JUnit XML report of the memory test: a test case for each pattern and pass", nullptr},

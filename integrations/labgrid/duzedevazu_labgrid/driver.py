@@ -192,7 +192,7 @@ class DuzeDevazuDriver(Driver):
 
     @Driver.check_active
     @contextlib.contextmanager
-    def session(self, patterns=("address",), passes=1, seed=1):
+    def session(self, patterns=None, passes=1, seed=1):
         """One run of the tool for many calls, kept open over the SSH driver's connection: with
         board.session() as run: run.write(...); run.read(...). Its memory tests take these options."""
         command = self.command
@@ -201,8 +201,9 @@ class DuzeDevazuDriver(Driver):
         # The SSH driver's own options (its connection's master among them), as it offers them.
         prefix = command.get_ssh_prefix() if hasattr(command, "get_ssh_prefix") else list(command.ssh_prefix)
         service = command.networkservice
-        remote = self._remote(["--batch", "-", "--json", "--patterns", ",".join(patterns), "--passes", str(passes),
-                               "--seed", str(seed)])
+        # No patterns named: the tool's default, which a memory that ignores writes does not pass.
+        remote = self._remote(["--batch", "-", "--json", *(["--patterns", ",".join(patterns)] if patterns else []),
+                               "--passes", str(passes), "--seed", str(seed)])
         run = DuzeDevazuSession(["ssh", "-x", *prefix, "-p", str(service.port), "-l", service.username,
                                  service.address, remote])
         try:
@@ -258,10 +259,11 @@ class DuzeDevazuDriver(Driver):
 
     @Driver.check_active
     @step(args=["start", "length", "patterns", "passes"])
-    def memtest(self, start, length, patterns=("address",), passes=1, seed=1):
+    def memtest(self, start, length, patterns=None, passes=1, seed=1):
         """A memory test of the range: its summary, or MemtestFailed with the mismatches."""
         records, status = self._batch(["memtest %s:%s" % (_number(start), _number(length))],
-                                      ["--patterns", ",".join(patterns), "--passes", str(passes), "--seed", str(seed)])
+                                      [*(["--patterns", ",".join(patterns)] if patterns else []), "--passes", str(passes),
+                                       "--seed", str(seed)])
         for record in records:
             self._check(record)
         summary = [r for r in records if r.get("op") == "memtest"]
