@@ -1230,9 +1230,12 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
     // The private copies of killed runs are removed by the next replay: those whose lock is free and
     // that are old enough; a live run's (locked) and a new one stay.
     const std::string strTemp = saved.strDir + "/tmp";
+    // A directory of the user's own with the same name's form, and no marker of the tool's, is kept.
     ASSERT_EQ(system(("mkdir -p '" + strTemp + "/duzedevazu-image-KILLED/devices' '" + strTemp + "/duzedevazu-image-LOCKED' '" +
-                      strTemp + "/duzedevazu-image-NEWONE' && touch -d '1 hour ago' '" + strTemp + "/duzedevazu-image-KILLED' '" +
-                      strTemp + "/duzedevazu-image-LOCKED'").c_str()),
+                      strTemp + "/duzedevazu-image-NEWONE' '" + strTemp + "/duzedevazu-image-board1' && for d in KILLED LOCKED "
+                      "NEWONE; do touch '" + strTemp + "'/duzedevazu-image-$d/.duzedevazu-scratch; done && touch -d '1 hour ago' '" +
+                      strTemp + "/duzedevazu-image-KILLED' '" + strTemp + "/duzedevazu-image-LOCKED' '" + strTemp +
+                      "/duzedevazu-image-board1'").c_str()),
               0);
     int fdLive = open((strTemp + "/duzedevazu-image-LOCKED").c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_EQ(flock(fdLive, LOCK_EX), 0);
@@ -1241,7 +1244,7 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
     run = RunDuze(replay);
     close(fdLive);
     EXPECT_EQ(run.nStatus, 0) << run.strError;
-    EXPECT_EQ(CommandOutput("ls '" + strTemp + "'"), "duzedevazu-image-LOCKED\nduzedevazu-image-NEWONE\n");
+    EXPECT_EQ(CommandOutput("ls '" + strTemp + "'"), "duzedevazu-image-LOCKED\nduzedevazu-image-NEWONE\nduzedevazu-image-board1\n");
     // A replay a signal ends removes its copy too, before the signal ends the process.
     ASSERT_EQ(system(("rm -rf '" + strTemp + "'/*").c_str()), 0);
     replay.aArgs = {"--image", "img"};

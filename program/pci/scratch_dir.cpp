@@ -33,19 +33,34 @@ int RemoveEntry(const char *pszPath, const struct stat *, int, struct FTW *)
 
 void RemoveImageTree(const std::string &strDir)
 {
+    // No link followed, and nothing of another file system (a mount inside) touched.
     if (!strDir.empty())
-        nftw(strDir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+        nftw(strDir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
 }
 
 namespace {
 
 // A scratch directory younger than this is not taken for abandoned: its run may be about to lock it.
 const time_t kScratchGraceSeconds = 10;
+// The file a run writes into its scratch directory as it makes it: only a directory holding it (a
+// plain file, no link) is taken for one this tool made. A user's own directory of the same name is
+// never removed.
+const char kScratchMarker[] = ".duzedevazu-scratch";
+
+bool HasMarker(int fdDir)
+{
+    struct stat st;
+    int fd = openat(fdDir, kScratchMarker, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    bool bMarked = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (fd >= 0)
+        close(fd);
+    return bMarked;
+}
 
 // A killed run (SIGKILL, a power cut) cannot remove its scratch directory. Each run holds a lock on
 // its own for as long as it lives, across PID namespaces too, so one whose lock can be taken was
 // abandoned: the next run of the same kind removes it. Only directories of this user, of the name's
-// form, not links.
+// form, not links, that hold the marker.
 void RemoveAbandonedScratch(const std::string &strTemp, const std::string &strPrefix)
 {
     DIR *pDir = opendir(strTemp.c_str());
@@ -64,7 +79,7 @@ void RemoveAbandonedScratch(const std::string &strTemp, const std::string &strPr
             continue;
         struct stat st;
         if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && st.st_mtime + kScratchGraceSeconds < time(nullptr) &&
-            flock(fd, LOCK_EX | LOCK_NB) == 0)
+            HasMarker(fd) && flock(fd, LOCK_EX | LOCK_NB) == 0)
             RemoveImageTree(strPath);
         close(fd);
     }
@@ -83,7 +98,10 @@ std::string MakeScratchDir(const char *pszName)
         return "";
     // Held to the end of the run: the descriptor is never closed.
     int fd = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int fdMarker = fd >= 0 ? openat(fd, kScratchMarker, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600) : -1;
+    if (fdMarker >= 0)
+        close(fdMarker);
+    if (fd < 0 || fdMarker < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
         int nError = errno;
         RemoveImageTree(strDir);
         errno = nError;
