@@ -324,15 +324,16 @@ void HoldInputFiles(int argc, char **argv)
     for (const char *pszSetting : {"DUZE_MAP", "DUZE_BRIDGE_MAP"})
         if (const char *pszFile = getenv(pszSetting))
             HoldMapFile(ShippedMapFile(pszFile));
+    // The batch's file too: a report the run writes (a memory test's JUnit, which may come before
+    // the batch is read) must not empty it.
     for (int i = 1; i < argc; ++i) {
-        for (const char *pszOption : {"--map", "--bridge-map"}) {
+        for (const char *pszOption : {"--map", "--bridge-map", "--batch"}) {
             const char *pszInline = nullptr;
             if (!IsOption(argv[i], pszOption, &pszInline))
                 continue;
-            if (pszInline != nullptr)
-                HoldMapFile(ShippedMapFile(pszInline));
-            else if (i + 1 < argc)
-                HoldMapFile(ShippedMapFile(argv[i + 1]));
+            const char *pszFile = pszInline != nullptr ? pszInline : i + 1 < argc ? argv[i + 1] : nullptr;
+            if (pszFile != nullptr && strcmp(pszFile, "-") != 0)
+                HoldMapFile(strcmp(pszOption, "--batch") == 0 ? std::string(pszFile) : ShippedMapFile(pszFile));
         }
     }
 }

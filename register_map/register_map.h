@@ -91,8 +91,9 @@ bool ReadMapFile(const std::string &strFile, std::string &strText, std::string &
 // The file of a map named by its short name, as the tool ships it (pci-config: the PCI configuration
 // header), where no file has that name; else the name itself.
 std::string ShippedMapFile(const std::string &strName);
-// Holds a map file open for the run, before the library's trace and the log are opened, so that
-// neither empties it: they refuse a file the run holds (where the host can tell).
+// Holds a map file (or another input, a batch's) open for the run, before the library's trace and the
+// log are opened, so that none of them empties it: they refuse a file the run holds (where the host
+// can tell).
 void HoldMapFile(const std::string &strFile);
 
 // The run's maps, the board's and the bridge's: read once at start; null where none was named.

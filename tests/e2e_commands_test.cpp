@@ -611,6 +611,14 @@ TEST(MemtestJob, PatternsRecordsSummaryAndJunit)
     EXPECT_EQ(run.strLog.find("<testsuite"), std::string::npos);
     EXPECT_NE(run.strError.find("Error: the JUnit report run.log cannot be written: it is a file the run reads or writes"),
               std::string::npos) << run.strError;
+    // Nor the batch's own file, read after the memory test.
+    toolCase.aArgs = {"--memtest", "0:8", "--batch", "cmds.txt", "--junit", "cmds.txt"};
+    toolCase.strLogName = "";
+    toolCase.setUp = [](const std::string &strDir) { WriteFile(strDir + "/cmds.txt", "read 0\n"); };
+    toolCase.aReadFiles = {"cmds.txt"};
+    run = RunDuze(toolCase);
+    EXPECT_EQ(run.nStatus, 2);
+    EXPECT_EQ(run.files["cmds.txt"], "read 0\n");
 }
 
 // A batch: each line answered at once, in text, a failed access answered and the batch going on, a

@@ -1112,6 +1112,12 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
     EXPECT_EQ(CommandOutput("cd " + saved.strDir + " && KYNSIM_IMAGE=img0 " + strSim + " --read 0 2>&1"),
               "kynsim: bad setting KYNSIM_IMAGE=img0: the image is of format version 12; this tool reads version 1\n");
     WriteFile(strImage + "0/manifest.json", strManifest0);
+    // A report never empties the image the simulated board runs on.
+    std::string strOwnInput = CommandOutput("cd " + saved.strDir + " && KYNSIM_IMAGE=img0 " + strSim + " --memtest 0:8 --junit "
+                                            "img0/manifest.json 2>&1 >/dev/null; echo status $?");
+    EXPECT_EQ(strOwnInput, "Error: the JUnit report img0/manifest.json cannot be written: it is a file the run reads or writes (a "
+                           "register map, the log, the trace, a standard stream)\nstatus 2\n");
+    EXPECT_EQ(ReadFile(strImage + "0/manifest.json"), strManifest0);
 
     // Compared: two images, or the device with one; named with the map, as cmp's statuses.
     const std::string strMap = DUZE_SOURCE_DIR "/tests/maps/board.svd";
@@ -1134,6 +1140,14 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
          "--write, --batch, ...) do not go together: it is a run of its own; give the operations in a run before it\n"},
         {{"--batch", "-", "--save-image", "never"}, 2, "", "Error: --save-image and operations (--read, --write, --batch, ...) "
          "do not go together: it is a run of its own; give the operations in a run before it\n"},
+        // What the run reads is never written: a report into the replayed image, a save inside it.
+        {{"--image", "img0", "--memtest", "0:8", "--junit", "img0/manifest.json"}, 2,
+         "memtest: 0x8 bytes from 0x0, patterns address,address-inverse, 1 pass: 0 mismatches; stuck high: bits none; stuck "
+         "low: bits none; aliased address bits: none\n",
+         "Error: the JUnit report img0/manifest.json cannot be written: it is a file the run reads or writes (a register map, "
+         "the log, the trace, a standard stream)\n"},
+        {{"--image", "img0", "--save-image", "img0/devices/inner"}, 2, "", "Error: --save-image img0/devices/inner: it lies "
+         "inside what the run reads (an image, the PCI tree); save it elsewhere\n"},
         {{"/B1", "--compare", "img0"}, 0, "", ""},
         {{"/B1", "--compare", "img"}, 1, "BAR0 0x00000000: 0x00000103 -> 0x00000000\n", ""},
         {{"--compare", "img0", "nothere"}, 2, "", "Error: image nothere refused: no image directory there\n"},

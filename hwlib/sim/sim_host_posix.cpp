@@ -1,5 +1,6 @@
 // sim_host_posix.cpp - the simulated library's own host calls on POSIX: the boards' memory windows,
 // and what a board image's files are.
+#include <fcntl.h>
 #include <stdint.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -30,6 +31,12 @@ uint8_t *SimHostReserveWindow(size_t nSize)
 void SimHostDiscardWindow(uint8_t *pWindow, size_t nSize)
 {
     madvise(pWindow, nSize, MADV_DONTNEED);
+}
+
+void SimHostHoldDirectory(const std::string &strPath)
+{
+    // Never closed: held for the run.
+    open(strPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 bool SimHostIsPlainFile(const std::string &strPath)

@@ -16,6 +16,11 @@ void SimHostDiscardWindow(uint8_t *pWindow, size_t nSize)
     VirtualAlloc(pWindow, nSize, MEM_COMMIT, PAGE_READWRITE);
 }
 
+void SimHostHoldDirectory(const std::string &)
+{
+    // Windows' own sharing rules keep an image's open files from being emptied.
+}
+
 bool SimHostIsPlainFile(const std::string &strPath)
 {
     DWORD nAttributes = GetFileAttributesA(strPath.c_str());

@@ -124,5 +124,8 @@ uint8_t *SimHostReserveWindow(size_t nSize);
 void SimHostDiscardWindow(uint8_t *pWindow, size_t nSize);
 // Whether the path is a plain file, not reached through a link of its own.
 bool SimHostIsPlainFile(const std::string &strPath);
+// Holds a directory open for the run (a board image's), so that an output the run writes (a log, a
+// report) can tell the files beneath it are inputs; nothing where the host cannot tell.
+void SimHostHoldDirectory(const std::string &strPath);
 
 #endif

@@ -259,6 +259,7 @@ bool ParseImage(const std::string &strValue, SimSettings &settings, std::string 
         return false;
     }
     settings.strImage = strValue;
+    SimHostHoldDirectory(strValue);
     return true;
 }
 

@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "board_image_format.h"
+#include "create_file.h"
 #include "duze_limits.h"
 #include "kyn_pci.h"
 #include "printable.h"
@@ -347,6 +348,16 @@ int SaveBoardImage(const char *pszDir, uint32_t nType, uint32_t nNumber, const I
     struct stat st;
     if (lstat(strDir.c_str(), &st) == 0) {
         fprintf(stderr, "Error: --save-image %s: it exists; an image goes into a new directory\n", Printable(strDir).c_str());
+        return 2;
+    }
+    // A save inside what the run reads (the image it replays, the PCI tree) would change its input.
+    int fdParent = options.bScratch ? -1 : open(ParentOf(strDir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool bInInput = fdParent >= 0 && IsAFileTheRunHolds(fdParent);
+    if (fdParent >= 0)
+        close(fdParent);
+    if (bInInput) {
+        fprintf(stderr, "Error: --save-image %s: it lies inside what the run reads (an image, the PCI tree); save it elsewhere\n",
+                Printable(strDir).c_str());
         return 2;
     }
     std::string strSlot, strDriver, strError;

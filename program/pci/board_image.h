@@ -13,6 +13,7 @@ struct ImageSaveOptions {
     uint64_t nLimit = 1u << 20;      // bytes saved of each BAR at most
     std::vector<std::string> aMaps;  // the register maps in use, for the manifest
     bool bQuiet = false;             // nothing said of a save that worked (a comparison's own)
+    bool bScratch = false;           // a comparison's own save, into the scratch directory it holds
     // Words of the board's BAR that the board map says must not be read (a read changes them, or
     // they are write-only): left as holes and listed.
     struct Unread {

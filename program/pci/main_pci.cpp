@@ -2,6 +2,7 @@
 // passed on as the PCI library's settings, which the command line wins over; the machine's devices
 // for --list; a board that cannot be found said in words before anything starts.
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -200,6 +201,8 @@ int AfterOptions(const ToolOptions &)
         fprintf(stderr, "Error: image %s refused: %s\n", Printable(pszImage).c_str(), Printable(strWhy).c_str());
         return 2;
     }
+    // The image is an input for the whole run: a report or a save the run writes never lands in it.
+    open(pszImage, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     KynPciSetSetting("KYNPCI_SYSFS", strTree.c_str());
     KynPciSetSetting("KYNPCI_DEVICE", strSlot.c_str());
     KynPciSetSetting("KYNPCI_ACCESS", "sysfs");
@@ -237,6 +240,7 @@ int CompareWithDevice(const char *pszBefore, uint32_t nType, uint32_t nNumber)
     }
     ImageSaveOptions options = SaveOptions();
     options.bQuiet = true;
+    options.bScratch = true;
     SetUnreadRegisters(options);
     int nStatus = SaveBoardImage((strScratch + "/device").c_str(), nType, nNumber, options);
     if (nStatus == 0)
