@@ -69,6 +69,9 @@ const size_t kMapPollEvery = 4096;
 // A batch line longer than this is no operation (the longest, a register's name with a field and a
 // 64-bit value, is a few hundred characters); the rest of it is read and dropped, not kept.
 const size_t kBatchLineMax = 4096;
+// Bytes of a line too long that are read and dropped to find its end: a line that has none within
+// them (a device of zeros) ends the batch rather than hold it for ever.
+const size_t kBatchDropMax = 1u << 20;
 // A sleep waits at most a day: a longer one is a typing mistake, not a bench's pause.
 const uint32_t kSleepMaxMs = 86400000u;
 // The memory test job's passes: a million passes over even one word is days of bus traffic.

@@ -110,13 +110,21 @@ int RunBatch(const BoardHandles &devices, const ProgramExtras &extras)
         memset(szChunk, 1, nLength + 1);
         bool bWhole = strLine.back() == '\n';
         if (!bWhole && strLine.size() > kBatchLineMax) {
-            // The rest of a line too long to be a command, an interrupt let act now and then.
+            // The rest of a line too long to be a command, an interrupt let act now and then; a line
+            // with no end in sight (a device of zeros) ends the batch.
             size_t nDropped = 0;
-            for (int c; (c = fgetc(pFile)) != EOF && c != '\n';)
-                if (++nDropped % 65536 == 0)
+            int c = 0;
+            while ((c = fgetc(pFile)) != EOF && c != '\n' && ++nDropped < kBatchDropMax)
+                if (nDropped % 65536 == 0)
                     LetInterruptsAct();
-            ReportRefusal(nLine, "the line is longer than " + std::to_string(kBatchLineMax) + " bytes");
+            bool bEndless = c != EOF && c != '\n';
+            ReportRefusal(nLine, "the line is longer than " + std::to_string(kBatchLineMax) + " bytes" +
+                                     (bEndless ? ", and has no end within 1 MiB: the batch ends there" : ""));
             nWorst = 2;
+            if (bEndless) {
+                ReportLineEnd(nLine);
+                break;
+            }
         } else if (memchr(strLine.data(), '\0', strLine.size()) != nullptr) {
             // A NUL would hide the rest of the line from the parser: the line is refused whole.
             ReportRefusal(nLine, "the line holds a NUL byte");
