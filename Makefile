@@ -61,7 +61,8 @@ run-vm: $(BUILD)/CMakeCache.txt vm-kernel
 test-asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS='-DDUZE_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo'
 
-# libFuzzer targets (clang): the command-line parser, the command interpreter and the register-map reader.
+# libFuzzer targets (clang): the command-line parser, the command interpreter, the register-map reader,
+# a board image's manifest reader and a batch's lines.
 FUZZ_SECONDS ?= 60
 fuzz:
 	@scripts/ensure-deps clang libclang-rt-14-dev
@@ -70,7 +71,7 @@ fuzz:
 
 # Each target for FUZZ_SECONDS from the seed corpus; a crash fails the run and leaves its input in build-fuzz.
 fuzz-ci: fuzz
-	for target in cmdline commands maps; do \
+	for target in cmdline commands maps manifest batch; do \
 	  mkdir -p build-fuzz/corpus-$$target; \
 	  maxlen=4096; [ $$target = maps ] && maxlen=131072; \
 	  build-fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -timeout=20 -rss_limit_mb=4096 -max_len=$$maxlen \
