@@ -9,7 +9,8 @@
    lstat finds nothing there; with FTRUNCATE_FAILS set, emptying a file fails (EPERM), as on a file
    system that refuses it; with MMAP_REFUSED set, a shared mapping of a BAR's file (resourceN) fails
    with EACCES, as for a user without root or a udev rule; with MMAP_SHRINKS set, a BAR's file is cut
-   to a quarter of what was mapped right after it is mapped, as a removed device's BAR goes. */
+   to a quarter of what was mapped right after it is mapped, as a removed device's BAR goes; with
+   MMAP_SIGNALS=N, signal N comes right after a BAR's file is mapped, as a user's Ctrl-C during a save. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -164,7 +165,7 @@ static void *Map(const char *pszName, void *pAddress, size_t nLength, int nProt,
     char szLink[64], szTarget[512];
     ssize_t nTarget = -1;
     int bResource = 0;
-    if ((getenv("MMAP_REFUSED") != NULL || getenv("MMAP_SHRINKS") != NULL) && fd >= 0) {
+    if ((getenv("MMAP_REFUSED") != NULL || getenv("MMAP_SHRINKS") != NULL || getenv("MMAP_SIGNALS") != NULL) && fd >= 0) {
         snprintf(szLink, sizeof szLink, "/proc/self/fd/%d", fd);
         nTarget = readlink(szLink, szTarget, sizeof szTarget - 1);
     }
@@ -179,6 +180,8 @@ static void *Map(const char *pszName, void *pAddress, size_t nLength, int nProt,
     }
     void *pMapped = pfnMap(pAddress, nLength, nProt, nFlags, fd, nOffset);
     /* The file shrinks to a quarter right after it is mapped, as a BAR goes when its device is removed. */
+    if (bResource && getenv("MMAP_SIGNALS") != NULL && pMapped != MAP_FAILED)
+        raise(atoi(getenv("MMAP_SIGNALS")));
     if (bResource && getenv("MMAP_SHRINKS") != NULL && pMapped != MAP_FAILED) {
         if (truncate(szTarget, (off_t)(nLength / 4)) != 0) {
         }

@@ -1282,5 +1282,22 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
     EXPECT_EQ(run.strError, "Warning: BAR0: resource0 stopped answering at 0x4000: saved 16384 of 1048576 bytes\n"
                             "Warning: BAR2: not asked for (--image-bars)\n");
     EXPECT_NE(ReadFile(saved.strDir + "/shrunk/manifest.json").find("\"saved\": 16384"), std::string::npos);
+    // A signal during the save ends it there: no image, no partial directory, no word of a save.
+    saveCase.env.erase("MMAP_SHRINKS");
+    saveCase.env["MMAP_SIGNALS"] = std::to_string(SIGTERM);
+    saveCase.aArgs = {"/B1", "--save-image", "stopped", "--image-bars", "0"};
+    run = RunDuze(saveCase);
+    EXPECT_EQ(run.nStatus, 128 + SIGTERM);
+    EXPECT_EQ(run.strConsole, "");
+    EXPECT_EQ(CommandOutput("cd '" + saved.strDir + "' && ls -a | grep stopped"), "");
+    // A partial directory a killed save left (marked, unlocked, old) goes at the next save into the place.
+    saveCase.env.erase("MMAP_SIGNALS");
+    ASSERT_EQ(system(("mkdir '" + saved.strDir + "/.again.partial-KILLED' && touch '" + saved.strDir + "/.again.partial-KILLED/"
+                      ".duzedevazu-scratch' && touch -d '1 hour ago' '" + saved.strDir + "/.again.partial-KILLED'").c_str()), 0);
+    saveCase.aArgs = {"/B1", "--save-image", "again", "--image-bars", "0"};
+    run = RunDuze(saveCase);
+    EXPECT_EQ(run.nStatus, 0) << run.strError;
+    EXPECT_EQ(CommandOutput("cd '" + saved.strDir + "' && ls -a | grep again"), "again\n");
+    EXPECT_EQ(CommandOutput("ls -a '" + saved.strDir + "/again'").find("scratch"), std::string::npos);
     ASSERT_EQ(system(("rm -rf '" + saved.strDir + "'").c_str()), 0);
 }

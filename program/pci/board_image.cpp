@@ -22,10 +22,21 @@
 #include "duze_limits.h"
 #include "kyn_pci.h"
 #include "printable.h"
+#include "screen.h"
 
 namespace {
 
 const uint64_t IORESOURCE_MEM = 0x200;
+
+// The save's partial directory while it is written, removed at an exit a signal makes.
+std::string g_strPartial;
+
+void RemovePartialSave()
+{
+    if (!g_strPartial.empty())
+        RemoveImageTree(g_strPartial);
+    g_strPartial.clear();
+}
 
 struct SavedBar {
     int nBar;
@@ -152,6 +163,8 @@ std::string ReadBar(int fdDevice, SavedBar &bar, uint64_t nLimit, const std::vec
     int nGuard = KynPciGuardMapping(pMapped, (size_t)nWanted);
     uint64_t nRead = 0;
     for (; nRead < nWanted / 4; ++nRead) {
+        if ((nRead & 0xFFFF) == 0xFFFF)
+            LetInterruptsAct();
         if (abSkip[(size_t)nRead])
             continue;
         uint32_t nWord = pnWords[nRead];
@@ -161,6 +174,8 @@ std::string ReadBar(int fdDevice, SavedBar &bar, uint64_t nLimit, const std::vec
     }
     KynPciUnguardMapping(nGuard);
     munmap(pMapped, (size_t)nWanted);
+    // A signal during a large BAR ends the run now, not after the whole save.
+    LetInterruptsAct();
     char szOffset[24];
     snprintf(szOffset, sizeof szOffset, "0x%llX", (unsigned long long)nRead * 4);
     if (nRead * 4 < nWanted) {
@@ -367,21 +382,39 @@ int SaveBoardImage(const char *pszDir, uint32_t nType, uint32_t nNumber, const I
         return 1;
     }
     // Written beside its place and renamed there whole: a failure leaves no image that looks whole.
+    // The partial directory is marked and locked as the tool's: a signal's end removes it, and one a
+    // killed save left is removed by the next save into the same place.
     std::string strBase = strDir.substr(strDir.find_last_of('/') + 1);
+    RemoveAbandonedScratch(ParentOf(strDir), "." + strBase + ".partial-");
     std::string strTemp = ParentOf(strDir) + "/." + strBase + ".partial-XXXXXX";
     std::vector<SavedBar> aBars;
     bool bDone = mkdtemp(&strTemp[0]) != nullptr;
     if (!bDone)
         strError = ParentOf(strDir) + ": a directory cannot be made there: " + strerror(errno);
+    int fdPartial = bDone ? MarkScratchDir(strTemp) : -1;
+    if (bDone) {
+        g_strPartial = strTemp;
+        static bool s_bRegistered = false;
+        if (!s_bRegistered)
+            atexit(RemovePartialSave);
+        s_bRegistered = true;
+    }
     bDone = bDone && WriteImage(strTemp, fdDevice, strSlot, strDriver, options, aBars, strError);
     close(fdDevice);
+    // A signal that came during the save ends the run here, the partial directory removed.
+    LetInterruptsAct();
+    unlink((strTemp + "/.duzedevazu-scratch").c_str());
     // Both must succeed: an image left under its temporary name is no image saved.
     if (bDone && (chmod(strTemp.c_str(), 0755) != 0 || rename(strTemp.c_str(), strDir.c_str()) != 0)) {
         strError = strDir + " cannot be made: " + strerror(errno);
         bDone = false;
     }
+    g_strPartial = bDone ? "" : g_strPartial;
+    if (fdPartial >= 0)
+        close(fdPartial);
     if (!bDone) {
         RemoveImageTree(strTemp);
+        g_strPartial.clear();
         fprintf(stderr, "Error: the image is not saved: %s\n", Printable(strError).c_str());
         return 255;
     }

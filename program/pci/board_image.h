@@ -51,6 +51,12 @@ void RemovePrivateCopyAtExit();
 std::string MakeScratchDir(const char *pszName);
 // A directory and everything in it, no link followed.
 void RemoveImageTree(const std::string &strDir);
+// Marks a directory just made as the tool's own and locks it while the run lives: a descriptor to
+// close when it is done with, or -1.
+int MarkScratchDir(const std::string &strDir);
+// Directories of strDir named strPrefix and six characters that a killed run left: this user's,
+// marked as the tool's, unlocked, older than a few seconds; removed.
+void RemoveAbandonedScratch(const std::string &strDir, const std::string &strPrefix);
 
 // A file copied, holes kept as holes; false with why where it cannot be.
 bool CopySparseFile(const std::string &strFrom, const std::string &strTo, std::string &strWhy);

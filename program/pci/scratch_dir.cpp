@@ -57,6 +57,8 @@ bool HasMarker(int fdDir)
     return bMarked;
 }
 
+} // namespace
+
 // A killed run (SIGKILL, a power cut) cannot remove its scratch directory. Each run holds a lock on
 // its own for as long as it lives, across PID namespaces too, so one whose lock can be taken was
 // abandoned: the next run of the same kind removes it. Only directories of this user, of the name's
@@ -86,7 +88,20 @@ void RemoveAbandonedScratch(const std::string &strTemp, const std::string &strPr
     closedir(pDir);
 }
 
-} // namespace
+int MarkScratchDir(const std::string &strDir)
+{
+    int fd = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fdMarker = fd >= 0 ? openat(fd, kScratchMarker, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600) : -1;
+    if (fdMarker >= 0)
+        close(fdMarker);
+    if (fd >= 0 && (fdMarker < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0)) {
+        int nError = errno;
+        close(fd);
+        errno = nError;
+        return -1;
+    }
+    return fd;
+}
 
 std::string MakeScratchDir(const char *pszName)
 {
@@ -97,11 +112,8 @@ std::string MakeScratchDir(const char *pszName)
     if (mkdtemp(&strDir[0]) == nullptr)
         return "";
     // Held to the end of the run: the descriptor is never closed.
-    int fd = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    int fdMarker = fd >= 0 ? openat(fd, kScratchMarker, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600) : -1;
-    if (fdMarker >= 0)
-        close(fdMarker);
-    if (fd < 0 || fdMarker < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int fd = MarkScratchDir(strDir);
+    if (fd < 0) {
         int nError = errno;
         RemoveImageTree(strDir);
         errno = nError;
