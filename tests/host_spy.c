@@ -10,11 +10,14 @@
    system that refuses it; with MMAP_REFUSED set, a shared mapping of a BAR's file (resourceN) fails
    with EACCES, as for a user without root or a udev rule; with MMAP_SHRINKS set, a BAR's file is cut
    to a quarter of what was mapped right after it is mapped, as a removed device's BAR goes; with
-   MMAP_SIGNALS=N, signal N comes right after a BAR's file is mapped, as a user's Ctrl-C during a save. */
+   MMAP_SIGNALS=N, signal N comes right after a BAR's file is mapped, as a user's Ctrl-C during a save;
+   with SWAP_AFTER_WALK=NAME:TARGET, NAME is swapped for a link to TARGET right after the first walk of
+   a tree (nftw), as another user would swap an image between its check and its use. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <ftw.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdlib.h>
@@ -187,6 +190,25 @@ static void *Map(const char *pszName, void *pAddress, size_t nLength, int nProt,
         }
     }
     return pMapped;
+}
+
+int nftw(const char *pszDir, int (*pfnVisit)(const char *, const struct stat *, int, struct FTW *), int nOpen, int nFlags)
+{
+    static int s_bSwapped = 0;
+    int (*pfnNftw)(const char *, int (*)(const char *, const struct stat *, int, struct FTW *), int, int) =
+        (int (*)(const char *, int (*)(const char *, const struct stat *, int, struct FTW *), int, int))dlsym(RTLD_NEXT, "nftw");
+    int nResult = pfnNftw(pszDir, pfnVisit, nOpen, nFlags);
+    const char *pszSwap = getenv("SWAP_AFTER_WALK");
+    const char *pszColon = pszSwap != NULL ? strchr(pszSwap, ':') : NULL;
+    if (pszColon != NULL && !s_bSwapped) {
+        char szName[512], szAside[530];
+        snprintf(szName, sizeof szName, "%.*s", (int)(pszColon - pszSwap), pszSwap);
+        snprintf(szAside, sizeof szAside, "%s.checked", szName);
+        s_bSwapped = 1;
+        if (rename(szName, szAside) != 0 || symlink(pszColon + 1, szName) != 0) {
+        }
+    }
+    return nResult;
 }
 
 void *mmap(void *pAddress, size_t nLength, int nProt, int nFlags, int fd, off_t nOffset)

@@ -1210,6 +1210,18 @@ TEST(Pci, BoardImagesSaveReplayAndRefuseWhatDoesNotMatch)
         ASSERT_EQ(system(("rm -rf '" + strImage + "'").c_str()), 0);
         ASSERT_EQ(rename(strGood.c_str(), strImage.c_str()), 0);
     }
+    // An image swapped for another tree between its check and its copy is refused, never read from
+    // outside itself.
+    ASSERT_EQ(system(("cp -a '" + strImage + "/devices' '" + saved.strDir + "/decoy'").c_str()), 0);
+    replay.aArgs = {"--image", "img", "--read", "0"};
+    replay.env.insert({{"LD_PRELOAD", HOST_SPY_PATH}, {"SWAP_AFTER_WALK", "img/devices:" + saved.strDir + "/decoy"},
+                       {"ASAN_OPTIONS", "verify_asan_link_order=0"}});
+    run = RunDuze(replay);
+    replay.env.erase("LD_PRELOAD");
+    replay.env.erase("SWAP_AFTER_WALK");
+    EXPECT_EQ(run.nStatus, 2);
+    EXPECT_EQ(run.strError.rfind("Error: image img refused: it changed while it was checked: ", 0), 0u) << run.strError;
+    ASSERT_EQ(system(("rm '" + strImage + "/devices' && mv '" + strImage + "/devices.checked' '" + strImage + "/devices'").c_str()), 0);
     // A device a driver holds: its BARs are the driver's, not read.
     saveCase.aArgs = {"/B0", "--save-image", "held"};
     run = RunDuze(saveCase);

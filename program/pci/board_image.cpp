@@ -507,8 +507,6 @@ bool PrepareBoardImage(const char *pszDir, bool bWritable, std::string &strSlot,
         strDir.pop_back();
     if (!CheckBoardImage(strDir, strSlot, strWhy))
         return false;
-    struct stat st;
-    const std::string strDevice = strDir + "/devices/" + strSlot;
     if (bWritable) {
         strTree = strDir;
         return true;
@@ -526,13 +524,28 @@ bool PrepareBoardImage(const char *pszDir, bool bWritable, std::string &strSlot,
         strWhy = "no private copy can be made: " + std::string(strerror(errno));
         return false;
     }
+    // What is copied is reached from the image's own directory, one name at a time, no link followed:
+    // an image swapped for another tree after its check is refused, not read from outside itself.
+    int fdImage = open(strDir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    int fdDevices = fdImage >= 0 ? openat(fdImage, "devices", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+    int fdDevice = fdDevices >= 0 ? openat(fdDevices, strSlot.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+    bool bDone = fdDevice >= 0;
+    if (!bDone)
+        strWhy = "it changed while it was checked: " + std::string(strerror(errno));
     for (const char *pszName : {"config", "resource", "vendor", "device", "class", "revision", "subsystem_vendor",
                                 "subsystem_device", "resource0", "resource1", "resource2", "resource3", "resource4",
                                 "resource5"}) {
-        std::string strFrom = strDevice + "/" + pszName;
-        if (lstat(strFrom.c_str(), &st) == 0 && !CopySparseFile(strFrom, strCopyDevice + "/" + pszName, strWhy))
-            return false;
+        int fdFrom = bDone ? openat(fdDevice, pszName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC) : -1;
+        int nErrno = errno;
+        if (bDone && fdFrom < 0 && nErrno != ENOENT) {
+            strWhy = "it changed while it was checked: devices/" + strSlot + "/" + pszName + ": " + strerror(nErrno);
+            bDone = false;
+        }
+        bDone = bDone && (fdFrom < 0 || CopySparseFile(fdFrom, strCopyDevice + "/" + pszName, strWhy));
     }
+    for (int fd : {fdDevice, fdDevices, fdImage})
+        if (fd >= 0)
+            close(fd);
     strTree = strCopy;
-    return true;
+    return bDone;
 }

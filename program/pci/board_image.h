@@ -58,7 +58,8 @@ int MarkScratchDir(const std::string &strDir);
 // marked as the tool's, unlocked, older than a few seconds; removed.
 void RemoveAbandonedScratch(const std::string &strDir, const std::string &strPrefix);
 
-// A file copied, holes kept as holes; false with why where it cannot be.
-bool CopySparseFile(const std::string &strFrom, const std::string &strTo, std::string &strWhy);
+// The plain file open at fdFrom (closed after) copied to strTo, holes kept as holes; false with why
+// where it cannot be.
+bool CopySparseFile(int fdFrom, const std::string &strTo, std::string &strWhy);
 
 #endif

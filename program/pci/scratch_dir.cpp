@@ -122,12 +122,11 @@ std::string MakeScratchDir(const char *pszName)
     return strDir;
 }
 
-bool CopySparseFile(const std::string &strFrom, const std::string &strTo, std::string &strWhy)
+bool CopySparseFile(int fdFrom, const std::string &strTo, std::string &strWhy)
 {
-    int fdFrom = open(strFrom.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     int fdTo = fdFrom >= 0 ? open(strTo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600) : -1;
     struct stat st;
-    bool bDone = fdTo >= 0 && fstat(fdFrom, &st) == 0 && ftruncate(fdTo, st.st_size) == 0;
+    bool bDone = fdTo >= 0 && fstat(fdFrom, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fdTo, st.st_size) == 0;
     std::vector<char> aBuffer(1u << 16);
     for (off_t nAt = 0; bDone && nAt < st.st_size; ) {
         off_t nData = lseek(fdFrom, nAt, SEEK_DATA);
