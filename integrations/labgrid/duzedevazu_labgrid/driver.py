@@ -172,7 +172,11 @@ class DuzeDevazuDriver(Driver):
         command = self._remote(extra)
         if stdin_lines is not None:
             command = "printf %s | %s" % (shlex.quote("".join(line + "\n" for line in stdin_lines)), command)
-        stdout, stderr, status = self.command.run(command)
+        # Bytes that are no UTF-8 (a name of a map's, a remote's message) are replaced, never raised.
+        try:
+            stdout, stderr, status = self.command.run(command, decodeerrors="replace")
+        except TypeError:
+            stdout, stderr, status = self.command.run(command)
         records = _records(stdout)
         text = " ".join(stderr).strip()
         # A run that ended by a signal, or a batch whose last line has no answer's end, died on the way:
