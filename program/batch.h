@@ -1,4 +1,5 @@
-// batch.h - a batch run: one command a line, each answered at once, in text or JSON Lines.
+// batch.h - a batch run: one operation a line, as its option takes it, each answered at once, in
+// text or JSON Lines.
 #ifndef DUZE_BATCH_H
 #define DUZE_BATCH_H
 
