@@ -176,7 +176,9 @@ void TakeOperation(const OperationRow &row, const char *pszValue, ToolOptions *p
         }
         snprintf(szWhy, sizeof szWhy, "%s", strWhy.c_str());
     }
-    BadLongOption(("--" + std::string(row.pszVerb)).c_str(), pszValue != nullptr ? pszValue : "", szWhy);
+    char szName[64];
+    snprintf(szName, sizeof szName, "--%s", row.pszVerb);
+    BadLongOption(szName, pszValue != nullptr ? pszValue : "", szWhy);
 }
 
 void TakeLog(const OptionRow &, const char *pszValue, const char *, ToolOptions *pOptions)
@@ -239,8 +241,11 @@ void TakeSeed(const OptionRow &option, const char *pszValue, const char *, ToolO
 
 void TakePasses(const OptionRow &option, const char *pszValue, const char *, ToolOptions *pOptions)
 {
-    if (!ParseStrictNumber(pszValue, kMemtestPassesMax, &pOptions->nMemPasses) || pOptions->nMemPasses == 0)
-        BadLongOption(option.pszName, pszValue, ("not a number of passes from 1 to " + std::to_string(kMemtestPassesMax)).c_str());
+    if (!ParseStrictNumber(pszValue, kMemtestPassesMax, &pOptions->nMemPasses) || pOptions->nMemPasses == 0) {
+        char szWhy[64];
+        snprintf(szWhy, sizeof szWhy, "not a number of passes from 1 to %u", (unsigned)kMemtestPassesMax);
+        BadLongOption(option.pszName, pszValue, szWhy);
+    }
 }
 
 void TakeJunit(const OptionRow &, const char *pszValue, const char *, ToolOptions *pOptions)
@@ -287,7 +292,9 @@ bool ParseLongOption(int argc, char **argv, int *pi, ToolOptions *pOptions)
         else
             BadLongOption(pszName, "", pszTakes, "needs ");
     } else if (pszEq != nullptr) {
-        BadLongOption(pRow != nullptr ? ("--" + std::string(pRow->pszVerb)).c_str() : pszName, pszEq + 1, "takes no value");
+        char szName[64];
+        snprintf(szName, sizeof szName, "--%s", pRow != nullptr ? pRow->pszVerb : pszName + 2);
+        BadLongOption(szName, pszEq + 1, "takes no value");
     }
     if (pRow != nullptr)
         TakeOperation(*pRow, pszValue, pOptions);
