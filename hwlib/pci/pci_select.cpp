@@ -23,12 +23,13 @@ void ScanStep(void *)
 
 // The devices whose IDs or slot match one of the filters; filling in their IDs reads only their
 // vendor and device files, never a device itself.
-// The list is made room for before the guarded step, which must not allocate: every match is kept,
-// and one past the limit is counted, never dropped in silence.
+// The guarded step must not allocate: a first pass counts the matches (apFound null), the list is
+// made room for, and a second pass fills it. Every match is kept; one past the limit is said.
 struct MatchStep {
     const pci_filter *pFilters;
     size_t nFilters;
     pci_dev **apFound;
+    size_t nRoom;
     size_t nFound;
 };
 
@@ -38,7 +39,7 @@ void MatchDevicesStep(void *pArg)
     for (pci_dev *pDevice = g_pAccess->devices; pDevice != nullptr; pDevice = pDevice->next) {
         for (size_t i = 0; i < pStep->nFilters; ++i) {
             if (pci_filter_match((pci_filter *)&pStep->pFilters[i], pDevice)) {
-                if (pStep->nFound < kPciMaxMatches)
+                if (pStep->apFound != nullptr && pStep->nFound < pStep->nRoom)
                     pStep->apFound[pStep->nFound] = pDevice;
                 ++pStep->nFound;
                 break;
@@ -125,13 +126,21 @@ bool PciMatch(const std::vector<pci_filter> &aFilters, std::vector<pci_dev *> &a
     apFound.clear();
     if (PciScan() < 0)
         return false;
-    std::vector<pci_dev *> apRoom(kPciMaxMatches);
     MatchStep step;
     step.pFilters = aFilters.data();
     step.nFilters = aFilters.size();
-    step.apFound = apRoom.data();
+    step.apFound = nullptr;
+    step.nRoom = 0;
     step.nFound = 0;
-    if (!PciGuarded(MatchDevicesStep, &step)) {
+    bool bListed = PciGuarded(MatchDevicesStep, &step);
+    std::vector<pci_dev *> apRoom(bListed && step.nFound <= kPciMaxMatches ? step.nFound : 0);
+    if (bListed && step.nFound <= kPciMaxMatches) {
+        step.apFound = apRoom.data();
+        step.nRoom = apRoom.size();
+        step.nFound = 0;
+        bListed = PciGuarded(MatchDevicesStep, &step) && step.nFound == apRoom.size();
+    }
+    if (!bListed) {
         PciFail(PCI_ERR_DEVICE_LIST, "The PCI devices under %s cannot be read: %s", PciGetSettings().strSysfs.c_str(),
                 g_strLibpciMessage.c_str());
         return false;
@@ -141,7 +150,7 @@ bool PciMatch(const std::vector<pci_filter> &aFilters, std::vector<pci_dev *> &a
                 kPciMaxMatches, PciGetSettings().strSysfs.c_str());
         return false;
     }
-    apFound.assign(step.apFound, step.apFound + step.nFound);
+    apFound.assign(apRoom.begin(), apRoom.end());
     // In bus order, whatever order libpci found them in: board numbers count from the lowest slot.
     std::sort(apFound.begin(), apFound.end(), InBusOrder);
     return true;
